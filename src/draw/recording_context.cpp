@@ -1,0 +1,1 @@
+// recording context: to be written

@@ -1,0 +1,12 @@
+// Drawing of the robot: body, heading arrow, sensor discs, vision rays and the
+// field arrow.
+#pragma once
+
+#include "core/utility.h"
+#include "draw/draw_context.h"
+
+void robot_draw(draw_context& dc);
+void draw_sensor(draw_context& dc, double x, double y, double angle, double dist, double size,
+                 colour_ref colour);
+colour_ref get_sensor_color(bool hit);
+void draw_line(draw_context& dc, line l);
