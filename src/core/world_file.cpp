@@ -1,5 +1,470 @@
 #include "core/world_file.h"
-bool world_read_file(const std::string&, std::string& error) { error = "not yet"; return false; }
-bool world_read_text(std::string_view, std::string& error) { error = "not yet"; return false; }
-bool world_write_file(const std::string&, std::string& error) { error = "not yet"; return false; }
-std::string world_format_text() { return {}; }
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "core/robot.h"
+#include "core/world.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reading
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Splits the text into runs of non-blank characters and keeps track of the line
+// each one starts on. LF, CR LF and a lone CR all end a line.
+class token_reader {
+ public:
+  explicit token_reader(std::string_view text) : text_(text) {}
+
+  // The next token and its line; false at the end of the text.
+  bool next(std::string_view& token, int& line) {
+    while (pos_ < text_.size() && is_blank(text_[pos_])) {
+      const char c = text_[pos_++];
+      if (c == '\n' || (c == '\r' && (pos_ == text_.size() || text_[pos_] != '\n'))) ++line_;
+    }
+    if (pos_ == text_.size()) return false;
+    const std::size_t start = pos_;
+    while (pos_ < text_.size() && !is_blank(text_[pos_])) ++pos_;
+    token = text_.substr(start, pos_ - start);
+    line = line_;
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  int line_ = 1;
+};
+
+// The token as it may appear in a message: quoted and shortened, or a plain
+// description when it holds control characters (binary data).
+std::string quote_token(std::string_view token) {
+  for (const char c : token) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) return "characters that are not text";
+  }
+  constexpr std::size_t kShown = 32;
+  std::string shown;
+  if (token.size() <= kShown) {
+    shown = std::string(token);
+  } else {
+    std::size_t cut = kShown;
+    // Do not split a UTF-8 sequence.
+    while (cut > 0 && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80) --cut;
+    shown = std::string(token.substr(0, cut)) + "...";
+  }
+  return "\"" + shown + "\"";
+}
+
+bool fail(world_file_error& error, int line, const std::string& message) {
+  error.line = line;
+  error.message = line > 0 ? "line " + std::to_string(line) + ": " + message : message;
+  return false;
+}
+
+// A leading '+' is allowed, as the C scanners allow it; from_chars does not take it.
+std::string_view without_plus(std::string_view token) {
+  if (token.size() > 1 && token[0] == '+' && token[1] != '+' && token[1] != '-') {
+    token.remove_prefix(1);
+  }
+  return token;
+}
+
+// A real number in the C notation (digits, point, optional exponent). Locale
+// independent: std::from_chars always takes a point as the decimal separator.
+bool read_real(std::string_view token, int line, const std::string& what, double& value,
+               world_file_error& error) {
+  const std::string_view digits = without_plus(token);
+  const char* const end = digits.data() + digits.size();
+  double parsed = 0.0;
+  const auto [stop, ec] =
+      std::from_chars(digits.data(), end, parsed, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range && stop == end) {
+    return fail(error, line, what + " " + quote_token(token) + " is out of range");
+  }
+  if (ec != std::errc{} || stop != end) {
+    std::string message = "expected a number for " + what + ", found " + quote_token(token);
+    if (token.find(',') != std::string_view::npos) {
+      message += " (world files use a point as the decimal separator)";
+    }
+    return fail(error, line, message);
+  }
+  if (!std::isfinite(parsed)) {
+    return fail(error, line, what + " must be a finite number, found " + quote_token(token));
+  }
+  value = parsed;
+  return true;
+}
+
+bool read_count(std::string_view token, int line, std::int32_t& value, world_file_error& error) {
+  const std::string_view digits = without_plus(token);
+  const char* const end = digits.data() + digits.size();
+  long long parsed = 0;
+  const auto [stop, ec] = std::from_chars(digits.data(), end, parsed, 10);
+  if (ec == std::errc{} && stop == end) {
+    if (parsed < INT32_MIN || parsed > INT32_MAX) {
+      return fail(error, line, "the number of walls " + quote_token(token) + " is out of range");
+    }
+    value = static_cast<std::int32_t>(parsed);
+    return true;
+  }
+  if (ec == std::errc::result_out_of_range && stop == end) {
+    return fail(error, line, "the number of walls " + quote_token(token) + " is out of range");
+  }
+  return fail(error, line,
+              "expected the number of walls as a whole number, found " + quote_token(token));
+}
+
+std::string wall_field_name(std::size_t wall_number, int field) {
+  static const char* const kFields[4] = {"x", "y", "width", "height"};
+  return "wall " + std::to_string(wall_number) + "'s " + kFields[field];
+}
+
+std::string too_large_message() {
+  return "the file is larger than " + std::to_string(kWorldFileMaxBytes / (1024 * 1024)) +
+         " MiB; world files are far smaller, so it is not loaded";
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+void append_real(std::string& out, double value) {
+  // Fixed notation with six decimals, as printf's "%f" in the C locale writes it.
+  char buffer[400];  // a double has at most 309 integral digits
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+  if (ec == std::errc{}) {
+    out.append(buffer, end);
+  } else {
+    out += "nan";  // cannot happen with this buffer; keeps the line non-empty
+  }
+}
+
+std::string errno_text(int code) { return std::strerror(code); }
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// Writes all of the bytes, going on after short writes and interrupted calls.
+bool write_all(int fd, std::string_view bytes, int& code) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      code = errno;
+      return false;
+    }
+    if (written == 0) {
+      code = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// Creates a new, empty file beside the target under a name nobody else uses.
+int create_temporary_beside(const std::filesystem::path& target, std::string& temp_path,
+                            int& code) {
+  static unsigned counter = 0;
+  const std::filesystem::path folder =
+      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = "." + target.filename().string() + ".saving-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    temp_path = (folder / name).string();
+    const int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) {
+      code = errno;
+      return -1;
+    }
+  }
+  code = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+bool world_parse_text(std::string_view text, world_file_data& data, world_file_error& error) {
+  data = world_file_data{};
+  error = world_file_error{};
+  if (text.size() > kWorldFileMaxBytes) return fail(error, 0, too_large_message());
+  // Some editors put a UTF-8 byte order mark in front of text files.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+
+  token_reader reader(text);
+  std::string_view token;
+  int line = 0;
+
+  // The pose. A file that ends early keeps the values it has.
+  static const char* const kPoseNames[3] = {"the robot's x", "the robot's y",
+                                            "the robot's heading"};
+  std::optional<double>* const pose[3] = {&data.x, &data.y, &data.heading};
+  for (int i = 0; i < 3; ++i) {
+    if (!reader.next(token, line)) return true;
+    double value = 0.0;
+    if (!read_real(token, line, kPoseNames[i], value, error)) return false;
+    *pose[i] = value;
+  }
+
+  if (!reader.next(token, line)) return true;
+  std::int32_t count = 0;
+  if (!read_count(token, line, count, error)) return false;
+  data.wall_count = count;
+
+  // The count is taken as unsigned, so a negative count reads to the end of the
+  // text; the end of the text before a wall ends the list whatever the count says.
+  const auto wanted = static_cast<std::uint32_t>(count);
+  while (data.walls.size() < wanted) {
+    if (!reader.next(token, line)) break;
+    const std::size_t number = data.walls.size() + 1;
+    if (number > kWorldFileMaxWalls) {
+      return fail(error, line,
+                  "the file holds more than " + std::to_string(kWorldFileMaxWalls) +
+                      " walls; it is not loaded");
+    }
+    world_file_wall wall;
+    double* const fields[4] = {&wall.x, &wall.y, &wall.width, &wall.height};
+    for (int field = 0; field < 4; ++field) {
+      if (field > 0 && !reader.next(token, line)) {
+        return fail(error, line,
+                    "the file ends inside wall " + std::to_string(number) +
+                        ", which needs four numbers: x, y, width and height");
+      }
+      if (!read_real(token, line, wall_field_name(number, field), *fields[field], error)) {
+        return false;
+      }
+    }
+    data.walls.push_back(wall);
+  }
+  return true;
+}
+
+void world_apply_data(const world_file_data& data) {
+  world_setup();
+  world_free_walls();
+  if (data.x) robot.x = *data.x;
+  if (data.y) robot.y = *data.y;
+  if (data.heading) robot.heading = *data.heading;
+  for (const world_file_wall& wall : data.walls) {
+    world_add_wall(wall.x, wall.y, wall.width, wall.height);
+  }
+}
+
+bool world_read_text(std::string_view text, std::string& error) {
+  world_file_data data;
+  world_file_error parse_error;
+  if (!world_parse_text(text, data, parse_error)) {
+    error = parse_error.message;
+    return false;
+  }
+  world_apply_data(data);
+  error.clear();
+  return true;
+}
+
+bool world_read_file(const std::string& path, std::string& error) {
+  const std::string prefix = "cannot load " + quoted(path) + ": ";
+  if (path.empty()) {
+    error = "cannot load: no file name given";
+    return false;
+  }
+  // Look before opening: opening a FIFO would block, a device could be endless.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    error = prefix + errno_text(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = prefix + "it is a folder, not a world file";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = prefix + "it is not a regular file";
+    return false;
+  }
+  if (static_cast<std::uintmax_t>(info.st_size) > kWorldFileMaxBytes) {
+    error = prefix + too_large_message();
+    return false;
+  }
+
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = prefix + errno_text(errno);
+    return false;
+  }
+  // Read at most one byte beyond the limit: enough to tell that a file which grew
+  // since it was looked at is too large.
+  std::string text;
+  text.resize(static_cast<std::size_t>(info.st_size) + 1);
+  std::size_t filled = 0;
+  int read_code = 0;
+  for (;;) {
+    if (filled == text.size()) {
+      if (text.size() > kWorldFileMaxBytes) break;
+      text.resize(std::min(text.size() * 2 + 4096, kWorldFileMaxBytes + 1));
+    }
+    const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      read_code = errno;
+      break;
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  if (read_code != 0) {
+    error = prefix + errno_text(read_code);
+    return false;
+  }
+  text.resize(filled);
+  if (text.size() > kWorldFileMaxBytes) {
+    error = prefix + too_large_message();
+    return false;
+  }
+
+  world_file_data data;
+  world_file_error parse_error;
+  if (!world_parse_text(text, data, parse_error)) {
+    error = prefix + parse_error.message;
+    return false;
+  }
+  world_apply_data(data);
+  error.clear();
+  return true;
+}
+
+std::string world_format_text() {
+  std::int32_t count = 0;
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) ++count;
+
+  std::string out;
+  out.reserve(40 + static_cast<std::size_t>(count) * 40);
+  for (const double value : {robot.x, robot.y, robot.heading}) {
+    append_real(out, value);
+    out += '\n';
+  }
+  out += std::to_string(count);
+  out += '\n';
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+    append_real(out, wall->x);
+    out += ' ';
+    append_real(out, wall->y);
+    out += ' ';
+    append_real(out, wall->width);
+    out += ' ';
+    append_real(out, wall->height);
+    out += '\n';
+  }
+  return out;
+}
+
+bool world_write_file(const std::string& path, std::string& error) {
+  const std::string prefix = "cannot save " + quoted(path) + ": ";
+  if (path.empty()) {
+    error = "cannot save: no file name given";
+    return false;
+  }
+
+  // Refuse a world whose file could not be loaded again.
+  static const char* const kPoseNames[3] = {"the robot's x", "the robot's y",
+                                            "the robot's heading"};
+  const double pose[3] = {robot.x, robot.y, robot.heading};
+  for (int i = 0; i < 3; ++i) {
+    if (!std::isfinite(pose[i])) {
+      error = prefix + std::string(kPoseNames[i]) + " is not a finite number";
+      return false;
+    }
+  }
+  std::size_t count = 0;
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+    ++count;
+    if (!std::isfinite(wall->x) || !std::isfinite(wall->y) || !std::isfinite(wall->width) ||
+        !std::isfinite(wall->height)) {
+      error = prefix + "wall " + std::to_string(count) + " has a value that is not a finite number";
+      return false;
+    }
+  }
+  if (count > kWorldFileMaxWalls) {
+    error = prefix + "the world has more than " + std::to_string(kWorldFileMaxWalls) + " walls";
+    return false;
+  }
+  const std::string text = world_format_text();
+  if (text.size() > kWorldFileMaxBytes) {
+    error = prefix + "the file would be larger than " +
+            std::to_string(kWorldFileMaxBytes / (1024 * 1024)) + " MiB";
+    return false;
+  }
+
+  // Write to the file a symbolic link points at, not over the link itself.
+  std::filesystem::path target(path);
+  std::error_code fs_error;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(target, fs_error))) {
+    const std::filesystem::path resolved = std::filesystem::canonical(target, fs_error);
+    if (!fs_error) target = resolved;
+  }
+
+  struct stat info {};
+  bool existed = false;
+  if (::stat(target.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      error = prefix + "it is a folder";
+      return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      error = prefix + "it is not a regular file";
+      return false;
+    }
+    existed = true;
+  } else if (errno != ENOENT) {
+    error = prefix + errno_text(errno);
+    return false;
+  }
+
+  std::string temp_path;
+  int code = 0;
+  const int fd = create_temporary_beside(target, temp_path, code);
+  if (fd < 0) {
+    error = prefix + errno_text(code);
+    return false;
+  }
+  // The replacement keeps the permissions of the file it replaces.
+  if (existed) (void)::fchmod(fd, info.st_mode & 07777);
+
+  bool ok = write_all(fd, text, code);
+  if (ok && ::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
+    code = errno;
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    code = errno;
+    ok = false;
+  }
+  if (ok && ::rename(temp_path.c_str(), target.c_str()) != 0) {
+    code = errno;
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(temp_path.c_str());
+    error = prefix + errno_text(code) + "; nothing was changed";
+    return false;
+  }
+  error.clear();
+  return true;
+}

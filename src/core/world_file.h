@@ -1,18 +1,78 @@
 // World files: the robot's pose and the walls as plain text.
+//
+// Layout, one value or one wall per line, always with a decimal point whatever
+// the process locale:
+//   x of the robot        "2.500000"
+//   y of the robot        "7.250000"
+//   heading, radians      "1.500000"
+//   number of walls       "4"
+//   one line per wall     "9.950000 0.000000 0.050000 10.000000"  (x y width height)
+// Reals are written with six decimals. The reader takes the values as a stream of
+// numbers separated by any white space (blank lines, tabs, CR LF line ends), so the
+// line structure itself is not enforced.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// Reads a world file: the world is reset to its defaults, the walls are dropped
-// and the pose and walls of the file take their place. On any failure the world
-// stays exactly as it was and error tells what went wrong.
+// Files above either limit are refused without being loaded.
+constexpr std::size_t kWorldFileMaxBytes = std::size_t{16} * 1024 * 1024;
+constexpr std::size_t kWorldFileMaxWalls = 100000;
+
+struct world_file_wall {
+  double x = 0.0;
+  double y = 0.0;
+  double width = 0.0;
+  double height = 0.0;
+};
+
+// What a world file holds. A file that ends early leaves the values it does not
+// reach empty; loading then keeps the defaults of the reset for them.
+struct world_file_data {
+  std::optional<double> x;
+  std::optional<double> y;
+  std::optional<double> heading;
+  std::optional<std::int32_t> wall_count;  // the count line as written (may be negative)
+  std::vector<world_file_wall> walls;      // in file order
+};
+
+struct world_file_error {
+  int line = 0;         // 1-based line of the fault; 0 when the fault is not on a line
+  std::string message;  // complete sentence, with "line N: " in front when line > 0
+};
+
+// Parses world-file text without touching the world. Reading stops at the end of
+// the text, or once as many walls as the count says have been read (a negative
+// count is taken as unsigned and so reads to the end). Returns false, with the
+// line and reason, for text that is not a world file: something other than a
+// number where a number belongs, a value that is not finite, a wall cut off after
+// one to three of its numbers, more than kWorldFileMaxWalls walls, or more than
+// kWorldFileMaxBytes of text.
+bool world_parse_text(std::string_view text, world_file_data& data, world_file_error& error);
+
+// Replaces the world by the data: world_setup (defaults, random robot pose,
+// planning run), all walls dropped, then the pose values present in the data and
+// the walls, each put at the head of the list, so the list ends up in reverse
+// file order. The grid and waypoints are left as the reset made them.
+void world_apply_data(const world_file_data& data);
+
+// Reads a world file and, only when all of it could be read and parsed, applies
+// it with world_apply_data. On failure the world stays exactly as it was and
+// error names the file and the reason (and the line, for bad content).
 bool world_read_file(const std::string& path, std::string& error);
-// The same from text already in memory (tests and fuzzing).
+// The same from text already in memory; error starts with "line N: " for bad content.
 bool world_read_text(std::string_view text, std::string& error);
 
-// Writes the robot's pose and the walls, from the head of the list. The file is
-// written beside the target and renamed over it only once complete.
+// Writes the robot's pose and the walls, from the head of the list. The text goes
+// to a new file beside the target, which is renamed over the target only once
+// everything has been written and flushed to disk, so a failed save leaves an
+// existing file untouched. Refuses targets that are folders or other non-regular
+// files, and worlds whose file the reader would refuse (values that are not
+// finite, too many walls, too much text). error names the file and the reason.
 bool world_write_file(const std::string& path, std::string& error);
-// The text world_write_file would write.
+// The text world_write_file writes, for the current world.
 std::string world_format_text();
