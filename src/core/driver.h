@@ -48,7 +48,10 @@ extern std::int32_t display_y;
 // The off-screen image every world drawing goes into.
 extern std::unique_ptr<draw_context> memdc;
 
+// Start-up with the random generator seeded from the calendar time.
 void system_startup(platform& window);
+// The same with a given seed, for reproducible runs.
+void system_startup(platform& window, unsigned seed);
 // Measures the client area and creates a new off-screen image of that size.
 void memdc_setup(platform& window);
 void timer_message(platform& window, unsigned timer_id);

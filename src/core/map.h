@@ -53,3 +53,9 @@ struct planner_counters {
   std::uint64_t gave_up = 0;         // runs that ended with no path after all tries
 };
 extern planner_counters planner_stats;
+
+// The same planning run with the wavefront spread by repeated full passes and no
+// reuse of earlier work: the slow, literal form that the fast run must match.
+void world_compute_map_grid_by_passes();
+// Forgets the stored wavefront, so the next run starts from scratch.
+void world_invalidate_wavefront();

@@ -1,0 +1,86 @@
+#include "core/automode.h"
+
+#include "core/driver.h"
+#include "core/robot.h"
+#include "core/utility.h"
+
+double nav_average[2] = {0.0, 0.0};
+
+namespace {
+
+constexpr int kTimerCount = 10;
+constexpr double kRampSeconds = 1.0;
+constexpr unsigned kSlowDownTimer = 0;
+constexpr unsigned kRandomTurnTimer = 1;
+constexpr double kCruiseSpeed = 0.05;
+constexpr double kMaxTurn = 0.3;
+constexpr double kMaxNoisySpeed = 0.07;
+
+double stime[kTimerCount];
+double limits[kTimerCount];
+bool first_run = true;
+
+}  // namespace
+
+double timer_func(double input, unsigned index, double threshold, double limit) {
+  if (index >= kTimerCount) return 0;
+  if (first_run) {
+    for (double& start : stime) start = 0;
+    first_run = false;
+  }
+  if (stime[index] > 0) {
+    const double elapsed = get_time() - stime[index];
+    if (elapsed > kRampSeconds) {
+      stime[index] = 0;
+      return 1.0;
+    }
+    return elapsed * limits[index];
+  }
+  if (input >= threshold) {
+    stime[index] = get_time();
+    limits[index] = limit;
+  }
+  return 0;
+}
+
+void robot_auto_mode() {
+  nav_average[0] = nav_average[1];
+  nav_average[1] = robot.heading_error;
+  const double avg = (nav_average[0] + nav_average[1]) * 0.5;
+
+  const double* value = robot.sensor_value;
+  const bool* hit = robot.sensor_hit;
+  const double obstruction = 0.2 * value[0] + 0.2 * value[2] + 0.4 * value[1] + 0.4 * hit[0] +
+                             0.4 * hit[2] + 2 * hit[1];
+
+  const double slow_down = timer_func(obstruction, kSlowDownTimer, 2.0, 2.0);
+  const double random_limit = f_rand(-2, 2);  // drawn on every call, used or not
+  const double random_turn = timer_func(slow_down, kRandomTurnTimer, 1.0, random_limit);
+
+  double speed = kCruiseSpeed * (1 - 0.15 * value[0] - 0.15 * value[0] - 1.1 * slow_down);
+  double turn = 0.1 * (1.5 * avg + 0.5 * value[0] - 0.5 * value[2] - random_turn);
+  if (turn < -kMaxTurn) turn = -kMaxTurn;
+  if (turn > kMaxTurn) turn = kMaxTurn;
+  robot.turn = turn;
+
+  // Automatic mode never backs up: a negative speed is mirrored, then capped.
+  if (speed < 0) speed = -speed;
+  if (speed > kCruiseSpeed) speed = kCruiseSpeed;
+  robot.speed = speed;
+}
+
+void set_motion(double speed, double turn, double speed_noise, double turn_noise) {
+  if (manual_mode) return;
+  robot.speed = speed + f_rand(-speed_noise, speed_noise);
+  if (robot.speed > kMaxNoisySpeed) robot.speed = kMaxNoisySpeed;
+  robot.turn = turn + f_rand(-turn_noise, turn_noise);
+}
+
+void automode_reset() {
+  nav_average[0] = nav_average[1] = 0.0;
+  for (int i = 0; i < kTimerCount; ++i) {
+    stime[i] = 0;
+    limits[i] = 0;
+  }
+  first_run = true;
+}

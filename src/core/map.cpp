@@ -1,0 +1,267 @@
+#include "core/map.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "core/console.h"
+#include "core/robot.h"
+
+const int offsets[8][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}};
+
+planner_counters planner_stats;
+
+namespace {
+
+constexpr int kLast = kMapSize - 1;
+constexpr int kMaxPathSteps = 254;
+constexpr double kQuarterPi = 0.7853981633974483;
+
+int masked(std::int32_t value) { return value & kMapValueMask; }
+
+int map_index(double coordinate, double extent) {
+  const double cell = std::trunc(coordinate / extent * kMapSize);
+  // NaN, negative and too large all land on the last cell, as out-of-range values do.
+  if (!(cell >= 0.0) || cell > kLast) return kLast;
+  return static_cast<int>(cell);
+}
+
+void fill_grid(std::int32_t value) {
+  for (auto& column : world.map)
+    for (auto& cell : column) cell = value;
+}
+
+// Steps 1 to 3 of a planning run: everything unknown, impacts blocked with the
+// cells beside them, the target's cell 0.
+void build_occupancy() {
+  fill_grid(kMapOutside);
+  for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
+    const int i = get_map_x(impact->x);
+    const int j = get_map_y(impact->y);
+    world_set_map(i, j);
+    world_set_map(i + 1, j);
+    world_set_map(i - 1, j);
+    world_set_map(i, j + 1);
+    world_set_map(i, j - 1);
+  }
+  world.map[get_map_x(world.target_x)][get_map_y(world.target_y)] = 0;
+}
+
+// The wavefront as one breadth-first sweep from the target. It yields exactly
+// the grid that repeated passes converge to: every free cell gets its 4-neighbour
+// distance to the target while that is below 255, every other cell keeps its value.
+void spread_wavefront() {
+  static int queue[kMapSize * kMapSize][2];
+  int head = 0;
+  int tail = 0;
+  queue[tail][0] = get_map_x(world.target_x);
+  queue[tail][1] = get_map_y(world.target_y);
+  ++tail;
+  static const int steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+  while (head < tail) {
+    const int i = queue[head][0];
+    const int j = queue[head][1];
+    ++head;
+    const int next = masked(world.map[i][j]) + 1;
+    if (next >= kMapOutside) continue;
+    for (const auto& step : steps) {
+      const int ni = i + step[0];
+      const int nj = j + step[1];
+      if (ni < 0 || ni > kLast || nj < 0 || nj > kLast) continue;
+      if (world.map[ni][nj] != kMapOutside) continue;  // blocked, target or reached
+      world.map[ni][nj] = next;
+      queue[tail][0] = ni;
+      queue[tail][1] = nj;
+      ++tail;
+    }
+  }
+}
+
+void spread_wavefront_by_passes() {
+  bool changed = true;
+  while (changed) world_compute_map_pass(changed);
+}
+
+void cell_nav_vector(int i, int j, point& out) {
+  double nx = 0.0;
+  double ny = 0.0;
+  double theta = 0.0;
+  for (const auto& offset : offsets) {
+    const double v = world_test_map(world.map, i + offset[0], j + offset[1]);
+    nx -= v * std::cos(theta);
+    ny -= v * std::sin(theta);
+    theta += kQuarterPi;
+  }
+  out.x = nx;
+  out.y = ny;
+}
+
+// Steps 5 to 8: walk down the distances from the robot's cell, marking the path
+// and laying out waypoints. False when the trace finds no way to the target.
+bool trace_path() {
+  int i = get_map_x(robot.x);
+  int j = get_map_y(robot.y);
+  world_free_waypoints();
+  for (int n = 1;; ++n) {
+    const int k = world_get_lowest_index(world.map, i, j);
+    if (k == 8) return false;
+    i += offsets[k][0];
+    j += offsets[k][1];
+    const int value = masked(world.map[i][j]);
+    point nav;
+    cell_nav_vector(i, j, nav);
+    world.map[i][j] |= kMapPathMark;
+    world_add_waypoint(i * world.width / kMapSize, j * world.height / kMapSize,
+                       std::atan2(nav.y, nav.x));
+    if (value <= 0) break;
+    if (n == kMaxPathSteps) return false;
+  }
+  int index = 0;
+  for (waypoint_node* waypoint = world.waypoints; waypoint != nullptr; waypoint = waypoint->next) {
+    waypoint->index = index++;
+  }
+  world.cur_waypoint = world.num_waypoints - 1;
+  return true;
+}
+
+// The wavefront depends only on the impacts' cells, the target's cell and the
+// world's extent, not on the robot. While none of those change, a planning run
+// starts from the stored wavefront and only traces the path again.
+struct wavefront_cache {
+  bool valid = false;
+  double width = 0.0;
+  double height = 0.0;
+  int target_i = -1;
+  int target_j = -1;
+  std::vector<int> impact_cells;  // i * kMapSize + j per impact, in list order
+  map_grid grid;
+};
+
+wavefront_cache cache;
+std::vector<int> current_impact_cells;
+
+bool cache_matches(int target_i, int target_j) {
+  current_impact_cells.clear();
+  for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
+    current_impact_cells.push_back(get_map_x(impact->x) * kMapSize + get_map_y(impact->y));
+  }
+  return cache.valid && cache.width == world.width && cache.height == world.height &&
+         cache.target_i == target_i && cache.target_j == target_j &&
+         cache.impact_cells == current_impact_cells;
+}
+
+void prepare_wavefront() {
+  const int target_i = get_map_x(world.target_x);
+  const int target_j = get_map_y(world.target_y);
+  if (cache_matches(target_i, target_j)) {
+    std::memcpy(world.map, cache.grid, sizeof(world.map));
+    return;
+  }
+  build_occupancy();
+  spread_wavefront();
+  cache.valid = true;
+  cache.width = world.width;
+  cache.height = world.height;
+  cache.target_i = target_i;
+  cache.target_j = target_j;
+  cache.impact_cells.swap(current_impact_cells);
+  std::memcpy(cache.grid, world.map, sizeof(world.map));
+}
+
+// Runs attempt() for the current target and, while it finds no path, for up to
+// kMaxRandomTargets random targets drawn one unit inside the walls.
+template <typename Attempt>
+void plan_with_fallback(Attempt attempt) {
+  ++planner_stats.runs;
+  if (attempt()) return;
+  for (int tries = 0; tries < kMaxRandomTargets; ++tries) {
+    const double y = f_rand(1, world.height - 1);
+    const double x = f_rand(1, world.width - 1);
+    world.target_set = true;
+    world.target_x = x;
+    world.target_y = y;
+    ++planner_stats.random_targets;
+    ++planner_stats.runs;
+    if (attempt()) return;
+  }
+  world_free_waypoints();
+  ++planner_stats.gave_up;
+  write_console("no path found to any target; the robot stays without waypoints\n");
+}
+
+}  // namespace
+
+int get_map_x(double x) { return map_index(x, world.width); }
+
+int get_map_y(double y) { return map_index(y, world.height); }
+
+void world_set_map(int i, int j) {
+  i = i < 0 ? 0 : (i > kLast ? kLast : i);
+  j = j < 0 ? 0 : (j > kLast ? kLast : j);
+  world.map[i][j] = kMapBlocked;
+}
+
+int world_test_map(const map_grid& grid, int i, int j) {
+  if (i < 0 || i > kLast || j < 0 || j > kLast) return kMapOutside;
+  return masked(grid[i][j]);
+}
+
+int world_get_lowest_index(const map_grid& grid, int i, int j) {
+  int lowest = kMapOutside;
+  int chosen = 8;
+  for (int k = 0; k < 8; ++k) {
+    const int value = world_test_map(grid, i + offsets[k][0], j + offsets[k][1]);
+    if (value < lowest) {
+      lowest = value;
+      chosen = k;
+    }
+  }
+  return chosen;
+}
+
+void world_compute_map_pass(bool& changed) {
+  static map_grid next;
+  bool any_change = false;
+  for (int i = 0; i < kMapSize; ++i) {
+    for (int j = 0; j < kMapSize; ++j) {
+      int lowest = kMapOutside;
+      const int around[4] = {world_test_map(world.map, i - 1, j), world_test_map(world.map, i + 1, j),
+                             world_test_map(world.map, i, j - 1),
+                             world_test_map(world.map, i, j + 1)};
+      for (int value : around)
+        if (value < lowest) lowest = value;
+      const std::int32_t stored = world.map[i][j];
+      if (lowest == kMapOutside || stored == 0 || stored == kMapBlocked) {
+        next[i][j] = stored;
+      } else {
+        next[i][j] = lowest + 1;
+      }
+      if (next[i][j] != stored) any_change = true;
+    }
+  }
+  std::memcpy(world.map, next, sizeof(world.map));
+  if (!any_change) changed = false;
+}
+
+void world_compute_map_grid() {
+  plan_with_fallback([] {
+    prepare_wavefront();
+    return trace_path();
+  });
+}
+
+void world_compute_map_grid_by_passes() {
+  plan_with_fallback([] {
+    build_occupancy();
+    spread_wavefront_by_passes();
+    return trace_path();
+  });
+}
+
+void world_invalidate_wavefront() { cache.valid = false; }
+
+void compute_map_nav(point& out, double x, double y) {
+  cell_nav_vector(get_map_x(x), get_map_y(y), out);
+}
+
+void world_draw_map_grid(draw_context& /*dc*/) {}

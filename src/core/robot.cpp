@@ -1,0 +1,251 @@
+#include "core/robot.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/automode.h"
+#include "core/driver.h"
+#include "core/map.h"
+#include "core/world.h"
+#include "core/world_field.h"
+
+robot_state robot;
+
+namespace {
+
+constexpr double kTargetReachedDistance = 0.3;
+constexpr double kReplanAfterSeconds = 1.0;
+constexpr double kNoHit = 2.0;       // vision distance when nothing is met within range
+constexpr double kImpactRange = 1.0;  // crossings closer than this become impacts
+constexpr double kSixthOfPi = 0.5235987755982988;
+constexpr int kPushRays = 12;
+
+// Tick-to-tick state of the update.
+double last_waypoint_time = 0.0;
+double last_x = 0.0;
+double last_y = 0.0;
+
+// True when both values lie strictly on the same side of the crossing.
+bool both_beyond(double a, double b, double crossing) {
+  return (a > crossing && b > crossing) || (a < crossing && b < crossing);
+}
+
+double sensor_angle(int i) { return robot.heading - kPi / 3 + i * kPi / 3; }
+
+void handle_target_reached() {
+  const double dx = robot.x - world.target_x;
+  const double dy = robot.y - world.target_y;
+  if (vect_mag(dx, dy) < kTargetReachedDistance) {
+    const double ty = f_rand(1, world.height - 1);
+    const double tx = f_rand(1, world.width - 1);
+    world_set_target(tx, ty);
+  }
+}
+
+void count_waypoints() {
+  point v;
+  compute_waypoint_vector(robot.x, robot.y, v);
+  if (vect_mag(v.x, v.y) < robot.diameter && world.cur_waypoint > 0) {
+    last_waypoint_time = get_time();
+    --world.cur_waypoint;
+  }
+  if (get_time() - last_waypoint_time > kReplanAfterSeconds) world_compute_map_grid();
+}
+
+void read_sensors() {
+  const double probe = robot.sensor_dist + robot.sensor_size / 2;
+  for (int i = 0; i < kNumSensors; ++i) {
+    const double a = sensor_angle(i);
+    robot.sensor_hit[i] = check_sensor(robot.x, robot.y, a, probe);
+    const double d = check_vision(robot.x, robot.y, a, robot.vision_seen[i], robot.vision_point[i]);
+    robot.sensor_value[i] = 2 - d;
+  }
+}
+
+void update_heading_error() {
+  double e = robot.grad_angle - robot.heading;
+  if (e > kTwoPi) e -= kTwoPi;
+  if (e < 0) e += kTwoPi;
+  if (e > kPi) e -= kTwoPi;
+  robot.heading_error = e;
+}
+
+void turn_and_step() {
+  robot.heading += robot.turn;
+  if (robot.heading > kPi) robot.heading -= kTwoPi;
+  if (robot.heading < -kPi) robot.heading += kTwoPi;
+  robot.vel_x = robot.speed * std::cos(robot.heading);
+  robot.vel_y = robot.speed * std::sin(robot.heading);
+}
+
+// Twelve rays from the candidate position; each wall closer than the body's
+// radius pushes the step back along its ray.
+void push_back_from_walls() {
+  const double nx = robot.x + robot.vel_x;
+  const double ny = robot.y + robot.vel_y;
+  const double radius = robot.diameter / 2;
+  for (int k = 0; k < kPushRays; ++k) {
+    const double b = robot.heading + k * kSixthOfPi;
+    bool seen = false;
+    point hit;
+    const double d = check_vision(nx, ny, b, seen, hit);
+    if (d < radius) {
+      const double p = radius - d;
+      robot.vel_x -= p * std::cos(b);
+      robot.vel_y -= p * std::sin(b);
+    }
+  }
+}
+
+// Moves and keeps the centre inside the world. std::max(bound, value) also turns
+// a NaN position (a hostile world file) into the bound.
+void move_and_clamp() {
+  robot.x += robot.vel_x;
+  robot.x = std::max(robot.size_x / 2, robot.x);
+  robot.x = std::min(world.width - robot.size_x / 2, robot.x);
+  robot.y += robot.vel_y;
+  robot.y = std::max(robot.size_y / 2, robot.y);
+  robot.y = std::min(world.height - robot.size_y / 2, robot.y);
+}
+
+void leave_marker() {
+  const double dx = last_x - robot.x;
+  const double dy = last_y - robot.y;
+  if (dx * dx + dy * dy > robot.diameter * robot.diameter * 0.015625) {
+    last_x = robot.x;
+    last_y = robot.y;
+    world_add_marker(robot.x, robot.y);
+  }
+}
+
+}  // namespace
+
+void robot_init() {
+  robot.aux_count = 5;
+  robot.num_sensors = kNumSensors;
+  robot.diameter = robot.size_x = robot.size_y = 0.5;
+  robot.sensor_dist = 0.25;
+  robot.sensor_size = 0.125;
+  robot.x = f_rand(0.5, world.width - 0.5);
+  robot.y = f_rand(robot.size_y, world.height - robot.size_y);
+  robot.heading = f_rand(0, kTwoPi);
+  robot.motion_speed = robot.motion_turn = 0;
+  for (int i = 0; i < kNumSensors; ++i) {
+    robot.sensor_hit[i] = false;
+    robot.vision_seen[i] = false;
+  }
+  robot.show_vision = false;
+}
+
+void robot_update() {
+  handle_target_reached();
+  compute_grad_point(robot.x, robot.y, robot.grad_angle, robot.grad_mag);
+  count_waypoints();
+  read_sensors();
+  update_heading_error();
+  if (!manual_mode) robot_auto_mode();
+  turn_and_step();
+  push_back_from_walls();
+  move_and_clamp();
+  leave_marker();
+}
+
+void robot_motion(double speed, double turn) {
+  robot.motion_speed = speed;
+  robot.motion_turn = turn;
+}
+
+void robot_reset_update_state() {
+  last_waypoint_time = 0.0;
+  last_x = 0.0;
+  last_y = 0.0;
+}
+
+bool check_intersect(line a, line b, point& hit) {
+  const double p1 = a.y2 - a.y1;
+  const double q1 = a.x1 - a.x2;
+  const double r1 = a.x2 * a.y1 - a.x1 * a.y2;
+  const double p2 = b.y2 - b.y1;
+  const double q2 = b.x1 - b.x2;
+  const double r2 = b.x2 * b.y1 - b.x1 * b.y2;
+  const double d = p1 * q2 - q1 * p2;
+  if (d == 0) return false;
+  const double px = (q1 * r2 - r1 * q2) / d;
+  const double py = (r1 * p2 - p1 * r2) / d;
+  hit = point{px, py};
+  // A segment constant along an axis skips that axis's range test.
+  if (a.x1 != a.x2 && both_beyond(a.x1, a.x2, px)) return false;
+  if (a.y1 != a.y2 && both_beyond(a.y1, a.y2, py)) return false;
+  if (b.x1 != b.x2 && both_beyond(b.x1, b.x2, px)) return false;
+  if (b.y1 != b.y2 && both_beyond(b.y1, b.y2, py)) return false;
+  return true;
+}
+
+double check_box_intersect(line ray, line box, point& hit) {
+  const line sides[4] = {
+      {box.x1, box.y1, box.x2, box.y1},
+      {box.x1, box.y2, box.x2, box.y2},
+      {box.x1, box.y1, box.x1, box.y2},
+      {box.x2, box.y1, box.x2, box.y2},
+  };
+  point crossing[4];
+  bool crossed[4];
+  double dist[4];
+  for (int s = 0; s < 4; ++s) {
+    crossed[s] = check_intersect(ray, sides[s], crossing[s]);
+    dist[s] = crossed[s] ? vect_mag(crossing[s].x - ray.x1, crossing[s].y - ray.y1) : kNoHit;
+  }
+  // Nearest crossing; equal distances go to the later side, distance 0 is passed over.
+  double best = world.width + world.height;
+  int chosen = 0;
+  for (int s = 0; s < 4; ++s) {
+    if (dist[s] > 0 && dist[s] <= best) {
+      best = dist[s];
+      chosen = s;
+    }
+  }
+  if (dist[chosen] < kImpactRange) world_add_impact(crossing[chosen].x, crossing[chosen].y);
+  if (crossed[chosen]) hit = crossing[chosen];
+  return dist[chosen];
+}
+
+bool check_sensor(double x, double y, double angle, double dist) {
+  const double px = x + dist * std::cos(angle);
+  const double py = y + dist * std::sin(angle);
+  return world_check_wall_point(px, py) != 0 || px < 0 || px > world.width || py < 0 ||
+         py > world.height;
+}
+
+double check_vision(double x, double y, double angle, bool& seen, point& hit) {
+  const double length = world.width * world.height;
+  const line ray{x, y, x + length * std::cos(angle), y + length * std::sin(angle)};
+  seen = false;
+  if (world.walls == nullptr) return -1;
+
+  // One pass keeps only the best wall so far, so nothing grows with the number of
+  // walls; the comparisons are those of a choice over all walls afterwards, with
+  // equal distances going to the later (older) wall.
+  const double limit = world.width + world.height;
+  double best = limit;
+  bool chosen = false;
+  double chosen_distance = 0.0;
+  point chosen_point;
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+    const line box{wall->x, wall->y, wall->x + wall->width, wall->y + wall->height};
+    point crossing;
+    const double d = check_box_intersect(ray, box, crossing);
+    if (d > 0 && d < kNoHit) {
+      hit = crossing;
+      seen = true;
+    }
+    if (d > 0 && d <= best) {
+      best = d;
+      chosen = true;
+      chosen_distance = d;
+      chosen_point = crossing;
+    }
+  }
+  if (!chosen) return -1;
+  if (chosen_distance < kNoHit) hit = chosen_point;
+  return chosen_distance;
+}

@@ -1,0 +1,192 @@
+#include "core/world.h"
+
+#include <cmath>
+#include <limits>
+
+#include "core/driver.h"
+#include "core/map.h"
+#include "core/robot.h"
+
+world_state world;
+
+namespace {
+
+constexpr double kBoundaryThickness = 0.05;
+constexpr double kImpactMergeDistanceSquared = 0.01;  // impacts closer than 0.1 merge
+
+template <typename Node>
+void free_list(Node*& head) {
+  while (head != nullptr) {
+    Node* next = head->next;
+    delete head;
+    head = next;
+  }
+}
+
+void release(draw_object& object) {
+  delete_object(object);
+  object = draw_object{};  // a second release of the same handle is then harmless
+}
+
+void create_drawing_objects() {
+  world.white_brush = create_solid_brush(rgb(255, 255, 255));
+  world.black_brush = create_solid_brush(rgb(0, 0, 0));
+  world.green_brush = create_solid_brush(rgb(0, 255, 0));
+  world.blue_brush = create_solid_brush(rgb(0, 0, 255));
+  world.red_brush = create_solid_brush(rgb(255, 0, 0));
+  world.wall_brush = create_solid_brush(rgb(0, 128, 200));
+  world.white_pen = create_pen(1, rgb(255, 255, 255));
+  world.black_pen = create_pen(1, rgb(0, 0, 0));
+  world.green_pen = create_pen(1, rgb(0, 255, 0));
+  world.blue_pen = create_pen(1, rgb(0, 0, 255));
+  world.wall_pen = create_pen(1, rgb(0, 128, 200));
+}
+
+void release_drawing_objects() {
+  release(world.black_brush);
+  release(world.white_brush);
+  release(world.green_brush);
+  release(world.blue_brush);
+  release(world.red_brush);
+  release(world.wall_brush);
+  release(world.white_pen);
+  release(world.black_pen);
+  release(world.green_pen);
+  release(world.blue_pen);
+  release(world.wall_pen);
+}
+
+}  // namespace
+
+void world_setup() {
+  world.width = 10;
+  world.height = 10;
+  world_destroy();
+  create_drawing_objects();
+
+  world.scale1 = 0.11;
+  world.scale2 = 0.86;
+  world.scale3 = 0.193;
+  world.target_x = world.width * 0.5;
+  world.target_y = world.height * 0.5;
+  world.show_walls = true;
+
+  world.walls = nullptr;
+  world.markers = nullptr;
+  world.impacts = nullptr;
+  world.waypoints = nullptr;
+  world.num_walls = 0;
+  world.num_waypoints = 0;
+  world.cur_waypoint = 0;
+  world.show_grad = false;
+  world.target_set = true;
+
+  const double w = world.width;
+  const double h = world.height;
+  const double t = kBoundaryThickness;
+  world_add_wall(0, 0, w, t);      // top
+  world_add_wall(0, h - t, w, t);  // bottom
+  world_add_wall(0, 0, t, h);      // left
+  world_add_wall(w - t, 0, t, h);  // right
+
+  robot_init();
+  world_compute_map_grid();
+}
+
+void world_destroy() {
+  world_free_walls();
+  world_free_markers();
+  world_free_impacts();
+  world_free_waypoints();
+  release_drawing_objects();
+}
+
+void world_update() { robot_update(); }
+
+void world_add_wall(double x, double y, double width, double height) {
+  world.walls = new wall_node{x, y, width, height, world.walls};
+  ++world.num_walls;
+}
+
+void world_add_waypoint(double x, double y, double angle) {
+  world.waypoints = new waypoint_node{x, y, angle, 0, world.waypoints};
+  ++world.num_waypoints;
+}
+
+void world_add_marker(double /*x*/, double /*y*/) {
+  // The trail of markers is handed over but not kept.
+}
+
+void world_add_impact(double x, double y) {
+  for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
+    const double dx = x - impact->x;
+    const double dy = y - impact->y;
+    if (dx * dx + dy * dy < kImpactMergeDistanceSquared) return;
+  }
+  world.impacts = new impact_node{x, y, world.impacts};
+  ++world.num_impacts;
+  world_compute_map_grid();
+}
+
+void world_set_target(double x, double y) {
+  world.target_set = true;
+  world.target_x = x;
+  world.target_y = y;
+  world_compute_map_grid();
+}
+
+void world_free_walls() {
+  free_list(world.walls);
+  world.num_walls = 0;
+}
+
+void world_free_waypoints() {
+  free_list(world.waypoints);
+  world.num_waypoints = 0;
+}
+
+void world_free_impacts() {
+  free_list(world.impacts);
+  world.num_impacts = 0;
+}
+
+void world_free_markers() { free_list(world.markers); }
+
+int world_check_wall_point(double x, double y) {
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+    if (wall->x <= x && x <= wall->x + wall->width && wall->y <= y &&
+        y <= wall->y + wall->height) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int saturating_trunc(double value) {
+  if (std::isnan(value)) return 0;
+  // Every double in (-2^31 - 1, 2^31) truncates to a representable int.
+  if (value >= 2147483648.0) return std::numeric_limits<int>::max();
+  if (value <= -2147483649.0) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
+
+int get_screen_x(double x) { return saturating_trunc(x / world.width * display_x); }
+
+int get_screen_y(double y) { return saturating_trunc(y / world.height * display_y); }
+
+double get_world_x(unsigned int px) {
+  if (display_x <= 0) return 0.0;  // a minimised window has no pixels to map
+  return px / static_cast<double>(display_x) * world.width;
+}
+
+double get_world_y(unsigned int py) {
+  if (display_y <= 0) return 0.0;
+  return py / static_cast<double>(display_y) * world.height;
+}
+
+void get_bounding_rect(double cx, double cy, double w, double h, pixel_rect& r) {
+  r.left = saturating_trunc((cx - w * 0.5) / world.width * display_x);
+  r.top = saturating_trunc((cy - h * 0.5) / world.height * display_y);
+  r.right = saturating_trunc((cx + w * 0.5) / world.width * display_x);
+  r.bottom = saturating_trunc((cy + h * 0.5) / world.height * display_y);
+}
