@@ -1,7 +1,123 @@
 #include "draw/world_draw.h"
-void world_draw(draw_context&) {}
-void world_draw_walls(draw_context&) {}
-void world_draw_waypoints(draw_context&) {}
-void world_draw_grad(draw_context&) {}
-void world_draw_impacts(draw_context&) {}
-void world_draw_markers(draw_context&) {}
+
+#include <cmath>
+
+#include "core/driver.h"
+#include "core/world.h"
+#include "core/world_field.h"
+#include "draw/draw_context.h"
+#include "draw/graphics.h"
+#include "draw/robot_draw.h"
+
+namespace {
+
+constexpr int kLatticeSize = 75;
+constexpr double kTargetHalf = 0.075;    // the target disc is 0.15 across
+constexpr double kWaypointHalf = 0.05;   // a waypoint disc is 0.1 across
+constexpr double kMaxArrowLength = 0.1;  // lattice arrows never grow past this
+
+// The colour of a lattice cell: red for a negative field, blue for a positive one,
+// its level the magnitude clamped to 1 and scaled to 0..255. Not-a-number draws
+// as black.
+colour_ref lattice_colour(double magnitude) {
+  if (std::isnan(magnitude)) return rgb(0, 0, 0);
+  const double clamped = magnitude < -1.0 ? -1.0 : (magnitude > 1.0 ? 1.0 : magnitude);
+  const auto level = static_cast<unsigned>(std::fabs(clamped) * 255.0);
+  return clamped < 0.0 ? rgb(level, 0, 0) : rgb(0, 0, level);
+}
+
+// Half the arrow's length: a fifth of the magnitude, capped.
+double lattice_arrow_length(double magnitude) {
+  const double length = std::fabs(magnitude) / 5.0;
+  if (std::isnan(length)) return 0.0;
+  return length > kMaxArrowLength ? kMaxArrowLength : length;
+}
+
+}  // namespace
+
+void world_draw(draw_context& dc) {
+  dc.select_object(world.white_pen);
+  dc.select_object(world.white_brush);
+  dc.rectangle(0, 0, display_x, display_y);
+
+  if (world.show_grad) world_draw_grad(dc);
+
+  dc.select_object(world.black_pen);
+  dc.select_object(world.white_brush);
+
+  // Drawing the walls leaves the wall pen selected, so the target's outline is in
+  // the wall colour when walls are shown and black when they are hidden.
+  if (world.show_walls) world_draw_walls(dc);
+
+  if (world.target_set) {
+    dc.select_object(world.green_brush);
+    dc.ellipse(get_screen_x(world.target_x - kTargetHalf), get_screen_y(world.target_y - kTargetHalf),
+               get_screen_x(world.target_x + kTargetHalf), get_screen_y(world.target_y + kTargetHalf));
+  }
+
+  world_draw_waypoints(dc);
+  robot_draw(dc);
+}
+
+void world_draw_walls(draw_context& dc) {
+  dc.select_object(world.wall_brush);
+  dc.select_object(world.wall_pen);
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+    dc.rectangle(get_screen_x(wall->x), get_screen_y(wall->y), get_screen_x(wall->x + wall->width),
+                 get_screen_y(wall->y + wall->height));
+  }
+}
+
+void world_draw_waypoints(draw_context& dc) {
+  dc.select_object(world.wall_brush);
+  dc.select_object(world.wall_pen);
+  for (const waypoint_node* waypoint = world.waypoints; waypoint != nullptr;
+       waypoint = waypoint->next) {
+    if (waypoint->index == world.cur_waypoint) {
+      dc.select_object(world.red_brush);
+      dc.select_object(world.black_pen);
+    } else {
+      dc.select_object(world.wall_brush);
+      dc.select_object(world.wall_pen);
+    }
+    dc.ellipse(get_screen_x(waypoint->x - kWaypointHalf), get_screen_y(waypoint->y - kWaypointHalf),
+               get_screen_x(waypoint->x + kWaypointHalf), get_screen_y(waypoint->y + kWaypointHalf));
+  }
+}
+
+void world_draw_grad(draw_context& dc) {
+  dc.select_object(world.green_pen);
+  const int half_w = display_x / kLatticeSize / 2;
+  const int half_h = display_y / kLatticeSize / 2;
+
+  for (int i = 0; i < kLatticeSize; ++i) {
+    const double wx = static_cast<double>(i) / kLatticeSize * world.width;
+    const int px = get_screen_x(wx);
+    for (int j = 0; j < kLatticeSize; ++j) {
+      const double wy = static_cast<double>(j) / kLatticeSize * world.height;
+      double angle = 0.0;
+      double magnitude = 0.0;
+      compute_grad_point(wx, wy, angle, magnitude);
+
+      // Each cell gets a brush and a pen of its own colour, released as soon as
+      // they are no longer selected.
+      const colour_ref colour = lattice_colour(magnitude);
+      const draw_object brush = create_solid_brush(colour);
+      const draw_object pen = create_pen(1, colour);
+      const draw_object previous_brush = dc.select_object(brush);
+      dc.select_object(pen);
+      const int py = get_screen_y(wy);
+      dc.rectangle(px - half_w - 1, py - half_h - 1, px + half_w + 1, py + half_h + 1);
+      dc.select_object(previous_brush);
+      dc.select_object(world.green_pen);
+      delete_object(brush);
+      delete_object(pen);
+
+      draw_arrow(dc, wx, wy, angle, lattice_arrow_length(magnitude));
+    }
+  }
+}
+
+// Impacts and markers are kept but never drawn.
+void world_draw_impacts(draw_context& /*dc*/) {}
+void world_draw_markers(draw_context& /*dc*/) {}
