@@ -1,0 +1,221 @@
+#include "headless/options.h"
+
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#ifndef ROBOSIM_VERSION
+#define ROBOSIM_VERSION "0"
+#endif
+
+namespace {
+
+constexpr const char* kProgramName = "robot-simulator-headless";
+
+std::string quoted(const QString& text) { return "'" + text.toStdString() + "'"; }
+
+// The user's path as given, refused when empty.
+bool take_path(const QCommandLineParser& parser, const QCommandLineOption& option,
+               std::string& out, std::string& message) {
+  if (!parser.isSet(option)) return true;
+  const QString value = parser.value(option);
+  if (value.isEmpty()) {
+    message = "--" + option.names().constFirst().toStdString() + ": the file name is empty";
+    return false;
+  }
+  out = value.toLocal8Bit().toStdString();
+  return true;
+}
+
+// Two outputs naming the same file would overwrite each other.
+std::string normalised(const std::string& path) {
+  std::error_code ec;
+  auto absolute = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+  if (ec) return path;
+  return absolute.lexically_normal().string();
+}
+
+}  // namespace
+
+bool parse_count(const QString& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value) {
+  if (text.isEmpty() || text.size() > 20) return false;
+  std::uint64_t result = 0;
+  for (QChar c : text) {
+    if (c < u'0' || c > u'9') return false;
+    const auto digit = static_cast<std::uint64_t>(c.unicode() - u'0');
+    if (result > (UINT64_MAX - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  if (result < min || result > max) return false;
+  value = result;
+  return true;
+}
+
+bool parse_size(const QString& text, int& width, int& height, std::string& problem) {
+  const qsizetype cross = text.indexOf(u'x', 0, Qt::CaseInsensitive);
+  std::uint64_t w = 0;
+  std::uint64_t h = 0;
+  if (cross < 0 || !parse_count(text.left(cross), 0, UINT64_MAX, w) ||
+      !parse_count(text.mid(cross + 1), 0, UINT64_MAX, h)) {
+    problem = "expected WIDTHxHEIGHT in pixels, such as 640x480, got " + quoted(text);
+    return false;
+  }
+  if (w == 0 || h == 0) {
+    problem = "the picture must be at least 1x1 pixels, got " + quoted(text);
+    return false;
+  }
+  if (w > kMaxImageSide || h > kMaxImageSide ||
+      static_cast<std::int64_t>(w * h) > kMaxImagePixels) {
+    problem = quoted(text) + " is too large (at most " + std::to_string(kMaxImageSide) +
+              " pixels a side and " + std::to_string(kMaxImagePixels) + " pixels in all)";
+    return false;
+  }
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  return true;
+}
+
+parse_outcome parse_options(const QStringList& arguments, run_options& options,
+                            std::string& message) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Runs the robot simulator without a window on a simulated clock and prints a summary.\n"
+      "Exit codes: 0 success, 1 a file cannot be read or written, 2 bad arguments.");
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+
+  const QCommandLineOption help({"h", "help"}, "Shows this help and exits.");
+  const QCommandLineOption version({"v", "version"}, "Shows the version and exits.");
+  const QCommandLineOption ticks("ticks", "Number of ticks to run (default 6000).", "N");
+  const QCommandLineOption seed(
+      "seed", "Seed of the random generator, 0 to 4294967295 (default: the time).", "S");
+  const QCommandLineOption period("period-ms", "Tick period in milliseconds (default 10).", "MS");
+  const QCommandLineOption world("world", "Loads this world file after start-up.", "FILE");
+  const QCommandLineOption save("save", "Saves the world to this file at the end.", "FILE");
+  const QCommandLineOption manual("manual", "Manual mode: the robot does not drive itself.");
+  const QCommandLineOption keys("keys", "Replays key presses from this script.", "SCRIPT");
+  const QCommandLineOption png("png", "Writes the final frame as a PNG picture.", "FILE");
+  const QCommandLineOption size("size", "Size of the picture (default 640x480).", "WxH");
+  const QCommandLineOption grad("grad", "Draws the field lattice in the picture.");
+  const QCommandLineOption vision("vision", "Draws the vision rays in the picture.");
+  const QCommandLineOption stats("stats", "Draws the statistics line in the picture.");
+  const QCommandLineOption trace("trace", "Writes a CSV row per tick to this file.", "FILE");
+  const QCommandLineOption trace_every("trace-every", "Writes a trace row every K ticks only.",
+                                       "K");
+  const QCommandLineOption json("json", "Prints the summary as one JSON object.");
+  for (const auto* option : {&help, &version, &ticks, &seed, &period, &world, &save, &manual,
+                             &keys, &png, &size, &grad, &vision, &stats, &trace, &trace_every,
+                             &json}) {
+    parser.addOption(*option);
+  }
+
+  if (!parser.parse(arguments)) {
+    message = parser.errorText().toStdString();
+    return parse_outcome::error;
+  }
+  if (parser.isSet(help)) {
+    // helpText() takes the program's name from the application object, which may
+    // not exist yet; build the usage line here instead.
+    QString text = parser.helpText();
+    const qsizetype first_line_end = text.indexOf(u'\n');
+    text = QStringLiteral("Usage: %1 [options]").arg(kProgramName) + text.mid(first_line_end);
+    message = text.toStdString();
+    return parse_outcome::help;
+  }
+  if (parser.isSet(version)) {
+    message = std::string(kProgramName) + " " + ROBOSIM_VERSION;
+    return parse_outcome::version;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    message = "unexpected argument " + quoted(parser.positionalArguments().constFirst());
+    return parse_outcome::error;
+  }
+
+  run_options result;
+  std::uint64_t number = 0;
+  if (parser.isSet(ticks)) {
+    if (!parse_count(parser.value(ticks), 0, kMaxTicks, number)) {
+      message = "--ticks: expected a whole number from 0 to " + std::to_string(kMaxTicks) +
+                ", got " + quoted(parser.value(ticks));
+      return parse_outcome::error;
+    }
+    result.ticks = number;
+  }
+  if (parser.isSet(seed)) {
+    if (!parse_count(parser.value(seed), 0, UINT32_MAX, number)) {
+      message = "--seed: expected a whole number from 0 to 4294967295, got " +
+                quoted(parser.value(seed));
+      return parse_outcome::error;
+    }
+    result.seed = static_cast<std::uint32_t>(number);
+  }
+  if (parser.isSet(period)) {
+    if (!parse_count(parser.value(period), 1, kMaxPeriodMs, number)) {
+      message = "--period-ms: expected a whole number from 1 to " + std::to_string(kMaxPeriodMs) +
+                ", got " + quoted(parser.value(period));
+      return parse_outcome::error;
+    }
+    result.period_ms = static_cast<int>(number);
+  }
+  if (parser.isSet(size)) {
+    std::string problem;
+    if (!parse_size(parser.value(size), result.width, result.height, problem)) {
+      message = "--size: " + problem;
+      return parse_outcome::error;
+    }
+  }
+  if (parser.isSet(trace_every)) {
+    if (!parse_count(parser.value(trace_every), 1, kMaxTicks, number)) {
+      message = "--trace-every: expected a whole number from 1 to " + std::to_string(kMaxTicks) +
+                ", got " + quoted(parser.value(trace_every));
+      return parse_outcome::error;
+    }
+    result.trace_every = number;
+  }
+  if (!take_path(parser, world, result.world_path, message) ||
+      !take_path(parser, save, result.save_path, message) ||
+      !take_path(parser, keys, result.keys_path, message) ||
+      !take_path(parser, png, result.png_path, message) ||
+      !take_path(parser, trace, result.trace_path, message)) {
+    return parse_outcome::error;
+  }
+  result.manual = parser.isSet(manual);
+  result.grad = parser.isSet(grad);
+  result.vision = parser.isSet(vision);
+  result.stats = parser.isSet(stats);
+  result.json = parser.isSet(json);
+
+  // Options that only shape an output are mistakes without that output.
+  if (result.png_path.empty()) {
+    for (const auto* option : {&size, &grad, &vision, &stats}) {
+      if (parser.isSet(*option)) {
+        message = "--" + option->names().constFirst().toStdString() +
+                  " only changes the picture; give --png FILE as well";
+        return parse_outcome::error;
+      }
+    }
+  }
+  if (result.trace_path.empty() && parser.isSet(trace_every)) {
+    message = "--trace-every needs --trace FILE";
+    return parse_outcome::error;
+  }
+
+  // Each output must be its own file.
+  const std::vector<std::pair<const char*, const std::string*>> outputs = {
+      {"--save", &result.save_path}, {"--png", &result.png_path}, {"--trace", &result.trace_path}};
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+      if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
+          normalised(*outputs[i].second) == normalised(*outputs[j].second)) {
+        message = std::string(outputs[i].first) + " and " + outputs[j].first +
+                  " name the same file";
+        return parse_outcome::error;
+      }
+    }
+  }
+
+  options = std::move(result);
+  return parse_outcome::run;
+}

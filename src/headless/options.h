@@ -1,0 +1,50 @@
+// Command-line options of the headless runner and their parsing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <QStringList>
+
+// Limits on what the runner accepts; values outside give a bad-argument error.
+constexpr std::uint64_t kMaxTicks = 1'000'000'000'000ULL;
+constexpr int kMaxPeriodMs = 60'000;
+constexpr int kMaxImageSide = 16'384;
+constexpr std::int64_t kMaxImagePixels = 64LL * 1024 * 1024;
+
+struct run_options {
+  std::uint64_t ticks = 6000;
+  std::optional<std::uint32_t> seed;  // none: the calendar time
+  int period_ms = 10;
+  std::string world_path;
+  std::string save_path;
+  bool manual = false;
+  std::string keys_path;
+  std::string png_path;
+  int width = 640;
+  int height = 480;
+  bool grad = false;
+  bool vision = false;
+  bool stats = false;
+  std::string trace_path;
+  std::uint64_t trace_every = 1;
+  bool json = false;
+};
+
+enum class parse_outcome {
+  run,      // options are in the record
+  help,     // message holds the help text
+  version,  // message holds the version line
+  error,    // message holds one line telling what is wrong
+};
+
+// Parses the arguments (the first one is the program's name). Needs no
+// application object.
+parse_outcome parse_options(const QStringList& arguments, run_options& options,
+                            std::string& message);
+
+// Whole numbers only, no sign, no spaces; false when out of [min, max].
+bool parse_count(const QString& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value);
+// "WxH" (or "WXH") within the image limits above.
+bool parse_size(const QString& text, int& width, int& height, std::string& problem);

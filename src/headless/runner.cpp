@@ -1,0 +1,325 @@
+#include "headless/runner.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/console.h"
+#include "core/driver.h"
+#include "core/map.h"
+#include "core/robot.h"
+#include "core/utility.h"
+#include "core/world.h"
+#include "core/world_file.h"
+#include "draw/draw_context.h"
+#include "headless/key_script.h"
+#include "headless/output_file.h"
+#include "headless/picture.h"
+
+const char* const kTraceHeader =
+    "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,current_waypoint,"
+    "planning_runs";
+
+namespace {
+
+constexpr const char* kProgram = "robot-simulator-headless";
+constexpr double kTargetReachedDistance = 0.3;  // the robot's own test for a reached target
+constexpr std::uint64_t kConsolePassThrough = 20;
+constexpr double kProgressAfterSeconds = 1.0;
+constexpr double kProgressEverySeconds = 0.25;
+
+// The window system as the runner sees it: timers are due times on a simulated
+// millisecond clock, repaints are not needed (the picture is drawn once, at the
+// end) and there is no off-screen image during the run, so the tick does no
+// drawing at all.
+class headless_platform final : public platform {
+ public:
+  headless_platform(int width, int height) : width_(width), height_(height) {}
+
+  void set_timer(int id, int period_ms) override {
+    // A period of 0 (the Up arrow can reach it) still moves the clock on, so the
+    // rate timer and the automatic mode's ramps keep running.
+    const std::uint64_t period = static_cast<std::uint64_t>(std::max(period_ms, 1));
+    if (id == kTickTimerId) {
+      tick_period_ = period;
+      tick_due_ = now_ + period;
+    } else if (id == kRateTimerId) {
+      rate_period_ = period;
+      rate_due_ = now_ + period;
+    }
+  }
+  void request_repaint() override {}
+  void request_quit(int /*exit_code*/) override { quit_ = true; }
+  void client_size(int& width, int& height) override {
+    width = width_;
+    height = height_;
+  }
+  std::unique_ptr<draw_context> create_image(int /*width*/, int /*height*/) override {
+    return nullptr;
+  }
+
+  bool quit_requested() const { return quit_; }
+  std::uint64_t now_ms() const { return now_; }
+
+  // Delivers the timer events up to and including the next tick, in time order
+  // (the tick first when both fall due together, as it was started first).
+  void run_until_next_tick() {
+    while (rate_period_ != 0 && rate_due_ < tick_due_) {
+      advance_to(rate_due_);
+      rate_due_ += rate_period_;
+      timer_message(*this, kRateTimerId);
+    }
+    advance_to(tick_due_);
+    tick_due_ += tick_period_;
+    timer_message(*this, kTickTimerId);
+    while (rate_period_ != 0 && rate_due_ <= now_) {
+      rate_due_ += rate_period_;
+      timer_message(*this, kRateTimerId);
+    }
+  }
+
+ private:
+  void advance_to(std::uint64_t time_ms) {
+    if (time_ms <= now_) return;
+    advance_simulated_clock(static_cast<double>(time_ms - now_) / 1000.0);
+    now_ = time_ms;
+  }
+
+  int width_;
+  int height_;
+  bool quit_ = false;
+  std::uint64_t now_ = 0;
+  std::uint64_t tick_period_ = 10;
+  std::uint64_t tick_due_ = 10;
+  std::uint64_t rate_period_ = 0;
+  std::uint64_t rate_due_ = 0;
+};
+
+// Diagnostic console lines: the first few go to standard error, all are counted.
+struct console_counter {
+  std::FILE* err = nullptr;
+  std::uint64_t lines = 0;
+
+  void take(std::string_view text) {
+    ++lines;
+    if (lines <= kConsolePassThrough) {
+      std::fwrite(text.data(), 1, text.size(), err);
+      if (lines == kConsolePassThrough) {
+        std::fprintf(err, "%s: further console messages are only counted\n", kProgram);
+      }
+    }
+  }
+};
+
+void trace_row(std::FILE* stream, std::uint64_t tick, std::uint64_t now_ms) {
+  std::fprintf(stream,
+               "%llu,%llu.%03llu,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%d,%d,%d,%llu\n",
+               static_cast<unsigned long long>(tick),
+               static_cast<unsigned long long>(now_ms / 1000),
+               static_cast<unsigned long long>(now_ms % 1000), robot.x, robot.y, robot.heading,
+               robot.speed, robot.turn, world.target_x, world.target_y,
+               static_cast<int>(world.num_impacts), static_cast<int>(world.num_waypoints),
+               static_cast<int>(world.cur_waypoint),
+               static_cast<unsigned long long>(planner_stats.runs));
+}
+
+bool robot_at_target() {
+  return vect_mag(robot.x - world.target_x, robot.y - world.target_y) < kTargetReachedDistance;
+}
+
+// The progress line on a terminal, for runs that take a while.
+class progress_line {
+ public:
+  progress_line(std::FILE* err, std::uint64_t total)
+      : err_(err), total_(total), enabled_(::isatty(::fileno(err)) != 0) {}
+
+  void update(std::uint64_t done, double elapsed) {
+    if (!enabled_ || elapsed < kProgressAfterSeconds || elapsed < next_) return;
+    next_ = elapsed + kProgressEverySeconds;
+    const double rate = static_cast<double>(done) / elapsed;
+    const double percent = total_ > 0 ? 100.0 * static_cast<double>(done) / total_ : 100.0;
+    const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0.0;
+    std::fprintf(err_, "\rtick %llu of %llu (%.0f%%), %.0f ticks/s, about %.0f s left\033[K",
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_),
+                 percent, rate, left);
+    std::fflush(err_);
+    shown_ = true;
+  }
+
+  void finish() {
+    if (shown_) {
+      std::fputs("\r\033[K", err_);
+      std::fflush(err_);
+    }
+  }
+
+ private:
+  std::FILE* err_;
+  std::uint64_t total_;
+  bool enabled_;
+  bool shown_ = false;
+  double next_ = 0.0;
+};
+
+// Everything the run changes in the process, put back at the end whatever happens.
+struct process_state_guard {
+  ~process_state_guard() {
+    set_console_sink({});
+    use_real_clock();
+  }
+};
+
+}  // namespace
+
+int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
+                 const volatile std::sig_atomic_t* stop) {
+  auto fail = [err](const std::string& message, int code) {
+    std::fprintf(err, "%s: %s\n", kProgram, message.c_str());
+    return code;
+  };
+  const std::uint32_t seed =
+      options.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
+
+  std::vector<key_event> key_events;
+  std::string error;
+  if (!options.keys_path.empty() && !read_key_script(options.keys_path, key_events, error)) {
+    return fail("cannot read key script " + error, kExitFileError);
+  }
+
+  // Create every output first, so a path that cannot be written is reported before
+  // the run rather than after it. The world file itself is written by the world's
+  // own saving at the end; its temporary file here only proves the place writable.
+  output_file trace_file;
+  output_file png_file;
+  output_file save_probe;
+  if ((!options.trace_path.empty() && !trace_file.open(options.trace_path, error)) ||
+      (!options.png_path.empty() && !png_file.open(options.png_path, error)) ||
+      (!options.save_path.empty() && !save_probe.open(options.save_path, error))) {
+    return fail(error, kExitFileError);
+  }
+  save_probe.discard();
+
+  process_state_guard restore;
+  console_counter console{err, 0};
+  set_console_sink([&console](std::string_view text) { console.take(text); });
+
+  driver_reset();
+  robot_reset_update_state();
+  planner_stats = planner_counters{};
+  timer_val = options.period_ms;
+  manual_mode = options.manual;
+  use_simulated_clock(kSimulatedClockStart);
+  headless_platform window(options.width, options.height);
+  system_startup(window, seed);
+
+  if (!options.world_path.empty() && !world_read_file(options.world_path, error)) {
+    system_shutdown();
+    return fail(error, kExitFileError);
+  }
+  if (options.grad) world.show_grad = true;
+  if (options.vision) robot.show_vision = true;
+  if (options.stats) show_stats = true;
+
+  std::FILE* trace = trace_file.stream();
+  if (trace != nullptr) {
+    std::fprintf(trace, "%s\n", kTraceHeader);
+    trace_row(trace, 0, 0);
+  }
+
+  run_summary summary;
+  summary.seed = seed;
+  summary.ticks_requested = options.ticks;
+
+  using clock = std::chrono::steady_clock;
+  const auto wall_start = clock::now();
+  auto elapsed = [&wall_start] {
+    return std::chrono::duration<double>(clock::now() - wall_start).count();
+  };
+  progress_line progress(err, options.ticks);
+
+  std::size_t next_event = 0;
+  std::uint64_t tick = 0;
+  bool interrupted = false;
+  bool last_row_written = true;
+  for (;;) {
+    // Key events due after `tick` ticks arrive before the next tick; those due
+    // after the last tick still arrive, so they can shape the picture and the save.
+    while (next_event < key_events.size() && key_events[next_event].tick == tick &&
+           !window.quit_requested()) {
+      const key_event& event = key_events[next_event++];
+      if (event.down) {
+        key_down(window, event.key_code);
+      } else {
+        key_up(event.key_code);
+      }
+    }
+    if (window.quit_requested() || tick == options.ticks) break;
+    if (stop != nullptr && *stop != 0) {
+      interrupted = true;
+      break;
+    }
+
+    if (robot_at_target()) ++summary.targets_reached;
+    window.run_until_next_tick();
+    ++tick;
+
+    last_row_written = tick % options.trace_every == 0;
+    if (trace != nullptr && last_row_written) trace_row(trace, tick, window.now_ms());
+    if ((tick & 0xFF) == 0) progress.update(tick, elapsed());
+  }
+  summary.wall_seconds = elapsed();
+  progress.finish();
+
+  if (interrupted) {
+    system_shutdown();
+    return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
+                kExitInterrupted);
+  }
+  if (trace != nullptr && !last_row_written) trace_row(trace, tick, window.now_ms());
+  if (next_event < key_events.size() && !window.quit_requested()) {
+    std::fprintf(err, "%s: %zu key events fall after the last tick and were not used\n", kProgram,
+                 key_events.size() - next_event);
+  }
+
+  summary.ticks = tick;
+  summary.simulated_seconds = static_cast<double>(window.now_ms()) / 1000.0;
+  summary.planning_runs = planner_stats.runs;
+  summary.planning_failures = planner_stats.random_targets;
+  summary.planning_gave_up = planner_stats.gave_up;
+  summary.walls = world.num_walls;
+  summary.impacts = world.num_impacts;
+  summary.waypoints = world.num_waypoints;
+  summary.x = robot.x;
+  summary.y = robot.y;
+  summary.heading = robot.heading;
+
+  if (png_file.is_open()) {
+    std::string png;
+    if (!render_world_png(options.width, options.height, png, error)) {
+      system_shutdown();
+      return fail(error, kExitFileError);
+    }
+    png_file.write(png);
+  }
+
+  // Outputs appear only now that every one of them is complete.
+  bool written = (!trace_file.is_open() || trace_file.commit(error)) &&
+                 (!png_file.is_open() || png_file.commit(error));
+  if (written && !options.save_path.empty()) written = world_write_file(options.save_path, error);
+  system_shutdown();
+  if (!written) return fail(error + " (seed " + std::to_string(seed) + ")", kExitFileError);
+
+  summary.console_messages = console.lines;
+  summary.peak_memory_kib = peak_memory_kib();
+  const std::string text =
+      options.json ? format_summary_json(summary) : format_summary_text(summary);
+  std::fputs(text.c_str(), out);
+  if (std::fflush(out) != 0) return fail("cannot write the summary", kExitFileError);
+  return kExitOk;
+}

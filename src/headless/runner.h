@@ -1,0 +1,28 @@
+// The headless runner: the window's start-up and tick on a simulated clock, with
+// key scripts, world files, a trace, a picture and a summary.
+#pragma once
+
+#include <csignal>
+#include <cstdio>
+
+#include "headless/options.h"
+#include "headless/summary.h"
+
+constexpr int kExitOk = 0;
+constexpr int kExitFileError = 1;
+constexpr int kExitBadArguments = 2;
+constexpr int kExitInterrupted = 130;
+
+// The simulated clock starts here rather than at 0: the automatic mode's ramp
+// timers take a start time of 0 to mean "not running", and a window's monotonic
+// clock is never near 0 either.
+constexpr double kSimulatedClockStart = 1000.0;
+
+// The trace's header line (without the line break).
+extern const char* const kTraceHeader;
+
+// Runs the simulation the options describe; the summary goes to out, messages
+// (one line each) to err. Returns the exit code. stop, when given, is polled
+// between ticks; once it is non-zero the run ends without writing any file.
+int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
+                 const volatile std::sig_atomic_t* stop = nullptr);

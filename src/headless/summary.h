@@ -1,0 +1,36 @@
+// The summary of a headless run, as text lines or as one JSON object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct run_summary {
+  std::uint32_t seed = 0;
+  std::uint64_t ticks = 0;            // ticks run
+  std::uint64_t ticks_requested = 0;  // ticks asked for; more than ticks when Esc ended the run
+  double simulated_seconds = 0.0;
+  double wall_seconds = 0.0;
+  std::uint64_t targets_reached = 0;
+  std::uint64_t planning_runs = 0;
+  std::uint64_t planning_failures = 0;  // random targets chosen because no path was found
+  std::uint64_t planning_gave_up = 0;   // runs that found no path even with random targets
+  std::int64_t walls = 0;
+  std::int64_t impacts = 0;
+  std::int64_t waypoints = 0;
+  double x = 0.0;
+  double y = 0.0;
+  double heading = 0.0;
+  std::int64_t peak_memory_kib = -1;  // -1 when the system does not tell
+  std::uint64_t console_messages = 0;
+};
+
+// Ticks per wall-clock second, 0 when no time was measured.
+double ticks_per_wall_second(const run_summary& s);
+
+// "name: value" lines, each ending in a line break.
+std::string format_summary_text(const run_summary& s);
+// One JSON object on one line, ending in a line break.
+std::string format_summary_json(const run_summary& s);
+
+// Peak resident memory of this process in KiB, or -1.
+std::int64_t peak_memory_kib();
