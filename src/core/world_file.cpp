@@ -53,11 +53,34 @@ class token_reader {
 
 // The token as it may appear in a message: quoted and shortened, or a plain
 // description when it holds control characters (binary data).
-std::string quote_token(std::string_view token) {
-  for (const char c : token) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) return "characters that are not text";
+// True when the bytes are text: valid UTF-8 without control characters.
+bool is_text(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    std::size_t follow = 0;
+    if (lead < 0x80) {
+      if (lead < 0x20 || lead == 0x7f) return false;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      follow = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      follow = 2;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      follow = 3;
+    } else {
+      return false;
+    }
+    if (bytes.size() - i <= follow) return false;
+    for (std::size_t k = 1; k <= follow; ++k) {
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += follow + 1;
   }
+  return true;
+}
+
+std::string quote_token(std::string_view token) {
+  if (!is_text(token)) return "characters that are not text";
   constexpr std::size_t kShown = 32;
   std::string shown;
   if (token.size() <= kShown) {
@@ -92,8 +115,7 @@ bool read_real(std::string_view token, int line, const std::string& what, double
   const std::string_view digits = without_plus(token);
   const char* const end = digits.data() + digits.size();
   double parsed = 0.0;
-  const auto [stop, ec] =
-      std::from_chars(digits.data(), end, parsed, std::chars_format::general);
+  const auto [stop, ec] = std::from_chars(digits.data(), end, parsed, std::chars_format::general);
   if (ec == std::errc::result_out_of_range && stop == end) {
     return fail(error, line, what + " " + quote_token(token) + " is out of range");
   }
@@ -155,9 +177,13 @@ void append_real(std::string& out, double value) {
   }
 }
 
-std::string errno_text(int code) { return std::strerror(code); }
+std::string errno_text(int code) {
+  return std::strerror(code);
+}
 
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
 
 // Writes all of the bytes, going on after short writes and interrupted calls.
 bool write_all(int fd, std::string_view bytes, int& code) {

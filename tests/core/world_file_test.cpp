@@ -1,0 +1,696 @@
+// World files: the exact text written, how files are read (short files, counts,
+// white space, line ends), what happens to bad or absurd files and to failed
+// saves, the decimal point under a decimal-comma locale, and the example worlds.
+#include "core/world_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/automode.h"
+#include "core/driver.h"
+#include "core/robot.h"
+#include "core/utility.h"
+#include "core/world.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using wall_values = std::array<double, 4>;
+
+std::vector<wall_values> walls_from_head() {
+  std::vector<wall_values> out;
+  for (const wall_node* w = world.walls; w != nullptr; w = w->next) {
+    out.push_back({w->x, w->y, w->width, w->height});
+  }
+  return out;
+}
+
+// Everything a failed load must leave alone.
+struct world_snapshot {
+  std::vector<wall_values> walls;
+  std::int32_t num_walls;
+  double robot_x, robot_y, heading;
+  double target_x, target_y;
+  double scale1, scale2, scale3;
+  std::int32_t num_impacts;
+  std::int32_t num_waypoints;
+  std::int32_t cur_waypoint;
+  bool show_walls, show_grad;
+
+  static world_snapshot take() {
+    return {walls_from_head(),  world.num_walls,  robot.x,           robot.y,
+            robot.heading,      world.target_x,   world.target_y,    world.scale1,
+            world.scale2,       world.scale3,     world.num_impacts, world.num_waypoints,
+            world.cur_waypoint, world.show_walls, world.show_grad};
+  }
+  bool operator==(const world_snapshot&) const = default;
+};
+
+const char kDefaultWorldText[] =
+    "2.500000\n"
+    "7.250000\n"
+    "1.500000\n"
+    "4\n"
+    "9.950000 0.000000 0.050000 10.000000\n"
+    "0.000000 0.000000 0.050000 10.000000\n"
+    "0.000000 9.950000 10.000000 0.050000\n"
+    "0.000000 0.000000 10.000000 0.050000\n";
+
+std::string read_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_bytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// Restores the process locale when it goes out of scope.
+class locale_guard {
+ public:
+  locale_guard() : saved_(std::setlocale(LC_ALL, nullptr)) {}
+  ~locale_guard() { std::setlocale(LC_ALL, saved_.c_str()); }
+
+ private:
+  std::string saved_;
+};
+
+class WorldFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::srand(12345);
+    use_simulated_clock(100.0);
+    driver_reset();
+    automode_reset();
+    robot_reset_update_state();
+    world_setup();
+    dir_ = fs::temp_directory_path() /
+           ("world_file_test_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(dir_, ignored);
+    world_destroy();
+    use_real_clock();
+  }
+
+  // A world that differs from the default in everything a reset would change.
+  static void make_world_differ_from_default() {
+    world_add_wall(1.0, 2.0, 3.0, 0.5);
+    world_add_impact(3.0, 3.0);
+    world_set_target(7.5, 2.5);
+    world.scale1 = 0.5;
+    world.scale2 = 0.25;
+    world.scale3 = 0.75;
+    world.show_grad = true;
+    robot.x = 4.25;
+    robot.y = 6.75;
+    robot.heading = 2.0;
+  }
+
+  std::vector<std::string> files_in_dir() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+// ---------------------------------------------------------------------------
+// Writing
+
+TEST_F(WorldFileTest, DefaultWorldWritesTheEightLinesByteForByte) {
+  robot.x = 2.5;
+  robot.y = 7.25;
+  robot.heading = 1.5;
+  EXPECT_EQ(world_format_text(), kDefaultWorldText);
+
+  const fs::path file = dir_ / "default.dat";
+  std::string error;
+  ASSERT_TRUE(world_write_file(file.string(), error)) << error;
+  EXPECT_TRUE(error.empty());
+  EXPECT_EQ(read_bytes(file), kDefaultWorldText);
+  EXPECT_EQ(files_in_dir(), std::vector<std::string>{"default.dat"}) << "no temporary left";
+}
+
+TEST_F(WorldFileTest, WriterRoundsToSixDecimalsWithoutExponent) {
+  world_free_walls();
+  world_add_wall(0.05, -0.0000004, 123456.7891234, 1e-7);
+  robot.x = 0.1234565;  // not exactly representable: rounds as printf does
+  robot.y = -3.0;
+  robot.heading = 6.283185307179586;
+  EXPECT_EQ(world_format_text(),
+            "0.123456\n-3.000000\n6.283185\n1\n0.050000 -0.000000 123456.789123 0.000000\n");
+}
+
+// ---------------------------------------------------------------------------
+// Reading well-formed files
+
+TEST_F(WorldFileTest, LoadingTheEightLinesResetsTheWorldAndReversesTheWalls) {
+  make_world_differ_from_default();
+  std::string error;
+  ASSERT_TRUE(world_read_text(kDefaultWorldText, error)) << error;
+
+  EXPECT_DOUBLE_EQ(robot.x, 2.5);
+  EXPECT_DOUBLE_EQ(robot.y, 7.25);
+  EXPECT_DOUBLE_EQ(robot.heading, 1.5);
+  EXPECT_EQ(world.target_x, 5.0);
+  EXPECT_EQ(world.target_y, 5.0);
+  EXPECT_DOUBLE_EQ(world.scale1, 0.11);
+  EXPECT_DOUBLE_EQ(world.scale2, 0.86);
+  EXPECT_DOUBLE_EQ(world.scale3, 0.193);
+  EXPECT_EQ(world.num_impacts, 0);
+  EXPECT_EQ(world.impacts, nullptr);
+  EXPECT_FALSE(world.show_grad);
+  // Top, bottom, left, right from the head: the reverse of the file.
+  const std::vector<wall_values> expected = {
+      {0, 0, 10, 0.05}, {0, 9.95, 10, 0.05}, {0, 0, 0.05, 10}, {9.95, 0, 0.05, 10}};
+  EXPECT_EQ(walls_from_head(), expected);
+  EXPECT_EQ(world.num_walls, 4);
+}
+
+TEST_F(WorldFileTest, RoundTripReversesTheWallsAndKeepsSixDecimals) {
+  world_free_walls();
+  world_add_wall(1.0, 2.0, 3.0, 4.0);
+  world_add_wall(1.23456789, 2.5, 0.0000004, 7.9999996);
+  world_add_wall(-1.5, 11.25, 0.1, 0.2);
+  robot.x = 3.14159265;
+  robot.y = 2.71828182;
+  robot.heading = 0.5;
+  const fs::path first = dir_ / "first.dat";
+  std::string error;
+  ASSERT_TRUE(world_write_file(first.string(), error)) << error;
+  const std::string first_text = read_bytes(first);
+
+  ASSERT_TRUE(world_read_file(first.string(), error)) << error;
+  EXPECT_EQ(robot.x, 3.141593);
+  EXPECT_EQ(robot.y, 2.718282);
+  EXPECT_EQ(robot.heading, 0.5);
+  const std::vector<wall_values> reversed = {
+      {1.0, 2.0, 3.0, 4.0}, {1.234568, 2.5, 0.0, 8.0}, {-1.5, 11.25, 0.1, 0.2}};
+  EXPECT_EQ(walls_from_head(), reversed);
+  EXPECT_EQ(world.num_walls, 3);
+
+  // Saving the loaded world writes the walls in the opposite order to the file.
+  const fs::path second = dir_ / "second.dat";
+  ASSERT_TRUE(world_write_file(second.string(), error)) << error;
+  EXPECT_EQ(read_bytes(second),
+            "3.141593\n2.718282\n0.500000\n3\n"
+            "1.000000 2.000000 3.000000 4.000000\n"
+            "1.234568 2.500000 0.000000 8.000000\n"
+            "-1.500000 11.250000 0.100000 0.200000\n");
+  EXPECT_NE(read_bytes(second), first_text);
+  // A second round trip restores the first file exactly.
+  ASSERT_TRUE(world_read_file(second.string(), error)) << error;
+  ASSERT_TRUE(world_write_file(second.string(), error)) << error;
+  EXPECT_EQ(read_bytes(second), first_text);
+}
+
+TEST_F(WorldFileTest, CountDecidesHowManyWallsAreRead) {
+  std::string error;
+  // Zero: no walls at all, not even the boundary.
+  ASSERT_TRUE(world_read_text("1\n2\n3\n0\n", error)) << error;
+  EXPECT_EQ(world.walls, nullptr);
+  EXPECT_EQ(world.num_walls, 0);
+  EXPECT_EQ(world_check_wall_point(0.02, 5.0), 0);
+
+  // More walls announced than present: the walls that are there.
+  ASSERT_TRUE(world_read_text("1\n2\n3\n3\n1 1 1 1\n2 2 2 2\n", error)) << error;
+  EXPECT_EQ(world.num_walls, 2);
+  EXPECT_EQ(walls_from_head(), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
+
+  // Fewer announced than present: the rest of the file is not read, whatever it holds.
+  ASSERT_TRUE(world_read_text("1\n2\n3\n2\n1 1 1 1\n2 2 2 2\n3 3 3 3\nnot a wall\n", error))
+      << error;
+  EXPECT_EQ(world.num_walls, 2);
+  EXPECT_EQ(walls_from_head(), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
+
+  // Negative, taken as unsigned: to the end of the file.
+  ASSERT_TRUE(world_read_text("1\n2\n3\n-1\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n", error))
+      << error;
+  EXPECT_EQ(world.num_walls, 5);
+  EXPECT_EQ(walls_from_head().front(), (wall_values{5, 5, 5, 5}));
+
+  world_file_data data;
+  world_file_error parse_error;
+  ASSERT_TRUE(world_parse_text("1 2 3 -7\n", data, parse_error));
+  EXPECT_EQ(data.wall_count, -7);
+  EXPECT_TRUE(data.walls.empty());
+}
+
+TEST_F(WorldFileTest, FileEndingEarlyKeepsTheValuesOfTheReset) {
+  // The same seed makes the reset draw the same random robot pose.
+  std::srand(777);
+  world_setup();
+  const double reset_y = robot.y;
+  const double reset_heading = robot.heading;
+
+  make_world_differ_from_default();
+  std::srand(777);
+  std::string error;
+  ASSERT_TRUE(world_read_text("3.5\n", error)) << error;
+  EXPECT_EQ(robot.x, 3.5);
+  EXPECT_EQ(robot.y, reset_y);
+  EXPECT_EQ(robot.heading, reset_heading);
+  EXPECT_EQ(world.num_walls, 0);
+  EXPECT_EQ(world.num_impacts, 0);
+  EXPECT_EQ(world.target_x, 5.0);
+  EXPECT_DOUBLE_EQ(world.scale1, 0.11);
+
+  // An empty file is a reset without walls.
+  make_world_differ_from_default();
+  std::srand(777);
+  ASSERT_TRUE(world_read_text("", error)) << error;
+  EXPECT_EQ(robot.y, reset_y);
+  EXPECT_EQ(world.walls, nullptr);
+  EXPECT_EQ(world.num_walls, 0);
+
+  world_file_data data;
+  world_file_error parse_error;
+  ASSERT_TRUE(world_parse_text("1\n2\n", data, parse_error));
+  EXPECT_EQ(data.x, 1.0);
+  EXPECT_EQ(data.y, 2.0);
+  EXPECT_FALSE(data.heading.has_value());
+  EXPECT_FALSE(data.wall_count.has_value());
+}
+
+TEST_F(WorldFileTest, WhiteSpaceAndLineEndsDoNotMatter) {
+  std::string error;
+  ASSERT_TRUE(world_read_text(kDefaultWorldText, error));
+  const world_snapshot plain = world_snapshot::take();
+
+  const char* const variants[] = {
+      // Windows line ends.
+      "2.500000\r\n7.250000\r\n1.500000\r\n4\r\n9.950000 0.000000 0.050000 10.000000\r\n"
+      "0.000000 0.000000 0.050000 10.000000\r\n0.000000 9.950000 10.000000 0.050000\r\n"
+      "0.000000 0.000000 10.000000 0.050000\r\n",
+      // Blank lines, extra spaces and tabs, no final line break, short numbers.
+      "\n\n  2.5\n\n7.25   \n\t1.5\n4\n\n9.95   0 \t0.05  10\n0 0 0.05 10\n\n"
+      "0 9.95 10 0.05\n  0 0 10 0.05",
+      // Old Mac line ends, a byte order mark, '+' signs and exponents.
+      "\xEF\xBB\xBF+2.5\r7.25e0\r15e-1\r+4\r9.95 0 5e-2 1e1\r0 0 0.05 10\r0 9.95 10 0.05\r"
+      "0 0 10 0.05\r",
+      // Everything on one line.
+      "2.5 7.25 1.5 4 9.95 0 0.05 10 0 0 0.05 10 0 9.95 10 0.05 0 0 10 0.05",
+  };
+  for (const char* text : variants) {
+    make_world_differ_from_default();
+    ASSERT_TRUE(world_read_text(text, error)) << error << "\n" << text;
+    world_snapshot loaded = world_snapshot::take();
+    EXPECT_EQ(loaded.walls, plain.walls) << text;
+    EXPECT_EQ(loaded.robot_x, plain.robot_x) << text;
+    EXPECT_EQ(loaded.robot_y, plain.robot_y) << text;
+    EXPECT_EQ(loaded.heading, plain.heading) << text;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Bad content: reported with its line, the world kept as it was
+
+struct bad_text_case {
+  const char* text;
+  int line;
+  const char* reason;  // a part of the message
+};
+
+TEST_F(WorldFileTest, ContentThatIsNotAWorldFileIsReportedAndChangesNothing) {
+  const bad_text_case cases[] = {
+      {"robot\n", 1, "expected a number for the robot's x, found \"robot\""},
+      {"1\n2\nthree\n", 3, "the robot's heading"},
+      {"1\n2\n3\nfour\n1 1 1 1\n", 4, "number of walls as a whole number, found \"four\""},
+      {"1\n2\n3\n4.5\n", 4, "whole number"},
+      {"1\n2\n3\n99999999999\n", 4, "out of range"},
+      {"1\n2\n3\n2\n1 1 1 1\n1 wide 1 1\n", 6, "wall 2's y, found \"wide\""},
+      {"1\n2\n3\n1\n1 1 1 1x\n", 5, "wall 1's height, found \"1x\""},
+      {"2,500000\n7,250000\n", 1, "use a point as the decimal separator"},
+      {"nan\n2\n3\n0\n", 1, "the robot's x must be a finite number"},
+      {"1\n2\n3\n1\n0 0 inf 1\n", 5, "wall 1's width must be a finite number"},
+      {"1\n1e999\n", 2, "the robot's y \"1e999\" is out of range"},
+      {"1\n2\n3\n-1\n1 1 1 1\n2 2\n", 6, "the file ends inside wall 2"},
+      {"1\n2\n3\n5\n\n\n1 1 1\n", 7, "the file ends inside wall 1"},
+      {"1\n2\n3\n1\n0x10 1 1 1\n", 5, "wall 1's x"},
+      {"1\r\n2\r\n3\r\n1\r\n1 1 1 ?\r\n", 5, "found \"?\""},
+      {"1\n2\nL\xC3\xA4nge\n", 3, "found \"L\xC3\xA4nge\""},
+      {"1\n\n\nx\xC3\n", 4, "found characters that are not text"},
+  };
+  make_world_differ_from_default();
+  const world_snapshot before = world_snapshot::take();
+  for (const bad_text_case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(world_read_text(c.text, error)) << c.text;
+    EXPECT_NE(error.find("line " + std::to_string(c.line) + ": "), std::string::npos)
+        << c.text << " -> " << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << " -> " << error;
+    EXPECT_EQ(world_snapshot::take(), before) << c.text;
+
+    world_file_data data;
+    world_file_error parse_error;
+    EXPECT_FALSE(world_parse_text(c.text, data, parse_error));
+    EXPECT_EQ(parse_error.line, c.line) << c.text;
+  }
+}
+
+TEST_F(WorldFileTest, BinaryDataIsRefusedWithoutLoopingOrCrashing) {
+  make_world_differ_from_default();
+  const world_snapshot before = world_snapshot::take();
+
+  // A valid start followed by binary garbage, and garbage from the first byte.
+  const std::string mixed = std::string("2.5\n7.0\n") + std::string("\x01\x00\xff\xfe\x80", 5);
+  std::string error;
+  EXPECT_FALSE(world_read_text(mixed, error));
+  EXPECT_EQ(error,
+            "line 3: expected a number for the robot's heading, found characters that "
+            "are not text");
+  EXPECT_EQ(world_snapshot::take(), before);
+
+  const fs::path file = dir_ / "image.dat";
+  std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+  write_bytes(file, png);
+  EXPECT_FALSE(world_read_file(file.string(), error));
+  EXPECT_NE(error.find(file.string()), std::string::npos) << error;
+  EXPECT_NE(error.find("line 1: expected a number for the robot's x, found characters that are "
+                       "not text"),
+            std::string::npos)
+      << error;
+  EXPECT_EQ(world_snapshot::take(), before);
+
+  // Random bytes, and random mixes of digits, signs and white space that may
+  // happen to form numbers: each parse ends, and any result is a clean one.
+  std::mt19937 generator(2024);
+  const std::string alphabet = "0123456789+-.eE \n\r\t,x";
+  for (int round = 0; round < 2000; ++round) {
+    std::string text(generator() % 200, '\0');
+    for (char& c : text) {
+      c = round % 2 == 0 ? static_cast<char>(generator() & 0xFF)
+                         : alphabet[generator() % alphabet.size()];
+    }
+    world_file_data data;
+    world_file_error parse_error;
+    if (world_parse_text(text, data, parse_error)) {
+      for (const world_file_wall& wall : data.walls) {
+        EXPECT_TRUE(std::isfinite(wall.x) && std::isfinite(wall.y) && std::isfinite(wall.width) &&
+                    std::isfinite(wall.height));
+      }
+    } else {
+      EXPECT_FALSE(parse_error.message.empty());
+      EXPECT_GE(parse_error.line, 1);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Files that cannot be read, and absurd files
+
+TEST_F(WorldFileTest, UnreadableFileLeavesTheWorldExactlyAsItWas) {
+  make_world_differ_from_default();
+  const world_snapshot before = world_snapshot::take();
+  std::string error;
+
+  const fs::path missing = dir_ / "missing.dat";
+  EXPECT_FALSE(world_read_file(missing.string(), error));
+  EXPECT_EQ(error, "cannot load \"" + missing.string() + "\": No such file or directory");
+  EXPECT_EQ(world_snapshot::take(), before);
+
+  EXPECT_FALSE(world_read_file(dir_.string(), error));
+  EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
+  EXPECT_EQ(world_snapshot::take(), before);
+
+  // A named pipe would block a plain open; it is refused before opening.
+  const fs::path pipe = dir_ / "pipe.dat";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_FALSE(world_read_file(pipe.string(), error));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  EXPECT_EQ(world_snapshot::take(), before);
+
+  EXPECT_FALSE(world_read_file("", error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(world_snapshot::take(), before);
+}
+
+TEST_F(WorldFileTest, AbsurdFilesAreRefused) {
+  make_world_differ_from_default();
+  const world_snapshot before = world_snapshot::take();
+  std::string error;
+
+  // A file of 17 MiB (sparse, so it costs no disk) is refused before reading.
+  const fs::path huge = dir_ / "huge.dat";
+  write_bytes(huge, "1\n2\n3\n-1\n");
+  fs::resize_file(huge, 17u * 1024 * 1024);
+  EXPECT_FALSE(world_read_file(huge.string(), error));
+  EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
+  EXPECT_EQ(world_snapshot::take(), before);
+
+  const std::string big_text(kWorldFileMaxBytes + 1, ' ');
+  EXPECT_FALSE(world_read_text(big_text, error));
+  EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
+
+  // The wall limit counts walls actually present, not the count line.
+  std::string text = "1\n2\n3\n-1\n";
+  for (std::size_t i = 0; i < kWorldFileMaxWalls; ++i) text += "1 1 1 1\n";
+  world_file_data data;
+  world_file_error parse_error;
+  ASSERT_TRUE(world_parse_text(text, data, parse_error)) << parse_error.message;
+  EXPECT_EQ(data.walls.size(), kWorldFileMaxWalls);
+  text += "1 1 1 1\n";
+  EXPECT_FALSE(world_parse_text(text, data, parse_error));
+  EXPECT_EQ(parse_error.line, static_cast<int>(4 + kWorldFileMaxWalls + 1));
+  EXPECT_NE(parse_error.message.find("more than 100000 walls"), std::string::npos);
+  EXPECT_FALSE(world_read_text(text, error));
+  EXPECT_EQ(world_snapshot::take(), before);
+
+  ASSERT_TRUE(world_parse_text("1 2 3 2000000000 1 1 1 1", data, parse_error));
+  EXPECT_EQ(data.walls.size(), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// The decimal point under a decimal-comma locale
+
+TEST_F(WorldFileTest, DecimalPointWhateverTheLocale) {
+  locale_guard restore;
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+      std::setlocale(LC_ALL, "de_DE.utf8") == nullptr) {
+    GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (scripts/setup.sh generates it)";
+  }
+  char printed[32];
+  std::snprintf(printed, sizeof printed, "%f", 2.5);
+  ASSERT_STREQ(printed, "2,500000") << "the locale does not use a decimal comma";
+
+  robot.x = 2.5;
+  robot.y = 7.25;
+  robot.heading = 1.5;
+  EXPECT_EQ(world_format_text(), kDefaultWorldText);
+  const fs::path file = dir_ / "de.dat";
+  std::string error;
+  ASSERT_TRUE(world_write_file(file.string(), error)) << error;
+  EXPECT_EQ(read_bytes(file), kDefaultWorldText);
+
+  world_add_impact(1.0, 1.0);
+  ASSERT_TRUE(world_read_file(file.string(), error)) << error;
+  EXPECT_EQ(robot.x, 2.5);
+  EXPECT_EQ(robot.y, 7.25);
+  EXPECT_EQ(robot.heading, 1.5);
+  EXPECT_EQ(walls_from_head().front(), (wall_values{0, 0, 10, 0.05}));
+
+  // A comma is not taken as a decimal separator under this locale either.
+  EXPECT_FALSE(world_read_text("2,5\n", error));
+  EXPECT_NE(error.find("decimal separator"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Failed saves leave what was there
+
+TEST_F(WorldFileTest, SavingOverAFolderOrADeviceFails) {
+  std::string error;
+  EXPECT_FALSE(world_write_file(dir_.string(), error));
+  EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_directory(dir_));
+
+  if (fs::exists("/dev/full")) {
+    EXPECT_FALSE(world_write_file("/dev/full", error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+  }
+
+  EXPECT_FALSE(world_write_file((dir_ / "no-such-folder" / "w.dat").string(), error));
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+  EXPECT_FALSE(world_write_file("", error));
+  EXPECT_TRUE(files_in_dir().empty());
+}
+
+TEST_F(WorldFileTest, SavingIntoAReadOnlyFolderKeepsTheOldFile) {
+  const fs::path file = dir_ / "keep.dat";
+  write_bytes(file, "old contents\n");
+  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read |
+                            fs::perms::others_exec);
+  std::string error;
+  if (::geteuid() != 0) {
+    EXPECT_FALSE(world_write_file(file.string(), error));
+    EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
+  } else {
+    // Permissions do not bind root: try as an ordinary user in a child process.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+      std::string child_error;
+      const bool saved = world_write_file(file.string(), child_error);
+      ::_exit(saved ? 1 : child_error.find("Permission denied") != std::string::npos ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot switch to an ordinary user";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the save succeeded, 3: other message";
+  }
+  EXPECT_EQ(read_bytes(file), "old contents\n");
+  EXPECT_EQ(files_in_dir(), std::vector<std::string>{"keep.dat"});
+}
+
+TEST_F(WorldFileTest, SaveFailingHalfWayKeepsTheOldFile) {
+  const fs::path file = dir_ / "keep.dat";
+  write_bytes(file, "old contents\n");
+  for (int i = 0; i < 200; ++i) world_add_wall(i * 0.01, 1.0, 0.5, 0.5);
+  ASSERT_GT(world_format_text().size(), 4096u);
+
+  // Let writes stop after 1 KiB, as on a full disk.
+  rlimit saved_limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_limit), 0);
+  rlimit small = saved_limit;
+  small.rlim_cur = 1024;
+  auto* const saved_handler = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  const bool saved = world_write_file(file.string(), error);
+  ::setrlimit(RLIMIT_FSIZE, &saved_limit);
+  ::signal(SIGXFSZ, saved_handler);
+
+  EXPECT_FALSE(saved);
+  EXPECT_NE(error.find("cannot save \"" + file.string() + "\""), std::string::npos) << error;
+  EXPECT_NE(error.find("nothing was changed"), std::string::npos) << error;
+  EXPECT_EQ(read_bytes(file), "old contents\n");
+  EXPECT_EQ(files_in_dir(), std::vector<std::string>{"keep.dat"}) << "temporary removed";
+}
+
+TEST_F(WorldFileTest, SaveReplacesThroughLinksAndKeepsPermissions) {
+  const fs::path file = dir_ / "shared.dat";
+  write_bytes(file, "old\n");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const fs::path link = dir_ / "link.dat";
+  fs::create_symlink(file, link);
+
+  std::string error;
+  ASSERT_TRUE(world_write_file(link.string(), error)) << error;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(read_bytes(file), world_format_text());
+  EXPECT_EQ(fs::status(file).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(WorldFileTest, WorldsTheReaderWouldRefuseAreNotSaved) {
+  const fs::path file = dir_ / "keep.dat";
+  write_bytes(file, "old\n");
+  std::string error;
+  robot.heading = std::nan("");
+  EXPECT_FALSE(world_write_file(file.string(), error));
+  EXPECT_NE(error.find("the robot's heading is not a finite number"), std::string::npos);
+  robot.heading = 0.0;
+  world_add_wall(1.0, 1.0, INFINITY, 1.0);
+  EXPECT_FALSE(world_write_file(file.string(), error));
+  EXPECT_NE(error.find("wall 1 has a value that is not a finite number"), std::string::npos);
+  EXPECT_EQ(read_bytes(file), "old\n");
+}
+
+// ---------------------------------------------------------------------------
+// The example worlds
+
+TEST_F(WorldFileTest, ExampleWorldsLoadAndTheRobotMovesInFreeSpace) {
+  const fs::path folder = fs::path(ROBOSIM_SOURCE_DIR) / "worlds";
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".dat") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const char* name : {"empty-arena.dat", "maze.dat", "room-with-doorway.dat"}) {
+    EXPECT_NE(std::find(files.begin(), files.end(), folder / name), files.end()) << name;
+  }
+
+  for (const fs::path& file : files) {
+    SCOPED_TRACE(file.filename().string());
+    std::srand(99);
+    driver_reset();
+    automode_reset();
+    robot_reset_update_state();
+    std::string error;
+    ASSERT_TRUE(world_read_file(file.string(), error)) << error;
+
+    // The four boundary walls are there, every wall lies inside the world.
+    std::vector<wall_values> walls = walls_from_head();
+    for (const wall_values& boundary : std::vector<wall_values>{
+             {0, 0, 10, 0.05}, {0, 9.95, 10, 0.05}, {0, 0, 0.05, 10}, {9.95, 0, 0.05, 10}}) {
+      EXPECT_NE(std::find(walls.begin(), walls.end(), boundary), walls.end());
+    }
+    for (const wall_values& w : walls) {
+      EXPECT_GE(w[0], 0.0);
+      EXPECT_GE(w[1], 0.0);
+      EXPECT_GT(w[2], 0.0);
+      EXPECT_GT(w[3], 0.0);
+      EXPECT_LE(w[0] + w[2], 10.0 + 1e-9);
+      EXPECT_LE(w[1] + w[3], 10.0 + 1e-9);
+    }
+
+    // The robot's body (radius 0.25) starts clear of every wall.
+    for (int k = 0; k < 16; ++k) {
+      const double angle = kTwoPi * k / 16;
+      for (const double r : {0.0, 0.125, 0.25}) {
+        EXPECT_EQ(
+            world_check_wall_point(robot.x + r * std::cos(angle), robot.y + r * std::sin(angle)), 0)
+            << "robot at (" << robot.x << ", " << robot.y << ") touches a wall";
+      }
+    }
+
+    // Driving on its own, it gets somewhere and its centre never enters a wall.
+    const double start_x = robot.x;
+    const double start_y = robot.y;
+    double farthest = 0.0;
+    for (int tick = 0; tick < 1500; ++tick) {
+      advance_simulated_clock(0.01);
+      world_update();
+      ASSERT_EQ(world_check_wall_point(robot.x, robot.y), 0) << "tick " << tick;
+      farthest = std::max(farthest, vect_mag(robot.x - start_x, robot.y - start_y));
+    }
+    EXPECT_GT(farthest, 1.0);
+  }
+}
+
+}  // namespace
