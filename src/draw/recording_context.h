@@ -9,7 +9,15 @@
 
 #include "draw/draw_context.h"
 
-enum class draw_call_kind { select_brush, select_pen, rectangle, ellipse, move_to, line_to, text_out };
+enum class draw_call_kind {
+  select_brush,
+  select_pen,
+  rectangle,
+  ellipse,
+  move_to,
+  line_to,
+  text_out
+};
 
 struct draw_call {
   draw_call_kind kind;

@@ -55,7 +55,9 @@ void draw_sensor(draw_context& dc, double x, double y, double angle, double dist
   delete_object(brush);
 }
 
-colour_ref get_sensor_color(bool hit) { return hit ? rgb(255, 0, 0) : rgb(255, 255, 255); }
+colour_ref get_sensor_color(bool hit) {
+  return hit ? rgb(255, 0, 0) : rgb(255, 255, 255);
+}
 
 void draw_line(draw_context& dc, line l) {
   dc.move_to(get_screen_x(l.x1), get_screen_y(l.y1));

@@ -51,8 +51,9 @@ void world_draw(draw_context& dc) {
 
   if (world.target_set) {
     dc.select_object(world.green_brush);
-    dc.ellipse(get_screen_x(world.target_x - kTargetHalf), get_screen_y(world.target_y - kTargetHalf),
-               get_screen_x(world.target_x + kTargetHalf), get_screen_y(world.target_y + kTargetHalf));
+    dc.ellipse(
+        get_screen_x(world.target_x - kTargetHalf), get_screen_y(world.target_y - kTargetHalf),
+        get_screen_x(world.target_x + kTargetHalf), get_screen_y(world.target_y + kTargetHalf));
   }
 
   world_draw_waypoints(dc);
@@ -81,7 +82,8 @@ void world_draw_waypoints(draw_context& dc) {
       dc.select_object(world.wall_pen);
     }
     dc.ellipse(get_screen_x(waypoint->x - kWaypointHalf), get_screen_y(waypoint->y - kWaypointHalf),
-               get_screen_x(waypoint->x + kWaypointHalf), get_screen_y(waypoint->y + kWaypointHalf));
+               get_screen_x(waypoint->x + kWaypointHalf),
+               get_screen_y(waypoint->y + kWaypointHalf));
   }
 }
 

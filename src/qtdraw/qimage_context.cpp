@@ -15,7 +15,9 @@ namespace {
 // coordinates near the ends of the int range.
 __extension__ using wide_int = __int128;
 
-QRgb to_qrgb(colour_ref colour) { return qRgb(red_of(colour), green_of(colour), blue_of(colour)); }
+QRgb to_qrgb(colour_ref colour) {
+  return qRgb(red_of(colour), green_of(colour), blue_of(colour));
+}
 
 // Horizontal extent, in pixel columns, of row y of the ellipse inscribed in the box
 // left..right-1 by top..bottom-1: the pixels whose centres lie inside the ellipse.
@@ -150,8 +152,8 @@ void qimage_context::draw_segment(long long x0, long long y0, long long x1, long
   if (adx == 0 && ady == 0) return;
 
   const bool x_major = adx >= ady;
-  const long long steps = x_major ? adx : ady;           // pixels drawn: steps
-  const long long minor = x_major ? ady : adx;           // advance on the other axis
+  const long long steps = x_major ? adx : ady;  // pixels drawn: steps
+  const long long minor = x_major ? ady : adx;  // advance on the other axis
   const long long major_start = x_major ? x0 : y0;
   const long long minor_start = x_major ? y0 : x0;
   const long long major_sign = (x_major ? dx : dy) < 0 ? -1 : 1;
