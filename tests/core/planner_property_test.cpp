@@ -96,7 +96,7 @@ class PlannerPropertyTest : public SimulationTest {
 TEST_F(PlannerPropertyTest, SweepMatchesRepeatedPassesOnRandomWorlds) {
   std::mt19937 rng(20261207);
   std::uniform_real_distribution<double> position(0.0, 10.0);
-  std::uniform_int_distribution<int> impact_count(0, 400);
+  std::uniform_int_distribution<int> impact_count(0, 200);
   std::uniform_int_distribution<int> scenario(0, 19);
   for (int n = 0; n < world_count(); ++n) {
     scatter_impacts(rng, impact_count(rng));
