@@ -1,0 +1,552 @@
+// The program run as a user runs it: arguments, exit codes, standard streams and
+// the files it leaves behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cmath>
+
+#include "headless/runner.h"
+
+namespace {
+
+struct program_result {
+  int exit_code = -1;
+  bool crashed = false;
+  QByteArray out;
+  QByteArray err;
+};
+
+program_result run_program(const QStringList& args, const QString& working_dir,
+                           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+  QProcess process;
+  process.setProgram(HEADLESS_PROGRAM);
+  process.setArguments(args);
+  process.setWorkingDirectory(working_dir);
+  process.setProcessEnvironment(env);
+  process.start();
+  program_result result;
+  if (!process.waitForStarted(10000) || !process.waitForFinished(120000)) {
+    process.kill();
+    process.waitForFinished();
+    ADD_FAILURE() << "the program did not run to its end";
+    return result;
+  }
+  result.crashed = process.exitStatus() != QProcess::NormalExit;
+  result.exit_code = process.exitCode();
+  result.out = process.readAllStandardOutput();
+  result.err = process.readAllStandardError();
+  return result;
+}
+
+QByteArray read_file(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+void write_file(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(bytes);
+}
+
+QStringList dir_entries(const QString& path) {
+  auto list = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                   QDir::Name);
+  return list;
+}
+
+QJsonObject parse_json(const QByteArray& text) {
+  QJsonParseError error;
+  const auto doc = QJsonDocument::fromJson(text, &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << text.toStdString();
+  return doc.object();
+}
+
+// The summary without the fields that measure the machine rather than the run.
+QJsonObject without_measurements(QJsonObject o) {
+  o.remove("wall_seconds");
+  o.remove("ticks_per_wall_second");
+  o.remove("peak_memory_kib");
+  return o;
+}
+
+// Trace rows as lists of fields, header first.
+QList<QByteArrayList> csv_rows(const QByteArray& text) {
+  QList<QByteArrayList> rows;
+  for (const QByteArray& line : text.split('\n')) {
+    if (!line.isEmpty()) rows.append(line.split(','));
+  }
+  return rows;
+}
+
+// A world with the robot at (5, 5) facing +x and only the four boundary walls.
+const QByteArray kOpenWorld =
+    "5.000000\n5.000000\n0.000000\n4\n"
+    "9.950000 0.000000 0.050000 10.000000\n"
+    "0.000000 0.000000 0.050000 10.000000\n"
+    "0.000000 9.950000 10.000000 0.050000\n"
+    "0.000000 0.000000 10.000000 0.050000\n";
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  QString path(const QString& name) const { return dir_.filePath(name); }
+  program_result run(const QStringList& args) { return run_program(args, dir_.path()); }
+  QTemporaryDir dir_;
+};
+
+// ---------------------------------------------------------------- reproducibility
+
+TEST_F(Program, SameSeedGivesByteIdenticalOutputs) {
+  const QStringList args = {"--seed", "12345", "--ticks", "1500", "--trace", "t.csv", "--png",
+                            "p.png",  "--grad", "--vision", "--stats", "--save", "w.dat", "--json"};
+  QTemporaryDir other;
+  ASSERT_TRUE(other.isValid());
+  const auto first = run_program(args, dir_.path());
+  const auto second = run_program(args, other.path());
+  ASSERT_EQ(first.exit_code, 0) << first.err.toStdString();
+  ASSERT_EQ(second.exit_code, 0) << second.err.toStdString();
+
+  for (const char* name : {"t.csv", "p.png", "w.dat"}) {
+    const QByteArray a = read_file(path(name));
+    ASSERT_FALSE(a.isEmpty()) << name;
+    EXPECT_TRUE(a == read_file(other.filePath(name))) << name << " differs between the runs";
+  }
+  EXPECT_EQ(without_measurements(parse_json(first.out)),
+            without_measurements(parse_json(second.out)));
+  EXPECT_EQ(parse_json(first.out)["seed"].toInt(), 12345);
+
+  // And the seed matters: another one drives another way.
+  QTemporaryDir third;
+  QStringList other_seed = args;
+  other_seed[1] = "54321";
+  ASSERT_EQ(run_program(other_seed, third.path()).exit_code, 0);
+  EXPECT_FALSE(read_file(path("t.csv")) == read_file(third.filePath("t.csv")));
+}
+
+TEST_F(Program, PrintedSeedReproducesARunWithoutOne) {
+  const auto first = run({"--ticks", "800", "--trace", "a.csv", "--json"});
+  ASSERT_EQ(first.exit_code, 0) << first.err.toStdString();
+  const QJsonObject summary = parse_json(first.out);
+  ASSERT_TRUE(summary.contains("seed"));
+  const QString seed = QString::number(static_cast<qint64>(summary["seed"].toDouble()));
+
+  const auto second = run({"--ticks", "800", "--trace", "b.csv", "--json", "--seed", seed});
+  ASSERT_EQ(second.exit_code, 0);
+  EXPECT_TRUE(read_file(path("a.csv")) == read_file(path("b.csv")));
+  EXPECT_EQ(without_measurements(summary), without_measurements(parse_json(second.out)));
+
+  // The text summary prints it too.
+  const auto text = run({"--ticks", "1"});
+  EXPECT_TRUE(text.out.startsWith("seed: ")) << text.out.toStdString();
+}
+
+TEST_F(Program, DrawingOptionsDoNotChangeTheSimulation) {
+  ASSERT_EQ(run({"--seed", "99", "--ticks", "1000", "--trace", "plain.csv"}).exit_code, 0);
+  ASSERT_EQ(run({"--seed", "99", "--ticks", "1000", "--trace", "drawn.csv", "--png", "p.png",
+                 "--grad", "--vision", "--stats", "--size", "200x150"})
+                .exit_code,
+            0);
+  EXPECT_TRUE(read_file(path("plain.csv")) == read_file(path("drawn.csv")));
+}
+
+// ---------------------------------------------------------------- trace
+
+TEST_F(Program, TraceColumnsAndRows) {
+  const auto result = run({"--seed", "5", "--ticks", "100", "--period-ms", "20", "--trace",
+                           "t.csv", "--trace-every", "7", "--json"});
+  ASSERT_EQ(result.exit_code, 0) << result.err.toStdString();
+  const auto rows = csv_rows(read_file(path("t.csv")));
+  ASSERT_FALSE(rows.isEmpty());
+  EXPECT_EQ(rows[0].join(','),
+            "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,"
+            "current_waypoint,planning_runs");
+  EXPECT_EQ(rows[0].join(','), QByteArray(kTraceHeader));
+
+  // Tick 0 (after start-up), every 7th tick, and the last tick.
+  QList<int> expected_ticks;
+  for (int t = 0; t <= 100; t += 7) expected_ticks.append(t);
+  expected_ticks.append(100);
+  ASSERT_EQ(rows.size(), expected_ticks.size() + 1);
+
+  qulonglong previous_runs = 0;
+  for (int r = 1; r < rows.size(); ++r) {
+    const QByteArrayList& row = rows[r];
+    ASSERT_EQ(row.size(), 13) << "row " << r;
+    bool ok = false;
+    EXPECT_EQ(row[0].toInt(&ok), expected_ticks[r - 1]);
+    EXPECT_TRUE(ok);
+    // Simulated time: 20 ms a tick, exactly.
+    EXPECT_EQ(row[1], QByteArray::number(expected_ticks[r - 1] * 0.02, 'f', 3));
+    for (int c = 2; c <= 8; ++c) {
+      const double value = row[c].toDouble(&ok);
+      EXPECT_TRUE(ok && std::isfinite(value)) << "row " << r << " column " << c;
+    }
+    EXPECT_GE(row[2].toDouble(), 0.0);
+    EXPECT_LE(row[2].toDouble(), 10.0);
+    EXPECT_GE(row[3].toDouble(), 0.0);
+    EXPECT_LE(row[3].toDouble(), 10.0);
+    for (int c = 9; c <= 12; ++c) {
+      row[c].toLongLong(&ok);
+      EXPECT_TRUE(ok) << "row " << r << " column " << c << ": " << row[c].toStdString();
+    }
+    const qulonglong runs = row[12].toULongLong();
+    EXPECT_GE(runs, previous_runs) << "planning runs only count up";
+    previous_runs = runs;
+  }
+
+  // The last row and the summary describe the same moment.
+  const QJsonObject summary = parse_json(result.out);
+  const QJsonObject pose = summary["final_pose"].toObject();
+  EXPECT_DOUBLE_EQ(rows.last()[2].toDouble(), pose["x"].toDouble());
+  EXPECT_DOUBLE_EQ(rows.last()[3].toDouble(), pose["y"].toDouble());
+  EXPECT_EQ(rows.last()[12].toInt(), summary["planning_runs"].toInt());
+  EXPECT_EQ(summary["simulated_seconds"].toDouble(), 2.0);
+}
+
+// ---------------------------------------------------------------- picture
+
+int count_pixels(const QImage& image, QRgb colour, const QRect& area) {
+  int count = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) {
+      if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF)) ++count;
+    }
+  }
+  return count;
+}
+
+TEST_F(Program, PictureSizeAndColours) {
+  ASSERT_EQ(run({"--seed", "3", "--ticks", "50", "--png", "default.png"}).exit_code, 0);
+  const QImage image(path("default.png"));
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.size(), QSize(640, 480));
+
+  const QRgb white = qRgb(255, 255, 255);
+  const QRgb wall = qRgb(0, 128, 200);
+  const QRgb green = qRgb(0, 255, 0);
+  // The boundary walls frame the picture in the wall colour...
+  EXPECT_EQ(image.pixel(1, 240) & 0xFFFFFF, wall & 0xFFFFFF);
+  EXPECT_EQ(image.pixel(638, 240) & 0xFFFFFF, wall & 0xFFFFFF);
+  EXPECT_EQ(image.pixel(320, 1) & 0xFFFFFF, wall & 0xFFFFFF);
+  EXPECT_EQ(image.pixel(320, 478) & 0xFFFFFF, wall & 0xFFFFFF);
+  // ...around a mostly white floor, with the green target and robot on it.
+  EXPECT_GT(count_pixels(image, white, image.rect()), 640 * 480 * 8 / 10);
+  EXPECT_GT(count_pixels(image, green, image.rect()), 20);
+
+  ASSERT_EQ(run({"--seed", "3", "--ticks", "50", "--png", "small.png", "--size", "320x200"})
+                .exit_code,
+            0);
+  EXPECT_EQ(QImage(path("small.png")).size(), QSize(320, 200));
+  ASSERT_EQ(run({"--seed", "3", "--ticks", "0", "--png", "tiny.png", "--size", "1x1"}).exit_code,
+            0);
+  EXPECT_EQ(QImage(path("tiny.png")).size(), QSize(1, 1));
+}
+
+TEST_F(Program, FieldLatticeFillsThePicture) {
+  ASSERT_EQ(run({"--seed", "3", "--ticks", "50", "--png", "grad.png", "--grad"}).exit_code, 0);
+  const QImage image(path("grad.png"));
+  ASSERT_FALSE(image.isNull());
+  // Lattice cells are pure red or pure blue of some level (or black); the white
+  // floor is gone.
+  int lattice = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c(image.pixel(x, y));
+      if ((c.green() == 0) && (c.red() == 0 || c.blue() == 0)) ++lattice;
+    }
+  }
+  EXPECT_GT(lattice, image.width() * image.height() / 3);
+  EXPECT_LT(count_pixels(image, qRgb(255, 255, 255), image.rect()),
+            image.width() * image.height() / 20);
+}
+
+TEST_F(Program, StatisticsLineIsDrawnTopLeft) {
+  ASSERT_EQ(run({"--seed", "8", "--ticks", "300", "--png", "plain.png"}).exit_code, 0);
+  ASSERT_EQ(run({"--seed", "8", "--ticks", "300", "--png", "stats.png", "--stats"}).exit_code, 0);
+  const QImage plain(path("plain.png"));
+  const QImage stats(path("stats.png"));
+  ASSERT_EQ(plain.size(), stats.size());
+  QRect changed;
+  for (int y = 0; y < plain.height(); ++y) {
+    for (int x = 0; x < plain.width(); ++x) {
+      if (plain.pixel(x, y) != stats.pixel(x, y)) changed |= QRect(x, y, 1, 1);
+    }
+  }
+  ASSERT_FALSE(changed.isEmpty()) << "the statistics line is missing";
+  // One line of text starting at (1, 1), black on white.
+  EXPECT_EQ(changed.topLeft(), QPoint(1, 1));
+  EXPECT_LT(changed.height(), 40);
+  EXPECT_GT(changed.width(), 200);
+  int dark = 0;
+  for (int y = changed.top(); y <= changed.bottom(); ++y) {
+    for (int x = changed.left(); x <= changed.right(); ++x) {
+      if (qGray(stats.pixel(x, y)) < 100) ++dark;
+    }
+  }
+  EXPECT_GT(dark, 100);
+}
+
+TEST_F(Program, PicturesNeedNoWindowSystem) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
+  env.remove("XDG_RUNTIME_DIR");
+  env.insert("QT_QPA_PLATFORM", "xcb");  // would fail without a display if it were used
+  const auto result =
+      run_program({"--seed", "1", "--ticks", "10", "--png", "p.png", "--stats"}, dir_.path(), env);
+  EXPECT_EQ(result.exit_code, 0) << result.err.toStdString();
+  EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+  EXPECT_FALSE(QImage(path("p.png")).isNull());
+}
+
+// ---------------------------------------------------------------- summary
+
+TEST_F(Program, TextSummaryAndQuietStandardError) {
+  const auto result = run({"--seed", "2", "--ticks", "250", "--period-ms", "20"});
+  ASSERT_EQ(result.exit_code, 0);
+  const QString text = QString::fromUtf8(result.out);
+  for (const char* line :
+       {"seed: 2\n", "ticks: 250\n", "simulated seconds: 5.000\n", "wall seconds: ",
+        "ticks per wall second: ", "targets reached: ", "planning runs: ", "planning failures: ",
+        "walls: 4\n", "impacts: ", "waypoints: ", "final pose: x ", "peak memory: "}) {
+    EXPECT_TRUE(text.contains(line)) << line;
+  }
+  // No progress line when standard error is not a terminal, and nothing else either.
+  EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+}
+
+TEST_F(Program, TargetsReachedAreCounted) {
+  // A minute of automatic driving in the open default world reaches targets.
+  const auto result = run({"--seed", "11", "--ticks", "6000", "--json"});
+  ASSERT_EQ(result.exit_code, 0);
+  const QJsonObject summary = parse_json(result.out);
+  EXPECT_GT(summary["targets_reached"].toInt(), 0);
+  // Every target reached starts a planning run, on top of the one at start-up.
+  EXPECT_GE(summary["planning_runs"].toInt(), summary["targets_reached"].toInt() + 1);
+
+  // In manual mode with no keys the robot never gets anywhere (the target starts
+  // at the centre, away from the robot).
+  QByteArray corner = kOpenWorld;
+  corner.replace(0, 18, "2.000000\n2.000000\n");
+  write_file(path("corner.dat"), corner);
+  const auto still = run({"--manual", "--world", "corner.dat", "--ticks", "2000", "--json"});
+  ASSERT_EQ(still.exit_code, 0);
+  EXPECT_EQ(parse_json(still.out)["targets_reached"].toInt(), 0);
+}
+
+TEST_F(Program, MemoryDoesNotGrowWithTicks) {
+  const auto short_run = run({"--seed", "4", "--ticks", "20000", "--json"});
+  const auto long_run = run({"--seed", "4", "--ticks", "300000", "--json"});
+  ASSERT_EQ(short_run.exit_code, 0);
+  ASSERT_EQ(long_run.exit_code, 0);
+  const double small = parse_json(short_run.out)["peak_memory_kib"].toDouble();
+  const double large = parse_json(long_run.out)["peak_memory_kib"].toDouble();
+  ASSERT_GT(small, 0);
+  EXPECT_LT(large - small, 1024.0) << "peak memory " << small << " KiB after 20000 ticks, "
+                                   << large << " KiB after 300000";
+}
+
+// ---------------------------------------------------------------- key scripts and worlds
+
+TEST_F(Program, KeyScriptDrivesInManualMode) {
+  write_file(path("open.dat"), kOpenWorld);
+  write_file(path("drive.keys"), "# forward for 50 ticks\n0 down W\n50 up W\n");
+  const auto result = run({"--manual", "--world", "open.dat", "--keys", "drive.keys", "--ticks",
+                           "100", "--trace", "t.csv"});
+  ASSERT_EQ(result.exit_code, 0) << result.err.toStdString();
+  const auto rows = csv_rows(read_file(path("t.csv")));
+  ASSERT_EQ(rows.size(), 102);
+  EXPECT_DOUBLE_EQ(rows[1][2].toDouble(), 5.0);
+  EXPECT_EQ(rows[11][5], "0.030000");  // speed while W is held
+  EXPECT_NEAR(rows[51][2].toDouble(), 6.5, 1e-5);  // 50 steps of 0.03 along +x
+  EXPECT_NEAR(rows[51][3].toDouble(), 5.0, 1e-9);
+  EXPECT_EQ(rows[61][5], "0.000000");
+  EXPECT_EQ(rows[101][2], rows[51][2]) << "released, the robot stands";
+}
+
+TEST_F(Program, EscInAScriptEndsTheRun) {
+  write_file(path("quit.keys"), "25 down esc\n");
+  const auto result =
+      run({"--keys", "quit.keys", "--ticks", "1000", "--trace", "t.csv", "--json", "--seed", "1"});
+  ASSERT_EQ(result.exit_code, 0) << result.err.toStdString();
+  const QJsonObject summary = parse_json(result.out);
+  EXPECT_EQ(summary["ticks"].toInt(), 25);
+  EXPECT_EQ(summary["ticks_requested"].toInt(), 1000);
+  EXPECT_TRUE(summary["ended_by_escape"].toBool());
+  const auto rows = csv_rows(read_file(path("t.csv")));
+  EXPECT_EQ(rows.last()[0], "25");
+}
+
+TEST_F(Program, ArrowKeysRetuneTheTickPeriod) {
+  write_file(path("slower.keys"), "0 down down\n0 up down\n10 down up\n10 down up\n");
+  ASSERT_EQ(run({"--keys", "slower.keys", "--ticks", "12", "--trace", "t.csv"}).exit_code, 0);
+  const auto rows = csv_rows(read_file(path("t.csv")));
+  ASSERT_EQ(rows.size(), 14);
+  // 11 ms a tick after Down; Up held and pressed again twice (each key-down runs
+  // the held key's action) takes it to 9 ms for the last two ticks.
+  EXPECT_EQ(rows[2][1], "0.011");
+  EXPECT_EQ(rows[11][1], "0.110");
+  EXPECT_EQ(rows[12][1], "0.119");
+  EXPECT_EQ(rows[13][1], "0.128");
+}
+
+TEST_F(Program, KeysAfterTheLastTickShapeThePicture) {
+  write_file(path("stats.keys"), "40 down space\n40 up space\n");
+  ASSERT_EQ(run({"--seed", "6", "--ticks", "40", "--keys", "stats.keys", "--png", "keys.png"})
+                .exit_code,
+            0);
+  ASSERT_EQ(run({"--seed", "6", "--ticks", "40", "--stats", "--png", "option.png"}).exit_code, 0);
+  EXPECT_TRUE(read_file(path("keys.png")) == read_file(path("option.png")));
+
+  write_file(path("late.keys"), "41 down space\n");
+  const auto late = run({"--ticks", "40", "--keys", "late.keys"});
+  EXPECT_EQ(late.exit_code, 0);
+  EXPECT_TRUE(late.err.contains("1 key events fall after the last tick")) << late.err.toStdString();
+}
+
+TEST_F(Program, WorldIsLoadedAndSavedAsTheMenuDoes) {
+  const QByteArray world =
+      "2.000000\n3.000000\n0.500000\n5\n"
+      "4.000000 4.000000 1.000000 2.000000\n"
+      "9.950000 0.000000 0.050000 10.000000\n"
+      "0.000000 0.000000 0.050000 10.000000\n"
+      "0.000000 9.950000 10.000000 0.050000\n"
+      "0.000000 0.000000 10.000000 0.050000\n";
+  write_file(path("in.dat"), world);
+  const auto first = run({"--world", "in.dat", "--ticks", "0", "--save", "once.dat", "--json"});
+  ASSERT_EQ(first.exit_code, 0) << first.err.toStdString();
+  const QJsonObject summary = parse_json(first.out);
+  EXPECT_EQ(summary["walls"].toInt(), 5);
+  EXPECT_EQ(summary["final_pose"].toObject()["x"].toDouble(), 2.0);
+  EXPECT_EQ(summary["final_pose"].toObject()["heading"].toDouble(), 0.5);
+  // Loading puts each wall at the head of the list, so a save lists them reversed,
+  // and a second round trip restores the file.
+  const QByteArray once = read_file(path("once.dat"));
+  EXPECT_TRUE(once.startsWith("2.000000\n3.000000\n0.500000\n5\n0.000000 0.000000 10.000000"))
+      << once.toStdString();
+  ASSERT_EQ(run({"--world", "once.dat", "--ticks", "0", "--save", "twice.dat"}).exit_code, 0);
+  EXPECT_EQ(read_file(path("twice.dat")), world);
+
+  // --world and --save may name the same file: it is read first and replaced at the end.
+  ASSERT_EQ(run({"--world", "in.dat", "--ticks", "0", "--save", "in.dat"}).exit_code, 0);
+  EXPECT_EQ(read_file(path("in.dat")), once);
+}
+
+// ---------------------------------------------------------------- errors
+
+void expect_one_line_error(const program_result& result, int code, const char* what) {
+  EXPECT_FALSE(result.crashed) << what;
+  EXPECT_EQ(result.exit_code, code) << what << ": " << result.err.toStdString();
+  EXPECT_TRUE(result.out.isEmpty()) << what << ": " << result.out.toStdString();
+  EXPECT_TRUE(result.err.startsWith("robot-simulator-headless: ")) << what;
+  EXPECT_TRUE(result.err.endsWith('\n')) << what;
+  EXPECT_EQ(result.err.count('\n'), 1) << what << ": " << result.err.toStdString();
+}
+
+TEST_F(Program, BadArgumentsExitWithTwo) {
+  const QList<QStringList> cases = {
+      {"--ticks", "-5"},
+      {"--ticks", "many"},
+      {"--png", "p.png", "--size", "0x0"},
+      {"--png", "p.png", "--size", "100000x100000"},
+      {"--png", "p.png", "--size", "wide"},
+      {"--seed", "4294967296"},
+      {"--period-ms", "0"},
+      {"--trace", "t.csv", "--trace-every", "0"},
+      {"--stats"},
+      {"--trace", "same", "--png", "same"},
+      {"--frobnicate"},
+      {"stray"},
+      {"--ticks"},
+  };
+  for (const QStringList& args : cases) {
+    const std::string what = args.join(' ').toStdString();
+    expect_one_line_error(run(args), 2, what.c_str());
+    EXPECT_TRUE(dir_entries(dir_.path()).isEmpty()) << what << " left files behind";
+  }
+}
+
+TEST_F(Program, FileProblemsExitWithOneAndLeaveNothingBehind) {
+  write_file(path("old.csv"), "old trace");
+  write_file(path("bad.dat"), "1.0\n2.0\nthree\n");
+  write_file(path("bad.keys"), "0 down W\n1 sideways W\n");
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("folder"));
+  const QStringList before = dir_entries(dir_.path());
+
+  const QList<QStringList> cases = {
+      {"--world", "missing.dat", "--trace", "old.csv", "--png", "p.png"},
+      {"--world", "bad.dat", "--trace", "old.csv", "--save", "s.dat"},
+      {"--world", "folder", "--trace", "t.csv"},
+      {"--keys", "missing.keys", "--trace", "old.csv"},
+      {"--keys", "bad.keys", "--trace", "t.csv"},
+      {"--keys", "folder"},
+      {"--trace", "old.csv", "--png", "no/such/dir/p.png"},
+      {"--trace", "no/such/dir/t.csv", "--png", "p.png"},
+      {"--png", "folder"},
+      {"--trace", "t.csv", "--save", "no/such/dir/w.dat"},
+      {"--trace", "t.csv", "--save", "folder"},
+  };
+  for (const QStringList& args : cases) {
+    const std::string what = args.join(' ').toStdString();
+    expect_one_line_error(run(args), 1, what.c_str());
+    EXPECT_EQ(dir_entries(dir_.path()), before) << what << " changed the directory";
+    EXPECT_EQ(read_file(path("old.csv")), "old trace") << what;
+    EXPECT_TRUE(dir_entries(path("folder")).isEmpty()) << what;
+  }
+}
+
+TEST_F(Program, ReadOnlyDirectoryIsReportedUpFront) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("locked"));
+  ASSERT_TRUE(QFile::setPermissions(path("locked"), QFile::ReadOwner | QFile::ExeOwner));
+  const auto result = run({"--ticks", "10", "--trace", "locked/t.csv"});
+  QFile::setPermissions(path("locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  expect_one_line_error(result, 1, "read-only directory");
+  EXPECT_TRUE(result.err.contains("Permission denied"));
+}
+
+TEST_F(Program, InterruptedRunWritesNothing) {
+  QProcess process;
+  process.setProgram(HEADLESS_PROGRAM);
+  process.setArguments({"--ticks", "1000000000000", "--trace", "t.csv", "--png", "p.png"});
+  process.setWorkingDirectory(dir_.path());
+  process.start();
+  ASSERT_TRUE(process.waitForStarted(10000));
+  // Wait until the run is under way: its temporary files exist.
+  QElapsedTimer timer;
+  timer.start();
+  while (dir_entries(dir_.path()).size() < 2 && timer.elapsed() < 10000) QThread::msleep(20);
+  ASSERT_EQ(dir_entries(dir_.path()).size(), 2);
+  QThread::msleep(200);
+  ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
+  ASSERT_TRUE(process.waitForFinished(20000));
+  EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(process.exitCode(), kExitInterrupted);
+  EXPECT_TRUE(process.readAllStandardError().contains("no files written"));
+  EXPECT_TRUE(dir_entries(dir_.path()).isEmpty()) << dir_entries(dir_.path()).join(' ').toStdString();
+}
+
+TEST_F(Program, HelpAndVersionExitWithZero) {
+  const auto help = run({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_TRUE(help.out.startsWith("Usage: robot-simulator-headless"));
+  EXPECT_TRUE(help.out.contains("--trace-every"));
+  const auto version = run({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_TRUE(version.out.startsWith("robot-simulator-headless "));
+}
+
+}  // namespace
