@@ -82,15 +82,30 @@ void spread_wavefront_by_passes() {
   while (changed) world_compute_map_pass(changed);
 }
 
+// cos and sin of the neighbour directions, with the angle grown by a quarter pi
+// per neighbour. Computed once: the field evaluates the vector thousands of times
+// per frame.
+struct direction_table {
+  double cos_theta[8];
+  double sin_theta[8];
+  direction_table() {
+    double theta = 0.0;
+    for (int k = 0; k < 8; ++k) {
+      cos_theta[k] = std::cos(theta);
+      sin_theta[k] = std::sin(theta);
+      theta += kQuarterPi;
+    }
+  }
+};
+const direction_table directions;
+
 void cell_nav_vector(int i, int j, point& out) {
   double nx = 0.0;
   double ny = 0.0;
-  double theta = 0.0;
-  for (const auto& offset : offsets) {
-    const double v = world_test_map(world.map, i + offset[0], j + offset[1]);
-    nx -= v * std::cos(theta);
-    ny -= v * std::sin(theta);
-    theta += kQuarterPi;
+  for (int k = 0; k < 8; ++k) {
+    const double v = world_test_map(world.map, i + offsets[k][0], j + offsets[k][1]);
+    nx -= v * directions.cos_theta[k];
+    ny -= v * directions.sin_theta[k];
   }
   out.x = nx;
   out.y = ny;

@@ -1,0 +1,33 @@
+// One frame of world_draw into the window's image, with and without the field
+// lattice, at two client sizes.
+#include <benchmark/benchmark.h>
+
+#include "bench_support.h"
+#include "core/driver.h"
+#include "core/world.h"
+#include "draw/world_draw.h"
+#include "qtdraw/qimage_context.h"
+
+namespace {
+
+void BM_WorldDraw(benchmark::State& state) {
+  bench_default_world();
+  bench_scatter_impacts(30);
+  display_x = static_cast<int>(state.range(0));
+  display_y = static_cast<int>(state.range(1));
+  world.show_grad = state.range(2) != 0;
+  qimage_context image(display_x, display_y);
+  for (auto _ : state) {
+    world_draw(image);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_WorldDraw)
+    ->ArgNames({"w", "h", "lattice"})
+    ->Args({640, 480, 0})
+    ->Args({640, 480, 1})
+    ->Args({1280, 960, 0})
+    ->Args({1280, 960, 1})
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace

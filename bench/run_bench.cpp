@@ -1,0 +1,49 @@
+// A headless run: start-up and 100,000 ticks through the driver on a simulated
+// clock, drawing each frame into a 640 x 480 image as the window does.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "bench_support.h"
+#include "core/console.h"
+#include "core/driver.h"
+#include "core/utility.h"
+#include "core/world.h"
+#include "qtdraw/qimage_context.h"
+
+namespace {
+
+class bench_platform final : public platform {
+ public:
+  void set_timer(int, int) override {}
+  void request_repaint() override {}
+  void request_quit(int) override {}
+  void client_size(int& width, int& height) override {
+    width = 640;
+    height = 480;
+  }
+  std::unique_ptr<draw_context> create_image(int width, int height) override {
+    return std::make_unique<qimage_context>(width, height);
+  }
+};
+
+void BM_HeadlessRun100kTicks(benchmark::State& state) {
+  set_console_sink([](std::string_view) {});
+  for (auto _ : state) {
+    driver_reset();
+    use_simulated_clock(1000.0);
+    bench_platform window;
+    system_startup(window, 1);
+    for (int tick = 0; tick < 100000; ++tick) {
+      advance_simulated_clock(0.01);
+      timer_message(window, kTickTimerId);
+      if (tick % 100 == 99) timer_message(window, kRateTimerId);
+    }
+    system_shutdown();
+  }
+  state.counters["ticks_per_second"] =
+      benchmark::Counter(100000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_HeadlessRun100kTicks)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
