@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "test_support.h"
@@ -55,6 +57,522 @@ TEST_F(MapTest, WavefrontExampleTracesTwentySixWaypoints) {
     }
     EXPECT_NE(world.map[c.i][c.j] & kMapPathMark, 0);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Cell access
+
+TEST_F(MapTest, TestMapReadsTheLowTwelveBitsAndOutsideAs255) {
+  fill_map(7);
+  world.map[3][3] = 7 | kMapPathMark;
+  world.map[4][4] = kMapBlocked;
+  world.map[5][5] = 0x1234;
+  EXPECT_EQ(world_test_map(world.map, 3, 3), 7);
+  EXPECT_EQ(world_test_map(world.map, 4, 4), 4095);
+  EXPECT_EQ(world_test_map(world.map, 5, 5), 0x234);
+  EXPECT_EQ(world_test_map(world.map, -1, 3), 255);
+  EXPECT_EQ(world_test_map(world.map, 75, 3), 255);
+  EXPECT_EQ(world_test_map(world.map, 3, -1), 255);
+  EXPECT_EQ(world_test_map(world.map, 3, 75), 255);
+  EXPECT_EQ(world_test_map(world.map, 74, 74), 7);
+  EXPECT_EQ(world_test_map(world.map, -2147483647 - 1, 2147483647), 255);
+}
+
+TEST_F(MapTest, SetMapClampsEachIndexIntoTheGrid) {
+  fill_map(255);
+  world_set_map(-5, 80);
+  EXPECT_EQ(world.map[0][74], kMapBlocked);
+  world_set_map(100, -1);
+  EXPECT_EQ(world.map[74][0], kMapBlocked);
+  world_set_map(-2147483647 - 1, 2147483647);
+  EXPECT_EQ(world.map[0][74], kMapBlocked);
+  world_set_map(10, 20);
+  EXPECT_EQ(world.map[10][20], kMapBlocked);
+  EXPECT_EQ(world.map[11][20], 255);
+}
+
+TEST_F(MapTest, LowestIndexTiesGoToTheEarlierNeighbour) {
+  fill_map(255);
+  world.map[11][10] = 5;  // k = 0
+  world.map[10][11] = 5;  // k = 2
+  EXPECT_EQ(world_get_lowest_index(world.map, 10, 10), 0);
+  world.map[11][10] = 255;
+  world.map[11][11] = 5;  // k = 1
+  EXPECT_EQ(world_get_lowest_index(world.map, 10, 10), 1);
+  world.map[11][9] = 4;  // k = 7, strictly lowest
+  EXPECT_EQ(world_get_lowest_index(world.map, 10, 10), 7);
+}
+
+TEST_F(MapTest, LowestIndexIgnoresBlockedOutsideAnd255AndSeesThroughThePathMark) {
+  fill_map(255);
+  EXPECT_EQ(world_get_lowest_index(world.map, 10, 10), 8);
+  for (const auto& offset : offsets) world.map[10 + offset[0]][10 + offset[1]] = kMapBlocked;
+  EXPECT_EQ(world_get_lowest_index(world.map, 10, 10), 8);
+  world.map[9][10] = 254;  // k = 4
+  EXPECT_EQ(world_get_lowest_index(world.map, 10, 10), 4);
+  world.map[10][9] = 200 | kMapPathMark;  // k = 6, lower once masked
+  EXPECT_EQ(world_get_lowest_index(world.map, 10, 10), 6);
+  // At the corner five neighbours lie outside and read 255.
+  fill_map(255);
+  EXPECT_EQ(world_get_lowest_index(world.map, 0, 0), 8);
+  world.map[0][1] = 3;
+  EXPECT_EQ(world_get_lowest_index(world.map, 0, 0), 2);
+}
+
+// ---------------------------------------------------------------------------
+// Wavefront passes
+
+TEST_F(MapTest, TargetInCellZeroReachesTheFarCornerWith148After149Passes) {
+  fill_map(255);
+  world.map[0][0] = 0;
+  int passes = 0;
+  bool changed = true;
+  while (changed) {
+    world_compute_map_pass(changed);
+    ++passes;
+    if (passes == 1) {
+      EXPECT_EQ(world.map[1][0], 1);
+      EXPECT_EQ(world.map[0][1], 1);
+      EXPECT_EQ(world.map[1][1], 255);  // a cell never sees a value of its own pass
+    }
+    ASSERT_LE(passes, 300);
+  }
+  EXPECT_EQ(passes, 149);
+  EXPECT_EQ(world.map[74][74], 148);
+  EXPECT_EQ(world.map[74][0], 74);
+  EXPECT_EQ(world.map[37][37], 74);
+  EXPECT_EQ(world.map[0][0], 0);
+}
+
+TEST_F(MapTest, PlanningRunWithTheTargetInCellZero) {
+  place_robot(8, 8);
+  world_set_target(0.05, 0.05);
+  EXPECT_EQ(world_test_map(world.map, 74, 74), 148);
+  EXPECT_EQ(world_test_map(world.map, 0, 0), 0);
+  EXPECT_EQ(world_test_map(world.map, 1, 1), 2);
+}
+
+TEST_F(MapTest, PassOnlyEverClearsChanged) {
+  fill_map(255);
+  world.map[5][5] = 0;
+  bool changed = false;
+  world_compute_map_pass(changed);  // changes cells, but does not set the flag
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(world.map[6][5], 1);
+  changed = true;
+  world_compute_map_pass(changed);  // still changing: the flag stays
+  EXPECT_TRUE(changed);
+}
+
+TEST_F(MapTest, PassNextToA254LeavesThe255AndReportsNoChange) {
+  fill_map(255);
+  world.map[5][5] = 254;
+  bool changed = true;
+  world_compute_map_pass(changed);
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(world.map[6][5], 255);
+}
+
+TEST_F(MapTest, PassKeepsTheTargetAndBlockedCellsAndSpreadsOnlyAlongFreeCells) {
+  fill_map(255);
+  world.map[6][5] = 0;
+  world.map[5][5] = kMapBlocked;
+  bool changed = true;
+  world_compute_map_pass(changed);
+  EXPECT_EQ(world.map[6][5], 0);
+  EXPECT_EQ(world.map[5][5], kMapBlocked);
+  EXPECT_EQ(world.map[7][5], 1);
+  EXPECT_EQ(world.map[6][4], 1);
+  EXPECT_EQ(world.map[6][6], 1);
+  EXPECT_EQ(world.map[4][5], 255);  // its only way is through the blocked cell
+  EXPECT_EQ(world.map[7][6], 255);  // diagonal: not in the first pass
+  world_compute_map_pass(changed);
+  EXPECT_EQ(world.map[5][5], kMapBlocked);
+  EXPECT_EQ(world.map[7][6], 2);
+  EXPECT_EQ(world.map[5][4], 2);
+}
+
+TEST_F(MapTest, TargetWithoutAFreeFourNeighbourStopsAfterOnePass) {
+  fill_map(255);
+  world.map[37][37] = 0;
+  world.map[38][37] = world.map[36][37] = world.map[37][38] = world.map[37][36] = kMapBlocked;
+  bool changed = true;
+  world_compute_map_pass(changed);
+  EXPECT_FALSE(changed);
+}
+
+// ---------------------------------------------------------------------------
+// Occupancy from impacts
+
+TEST_F(MapTest, ImpactBlocksItsCellAndTheFourBesideIt) {
+  place_robot(8, 8);
+  world_add_impact(cell_centre_x(20), cell_centre_y(30));
+  EXPECT_EQ(world.map[20][30], kMapBlocked);
+  EXPECT_EQ(world.map[21][30], kMapBlocked);
+  EXPECT_EQ(world.map[19][30], kMapBlocked);
+  EXPECT_EQ(world.map[20][31], kMapBlocked);
+  EXPECT_EQ(world.map[20][29], kMapBlocked);
+  EXPECT_NE(world_test_map(world.map, 21, 31), 4095);
+  EXPECT_NE(world_test_map(world.map, 22, 30), 4095);
+}
+
+TEST_F(MapTest, ImpactAtTheGridsEdgeFallsBackOntoTheEdgeCell) {
+  place_robot(8, 8);
+  world_add_impact(0.05, 5);  // cell (0, 37)
+  EXPECT_EQ(world.map[0][37], kMapBlocked);
+  EXPECT_EQ(world.map[1][37], kMapBlocked);
+  EXPECT_EQ(world.map[0][38], kMapBlocked);
+  EXPECT_EQ(world.map[0][36], kMapBlocked);
+  EXPECT_NE(world_test_map(world.map, 2, 37), 4095);
+  EXPECT_NE(world_test_map(world.map, 1, 38), 4095);
+  EXPECT_NE(world_test_map(world.map, 1, 36), 4095);
+  EXPECT_NE(world_test_map(world.map, 74, 37), 4095);  // no wrap to the far side
+}
+
+TEST_F(MapTest, ImpactInTheCornerCell) {
+  place_robot(8, 8);
+  world_add_impact(0.01, 0.01);
+  EXPECT_EQ(world.map[0][0], kMapBlocked);
+  EXPECT_EQ(world.map[1][0], kMapBlocked);
+  EXPECT_EQ(world.map[0][1], kMapBlocked);
+  EXPECT_NE(world_test_map(world.map, 1, 1), 4095);
+  EXPECT_NE(world_test_map(world.map, 74, 0), 4095);
+}
+
+TEST_F(MapTest, ImpactWithNonFiniteCoordinatesBlocksTheLastCellSafely) {
+  place_robot(2, 2);
+  world_add_impact(std::nan(""), std::nan(""));
+  ASSERT_EQ(world.num_impacts, 1);
+  EXPECT_EQ(world.map[74][74], kMapBlocked);
+  EXPECT_EQ(world.map[73][74], kMapBlocked);
+  EXPECT_EQ(world.map[74][73], kMapBlocked);
+  world_add_impact(1e308, -1e308);
+  EXPECT_EQ(world.num_impacts, 2);
+  EXPECT_GT(world.num_waypoints, 0);
+}
+
+TEST_F(MapTest, TargetInsideAnImpactsCellFallsBackToARandomTarget) {
+  place_robot(2, 2);
+  insert_impact_unplanned(5, 5);
+  world_compute_map_grid();
+  EXPECT_GE(planner_stats.random_targets, 1u);
+  EXPECT_FALSE(world.target_x == 5 && world.target_y == 5);
+  EXPECT_GT(world.num_waypoints, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Path trace
+
+TEST_F(MapTest, RobotInTheTargetsCellStepsOutAndBack) {
+  place_robot(5, 5);
+  world_set_target(5, 5);
+  ASSERT_EQ(world.num_waypoints, 2);
+  EXPECT_EQ(world.cur_waypoint, 1);
+  const waypoint_node* target_cell = waypoint_with_index(0);
+  const waypoint_node* out = waypoint_with_index(1);
+  ASSERT_NE(target_cell, nullptr);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(waypoint_cell(target_cell).i, 37);
+  EXPECT_EQ(waypoint_cell(target_cell).j, 37);
+  EXPECT_EQ(waypoint_cell(out).i, 38);  // the first neighbour in table order
+  EXPECT_EQ(waypoint_cell(out).j, 37);
+}
+
+TEST_F(MapTest, RobotInTheTargetsCellSkipsABlockedFirstNeighbour) {
+  place_robot(5, 5);
+  insert_impact_unplanned(cell_centre_x(39), cell_centre_y(37));  // blocks (38, 37)
+  world_set_target(5, 5);
+  ASSERT_EQ(world.num_waypoints, 2);
+  const waypoint_node* out = waypoint_with_index(1);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(waypoint_cell(out).i, 37);  // (0, 1) is the next neighbour with value 1
+  EXPECT_EQ(waypoint_cell(out).j, 38);
+}
+
+TEST_F(MapTest, WaypointsLieOnCellCornersWithTheCellsNavigationDirection) {
+  place_robot(1.5, 2.9);
+  world_set_target(5, 5);
+  ASSERT_EQ(world.num_waypoints, 26);
+  int expected_index = 0;
+  for (const waypoint_node* w = world.waypoints; w; w = w->next) {
+    EXPECT_EQ(w->index, expected_index++);
+    const cell c = waypoint_cell(w);
+    EXPECT_EQ(w->x, c.i * world.width / kMapSize);
+    EXPECT_EQ(w->y, c.j * world.height / kMapSize);
+    point nav;
+    compute_map_nav(nav, cell_centre_x(c.i), cell_centre_y(c.j));
+    EXPECT_EQ(w->angle, std::atan2(nav.y, nav.x));
+  }
+}
+
+TEST_F(MapTest, RobotOnAnImpactLeavesByTheLowestDiagonalNeighbour) {
+  place_robot(cell_centre_x(20), cell_centre_y(37));
+  insert_impact_unplanned(robot.x, robot.y);
+  world_set_target(cell_centre_x(37), cell_centre_y(30));
+  ASSERT_GT(world.num_waypoints, 0);
+  const waypoint_node* first = waypoint_with_index(world.cur_waypoint);
+  ASSERT_NE(first, nullptr);
+  // (21, 36) is nearer the target than (21, 38), (19, 36) and (19, 38).
+  EXPECT_EQ(waypoint_cell(first).i, 21);
+  EXPECT_EQ(waypoint_cell(first).j, 36);
+  EXPECT_EQ(planner_stats.random_targets, 0u);
+}
+
+TEST_F(MapTest, UnreachableTargetIsReplacedByARandomOneDrawnYThenX) {
+  // Surround the target's cell so the wavefront cannot leave it.
+  place_robot(2, 2);
+  insert_impact_unplanned(cell_centre_x(37), cell_centre_y(37));
+  world.target_x = 5;
+  world.target_y = 5;
+  std::srand(4242);
+  const double y = f_rand(1, 9);
+  const double x = f_rand(1, 9);
+  std::srand(4242);
+  world_compute_map_grid();
+  ASSERT_EQ(planner_stats.random_targets, 1u) << "the first random target was unreachable too";
+  EXPECT_EQ(world.target_x, x);
+  EXPECT_EQ(world.target_y, y);
+  EXPECT_TRUE(world.target_set);
+  EXPECT_GT(world.num_waypoints, 0);
+}
+
+// A serpentine corridor built from impacts: the wavefront from the target in
+// cell (0, 0) runs down column 0, up column 4, down column 8 and up column 12,
+// where it reaches 254 at row 54 and stops.
+class CorridorTest : public MapTest {
+ protected:
+  void SetUp() override {
+    MapTest::SetUp();
+    world_free_impacts();
+    for (int k = 0; k < 4; ++k) {
+      const int column = 2 + 4 * k;
+      const int first = k % 2 == 0 ? 0 : 2;
+      const int last = k % 2 == 0 ? 72 : 74;
+      for (int row = first; row <= last; ++row) {
+        insert_impact_unplanned(cell_centre_x(column), cell_centre_y(row));
+      }
+    }
+    world.target_x = cell_centre_x(0);
+    world.target_y = cell_centre_y(0);
+    planner_stats = planner_counters{};
+  }
+
+  static void plan_from_cell(int i, int j) {
+    place_robot(cell_centre_x(i), cell_centre_y(j));
+    world_compute_map_grid();
+  }
+};
+
+TEST_F(CorridorTest, WavefrontStopsAt254) {
+  plan_from_cell(12, 54);
+  EXPECT_EQ(world_test_map(world.map, 12, 74), 234);
+  EXPECT_EQ(world_test_map(world.map, 12, 54), 254);
+  EXPECT_EQ(world_test_map(world.map, 12, 53), 255);
+  EXPECT_EQ(world_test_map(world.map, 12, 0), 255);
+  EXPECT_EQ(world_test_map(world.map, 16, 40), 255);
+}
+
+TEST_F(CorridorTest, RobotOnThe254CellFindsThePath) {
+  plan_from_cell(12, 54);
+  EXPECT_EQ(planner_stats.random_targets, 0u);
+  ASSERT_GT(world.num_waypoints, 200);
+  EXPECT_LT(world.num_waypoints, 254);  // each turn is cut by a diagonal step
+  EXPECT_EQ(world.cur_waypoint, world.num_waypoints - 1);
+  EXPECT_EQ(waypoint_cell(world.waypoints).i, 0);
+  EXPECT_EQ(waypoint_cell(world.waypoints).j, 0);
+}
+
+TEST_F(CorridorTest, RobotBeyondTheWavefrontStillStepsOntoA254Neighbour) {
+  plan_from_cell(12, 54);
+  const int from_254 = world.num_waypoints;
+  plan_from_cell(12, 53);  // reads 255, but its neighbour (12, 54) holds 254
+  EXPECT_EQ(planner_stats.random_targets, 0u);
+  ASSERT_EQ(world.num_waypoints, from_254 + 1);
+  const waypoint_node* first = waypoint_with_index(world.cur_waypoint);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(waypoint_cell(first).i, 12);
+  EXPECT_EQ(waypoint_cell(first).j, 54);
+}
+
+TEST_F(CorridorTest, RobotWithNoNeighbourBelow255FallsBackToARandomTarget) {
+  plan_from_cell(12, 52);
+  EXPECT_GE(planner_stats.random_targets, 1u);
+  EXPECT_FALSE(world.target_x == cell_centre_x(0) && world.target_y == cell_centre_y(0));
+}
+
+TEST_F(CorridorTest, OneSweepGivesTheGridAndPathOfRepeatedPasses) {
+  place_robot(cell_centre_x(12), cell_centre_y(53));
+  world_compute_map_grid();
+  std::vector<std::int32_t> fast(&world.map[0][0], &world.map[0][0] + kMapSize * kMapSize);
+  std::vector<waypoint_node> fast_waypoints;
+  for (const waypoint_node* w = world.waypoints; w; w = w->next) fast_waypoints.push_back(*w);
+
+  world_compute_map_grid_by_passes();
+  std::vector<std::int32_t> slow(&world.map[0][0], &world.map[0][0] + kMapSize * kMapSize);
+  EXPECT_EQ(fast, slow);
+  ASSERT_EQ(list_length(world.waypoints), static_cast<int>(fast_waypoints.size()));
+  std::size_t n = 0;
+  for (const waypoint_node* w = world.waypoints; w; w = w->next, ++n) {
+    EXPECT_EQ(w->x, fast_waypoints[n].x);
+    EXPECT_EQ(w->y, fast_waypoints[n].y);
+    EXPECT_EQ(w->angle, fast_waypoints[n].angle);
+    EXPECT_EQ(w->index, fast_waypoints[n].index);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A robot boxed in by impacts
+
+class BoxedInTest : public MapTest {
+ protected:
+  void SetUp() override {
+    MapTest::SetUp();
+    // The robot in cell (2, 2); impacts in the four diagonal cells block all eight
+    // neighbours. Random targets are drawn at least 1 unit inside the world,
+    // in cells 7 to 67, so none of them is the robot's own cell.
+    place_robot(cell_centre_x(2), cell_centre_y(2));
+    world_compute_map_grid();
+    ASSERT_GT(world.num_waypoints, 0);
+    static const int diagonal_cells[4][2] = {{1, 1}, {3, 1}, {1, 3}, {3, 3}};
+    for (const auto& c : diagonal_cells) insert_impact_unplanned(cell_centre_x(c[0]), cell_centre_y(c[1]));
+    planner_stats = planner_counters{};
+    console_text.clear();
+  }
+};
+
+TEST_F(BoxedInTest, PlanningGivesUpAfterAFixedNumberOfRandomTargets) {
+  std::srand(99);
+  double last_x = 0;
+  double last_y = 0;
+  for (int n = 0; n < kMaxRandomTargets; ++n) {
+    last_y = f_rand(1, 9);
+    last_x = f_rand(1, 9);
+  }
+  const int next_rand = std::rand();
+  std::srand(99);
+
+  world_compute_map_grid();
+
+  EXPECT_EQ(kMaxRandomTargets, 100);
+  EXPECT_EQ(planner_stats.random_targets, 100u);
+  EXPECT_EQ(planner_stats.runs, 101u);
+  EXPECT_EQ(planner_stats.gave_up, 1u);
+  EXPECT_EQ(world.num_waypoints, 0);
+  EXPECT_EQ(world.waypoints, nullptr);
+  EXPECT_EQ(world.target_x, last_x);
+  EXPECT_EQ(world.target_y, last_y);
+  EXPECT_TRUE(world.target_set);
+  EXPECT_EQ(std::rand(), next_rand) << "exactly two draws per random target";
+  // One line on the console says so.
+  EXPECT_EQ(std::count(console_text.begin(), console_text.end(), '\n'), 1);
+  EXPECT_EQ(console_text.back(), '\n');
+  EXPECT_NE(console_text.find("no path"), std::string::npos) << console_text;
+}
+
+TEST_F(BoxedInTest, EveryEntryPointIsBounded) {
+  world_set_target(5, 5);
+  EXPECT_EQ(planner_stats.runs, 101u);
+  world_add_impact(8, 8);
+  EXPECT_EQ(planner_stats.runs, 202u);
+  EXPECT_EQ(planner_stats.gave_up, 2u);
+  EXPECT_EQ(world.num_waypoints, 0);
+}
+
+TEST_F(BoxedInTest, TicksGoOnWithoutWaypointsAndRecoverOnceFreed) {
+  manual_mode = true;
+  robot.speed = 0;
+  robot.turn = 0;
+  for (int tick = 0; tick < 200; ++tick) {
+    world_update();
+    advance_simulated_clock(0.01);
+  }
+  // Every planning run of these ticks (replanning, and the impacts the robot
+  // records on the walls beside it) tried the same bounded number of targets.
+  EXPECT_GE(planner_stats.gave_up, 1u);
+  EXPECT_EQ(planner_stats.runs, planner_stats.gave_up * (kMaxRandomTargets + 1));
+  EXPECT_EQ(world.num_waypoints, 0);
+  EXPECT_FALSE(std::isnan(robot.x));
+  // Forgetting the impacts ('N') frees the robot; the next planning run finds a path.
+  world_free_impacts();
+  world_compute_map_grid();
+  EXPECT_GT(world.num_waypoints, 0);
+  EXPECT_EQ(world.cur_waypoint, world.num_waypoints - 1);
+}
+
+// ---------------------------------------------------------------------------
+// Navigation vector
+
+TEST_F(MapTest, NavigationVectorOnTheTargetsRowPointsAtTheTarget) {
+  place_robot(8, 8);
+  world_set_target(5, 5);  // cell (37, 37)
+  for (int a = 1; a <= 30; a += 7) {
+    point out;
+    compute_map_nav(out, cell_centre_x(37 - a), cell_centre_y(37));
+    EXPECT_NEAR(out.x, 2 + 2 * std::sqrt(2.0), 1e-12) << a;
+    EXPECT_NEAR(out.y, 0, 1e-12) << a;
+  }
+}
+
+TEST_F(MapTest, NavigationVectorPointsAwayFromABlockedNeighbour) {
+  place_robot(8, 8);
+  world_set_target(5, 5);
+  world_add_impact(cell_centre_x(40), cell_centre_y(20));  // blocks (39, 20)
+  ASSERT_EQ(world.map[39][20], kMapBlocked);
+  point out;
+  compute_map_nav(out, cell_centre_x(38), cell_centre_y(20));
+  EXPECT_LT(out.x, -3000);
+  EXPECT_LT(std::fabs(out.y), 0.05 * std::fabs(out.x));
+}
+
+TEST_F(MapTest, NavigationVectorAtTheTargetCancels) {
+  place_robot(8, 8);
+  world_set_target(5, 5);
+  point out{1, 1};
+  compute_map_nav(out, 5, 5);
+  EXPECT_NEAR(out.x, 0, 1e-9);
+  EXPECT_NEAR(out.y, 0, 1e-9);
+}
+
+TEST_F(MapTest, NavigationVectorAtTheGridsEdgePointsInward) {
+  place_robot(8, 8);
+  world_set_target(5, 5);
+  point out;
+  compute_map_nav(out, cell_centre_x(0), cell_centre_y(37));
+  EXPECT_GT(out.x, 200);  // the outside reads 255, far above the distances inside
+}
+
+TEST_F(MapTest, NavigationVectorOfANegativeOrNonFinitePointIsReadAtCell74) {
+  place_robot(8, 8);
+  world_set_target(5, 5);
+  point far_side;
+  compute_map_nav(far_side, cell_centre_x(74), cell_centre_y(37));
+  point near_side;
+  compute_map_nav(near_side, cell_centre_x(0), cell_centre_y(37));
+  ASSERT_NE(far_side.x, near_side.x);
+  point out;
+  compute_map_nav(out, -0.2, cell_centre_y(37));  // index -1
+  EXPECT_EQ(out.x, far_side.x);
+  EXPECT_EQ(out.y, far_side.y);
+  compute_map_nav(out, std::nan(""), cell_centre_y(37));
+  EXPECT_EQ(out.x, far_side.x);
+  compute_map_nav(out, -0.01, cell_centre_y(37));  // index 0: truncation toward zero
+  EXPECT_EQ(out.x, near_side.x);
+}
+
+TEST_F(MapTest, NavigationVectorSumsBlockedCellsAsMaskedValues) {
+  fill_map(0);
+  world.map[11][10] = kMapBlocked;  // k = 0 reads 4095
+  point out;
+  compute_map_nav(out, cell_centre_x(10), cell_centre_y(10));
+  EXPECT_DOUBLE_EQ(out.x, -4095);
+  EXPECT_NEAR(out.y, 0, 1e-12);
+  world.map[11][10] = 3 | kMapPathMark;  // the mark is left out
+  compute_map_nav(out, cell_centre_x(10), cell_centre_y(10));
+  EXPECT_DOUBLE_EQ(out.x, -3);
 }
 
 }  // namespace

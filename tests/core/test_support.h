@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/automode.h"
 #include "core/console.h"
@@ -14,6 +19,7 @@
 #include "core/robot.h"
 #include "core/utility.h"
 #include "core/world.h"
+#include "draw/draw_context.h"
 
 class SimulationTest : public ::testing::Test {
  protected:
@@ -29,6 +35,9 @@ class SimulationTest : public ::testing::Test {
     std::srand(12345);
     display_x = 640;
     display_y = 480;
+    // robot_init keeps speed, turn and the sensor readings of an earlier run;
+    // start every test from the zeroed record the program starts with.
+    robot = robot_state{};
     world_setup();
   }
 
@@ -48,3 +57,83 @@ class SimulationTest : public ::testing::Test {
 
   std::string console_text;
 };
+
+// A drawing surface that draws nothing; the driver draws a frame on every tick.
+class null_context final : public draw_context {
+ public:
+  void rectangle(int, int, int, int) override { ++shapes; }
+  void ellipse(int, int, int, int) override { ++shapes; }
+  void move_to(int, int) override {}
+  void line_to(int, int) override { ++shapes; }
+  void text_out(int, int, std::string_view) override { ++shapes; }
+  long shapes = 0;
+};
+
+// The window system as the driver sees it, recording every request.
+class fake_platform final : public platform {
+ public:
+  void set_timer(int id, int period_ms) override { timers.emplace_back(id, period_ms); }
+  void request_repaint() override { ++repaints; }
+  void request_quit(int exit_code) override { quits.push_back(exit_code); }
+  void client_size(int& w, int& h) override {
+    w = width;
+    h = height;
+  }
+  std::unique_ptr<draw_context> create_image(int w, int h) override {
+    images.emplace_back(w, h);
+    return std::make_unique<null_context>();
+  }
+
+  int width = 640;
+  int height = 480;
+  std::vector<std::pair<int, int>> timers;  // (id, period) per set_timer call, in order
+  int repaints = 0;
+  std::vector<int> quits;
+  std::vector<std::pair<int, int>> images;  // size of each image asked for
+};
+
+struct wall_spec {
+  double x;
+  double y;
+  double width;
+  double height;
+};
+
+// Replaces the wall list; the walls are added in the given order, so the last one
+// ends up at the head of the list (the newest).
+inline void replace_walls(std::initializer_list<wall_spec> walls) {
+  world_free_walls();
+  for (const wall_spec& w : walls) world_add_wall(w.x, w.y, w.width, w.height);
+}
+
+// Puts an impact at the head of the list without the planning run that
+// world_add_impact starts, for building many-impact worlds cheaply.
+inline void insert_impact_unplanned(double x, double y) {
+  world.impacts = new impact_node{x, y, world.impacts};
+  ++world.num_impacts;
+}
+
+// World coordinate of the centre of grid cell i along x (or j along y).
+inline double cell_centre_x(int i) { return (i + 0.5) * world.width / kMapSize; }
+inline double cell_centre_y(int j) { return (j + 0.5) * world.height / kMapSize; }
+
+inline void fill_map(std::int32_t value) {
+  for (auto& column : world.map)
+    for (auto& cell : column) cell = value;
+}
+
+inline int list_length(const wall_node* n) {
+  int count = 0;
+  for (; n; n = n->next) ++count;
+  return count;
+}
+inline int list_length(const impact_node* n) {
+  int count = 0;
+  for (; n; n = n->next) ++count;
+  return count;
+}
+inline int list_length(const waypoint_node* n) {
+  int count = 0;
+  for (; n; n = n->next) ++count;
+  return count;
+}
