@@ -1,0 +1,185 @@
+#include "qt/simulation_view.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimerEvent>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "core/world.h"
+#include "draw/world_draw.h"
+#include "qt/mouse_edit.h"
+#include "qtdraw/qimage_context.h"
+
+SimulationView::SimulationView(QWidget* parent) : QWidget(parent) {
+  // Painting copies the whole image: nothing needs erasing first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+  setFocusPolicy(Qt::StrongFocus);
+  setMinimumSize(0, 0);
+}
+
+SimulationView::~SimulationView() = default;
+
+void SimulationView::startUp() {
+  if (started_) return;
+  started_ = true;
+  running_ = true;
+  mouse_edit_reset();
+  system_startup(*this);
+}
+
+void SimulationView::shutDown() {
+  if (!running_) return;
+  running_ = false;
+  // The timers end with the window: no tick may follow the shut-down.
+  timers_.clear();
+  system_shutdown();
+  mouse_edit_reset();
+  update();
+}
+
+int SimulationView::timerPeriod(int id) const {
+  const auto found = timers_.find(id);
+  if (found == timers_.end() || !found->second.timer.isActive()) return -1;
+  return found->second.period_ms;
+}
+
+QString SimulationView::statisticsLine() {
+  std::array<char, 1024> text{};
+  std::snprintf(text.data(), text.size(), "Update rate: %3d scale1 %f scale2 %f scale3: %f",
+                updates_per_second, world.scale1, world.scale2, world.scale3);
+  return QString::fromLatin1(text.data());
+}
+
+void SimulationView::set_timer(int id, int period_ms) {
+  if (!running_) return;
+  running_timer& entry = timers_[id];
+  entry.period_ms = std::max(period_ms, kMinimumTimerPeriodMs);
+  // Starting a running timer again replaces it with the new period.
+  entry.timer.start(entry.period_ms, Qt::PreciseTimer, this);
+}
+
+void SimulationView::request_repaint() {
+  update();
+}
+
+void SimulationView::request_quit(int exit_code) {
+  QCoreApplication::exit(exit_code);
+}
+
+void SimulationView::client_size(int& width, int& height) {
+  width = this->width();
+  height = this->height();
+}
+
+std::unique_ptr<draw_context> SimulationView::create_image(int width, int height) {
+  return std::make_unique<qimage_context>(width, height);
+}
+
+void SimulationView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  startUp();
+}
+
+void SimulationView::paintEvent(QPaintEvent* /*event*/) {
+  QPainter painter(this);
+  auto* image = dynamic_cast<qimage_context*>(memdc.get());
+  if (!running_ || image == nullptr || image->image().isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  if (show_stats) {
+    const QByteArray line = statisticsLine().toLatin1();
+    memdc->text_out(1, 1, std::string_view(line.constData(), static_cast<size_t>(line.size())));
+  }
+  painter.drawImage(0, 0, image->image());
+  // Between a resize and the new image the widget can be larger than the image.
+  if (image->width() < width()) {
+    painter.fillRect(image->width(), 0, width() - image->width(), height(), Qt::black);
+  }
+  if (image->height() < height()) {
+    painter.fillRect(0, image->height(), width(), height() - image->height(), Qt::black);
+  }
+}
+
+void SimulationView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (!running_) return;
+  memdc.reset();
+  memdc_setup(*this);
+  // Draw the new image at once, so that a paint before the next tick does not show
+  // an empty picture.
+  if (memdc) world_draw(*memdc);
+}
+
+void SimulationView::timerEvent(QTimerEvent* event) {
+  for (const auto& [id, entry] : timers_) {
+    if (entry.timer.timerId() == event->timerId()) {
+      timer_message(*this, static_cast<unsigned>(id));
+      return;
+    }
+  }
+  QWidget::timerEvent(event);
+}
+
+void SimulationView::keyPressEvent(QKeyEvent* event) {
+  if (!running_) return;
+  const std::optional<unsigned> code = keys_.press(*event);
+  if (!code) {
+    event->ignore();
+    return;
+  }
+  // Every press runs the key table, auto-repeated ones too.
+  key_down(*this, *code);
+}
+
+void SimulationView::keyReleaseEvent(QKeyEvent* event) {
+  if (!running_) return;
+  const std::optional<unsigned> code = keys_.release(*event);
+  if (!code) {
+    event->ignore();
+    return;
+  }
+  key_up(*code);
+}
+
+void SimulationView::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  // A key released while another window has the keyboard never reports its
+  // release here; let go of every held key now so none stays down for good.
+  keys_.release_all([](unsigned code) { key_up(code); });
+}
+
+void SimulationView::mousePressEvent(QMouseEvent* event) {
+  if (!running_) return;
+  const QPoint at = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) {
+    mouse_down(at.x(), at.y());
+  } else if (event->button() == Qt::RightButton) {
+    right_button_down(at.x(), at.y());
+  }
+}
+
+void SimulationView::mouseMoveEvent(QMouseEvent* event) {
+  if (!running_) return;
+  const QPoint at = event->position().toPoint();
+  mouse_move(at.x(), at.y());
+}
+
+void SimulationView::mouseReleaseEvent(QMouseEvent* event) {
+  if (!running_) return;
+  const QPoint at = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) {
+    mouse_up(at.x(), at.y());
+  } else if (event->button() == Qt::RightButton) {
+    right_button_up();
+  }
+}
+
+bool SimulationView::focusNextPrevChild(bool /*next*/) {
+  return false;
+}
