@@ -27,16 +27,36 @@ mode_t default_file_mode() {
 
 bool output_file::open(const std::string& path, std::string& error) {
   discard();
+  // Write through a symbolic link to the file it names, not over the link.
   std::error_code ec;
-  const std::filesystem::path target(path);
-  if (std::filesystem::is_directory(target, ec)) {
+  std::filesystem::path target(path);
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(target, ec))) {
+    const auto resolved = std::filesystem::canonical(target, ec);
+    if (!ec) target = resolved;
+  }
+
+  struct stat info {};
+  const bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) {
     error = "cannot write " + path + ": is a directory";
     return false;
   }
+  if (exists && !S_ISREG(info.st_mode)) {
+    // A device, pipe or socket (such as /dev/null or /dev/stdout) cannot be
+    // replaced by renaming; it is written directly.
+    std::FILE* stream = std::fopen(target.c_str(), "wb");
+    if (stream == nullptr) {
+      error = describe(path, errno);
+      return false;
+    }
+    path_ = path;
+    stream_ = stream;
+    return true;
+  }
+
   const auto parent = target.parent_path();
-  const std::string prefix =
-      (parent.empty() ? std::string() : parent.string() + "/") + "." +
-      target.filename().string() + ".tmp-";
+  const std::string prefix = (parent.empty() ? std::string() : parent.string() + "/") + "." +
+                             target.filename().string() + ".tmp-";
   std::vector<char> name(prefix.begin(), prefix.end());
   for (char c : std::string_view("XXXXXX")) name.push_back(c);
   name.push_back('\0');
@@ -46,8 +66,9 @@ bool output_file::open(const std::string& path, std::string& error) {
     error = describe(path, errno);
     return false;
   }
-  // mkstemp makes the file private; give it the mode an ordinary new file gets.
-  ::fchmod(fd, default_file_mode());
+  // mkstemp makes the file private: a replacement keeps the mode of the file it
+  // replaces, a new file gets the mode any new file gets.
+  (void)::fchmod(fd, exists ? (info.st_mode & 07777) : default_file_mode());
   std::FILE* stream = ::fdopen(fd, "wb");
   if (stream == nullptr) {
     const int saved = errno;
@@ -58,6 +79,7 @@ bool output_file::open(const std::string& path, std::string& error) {
   }
   std::setvbuf(stream, nullptr, _IOFBF, 1 << 20);
   path_ = path;
+  target_ = target.string();
   temp_path_ = name.data();
   stream_ = stream;
   return true;
@@ -75,7 +97,10 @@ bool output_file::commit(std::string& error) {
   errno = 0;
   bool ok = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
   int saved = errno;
-  if (ok && ::fsync(::fileno(stream_)) != 0) {
+  // Only a regular file (written beside its target) is synced; devices and pipes
+  // may not support it.
+  if (ok && !temp_path_.empty() && ::fsync(::fileno(stream_)) != 0 && errno != EINVAL &&
+      errno != ENOTSUP) {
     ok = false;
     saved = errno;
   }
@@ -84,12 +109,12 @@ bool output_file::commit(std::string& error) {
     saved = errno;
   }
   stream_ = nullptr;
-  if (ok && std::rename(temp_path_.c_str(), path_.c_str()) != 0) {
+  if (ok && !temp_path_.empty() && std::rename(temp_path_.c_str(), target_.c_str()) != 0) {
     ok = false;
     saved = errno;
   }
   if (!ok) {
-    ::unlink(temp_path_.c_str());
+    if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
     error = describe(path_, saved != 0 ? saved : EIO);
   }
   temp_path_.clear();

@@ -2,6 +2,8 @@
 // file beside the target, which is renamed over the target by commit(). Until then
 // (and after discard or an error) the target is untouched and the temporary file
 // is removed, so a failed or interrupted run leaves nothing half-written.
+// A symbolic link is written through; a target that is a device or a pipe (such
+// as /dev/null) cannot be renamed over and is written directly.
 #pragma once
 
 #include <cstdio>
@@ -32,6 +34,7 @@ class output_file {
 
  private:
   std::string path_;
-  std::string temp_path_;
+  std::string target_;     // the file renamed over: path_ with links resolved
+  std::string temp_path_;  // empty when writing directly
   std::FILE* stream_ = nullptr;
 };

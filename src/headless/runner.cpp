@@ -1,5 +1,6 @@
 #include "headless/runner.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -195,6 +196,13 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   // Create every output first, so a path that cannot be written is reported before
   // the run rather than after it. The world file itself is written by the world's
   // own saving at the end; its temporary file here only proves the place writable.
+  // A world file is only ever saved as a regular file.
+  struct stat save_info {};
+  if (!options.save_path.empty() && ::stat(options.save_path.c_str(), &save_info) == 0 &&
+      !S_ISREG(save_info.st_mode) && !S_ISDIR(save_info.st_mode)) {
+    return fail("cannot save " + options.save_path + ": it is not a regular file",
+                kExitFileError);
+  }
   output_file trace_file;
   output_file png_file;
   output_file save_probe;

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -18,7 +20,7 @@ std::string read_all(const std::string& path) {
 }
 
 QStringList entries(const QTemporaryDir& dir) {
-  return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+  return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 class OutputFile : public ::testing::Test {
@@ -81,6 +83,53 @@ TEST_F(OutputFile, UnwritablePlacesFailAtOpen) {
   EXPECT_NE(error.find("is a directory"), std::string::npos) << error;
   EXPECT_FALSE(out.is_open());
   EXPECT_TRUE(entries(dir_).isEmpty());
+}
+
+TEST_F(OutputFile, WritesThroughASymbolicLink) {
+  std::ofstream(path("real.txt")) << "old";
+  ASSERT_EQ(::symlink("real.txt", path("link.txt").c_str()), 0);
+  output_file out;
+  std::string error;
+  ASSERT_TRUE(out.open(path("link.txt"), error)) << error;
+  out.write("new");
+  ASSERT_TRUE(out.commit(error)) << error;
+  struct stat info {};
+  ASSERT_EQ(::lstat(path("link.txt").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link was replaced";
+  EXPECT_EQ(read_all(path("real.txt")), "new");
+  EXPECT_EQ(entries(dir_), (QStringList{"link.txt", "real.txt"}));
+}
+
+TEST_F(OutputFile, KeepsTheModeOfAFileItReplaces) {
+  std::ofstream(path("mode.txt")) << "old";
+  ASSERT_EQ(::chmod(path("mode.txt").c_str(), 0640), 0);
+  output_file out;
+  std::string error;
+  ASSERT_TRUE(out.open(path("mode.txt"), error));
+  ASSERT_TRUE(out.commit(error)) << error;
+  struct stat info {};
+  ASSERT_EQ(::stat(path("mode.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(OutputFile, APipeIsWrittenDirectlyNotReplaced) {
+  const std::string fifo = path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = read_all(fifo); });
+  output_file out;
+  std::string error;
+  const bool opened = out.open(fifo, error);
+  out.write("through the pipe");
+  const bool committed = opened && out.commit(error);
+  if (!opened) std::ofstream(fifo) << "";  // let the reader finish
+  reader.join();
+  ASSERT_TRUE(committed) << error;
+  EXPECT_EQ(received, "through the pipe");
+  struct stat info {};
+  ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(entries(dir_), QStringList{"pipe"});
 }
 
 TEST_F(OutputFile, ARelativeNameGoesToTheWorkingDirectory) {

@@ -1,7 +1,9 @@
 // The program run as a user runs it: arguments, exit codes, standard streams and
 // the files it leaves behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QColor>
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cmath>
+#include <thread>
 
 #include "headless/runner.h"
 
@@ -62,7 +65,7 @@ void write_file(const QString& path, const QByteArray& bytes) {
 }
 
 QStringList dir_entries(const QString& path) {
-  auto list = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+  auto list = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                    QDir::Name);
   return list;
 }
@@ -484,6 +487,7 @@ TEST_F(Program, FileProblemsExitWithOneAndLeaveNothingBehind) {
   write_file(path("bad.dat"), "1.0\n2.0\nthree\n");
   write_file(path("bad.keys"), "0 down W\n1 sideways W\n");
   ASSERT_TRUE(QDir(dir_.path()).mkdir("folder"));
+  ASSERT_EQ(::mkfifo(path("pipe").toLocal8Bit().constData(), 0600), 0);  // not a world file
   const QStringList before = dir_entries(dir_.path());
 
   const QList<QStringList> cases = {
@@ -498,6 +502,8 @@ TEST_F(Program, FileProblemsExitWithOneAndLeaveNothingBehind) {
       {"--png", "folder"},
       {"--trace", "t.csv", "--save", "no/such/dir/w.dat"},
       {"--trace", "t.csv", "--save", "folder"},
+      {"--trace", "bad.dat/t.csv"},
+      {"--trace", "t.csv", "--save", "pipe"},
   };
   for (const QStringList& args : cases) {
     const std::string what = args.join(' ').toStdString();
@@ -516,6 +522,26 @@ TEST_F(Program, ReadOnlyDirectoryIsReportedUpFront) {
   QFile::setPermissions(path("locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   expect_one_line_error(result, 1, "read-only directory");
   EXPECT_TRUE(result.err.contains("Permission denied"));
+}
+
+TEST_F(Program, APipeIsWrittenDirectly) {
+  // A trace sent into a pipe (or a device such as /dev/null) is written into it,
+  // never renamed over it.
+  const QString fifo = path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  QByteArray received;
+  std::thread reader([&] { received = read_file(fifo); });
+  const auto result = run({"--ticks", "20", "--trace", "pipe"});
+  // Should the program never have opened the pipe, release the waiting reader.
+  const int release = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
+  if (release >= 0) ::close(release);
+  reader.join();
+  EXPECT_EQ(result.exit_code, 0) << result.err.toStdString();
+  EXPECT_TRUE(received.startsWith(kTraceHeader));
+  EXPECT_EQ(received.count('\n'), 22);
+  struct stat info {};
+  ASSERT_EQ(::stat(fifo.toLocal8Bit().constData(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 TEST_F(Program, InterruptedRunWritesNothing) {
