@@ -35,7 +35,9 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
 
 // Splits a line (comment already removed) into blank-separated words.
 std::vector<std::string_view> split_words(std::string_view line) {
@@ -107,8 +109,8 @@ bool parse_key_script(std::string_view text, std::vector<key_event>& events, std
     const auto [rest, ec] =
         std::from_chars(tick_word.data(), tick_word.data() + tick_word.size(), event.tick);
     if (ec != std::errc() || rest != tick_word.data() + tick_word.size()) {
-      error = where + "the tick must be a whole number from 0 up, got '" + printable(tick_word) +
-              "'";
+      error =
+          where + "the tick must be a whole number from 0 up, got '" + printable(tick_word) + "'";
       return false;
     }
     if (equal_ignoring_case(words[1], "down")) {
@@ -134,8 +136,7 @@ bool parse_key_script(std::string_view text, std::vector<key_event>& events, std
   return true;
 }
 
-bool read_key_script(const std::string& path, std::vector<key_event>& events,
-                     std::string& error) {
+bool read_key_script(const std::string& path, std::vector<key_event>& events, std::string& error) {
   // Look before opening: a FIFO would block and a device could be endless.
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {

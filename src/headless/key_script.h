@@ -32,5 +32,4 @@ int key_code_of(std::string_view name);
 bool parse_key_script(std::string_view text, std::vector<key_event>& events, std::string& error);
 
 // Reads and parses a script file; error starts with the file's name.
-bool read_key_script(const std::string& path, std::vector<key_event>& events,
-                     std::string& error);
+bool read_key_script(const std::string& path, std::vector<key_event>& events, std::string& error);

@@ -1,13 +1,12 @@
 // robot-simulator-headless: runs the simulator without a window. See docs/headless.md.
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QStringList>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-
-#include <QCoreApplication>
-#include <QGuiApplication>
-#include <QStringList>
 
 #include "headless/options.h"
 #include "headless/runner.h"
@@ -16,12 +15,13 @@ namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
 
-extern "C" void on_stop_signal(int /*signal*/) { stop_requested = 1; }
+extern "C" void on_stop_signal(int /*signal*/) {
+  stop_requested = 1;
+}
 
 // Qt's own notices (such as a missing XDG_RUNTIME_DIR under the offscreen
 // platform) are not the user's concern in a batch run; only its errors pass.
-void quiet_qt_messages(QtMsgType type, const QMessageLogContext& /*context*/,
-                       const QString& text) {
+void quiet_qt_messages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
   if (type == QtCriticalMsg || type == QtFatalMsg) {
     std::fprintf(stderr, "robot-simulator-headless: %s\n", qPrintable(text));
   }
@@ -64,5 +64,8 @@ int main(int argc, char** argv) {
 
   std::signal(SIGINT, on_stop_signal);
   std::signal(SIGTERM, on_stop_signal);
+  // A reader that goes away (a closed pipe) is a write error to report, not a
+  // reason to die with temporary files left behind.
+  std::signal(SIGPIPE, SIG_IGN);
   return run_headless(options, stdout, stderr, &stop_requested);
 }

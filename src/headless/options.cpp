@@ -1,11 +1,10 @@
 #include "headless/options.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <filesystem>
 #include <utility>
 #include <vector>
-
-#include <QCommandLineOption>
-#include <QCommandLineParser>
 
 #ifndef ROBOSIM_VERSION
 #define ROBOSIM_VERSION "0"
@@ -15,11 +14,13 @@ namespace {
 
 constexpr const char* kProgramName = "robot-simulator-headless";
 
-std::string quoted(const QString& text) { return "'" + text.toStdString() + "'"; }
+std::string quoted(const QString& text) {
+  return "'" + text.toStdString() + "'";
+}
 
 // The user's path as given, refused when empty.
-bool take_path(const QCommandLineParser& parser, const QCommandLineOption& option,
-               std::string& out, std::string& message) {
+bool take_path(const QCommandLineParser& parser, const QCommandLineOption& option, std::string& out,
+               std::string& message) {
   if (!parser.isSet(option)) return true;
   const QString value = parser.value(option);
   if (value.isEmpty()) {
@@ -105,9 +106,8 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   const QCommandLineOption trace_every("trace-every", "Writes a trace row every K ticks only.",
                                        "K");
   const QCommandLineOption json("json", "Prints the summary as one JSON object.");
-  for (const auto* option : {&help, &version, &ticks, &seed, &period, &world, &save, &manual,
-                             &keys, &png, &size, &grad, &vision, &stats, &trace, &trace_every,
-                             &json}) {
+  for (const auto* option : {&help, &version, &ticks, &seed, &period, &world, &save, &manual, &keys,
+                             &png, &size, &grad, &vision, &stats, &trace, &trace_every, &json}) {
     parser.addOption(*option);
   }
 
@@ -145,8 +145,8 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   }
   if (parser.isSet(seed)) {
     if (!parse_count(parser.value(seed), 0, UINT32_MAX, number)) {
-      message = "--seed: expected a whole number from 0 to 4294967295, got " +
-                quoted(parser.value(seed));
+      message =
+          "--seed: expected a whole number from 0 to 4294967295, got " + quoted(parser.value(seed));
       return parse_outcome::error;
     }
     result.seed = static_cast<std::uint32_t>(number);
@@ -209,8 +209,8 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
     for (std::size_t j = i + 1; j < outputs.size(); ++j) {
       if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
           normalised(*outputs[i].second) == normalised(*outputs[j].second)) {
-        message = std::string(outputs[i].first) + " and " + outputs[j].first +
-                  " name the same file";
+        message =
+            std::string(outputs[i].first) + " and " + outputs[j].first + " name the same file";
         return parse_outcome::error;
       }
     }

@@ -1,11 +1,10 @@
 // Command-line options of the headless runner and their parsing.
 #pragma once
 
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 #include <string>
-
-#include <QStringList>
 
 // Limits on what the runner accepts; values outside give a bad-argument error.
 constexpr std::uint64_t kMaxTicks = 1'000'000'000'000ULL;

@@ -1,9 +1,8 @@
 #include "headless/picture.h"
 
-#include <cstdio>
-
 #include <QBuffer>
 #include <QByteArray>
+#include <cstdio>
 
 #include "core/driver.h"
 #include "core/world.h"

@@ -119,15 +119,13 @@ struct console_counter {
 };
 
 void trace_row(std::FILE* stream, std::uint64_t tick, std::uint64_t now_ms) {
-  std::fprintf(stream,
-               "%llu,%llu.%03llu,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%d,%d,%d,%llu\n",
-               static_cast<unsigned long long>(tick),
-               static_cast<unsigned long long>(now_ms / 1000),
-               static_cast<unsigned long long>(now_ms % 1000), robot.x, robot.y, robot.heading,
-               robot.speed, robot.turn, world.target_x, world.target_y,
-               static_cast<int>(world.num_impacts), static_cast<int>(world.num_waypoints),
-               static_cast<int>(world.cur_waypoint),
-               static_cast<unsigned long long>(planner_stats.runs));
+  std::fprintf(
+      stream, "%llu,%llu.%03llu,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%d,%d,%d,%llu\n",
+      static_cast<unsigned long long>(tick), static_cast<unsigned long long>(now_ms / 1000),
+      static_cast<unsigned long long>(now_ms % 1000), robot.x, robot.y, robot.heading, robot.speed,
+      robot.turn, world.target_x, world.target_y, static_cast<int>(world.num_impacts),
+      static_cast<int>(world.num_waypoints), static_cast<int>(world.cur_waypoint),
+      static_cast<unsigned long long>(planner_stats.runs));
 }
 
 bool robot_at_target() {
@@ -184,8 +182,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     std::fprintf(err, "%s: %s\n", kProgram, message.c_str());
     return code;
   };
-  const std::uint32_t seed =
-      options.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
+  const std::uint32_t seed = options.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
 
   std::vector<key_event> key_events;
   std::string error;
@@ -200,8 +197,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   struct stat save_info {};
   if (!options.save_path.empty() && ::stat(options.save_path.c_str(), &save_info) == 0 &&
       !S_ISREG(save_info.st_mode) && !S_ISDIR(save_info.st_mode)) {
-    return fail("cannot save " + options.save_path + ": it is not a regular file",
-                kExitFileError);
+    return fail("cannot save " + options.save_path + ": it is not a regular file", kExitFileError);
   }
   output_file trace_file;
   output_file png_file;

@@ -47,8 +47,8 @@ std::string format_summary_text(const run_summary& s) {
   line("walls", std::to_string(s.walls));
   line("impacts", std::to_string(s.impacts));
   line("waypoints", std::to_string(s.waypoints));
-  line("final pose", "x " + fixed(s.x, 6) + " y " + fixed(s.y, 6) + " heading " +
-                         fixed(s.heading, 6));
+  line("final pose",
+       "x " + fixed(s.x, 6) + " y " + fixed(s.y, 6) + " heading " + fixed(s.heading, 6));
   line("peak memory",
        s.peak_memory_kib >= 0 ? std::to_string(s.peak_memory_kib) + " KiB" : "unknown");
   line("console messages", std::to_string(s.console_messages));

@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <fstream>
+#include <random>
 
 #include "core/driver.h"
 
@@ -104,6 +105,53 @@ TEST(KeyScript, FileErrorsNameTheFile) {
   std::ofstream(good) << "0 down W\n5 up W\n";
   ASSERT_TRUE(read_key_script(good, events, error)) << error;
   EXPECT_EQ(events.size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// Random text made of script words, numbers, blanks, line breaks and stray bytes:
+// the parser either accepts it or names a line, and never crashes or loops.
+TEST(KeyScript, ArbitraryTextIsAcceptedOrRefusedCleanly) {
+  std::mt19937 random(20240601);
+  const std::vector<std::string> pieces = {"0",
+                                           "17",
+                                           "18446744073709551615",
+                                           "18446744073709551616",
+                                           "-3",
+                                           "down",
+                                           "up",
+                                           "DOWN",
+                                           "w",
+                                           "esc",
+                                           "space",
+                                           "#",
+                                           " ",
+                                           "\t",
+                                           "\n",
+                                           "\r\n",
+                                           "x",
+                                           "\xff",
+                                           std::string(1, '\0'),
+                                           "down W\n",
+                                           "5 up 1\n"};
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  std::uniform_int_distribution<int> length(0, 40);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int i = length(random); i > 0; --i) text += pieces[pick(random)];
+    std::vector<key_event> events;
+    std::string error;
+    if (parse_key_script(text, events, error)) {
+      for (std::size_t i = 1; i < events.size(); ++i) {
+        EXPECT_LE(events[i - 1].tick, events[i].tick);
+      }
+    } else {
+      EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
+      EXPECT_TRUE(events.empty());
+    }
+  }
 }
 
 }  // namespace

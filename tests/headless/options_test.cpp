@@ -25,10 +25,11 @@ TEST(HeadlessOptions, DefaultsWithoutArguments) {
 TEST(HeadlessOptions, EveryOptionReachesTheRecord) {
   run_options options;
   std::string message;
-  ASSERT_EQ(parse({"--ticks", "123", "--seed", "4294967295", "--period-ms", "20", "--world",
-                   "in.dat", "--save", "out.dat", "--manual", "--keys", "k.txt", "--png", "p.png",
-                   "--size", "320X200", "--grad", "--vision", "--stats", "--trace", "t.csv",
-                   "--trace-every", "5", "--json"},
+  ASSERT_EQ(parse({"--ticks",  "123",     "--seed",        "4294967295", "--period-ms",
+                   "20",       "--world", "in.dat",        "--save",     "out.dat",
+                   "--manual", "--keys",  "k.txt",         "--png",      "p.png",
+                   "--size",   "320X200", "--grad",        "--vision",   "--stats",
+                   "--trace",  "t.csv",   "--trace-every", "5",          "--json"},
                   options, message),
             parse_outcome::run)
       << message;
@@ -54,9 +55,9 @@ TEST(HeadlessOptions, HelpAndVersion) {
   std::string message;
   ASSERT_EQ(parse({"--help"}, options, message), parse_outcome::help);
   EXPECT_EQ(message.rfind("Usage: robot-simulator-headless [options]", 0), 0u);
-  for (const char* name : {"--ticks", "--seed", "--period-ms", "--world", "--save", "--manual",
-                           "--keys", "--png", "--size", "--grad", "--vision", "--stats",
-                           "--trace", "--trace-every", "--json"}) {
+  for (const char* name :
+       {"--ticks", "--seed", "--period-ms", "--world", "--save", "--manual", "--keys", "--png",
+        "--size", "--grad", "--vision", "--stats", "--trace", "--trace-every", "--json"}) {
     EXPECT_NE(message.find(name), std::string::npos) << name;
   }
   ASSERT_EQ(parse({"--version"}, options, message), parse_outcome::version);
@@ -100,7 +101,8 @@ TEST(HeadlessOptions, BadValuesAreRefusedWithAReason) {
     run_options options;
     options.ticks = 99;
     std::string message;
-    EXPECT_EQ(parse(c.args, options, message), parse_outcome::error) << c.args.join(' ').toStdString();
+    EXPECT_EQ(parse(c.args, options, message), parse_outcome::error)
+        << c.args.join(' ').toStdString();
     EXPECT_NE(message.find(c.expected), std::string::npos)
         << c.args.join(' ').toStdString() << " -> " << message;
     EXPECT_EQ(message.find('\n'), std::string::npos) << "one line: " << message;

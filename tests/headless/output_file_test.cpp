@@ -20,7 +20,8 @@ std::string read_all(const std::string& path) {
 }
 
 QStringList entries(const QTemporaryDir& dir) {
-  return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  return QDir(dir.path())
+      .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 class OutputFile : public ::testing::Test {

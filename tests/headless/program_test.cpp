@@ -1,7 +1,7 @@
 // The program run as a user runs it: arguments, exit codes, standard streams and
 // the files it leaves behind.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,8 +30,9 @@ struct program_result {
   QByteArray err;
 };
 
-program_result run_program(const QStringList& args, const QString& working_dir,
-                           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+program_result run_program(
+    const QStringList& args, const QString& working_dir,
+    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
   QProcess process;
   process.setProgram(HEADLESS_PROGRAM);
   process.setArguments(args);
@@ -65,8 +66,8 @@ void write_file(const QString& path, const QByteArray& bytes) {
 }
 
 QStringList dir_entries(const QString& path) {
-  auto list = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                   QDir::Name);
+  auto list = QDir(path).entryList(
+      QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
   return list;
 }
 
@@ -113,8 +114,9 @@ class Program : public ::testing::Test {
 // ---------------------------------------------------------------- reproducibility
 
 TEST_F(Program, SameSeedGivesByteIdenticalOutputs) {
-  const QStringList args = {"--seed", "12345", "--ticks", "1500", "--trace", "t.csv", "--png",
-                            "p.png",  "--grad", "--vision", "--stats", "--save", "w.dat", "--json"};
+  const QStringList args = {"--seed",  "12345",  "--ticks", "1500",   "--trace",
+                            "t.csv",   "--png",  "p.png",   "--grad", "--vision",
+                            "--stats", "--save", "w.dat",   "--json"};
   QTemporaryDir other;
   ASSERT_TRUE(other.isValid());
   const auto first = run_program(args, dir_.path());
@@ -168,8 +170,8 @@ TEST_F(Program, DrawingOptionsDoNotChangeTheSimulation) {
 // ---------------------------------------------------------------- trace
 
 TEST_F(Program, TraceColumnsAndRows) {
-  const auto result = run({"--seed", "5", "--ticks", "100", "--period-ms", "20", "--trace",
-                           "t.csv", "--trace-every", "7", "--json"});
+  const auto result = run({"--seed", "5", "--ticks", "100", "--period-ms", "20", "--trace", "t.csv",
+                           "--trace-every", "7", "--json"});
   ASSERT_EQ(result.exit_code, 0) << result.err.toStdString();
   const auto rows = csv_rows(read_file(path("t.csv")));
   ASSERT_FALSE(rows.isEmpty());
@@ -249,9 +251,9 @@ TEST_F(Program, PictureSizeAndColours) {
   EXPECT_GT(count_pixels(image, white, image.rect()), 640 * 480 * 8 / 10);
   EXPECT_GT(count_pixels(image, green, image.rect()), 20);
 
-  ASSERT_EQ(run({"--seed", "3", "--ticks", "50", "--png", "small.png", "--size", "320x200"})
-                .exit_code,
-            0);
+  ASSERT_EQ(
+      run({"--seed", "3", "--ticks", "50", "--png", "small.png", "--size", "320x200"}).exit_code,
+      0);
   EXPECT_EQ(QImage(path("small.png")).size(), QSize(320, 200));
   ASSERT_EQ(run({"--seed", "3", "--ticks", "0", "--png", "tiny.png", "--size", "1x1"}).exit_code,
             0);
@@ -321,10 +323,10 @@ TEST_F(Program, TextSummaryAndQuietStandardError) {
   const auto result = run({"--seed", "2", "--ticks", "250", "--period-ms", "20"});
   ASSERT_EQ(result.exit_code, 0);
   const QString text = QString::fromUtf8(result.out);
-  for (const char* line :
-       {"seed: 2\n", "ticks: 250\n", "simulated seconds: 5.000\n", "wall seconds: ",
-        "ticks per wall second: ", "targets reached: ", "planning runs: ", "planning failures: ",
-        "walls: 4\n", "impacts: ", "waypoints: ", "final pose: x ", "peak memory: "}) {
+  for (const char* line : {"seed: 2\n", "ticks: 250\n", "simulated seconds: 5.000\n",
+                           "wall seconds: ", "ticks per wall second: ", "targets reached: ",
+                           "planning runs: ", "planning failures: ", "walls: 4\n",
+                           "impacts: ", "waypoints: ", "final pose: x ", "peak memory: "}) {
     EXPECT_TRUE(text.contains(line)) << line;
   }
   // No progress line when standard error is not a terminal, and nothing else either.
@@ -358,8 +360,8 @@ TEST_F(Program, MemoryDoesNotGrowWithTicks) {
   const double small = parse_json(short_run.out)["peak_memory_kib"].toDouble();
   const double large = parse_json(long_run.out)["peak_memory_kib"].toDouble();
   ASSERT_GT(small, 0);
-  EXPECT_LT(large - small, 1024.0) << "peak memory " << small << " KiB after 20000 ticks, "
-                                   << large << " KiB after 300000";
+  EXPECT_LT(large - small, 1024.0)
+      << "peak memory " << small << " KiB after 20000 ticks, " << large << " KiB after 300000";
 }
 
 // ---------------------------------------------------------------- key scripts and worlds
@@ -373,7 +375,7 @@ TEST_F(Program, KeyScriptDrivesInManualMode) {
   const auto rows = csv_rows(read_file(path("t.csv")));
   ASSERT_EQ(rows.size(), 102);
   EXPECT_DOUBLE_EQ(rows[1][2].toDouble(), 5.0);
-  EXPECT_EQ(rows[11][5], "0.030000");  // speed while W is held
+  EXPECT_EQ(rows[11][5], "0.030000");              // speed while W is held
   EXPECT_NEAR(rows[51][2].toDouble(), 6.5, 1e-5);  // 50 steps of 0.03 along +x
   EXPECT_NEAR(rows[51][3].toDouble(), 5.0, 1e-9);
   EXPECT_EQ(rows[61][5], "0.000000");
@@ -408,9 +410,9 @@ TEST_F(Program, ArrowKeysRetuneTheTickPeriod) {
 
 TEST_F(Program, KeysAfterTheLastTickShapeThePicture) {
   write_file(path("stats.keys"), "40 down space\n40 up space\n");
-  ASSERT_EQ(run({"--seed", "6", "--ticks", "40", "--keys", "stats.keys", "--png", "keys.png"})
-                .exit_code,
-            0);
+  ASSERT_EQ(
+      run({"--seed", "6", "--ticks", "40", "--keys", "stats.keys", "--png", "keys.png"}).exit_code,
+      0);
   ASSERT_EQ(run({"--seed", "6", "--ticks", "40", "--stats", "--png", "option.png"}).exit_code, 0);
   EXPECT_TRUE(read_file(path("keys.png")) == read_file(path("option.png")));
 
@@ -562,7 +564,8 @@ TEST_F(Program, InterruptedRunWritesNothing) {
   EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(process.exitCode(), kExitInterrupted);
   EXPECT_TRUE(process.readAllStandardError().contains("no files written"));
-  EXPECT_TRUE(dir_entries(dir_.path()).isEmpty()) << dir_entries(dir_.path()).join(' ').toStdString();
+  EXPECT_TRUE(dir_entries(dir_.path()).isEmpty())
+      << dir_entries(dir_.path()).join(' ').toStdString();
 }
 
 TEST_F(Program, HelpAndVersionExitWithZero) {

@@ -36,8 +36,8 @@ TEST(HeadlessSummary, TextHoldsEveryFigure) {
        {"seed: 4000000000\n", "ticks: 6000\n", "simulated seconds: 60.000\n",
         "wall seconds: 0.500\n", "ticks per wall second: 12000\n", "targets reached: 12\n",
         "planning runs: 40\n", "planning failures: 2\n", "planning gave up: 1\n", "walls: 4\n",
-        "impacts: 17\n", "waypoints: 9\n",
-        "final pose: x 1.250000 y 2.500000 heading -0.500000\n", "peak memory: 2048 KiB\n"}) {
+        "impacts: 17\n", "waypoints: 9\n", "final pose: x 1.250000 y 2.500000 heading -0.500000\n",
+        "peak memory: 2048 KiB\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   run_summary stopped = sample();
