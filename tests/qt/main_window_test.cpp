@@ -1,0 +1,273 @@
+// The real main window on Qt's offscreen platform: start-up, menu, timers, keys,
+// painting, resizing, mouse editing and the three ways the program ends.
+#include "qt/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QTimer>
+#include <cmath>
+#include <memory>
+
+#include "core/automode.h"
+#include "core/driver.h"
+#include "core/robot.h"
+#include "core/world.h"
+#include "qt/mouse_edit.h"
+#include "qt/simulation_view.h"
+#include "qtdraw/qimage_context.h"
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    driver_reset();
+    robot_reset_update_state();
+    automode_reset();
+    window = std::make_unique<MainWindow>();
+    window->show();
+    QApplication::processEvents();
+    view = window->view();
+  }
+
+  void TearDown() override {
+    window.reset();
+    world_destroy();
+    driver_reset();
+  }
+
+  void send_key(QEvent::Type type, int key, bool repeat = false) {
+    QKeyEvent event(type, key, Qt::NoModifier, 0, 0, 0, QString(), repeat);
+    QApplication::sendEvent(view, &event);
+  }
+  void click_key(int key) {
+    send_key(QEvent::KeyPress, key);
+    send_key(QEvent::KeyRelease, key);
+  }
+  void send_mouse(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {
+    QMouseEvent event(type, QPointF(at), view->mapToGlobal(QPointF(at)), button, buttons,
+                      Qt::NoModifier);
+    QApplication::sendEvent(view, &event);
+  }
+  const qimage_context* image() const { return dynamic_cast<qimage_context*>(memdc.get()); }
+
+  std::unique_ptr<MainWindow> window;
+  SimulationView* view = nullptr;
+};
+
+TEST_F(MainWindowTest, TitleSizeAndFileMenu) {
+  EXPECT_EQ(window->windowTitle(), "Robot Simulator");
+  EXPECT_EQ(window->frameGeometry().size(), QSize(640, 480));
+  const QList<QAction*> menus = window->menuBar()->actions();
+  ASSERT_EQ(menus.size(), 1);
+  EXPECT_EQ(menus[0]->text(), "&File");
+  const QList<QAction*> items = menus[0]->menu()->actions();
+  ASSERT_EQ(items.size(), 3);
+  EXPECT_EQ(items[0]->text(), "&Open");
+  EXPECT_EQ(items[0]->data().toInt(), 100);
+  EXPECT_EQ(items[1]->text(), "&Save");
+  EXPECT_EQ(items[1]->data().toInt(), 101);
+  EXPECT_EQ(items[2]->text(), "E&xit");
+  EXPECT_EQ(items[2]->data().toInt(), 102);
+}
+
+TEST_F(MainWindowTest, StartUpBuildsTheWorldAndTheImageAndStartsBothTimers) {
+  ASSERT_TRUE(view->isRunning());
+  EXPECT_EQ(world.num_walls, 4);
+  ASSERT_NE(image(), nullptr);
+  // The image is the client area: the window less its menu bar.
+  EXPECT_EQ(image()->width(), view->width());
+  EXPECT_EQ(image()->height(), view->height());
+  EXPECT_EQ(display_x, view->width());
+  EXPECT_EQ(display_y, view->height());
+  EXPECT_LT(view->height(), 480);
+  EXPECT_EQ(view->timerPeriod(kTickTimerId), 10);
+  EXPECT_EQ(view->timerPeriod(kRateTimerId), 1000);
+}
+
+TEST_F(MainWindowTest, TicksRunFromTheEventLoop) {
+  const int before = updates;
+  QTimer::singleShot(300, qApp, [] { QApplication::exit(5); });
+  EXPECT_EQ(QApplication::exec(), 5);
+  EXPECT_GT(updates, before + 5);
+}
+
+TEST_F(MainWindowTest, ShortAndZeroPeriodsRunAtTenMilliseconds) {
+  click_key(Qt::Key_Up);
+  EXPECT_EQ(timer_val, 9);
+  EXPECT_EQ(view->timerPeriod(kTickTimerId), 10);
+  timer_val = 0;
+  click_key(Qt::Key_Up);
+  EXPECT_EQ(timer_val, 0);
+  EXPECT_EQ(view->timerPeriod(kTickTimerId), 10);
+  for (int k = 0; k < 25; ++k) click_key(Qt::Key_Down);
+  EXPECT_EQ(timer_val, 25);
+  EXPECT_EQ(view->timerPeriod(kTickTimerId), 25);
+  EXPECT_EQ(view->timerPeriod(kRateTimerId), 1000);
+}
+
+TEST_F(MainWindowTest, KeysReachTheKeyTable) {
+  click_key(Qt::Key_Space);
+  EXPECT_TRUE(show_stats);
+  click_key(Qt::Key_G);
+  EXPECT_TRUE(world.show_grad);
+  click_key(Qt::Key_M);
+  EXPECT_TRUE(manual_mode);
+  click_key(Qt::Key_T);
+  EXPECT_FALSE(world.show_walls);
+}
+
+TEST_F(MainWindowTest, HeldKeyStaysDownThroughAutoRepeatAndEveryRepeatActs) {
+  send_key(QEvent::KeyPress, Qt::Key_2);
+  EXPECT_NEAR(world.scale1, 0.12, 1e-12);
+  for (int k = 0; k < 3; ++k) {
+    send_key(QEvent::KeyRelease, Qt::Key_2, true);
+    EXPECT_TRUE(keys['2']);
+    send_key(QEvent::KeyPress, Qt::Key_2, true);
+  }
+  EXPECT_NEAR(world.scale1, 0.15, 1e-12);
+  send_key(QEvent::KeyRelease, Qt::Key_2);
+  EXPECT_FALSE(keys['2']);
+}
+
+TEST_F(MainWindowTest, LosingTheKeyboardLetsGoOfHeldKeys) {
+  send_key(QEvent::KeyPress, Qt::Key_W);
+  ASSERT_TRUE(keys['W']);
+  QFocusEvent focus_out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+  QApplication::sendEvent(view, &focus_out);
+  EXPECT_FALSE(keys['W']);
+}
+
+TEST_F(MainWindowTest, PaintingCopiesTheImageAndDrawsTheStatisticsLine) {
+  QImage shown = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(shown.size(), image()->image().size());
+  EXPECT_EQ(shown, image()->image());
+  // The left boundary wall in its colour, the world white inside.
+  EXPECT_EQ(shown.pixel(1, view->height() / 2), qRgb(0, 128, 200));
+
+  updates_per_second = 98;
+  show_stats = true;
+  EXPECT_EQ(SimulationView::statisticsLine(),
+            "Update rate:  98 scale1 0.110000 scale2 0.860000 scale3: 0.193000");
+  shown = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  int dark = 0;
+  for (int y = 1; y < 16; ++y)
+    for (int x = 1; x < 300; ++x) dark += qGray(shown.pixel(x, y)) < 100;
+  EXPECT_GT(dark, 150);
+  // The line is drawn into the image itself.
+  EXPECT_EQ(shown, image()->image());
+}
+
+TEST_F(MainWindowTest, ResizeRecreatesTheImageAtTheNewSizeAndDrawsIt) {
+  window->resize(800, 600);
+  QApplication::processEvents();
+  ASSERT_NE(image(), nullptr);
+  EXPECT_EQ(image()->width(), view->width());
+  EXPECT_EQ(image()->height(), view->height());
+  EXPECT_EQ(display_x, 800);
+  // Drawn at once: the right boundary wall sits at the new right edge.
+  EXPECT_EQ(image()->image().pixel(display_x - 1, display_y / 2), qRgb(0, 128, 200));
+}
+
+TEST(SimulationViewAlone, ZeroSizedClientAreaNeitherCrashesNorGivesNaN) {
+  driver_reset();
+  QWidget frame;
+  frame.resize(300, 200);
+  auto* view = new SimulationView(&frame);
+  view->resize(300, 200);
+  frame.show();
+  QApplication::processEvents();
+  ASSERT_TRUE(view->isRunning());
+
+  view->resize(0, 0);  // a minimised client area
+  QApplication::processEvents();
+  EXPECT_EQ(display_x, 0);
+  EXPECT_EQ(display_y, 0);
+  ASSERT_NE(memdc, nullptr);
+  world.show_grad = true;
+  timer_message(*view, kTickTimerId);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view, &press);
+  EXPECT_TRUE(std::isfinite(world.walls->x));
+  EXPECT_TRUE(std::isfinite(world.walls->y));
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(view, &release);
+  view->grab();  // painting a 0 x 0 image
+
+  view->resize(300, 200);  // restored
+  QApplication::processEvents();
+  EXPECT_EQ(display_x, 300);
+  EXPECT_EQ(dynamic_cast<qimage_context*>(memdc.get())->width(), 300);
+
+  view->shutDown();
+  mouse_edit_reset();
+  driver_reset();
+}
+
+TEST_F(MainWindowTest, LeftDragDrawsAWallAndTheReleaseEndsItEvenOutsideTheWindow) {
+  const int walls = world.num_walls;
+  send_mouse(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton, Qt::LeftButton);
+  send_mouse(QEvent::MouseMove, {200, 150}, Qt::NoButton, Qt::LeftButton);
+  EXPECT_EQ(world.num_walls, walls + 1);
+  const double width = world.walls->width;
+  EXPECT_NEAR(width, 100.0 / display_x * 10.0, 1e-9);
+  // Released outside the window (the mouse is captured, so the release arrives).
+  send_mouse(QEvent::MouseButtonRelease, {-40, 900}, Qt::LeftButton, Qt::NoButton);
+  EXPECT_FALSE(mouse_is_down);
+  send_mouse(QEvent::MouseMove, {300, 300}, Qt::NoButton, Qt::NoButton);
+  EXPECT_EQ(world.walls->width, width);
+}
+
+TEST_F(MainWindowTest, RightButtonPlacesAndDragsTheTarget) {
+  const QPoint first(display_x / 4, display_y / 4);
+  send_mouse(QEvent::MouseButtonPress, first, Qt::RightButton, Qt::RightButton);
+  EXPECT_EQ(world.target_x, get_world_x(first.x()));
+  EXPECT_EQ(world.target_y, get_world_y(first.y()));
+  const QPoint second(display_x / 2, display_y / 2);
+  send_mouse(QEvent::MouseMove, second, Qt::NoButton, Qt::RightButton);
+  EXPECT_EQ(world.target_x, get_world_x(second.x()));
+  EXPECT_EQ(world.target_y, get_world_y(second.y()));
+  send_mouse(QEvent::MouseButtonRelease, {display_x / 2, display_y / 2}, Qt::RightButton,
+             Qt::NoButton);
+  EXPECT_FALSE(right_mouse_down);
+}
+
+TEST_F(MainWindowTest, EscEndsTheLoopWithZeroWithoutShuttingDown) {
+  QTimer::singleShot(0, view, [this] { send_key(QEvent::KeyPress, Qt::Key_Escape); });
+  EXPECT_EQ(QApplication::exec(), 0);
+  // The shut-down did not run: the world and the image are still there.
+  EXPECT_NE(world.walls, nullptr);
+  EXPECT_NE(memdc, nullptr);
+  EXPECT_TRUE(view->isRunning());
+}
+
+TEST_F(MainWindowTest, ExitShutsDownFirstAndStopsTheTimers) {
+  window->mainMenu(999);  // unknown command: nothing
+  EXPECT_TRUE(view->isRunning());
+  window->mainMenu(kExitCommand);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(view->isRunning());
+  EXPECT_EQ(memdc, nullptr);
+  EXPECT_EQ(world.walls, nullptr);
+  EXPECT_EQ(view->timerPeriod(kTickTimerId), -1);
+  // Painting after the shut-down shows a blank view.
+  view->grab();
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowShutsDownToo) {
+  window->close();
+  EXPECT_FALSE(view->isRunning());
+  EXPECT_EQ(memdc, nullptr);
+  EXPECT_EQ(world.num_walls, 0);
+}
+
+}  // namespace
