@@ -28,7 +28,8 @@ start_xvfb() {
 
 # Starts the program in WORK and waits for its window; sets APP_PID and WID.
 start_program() {
-  local program="$1"
+  local program
+  program=$(realpath "$1")
   mkdir -p "$WORK/runtime"
   chmod 700 "$WORK/runtime"
   (cd "$WORK" && exec env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$WORK/runtime" \
