@@ -56,7 +56,7 @@ xdotool mouseup 1
 wall_drawn() {
   screenshot "$WORK/after_wall.png"
   after=$(count "$WORK/after_wall.png" $BOX $WALL)
-  ((after >= 4800))
+  ((after >= 4000))  # the robot and the path may lie on top of the wall
 }
 wait_for 10 wall_drawn || fail "no wall after the drag: $after of 6000 pixels in the wall colour"
 note "wall: $before -> $after wall-coloured pixels of 6000"
