@@ -362,6 +362,7 @@ TEST_F(DriverTest, ActionsRunInTableOrder) {
   press('N');  // P runs again after N
   EXPECT_EQ(world.num_impacts, 0);
   EXPECT_EQ(planner_stats.runs, runs + 1);
+  EXPECT_NE(world_test_map(world.map, get_map_x(2), get_map_y(8)), 4095);  // planned without it
   key_up('P');
   key_up('N');
   press('T');

@@ -374,6 +374,23 @@ TEST_F(VisionTest, RayLengthIsTheProductOfTheExtents) {
   world.height = 10;
 }
 
+TEST_F(VisionTest, InAWorldSpanningLessThanTwoAMissedWallCountsAsNoWall) {
+  // A missed wall reports 2, which is not within width + height = 1 here, so no
+  // wall is chosen.
+  world.width = 0.5;
+  world.height = 0.5;
+  replace_walls({{0.3, 0.3, 0.1, 0.1}});
+  bool seen = true;
+  point hit = kUntouched;
+  EXPECT_EQ(check_vision(0.1, 0.1, kPi, seen, hit), -1);
+  EXPECT_FALSE(seen);
+  // A wall the ray meets is still reported.
+  EXPECT_NEAR(check_vision(0.1, 0.35, 0, seen, hit), 0.2, 1e-12);
+  EXPECT_TRUE(seen);
+  world.width = 10;
+  world.height = 10;
+}
+
 // ---------------------------------------------------------------------------
 // Vision over very many walls, on a small stack
 

@@ -255,6 +255,17 @@ TEST_F(MapTest, ImpactWithNonFiniteCoordinatesBlocksTheLastCellSafely) {
   EXPECT_GT(world.num_waypoints, 0);
 }
 
+TEST_F(MapTest, TargetCellIsZeroEvenWhenAnImpactBesideItBlocksIt) {
+  place_robot(2, 2);
+  insert_impact_unplanned(cell_centre_x(38), cell_centre_y(37));  // its cross covers (37, 37)
+  world_set_target(5, 5);
+  EXPECT_EQ(planner_stats.random_targets, 0u);
+  EXPECT_EQ(world_test_map(world.map, 37, 37), 0);
+  EXPECT_EQ(world_test_map(world.map, 36, 37), 1);
+  EXPECT_EQ(world_test_map(world.map, 38, 37), 4095);
+  EXPECT_EQ(waypoint_cell(world.waypoints).i, 37);
+}
+
 TEST_F(MapTest, TargetInsideAnImpactsCellFallsBackToARandomTarget) {
   place_robot(2, 2);
   insert_impact_unplanned(5, 5);

@@ -411,6 +411,22 @@ TEST_F(RobotTest, DrivenStraightAtAFaceAtSpeed003TheRobotStopsAQuarterFromIt) {
   }
 }
 
+TEST_F(RobotTest, PushesOfAllRaysFromTheCandidateAccumulate) {
+  // At rest 0.2 from a face: the straight ray pushes 0.05 and the rays at +-30
+  // degrees (0.231 to the face) 0.019 each, together 0.0830 along -x.
+  world_add_wall(7, 2, 1, 6);
+  drive(0, 0);
+  place_robot(6.8, 5, 0);
+  robot_update();
+  EXPECT_NEAR(7 - robot.x, 0.25 + 2 * (0.25 * std::cos(kPi / 6) - 0.2), 1e-12);
+  EXPECT_NEAR(robot.y, 5, 1e-12);
+  // The rays turn with the heading: at 0.1 rad they are no longer symmetric
+  // about the face's normal, and the push gains a y component.
+  place_robot(6.8, 5, 0.1);
+  robot_update();
+  EXPECT_GT(std::fabs(robot.y - 5), 1e-3);
+}
+
 TEST_F(RobotTest, DrivenAlongXAtAFaceTheRobotNeverComesCloserThanAQuarter) {
   // Along +x the rays are exactly horizontal, so the straight-ahead ray meets the
   // face on every tick of the approach.
@@ -468,6 +484,9 @@ TEST_F(RobotTest, ClampUsesTheSizeFieldsNotTheDiameter) {
   place_robot(9.7, 5, 0);
   robot_update();
   EXPECT_EQ(robot.x, 9.5);
+  place_robot(0.6, 5, kPi);
+  robot_update();
+  EXPECT_EQ(robot.x, 0.5);
   place_robot(5, 0.9, -kPi / 2);
   robot_update();
   EXPECT_EQ(robot.y, 1);
