@@ -136,8 +136,8 @@ TEST_F(DeterminismTest, EndStateMatchesTheRecordedFingerprint) {
   EXPECT_EQ(fingerprint(), kRecorded)
       << "fingerprint 0x" << std::hex << fingerprint() << " after " << std::dec << kTicks
       << " ticks: robot (" << robot.x << ", " << robot.y << ") heading " << robot.heading
-      << ", target (" << world.target_x << ", " << world.target_y << "), "
-      << world.num_impacts << " impacts, " << world.num_waypoints << " waypoints";
+      << ", target (" << world.target_x << ", " << world.target_y << "), " << world.num_impacts
+      << " impacts, " << world.num_waypoints << " waypoints";
 }
 
 }  // namespace

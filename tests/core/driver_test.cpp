@@ -39,9 +39,9 @@ struct robot_pose {
 };
 
 robot_pose pose_now() {
-  return {robot.x,          robot.y,           robot.heading,     robot.speed,
-          robot.turn,       world.target_x,    world.target_y,    world.num_impacts,
-          world.num_waypoints, world.cur_waypoint};
+  return {
+      robot.x,        robot.y,        robot.heading,     robot.speed,         robot.turn,
+      world.target_x, world.target_y, world.num_impacts, world.num_waypoints, world.cur_waypoint};
 }
 
 // ---------------------------------------------------------------------------
@@ -413,8 +413,8 @@ const drive_row kDriveTable[] = {
 TEST_F(DriverTest, DrivingKeysGiveTheTablesSpeedAndTurn) {
   manual_mode = true;
   for (const drive_row& row : kDriveTable) {
-    SCOPED_TRACE(testing::Message() << "W" << row.w << " S" << row.s << " A" << row.a << " D"
-                                    << row.d);
+    SCOPED_TRACE(testing::Message()
+                 << "W" << row.w << " S" << row.s << " A" << row.a << " D" << row.d);
     keys['W'] = row.w;
     keys['S'] = row.s;
     keys['A'] = row.a;

@@ -213,7 +213,7 @@ TEST_F(VisionTest, ProbeOnTheWorldsBorderIsNotBlockedButBeyondItIs) {
 }
 
 TEST_F(VisionTest, ProbeInTheDefaultWorldsBoundaryWall) {
-  EXPECT_TRUE(check_sensor(0.3, 5, kPi, 0.3125));  // x = -0.0125: in the wall and outside
+  EXPECT_TRUE(check_sensor(0.3, 5, kPi, 0.3125));   // x = -0.0125: in the wall and outside
   EXPECT_TRUE(check_sensor(0.35, 5, kPi, 0.3125));  // x = 0.0375: in the left wall
   EXPECT_FALSE(check_sensor(0.4, 5, kPi, 0.3125));  // x = 0.0875
 }
@@ -409,7 +409,8 @@ struct vision_job {
 
 void* run_vision(void* arg) {
   auto* job = static_cast<vision_job*>(arg);
-  job->result.distance = check_vision(job->x, job->y, job->angle, job->result.seen, job->result.hit);
+  job->result.distance =
+      check_vision(job->x, job->y, job->angle, job->result.seen, job->result.hit);
   return nullptr;
 }
 

@@ -449,7 +449,8 @@ class BoxedInTest : public MapTest {
     world_compute_map_grid();
     ASSERT_GT(world.num_waypoints, 0);
     static const int diagonal_cells[4][2] = {{1, 1}, {3, 1}, {1, 3}, {3, 3}};
-    for (const auto& c : diagonal_cells) insert_impact_unplanned(cell_centre_x(c[0]), cell_centre_y(c[1]));
+    for (const auto& c : diagonal_cells)
+      insert_impact_unplanned(cell_centre_x(c[0]), cell_centre_y(c[1]));
     planner_stats = planner_counters{};
     console_text.clear();
   }

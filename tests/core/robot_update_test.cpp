@@ -299,13 +299,9 @@ struct heading_case {
 
 TEST_F(RobotTest, HeadingErrorIsBroughtIntoMinusPiToPi) {
   const heading_case cases[] = {
-      {6.0, 6.0 - kTwoPi},   // the example: about -0.283
-      {7.0, 7.0 - kTwoPi},   // above 2 pi: one subtraction only
-      {-7.0, -7.0 + kTwoPi},
-      {4.0, 4.0 - kTwoPi},
-      {-4.0, -4.0 + kTwoPi},
-      {-0.5, -0.5},
-      {0.5, 0.5},
+      {6.0, 6.0 - kTwoPi},  // the example: about -0.283
+      {7.0, 7.0 - kTwoPi},  // above 2 pi: one subtraction only
+      {-7.0, -7.0 + kTwoPi}, {4.0, 4.0 - kTwoPi}, {-4.0, -4.0 + kTwoPi}, {-0.5, -0.5}, {0.5, 0.5},
   };
   for (const heading_case& c : cases) {
     SCOPED_TRACE(c.raw);

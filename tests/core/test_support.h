@@ -114,8 +114,12 @@ inline void insert_impact_unplanned(double x, double y) {
 }
 
 // World coordinate of the centre of grid cell i along x (or j along y).
-inline double cell_centre_x(int i) { return (i + 0.5) * world.width / kMapSize; }
-inline double cell_centre_y(int j) { return (j + 0.5) * world.height / kMapSize; }
+inline double cell_centre_x(int i) {
+  return (i + 0.5) * world.width / kMapSize;
+}
+inline double cell_centre_y(int j) {
+  return (j + 0.5) * world.height / kMapSize;
+}
 
 inline void fill_map(std::int32_t value) {
   for (auto& column : world.map)

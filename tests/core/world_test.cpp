@@ -384,7 +384,7 @@ TEST_F(WorldTest, MapIndexTruncatesTowardZeroAndFoldsNegativesOntoTheLastCell) {
   EXPECT_EQ(get_map_x(0), 0);
   EXPECT_EQ(get_map_x(5), 37);
   EXPECT_EQ(get_map_x(9.99), 74);
-  EXPECT_EQ(get_map_x(10), 74);    // 75 is above 74
+  EXPECT_EQ(get_map_x(10), 74);  // 75 is above 74
   EXPECT_EQ(get_map_x(20), 74);
   EXPECT_EQ(get_map_x(-0.01), 0);  // trunc(-0.075) is 0, not negative
   EXPECT_EQ(get_map_x(-0.2), 74);  // trunc(-1.5) is -1: negative, so 74 (not 0)
