@@ -1,0 +1,198 @@
+// File > Open and File > Save with the real dialogs, answered by a timer the way a
+// user would: choose a file, cancel, or acknowledge a message box.
+#include "qt/world_dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/automode.h"
+#include "core/console.h"
+#include "core/driver.h"
+#include "core/robot.h"
+#include "core/world.h"
+#include "core/world_file.h"
+
+namespace {
+
+// Answers whatever modal window comes up: a file dialog gets the chosen file (or
+// is cancelled when the file is empty), a message box has its text kept and is
+// closed.
+class dialog_answerer {
+ public:
+  explicit dialog_answerer(QString file) : file_(std::move(file)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
+    timer_.start(20);
+  }
+
+  QString filter;   // the filter the file dialog offered
+  QString message;  // the text of the last message box
+  bool confirmed_overwrite = false;
+  int file_dialogs = 0;
+
+ private:
+  void answer() {
+    QWidget* modal = QApplication::activeModalWidget();
+    // A dialog that will not go away fails the test instead of hanging it.
+    if (++ticks_ > 250) {
+      ADD_FAILURE() << "a modal window stayed open";
+      if (auto* dialog = qobject_cast<QDialog*>(modal))
+        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+      return;
+    }
+    if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+      ++file_dialogs;
+      filter = dialog->selectedNameFilter();
+      // Queued, so the confirmation box that accepting may open runs in the event
+      // loop rather than inside this timer's handler, and is answered in turn.
+      if (file_.isEmpty()) {
+        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+      } else {
+        // Typed into the name field, as a user would: selectFile() leaves the
+        // field alone while it has the keyboard focus.
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+          name->setText(file_);
+        } else {
+          dialog->selectFile(file_);
+        }
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+      }
+    } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      if (box->text().contains(QLatin1String("already exists"))) {
+        confirmed_overwrite = true;
+        if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+          yes->click();
+        } else {
+          box->accept();
+        }
+      } else {
+        message = box->text();
+        box->accept();
+      }
+    }
+  }
+
+  QString file_;
+  QTimer timer_;
+  int ticks_ = 0;
+};
+
+class WorldDialogsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    driver_reset();
+    robot_reset_update_state();
+    automode_reset();
+    std::srand(4);
+    display_x = 640;
+    display_y = 480;
+    world_setup();
+    set_console_sink([this](std::string_view text) { console.append(text); });
+  }
+  void TearDown() override {
+    set_console_sink({});
+    world_destroy();
+    driver_reset();
+  }
+
+  std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
+  static std::string read(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  QTemporaryDir dir;
+  std::string console;
+};
+
+TEST_F(WorldDialogsTest, SaveWritesTheWorldToTheChosenFile) {
+  world_add_wall(1.0, 2.0, 3.0, 0.5);
+  const std::string file = path("saved.dat");
+  dialog_answerer answerer(QString::fromStdString(file));
+  world_save();
+  EXPECT_EQ(answerer.filter, "Map files (*.dat)");
+  EXPECT_EQ(read(file), world_format_text());
+  EXPECT_TRUE(answerer.message.isEmpty());
+}
+
+TEST_F(WorldDialogsTest, SaveAsksBeforeReplacingAFile) {
+  const std::string file = path("old.dat");
+  std::ofstream(file) << "old\n";
+  dialog_answerer answerer(QString::fromStdString(file));
+  world_save();
+  EXPECT_TRUE(answerer.confirmed_overwrite);
+  EXPECT_EQ(read(file), world_format_text());
+}
+
+TEST_F(WorldDialogsTest, CancelledSaveWritesErerAndNoFile) {
+  dialog_answerer answerer(QString{});
+  world_save();
+  EXPECT_EQ(answerer.file_dialogs, 1);
+  EXPECT_EQ(console, "erer");
+  EXPECT_TRUE(QDir(dir.path()).isEmpty());
+}
+
+TEST_F(WorldDialogsTest, FailedSaveNamesTheFileAndTheReason) {
+  const std::string file = path("no-such-directory/world.dat");
+  std::string expected_reason;
+  ASSERT_FALSE(world_write_file(file, expected_reason));
+  dialog_answerer answerer(QString::fromStdString(file));
+  world_save();
+  EXPECT_TRUE(answerer.message.contains(QLatin1String("world.dat")))
+      << answerer.message.toStdString();
+  // The reason, without the file name it starts with.
+  const std::string reason = expected_reason.substr(expected_reason.rfind(": ") + 2);
+  EXPECT_TRUE(answerer.message.contains(QString::fromStdString(reason)))
+      << answerer.message.toStdString();
+}
+
+TEST_F(WorldDialogsTest, OpenLoadsTheChosenFile) {
+  const std::string file = path("room.dat");
+  std::ofstream(file) << "2.500000\n7.250000\n1.500000\n1\n1.000000 1.000000 2.000000 3.000000\n";
+  dialog_answerer answerer(QString::fromStdString(file));
+  world_load();
+  EXPECT_EQ(answerer.filter, "World files (*.dat)");
+  EXPECT_TRUE(answerer.message.isEmpty());
+  ASSERT_EQ(world.num_walls, 1);
+  EXPECT_EQ(world.walls->height, 3.0);
+  EXPECT_EQ(robot.x, 2.5);
+  EXPECT_EQ(robot.heading, 1.5);
+}
+
+TEST_F(WorldDialogsTest, CancelledOpenChangesNothing) {
+  world_add_wall(1.0, 2.0, 3.0, 0.5);
+  const std::string before = world_format_text();
+  dialog_answerer answerer(QString{});
+  world_load();
+  EXPECT_EQ(answerer.file_dialogs, 1);
+  EXPECT_EQ(world_format_text(), before);
+  EXPECT_TRUE(answerer.message.isEmpty());
+}
+
+TEST_F(WorldDialogsTest, UnreadableFileIsReportedAndTheWorldStaysAsItWas) {
+  const std::string file = path("broken.dat");
+  std::ofstream(file) << "not a world\n";
+  const std::string before = world_format_text();
+  dialog_answerer answerer(QString::fromStdString(file));
+  world_load();
+  EXPECT_TRUE(answerer.message.contains(QLatin1String("broken.dat")))
+      << answerer.message.toStdString();
+  EXPECT_GT(answerer.message.size(), QStringLiteral("broken.dat").size() + 20);
+  EXPECT_EQ(world_format_text(), before);
+  EXPECT_EQ(world.num_walls, 4);
+}
+
+}  // namespace
