@@ -354,6 +354,11 @@ TEST_F(MapTest, UnreachableTargetIsReplacedByARandomOneDrawnYThenX) {
 // A serpentine corridor built from impacts: the wavefront from the target in
 // cell (0, 0) runs down column 0, up column 4, down column 8 and up column 12,
 // where it reaches 254 at row 54 and stops.
+//
+// The trace's own limit of 254 steps cannot be reached on a 75 x 75 grid: each
+// step lowers the value by at least one, and at every turn of a corridor a
+// diagonal step lowers it by two, so 254 steps would need a straight run of 255
+// cells. These tests cover the wavefront's limit instead.
 class CorridorTest : public MapTest {
  protected:
   void SetUp() override {
