@@ -200,6 +200,9 @@ void plan_with_fallback(Attempt attempt) {
     if (attempt()) return;
   }
   world_free_waypoints();
+  // With no waypoints left, a stale current index would count phantom arrivals
+  // every tick and hold off replanning; start the count afresh.
+  world.cur_waypoint = 0;
   ++planner_stats.gave_up;
   write_console("no path found to any target; the robot stays without waypoints\n");
 }

@@ -480,6 +480,7 @@ TEST_F(BoxedInTest, PlanningGivesUpAfterAFixedNumberOfRandomTargets) {
   EXPECT_EQ(planner_stats.gave_up, 1u);
   EXPECT_EQ(world.num_waypoints, 0);
   EXPECT_EQ(world.waypoints, nullptr);
+  EXPECT_EQ(world.cur_waypoint, 0) << "no stale index into the emptied list";
   EXPECT_EQ(world.target_x, last_x);
   EXPECT_EQ(world.target_y, last_y);
   EXPECT_TRUE(world.target_set);
