@@ -174,10 +174,14 @@ void qimage_context::draw_segment(long long x0, long long y0, long long x1, long
 
   QRgb* bits = reinterpret_cast<QRgb*>(image_.bits());
   const qsizetype stride = image_.bytesPerLine() / 4;
-  const wide_int twice_steps = static_cast<wide_int>(2) * steps;
+  // 2 * i * minor fits 64 bits unless the end points lie far outside the image.
+  const bool narrow = steps < (1LL << 30) && minor < (1LL << 30);
   for (long long i = first; i <= last; ++i) {
-    const wide_int offset = (static_cast<wide_int>(2) * i * minor + steps) / twice_steps;
-    const long long m = minor_start + minor_sign * static_cast<long long>(offset);
+    const long long offset =
+        narrow ? (2 * i * minor + steps) / (2 * steps)
+               : static_cast<long long>((static_cast<wide_int>(2) * i * minor + steps) /
+                                        (static_cast<wide_int>(2) * steps));
+    const long long m = minor_start + minor_sign * offset;
     if (m < 0 || m >= minor_size) continue;
     const long long major = major_start + major_sign * i;
     const long long px = x_major ? major : m;
