@@ -10,6 +10,7 @@
 set -euo pipefail
 
 PROGRAM="$1"
+# shellcheck disable=SC2034  # read by count() in x11_helpers.sh
 PIXEL_PROBE="$2"
 
 for tool in Xvfb xdotool import; do

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the end-to-end test and the screenshot script: a private X server,
 # the program in it, screenshots and polling. Source it; set WORK to a scratch
 # directory first. Every wait has a time limit.
