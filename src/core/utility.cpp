@@ -30,8 +30,6 @@ double get_time() {
   return static_cast<double>(ticks) / freq;
 }
 
-double vect_mag(double x, double y) { return std::sqrt(x * x + y * y); }
-
 void use_simulated_clock(double start_seconds) {
   simulated = true;
   simulated_now = start_seconds;

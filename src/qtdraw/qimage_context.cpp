@@ -51,6 +51,7 @@ qimage_context::qimage_context(int width, int height) {
       image_.fill(qRgb(0, 0, 0));
       width_ = width;
       height_ = height;
+      stride_ = image_.bytesPerLine() / 4;
     }
   }
 }
@@ -61,7 +62,7 @@ void qimage_context::fill_span(QRgb* bits, long long y, long long x0, long long 
   x0 = std::max(x0, 0LL);
   x1 = std::min(x1, static_cast<long long>(width_) - 1);
   if (x0 > x1) return;
-  QRgb* row = bits + static_cast<qsizetype>(y) * (image_.bytesPerLine() / 4);
+  QRgb* row = bits + static_cast<qsizetype>(y) * stride_;
   std::fill(row + x0, row + x1 + 1, colour);
 }
 
@@ -173,20 +174,30 @@ void qimage_context::draw_segment(long long x0, long long y0, long long x1, long
   if (first > last) return;
 
   QRgb* bits = reinterpret_cast<QRgb*>(image_.bits());
-  const qsizetype stride = image_.bytesPerLine() / 4;
-  // 2 * i * minor fits 64 bits unless the end points lie far outside the image.
-  const bool narrow = steps < (1LL << 30) && minor < (1LL << 30);
+  const qsizetype stride = stride_;
+  // The minor offset of step i is round(i * minor / steps), that is
+  // (2 * i * minor + steps) / (2 * steps). It is divided out once for the first
+  // step inside the image and then carried from step to step as quotient and
+  // remainder (minor <= steps, so it grows by at most one per step).
+  const wide_int divisor = static_cast<wide_int>(2) * steps;
+  const wide_int numerator = static_cast<wide_int>(2) * first * minor + steps;
+  long long offset = static_cast<long long>(numerator / divisor);
+  long long remainder = static_cast<long long>(numerator % divisor);
+  const long long step_divisor = 2 * steps;
+  const long long increment = 2 * minor;
   for (long long i = first; i <= last; ++i) {
-    const long long offset =
-        narrow ? (2 * i * minor + steps) / (2 * steps)
-               : static_cast<long long>((static_cast<wide_int>(2) * i * minor + steps) /
-                                        (static_cast<wide_int>(2) * steps));
     const long long m = minor_start + minor_sign * offset;
-    if (m < 0 || m >= minor_size) continue;
-    const long long major = major_start + major_sign * i;
-    const long long px = x_major ? major : m;
-    const long long py = x_major ? m : major;
-    bits[static_cast<qsizetype>(py) * stride + static_cast<qsizetype>(px)] = colour;
+    if (m >= 0 && m < minor_size) {
+      const long long major = major_start + major_sign * i;
+      const long long px = x_major ? major : m;
+      const long long py = x_major ? m : major;
+      bits[static_cast<qsizetype>(py) * stride + static_cast<qsizetype>(px)] = colour;
+    }
+    remainder += increment;
+    if (remainder >= step_divisor) {
+      remainder -= step_divisor;
+      ++offset;
+    }
   }
 }
 

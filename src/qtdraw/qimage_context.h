@@ -46,6 +46,7 @@ class qimage_context final : public draw_context {
   QImage image_;
   int width_ = 0;
   int height_ = 0;
+  qsizetype stride_ = 0;  // pixels per image row
   int pos_x_ = 0;
   int pos_y_ = 0;
 };
