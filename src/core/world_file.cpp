@@ -224,6 +224,16 @@ int create_temporary_beside(const std::filesystem::path& target, std::string& te
   return -1;
 }
 
+// The tick brings the heading back by at most one turn, so a heading of many
+// turns (1e6, or 1e308, where one turn is lost in rounding) would leave the robot
+// turning for ever after the wrong heading error. Such a heading is taken as the
+// direction it stands for, within half a turn of 0; the headings the program
+// itself writes (within one turn either way) are kept exactly.
+double loaded_heading(double heading) {
+  if (std::fabs(heading) <= kTwoPi) return heading;
+  return std::remainder(heading, kTwoPi);
+}
+
 }  // namespace
 
 bool world_parse_text(std::string_view text, world_file_data& data, world_file_error& error) {
@@ -286,7 +296,7 @@ void world_apply_data(const world_file_data& data) {
   world_free_walls();
   if (data.x) robot.x = *data.x;
   if (data.y) robot.y = *data.y;
-  if (data.heading) robot.heading = *data.heading;
+  if (data.heading) robot.heading = loaded_heading(*data.heading);
   for (const world_file_wall& wall : data.walls) {
     world_add_wall(wall.x, wall.y, wall.width, wall.height);
   }

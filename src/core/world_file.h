@@ -57,7 +57,9 @@ bool world_parse_text(std::string_view text, world_file_data& data, world_file_e
 // Replaces the world by the data: world_setup (defaults, random robot pose,
 // planning run), all walls dropped, then the pose values present in the data and
 // the walls, each put at the head of the list, so the list ends up in reverse
-// file order. The grid and waypoints are left as the reset made them.
+// file order. A heading of more than one full turn either way becomes the same
+// direction within half a turn of 0. The grid and waypoints are left as the reset
+// made them.
 void world_apply_data(const world_file_data& data);
 
 // Reads a world file and, only when all of it could be read and parsed, applies
