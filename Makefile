@@ -1,6 +1,8 @@
 # Entry points. `make run` and `make test` install what is missing, build and go.
 BUILD_DIR ?= build
 SAN_DIR ?= build-sanitize
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 
@@ -29,11 +31,22 @@ test: build
 bench: build
 	@bash scripts/bench.sh $(BUILD_DIR)
 
+# Every core and headless test, and the short soak runs, under AddressSanitizer and
+# UndefinedBehaviorSanitizer; any report fails the test. The planner's property
+# test gets fewer random worlds, as everything runs several times slower here.
 sanitize: setup
 	@cmake -S . -B $(SAN_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DROBOSIM_SANITIZE=ON \
 	  -DROBOSIM_BUILD_GUI=OFF -DROBOSIM_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(SAN_DIR)
-	@cd $(SAN_DIR) && ctest --output-on-failure
+	@cd $(SAN_DIR) && ROBOSIM_PROPERTY_WORLDS=200 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j2
+
+# The libFuzzer targets (clang), each run for FUZZ_SECONDS; see scripts/fuzz.sh.
+fuzz: setup
+	@cmake -S . -B $(FUZZ_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DROBOSIM_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_DIR)
+	@bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(FUZZ_DIR)
