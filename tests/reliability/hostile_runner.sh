@@ -19,7 +19,12 @@ expect() {
   shift 2
   "$runner" "$@" >out.txt 2>err.txt
   local got=$?
-  if ((got != code)); then
+  if grep -qE 'Sanitizer|runtime error:' err.txt; then
+    # A sanitizer's exit code could pass for the runner's own error exit.
+    echo "FAIL: $*: sanitizer report:"
+    cat err.txt
+    failures=$((failures + 1))
+  elif ((got != code)); then
     echo "FAIL: $* exited with $got, expected $code; stderr: $(head -c 500 err.txt)"
     failures=$((failures + 1))
   elif [[ -n $text ]] && ! grep -qF -- "$text" err.txt; then
