@@ -28,12 +28,12 @@ namespace {
 
 // Robot pose and walls of a small valid world, one value per slot: x, y,
 // heading, the count, then two walls of four values each.
-const std::vector<std::string> kValidSlots = {"2.5", "7.25", "1.5", "2", "1",  "1",
-                                              "2",   "2",    "5",   "5", "1",  "1"};
-const char* const kSlotNames[] = {"the robot's x",     "the robot's y",     "the robot's heading",
-                                  "the number of walls", "wall 1's x",       "wall 1's y",
-                                  "wall 1's width",    "wall 1's height",   "wall 2's x",
-                                  "wall 2's y",        "wall 2's width",    "wall 2's height"};
+const std::vector<std::string> kValidSlots = {"2.5", "7.25", "1.5", "2", "1", "1",
+                                              "2",   "2",    "5",   "5", "1", "1"};
+const char* const kSlotNames[] = {"the robot's x",       "the robot's y",   "the robot's heading",
+                                  "the number of walls", "wall 1's x",      "wall 1's y",
+                                  "wall 1's width",      "wall 1's height", "wall 2's x",
+                                  "wall 2's y",          "wall 2's width",  "wall 2's height"};
 constexpr int kCountSlot = 3;
 
 // The valid world with one slot replaced, in the file layout.
@@ -198,9 +198,9 @@ TEST_F(HostileInputTest, WordsInsteadOfNumbersAreRefusedAtTheirLine) {
   for (std::size_t slot = 0; slot < kValidSlots.size(); ++slot) {
     SCOPED_TRACE(kSlotNames[slot]);
     const std::string expected =
-        slot == kCountSlot ? "expected the number of walls as a whole number, found \"seven\""
-                           : "expected a number for " + std::string(kSlotNames[slot]) +
-                                 ", found \"seven\"";
+        slot == kCountSlot
+            ? "expected the number of walls as a whole number, found \"seven\""
+            : "expected a number for " + std::string(kSlotNames[slot]) + ", found \"seven\"";
     expect_refused(world_text_with(slot, "seven"), line_of_slot(slot), expected);
   }
   // A number with a word stuck to it is not a number either.
@@ -231,8 +231,7 @@ TEST_F(HostileInputTest, NotFiniteValuesAreRefusedInEveryField) {
   start(640, 480);
   for (std::size_t slot = 0; slot < kValidSlots.size(); ++slot) {
     SCOPED_TRACE(kSlotNames[slot]);
-    for (const char* value : {"nan", "NaN", "-nan", "inf", "-inf", "Infinity", "1e309",
-                              "-1e400"}) {
+    for (const char* value : {"nan", "NaN", "-nan", "inf", "-inf", "Infinity", "1e309", "-1e400"}) {
       SCOPED_TRACE(value);
       if (slot == kCountSlot) {
         expect_refused(world_text_with(slot, value), 4, "the number of walls");
@@ -313,8 +312,7 @@ TEST_F(HostileInputTest, HeadingOfAnySizeIsTakenAsTheSameDirection) {
 TEST_F(HostileInputTest, WallsOfNegativeSizeLoadDrawAndRun) {
   start(640, 480);
   std::string error;
-  ASSERT_TRUE(world_read_text("5 5 0 3\n2 2 -1 -1\n8 3 -9 0.1\n-5 -5 -1e6 -1e6\n", error))
-      << error;
+  ASSERT_TRUE(world_read_text("5 5 0 3\n2 2 -1 -1\n8 3 -9 0.1\n-5 -5 -1e6 -1e6\n", error)) << error;
   EXPECT_EQ(world.num_walls, 3);
   // Used as they are: no point lies inside a wall of negative extent.
   EXPECT_EQ(world_check_wall_point(1.5, 1.5), 0);
@@ -333,8 +331,8 @@ TEST_F(HostileInputTest, HundredThousandWallsLoadAndTickButNoMore) {
   std::mt19937 generator(5);
   std::uniform_real_distribution<double> place(0.0, 10.0);
   for (std::size_t i = 0; i < kWorldFileMaxWalls; ++i) {
-    text += std::to_string(place(generator)) + " " + std::to_string(place(generator)) +
-            " 0.01 0.01\n";
+    text +=
+        std::to_string(place(generator)) + " " + std::to_string(place(generator)) + " 0.01 0.01\n";
   }
   const fs::path file = write_file("many.dat", text);
   std::string error;
@@ -400,8 +398,7 @@ TEST_F(HostileInputTest, UnwritableSaveTargetIsReportedAndNothingChanges) {
   // SavingIntoAReadOnlyFolderKeepsTheOldFile tries it as an ordinary user).
   if (::geteuid() != 0) {
     const fs::path file = write_file("keep.dat", "old\n");
-    fs::permissions(dir_, fs::perms::owner_write | fs::perms::group_write |
-                              fs::perms::others_write,
+    fs::permissions(dir_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     EXPECT_FALSE(world_write_file(file.string(), error));
     EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
@@ -553,8 +550,12 @@ TEST_F(HostileInputTest, NotFiniteValuesInTheWorldDoNotBreakTheTicks) {
       robot = robot_state{};
       world_setup();
       world_add_wall(2, 2, 1, 1);
-      double* const fields[7] = {&robot.x,           &robot.y,           &robot.heading,
-                                 &world.walls->x,    &world.walls->y,    &world.walls->width,
+      double* const fields[7] = {&robot.x,
+                                 &robot.y,
+                                 &robot.heading,
+                                 &world.walls->x,
+                                 &world.walls->y,
+                                 &world.walls->width,
                                  &world.walls->height};
       *fields[field] = bad;
       robot.show_vision = true;
