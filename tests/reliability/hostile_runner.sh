@@ -31,6 +31,7 @@ expect() {
     echo "FAIL: $*: stderr lacks '$text': $(head -c 500 err.txt)"
     failures=$((failures + 1))
   else
+    # shellcheck disable=SC2016  # the quotes are literal text; $text expands
     echo "ok: $* -> exit $got${text:+, '$text'}"
   fi
 }
