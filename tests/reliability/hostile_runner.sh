@@ -7,6 +7,11 @@
 set -uo pipefail
 
 runner=${1:?usage: hostile_runner.sh RUNNER}
+[[ $runner == /* ]] || runner=$PWD/$runner  # the cases run in a folder of their own
+if [[ ! -x $runner ]]; then
+  echo "hostile_runner: $runner is not a program" >&2
+  exit 2
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/hostile_runner.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
