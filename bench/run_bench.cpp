@@ -39,8 +39,8 @@ void BM_HeadlessRun100kTicks(benchmark::State& state) {
     }
     system_shutdown();
   }
-  state.counters["ticks_per_second"] =
-      benchmark::Counter(100000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["ticks_per_second"] = benchmark::Counter(
+      100000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_HeadlessRun100kTicks)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -50,8 +50,8 @@ void robot_auto_mode() {
 
   const double* value = robot.sensor_value;
   const bool* hit = robot.sensor_hit;
-  const double obstruction = 0.2 * value[0] + 0.2 * value[2] + 0.4 * value[1] + 0.4 * hit[0] +
-                             0.4 * hit[2] + 2 * hit[1];
+  const double obstruction =
+      0.2 * value[0] + 0.2 * value[2] + 0.4 * value[1] + 0.4 * hit[0] + 0.4 * hit[2] + 2 * hit[1];
 
   const double slow_down = timer_func(obstruction, kSlowDownTimer, 2.0, 2.0);
   const double random_limit = f_rand(-2, 2);  // drawn on every call, used or not

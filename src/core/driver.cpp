@@ -27,9 +27,13 @@ constexpr double kManualTurn = 0.03;
 constexpr double kGainStep = 0.01;
 constexpr double kFineGainStep = 0.001;
 
-bool held(unsigned key) { return keys[key & 0xFFu]; }
+bool held(unsigned key) {
+  return keys[key & 0xFFu];
+}
 
-void rearm_tick_timer(platform& window) { window.set_timer(kTickTimerId, timer_val); }
+void rearm_tick_timer(platform& window) {
+  window.set_timer(kTickTimerId, timer_val);
+}
 
 // The key table: every held key with an action runs it, in this order.
 void run_key_actions(platform& window) {
@@ -78,7 +82,9 @@ void system_startup(platform& window) {
   start_up(window, static_cast<unsigned>(std::time(nullptr)));
 }
 
-void system_startup(platform& window, unsigned seed) { start_up(window, seed); }
+void system_startup(platform& window, unsigned seed) {
+  start_up(window, seed);
+}
 
 void memdc_setup(platform& window) {
   int width = 0;
@@ -107,7 +113,9 @@ void key_down(platform& window, unsigned key_code) {
   run_key_actions(window);
 }
 
-void key_up(unsigned key_code) { keys[key_code & 0xFFu] = false; }
+void key_up(unsigned key_code) {
+  keys[key_code & 0xFFu] = false;
+}
 
 void check_keys() {
   if (!manual_mode) return;

@@ -17,7 +17,9 @@ constexpr int kLast = kMapSize - 1;
 constexpr int kMaxPathSteps = 254;
 constexpr double kQuarterPi = 0.7853981633974483;
 
-int masked(std::int32_t value) { return value & kMapValueMask; }
+int masked(std::int32_t value) {
+  return value & kMapValueMask;
+}
 
 int map_index(double coordinate, double extent) {
   const double cell = std::trunc(coordinate / extent * kMapSize);
@@ -209,9 +211,13 @@ void plan_with_fallback(Attempt attempt) {
 
 }  // namespace
 
-int get_map_x(double x) { return map_index(x, world.width); }
+int get_map_x(double x) {
+  return map_index(x, world.width);
+}
 
-int get_map_y(double y) { return map_index(y, world.height); }
+int get_map_y(double y) {
+  return map_index(y, world.height);
+}
 
 void world_set_map(int i, int j) {
   i = i < 0 ? 0 : (i > kLast ? kLast : i);
@@ -243,9 +249,9 @@ void world_compute_map_pass(bool& changed) {
   for (int i = 0; i < kMapSize; ++i) {
     for (int j = 0; j < kMapSize; ++j) {
       int lowest = kMapOutside;
-      const int around[4] = {world_test_map(world.map, i - 1, j), world_test_map(world.map, i + 1, j),
-                             world_test_map(world.map, i, j - 1),
-                             world_test_map(world.map, i, j + 1)};
+      const int around[4] = {
+          world_test_map(world.map, i - 1, j), world_test_map(world.map, i + 1, j),
+          world_test_map(world.map, i, j - 1), world_test_map(world.map, i, j + 1)};
       for (int value : around)
         if (value < lowest) lowest = value;
       const std::int32_t stored = world.map[i][j];
@@ -276,7 +282,9 @@ void world_compute_map_grid_by_passes() {
   });
 }
 
-void world_invalidate_wavefront() { cache.valid = false; }
+void world_invalidate_wavefront() {
+  cache.valid = false;
+}
 
 void compute_map_nav(point& out, double x, double y) {
   cell_nav_vector(get_map_x(x), get_map_y(y), out);

@@ -12,8 +12,8 @@ class draw_context;
 
 using map_grid = std::int32_t[kMapSize][kMapSize];
 
-constexpr std::int32_t kMapOutside = 255;     // beyond the wavefront or the grid
-constexpr std::int32_t kMapBlocked = -1;      // stored value of a blocked cell
+constexpr std::int32_t kMapOutside = 255;      // beyond the wavefront or the grid
+constexpr std::int32_t kMapBlocked = -1;       // stored value of a blocked cell
 constexpr std::int32_t kMapPathMark = 0x4000;  // set on cells of the last path
 constexpr std::int32_t kMapValueMask = 0xFFF;  // every read takes the low 12 bits
 

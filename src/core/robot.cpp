@@ -15,7 +15,7 @@ namespace {
 
 constexpr double kTargetReachedDistance = 0.3;
 constexpr double kReplanAfterSeconds = 1.0;
-constexpr double kNoHit = 2.0;       // vision distance when nothing is met within range
+constexpr double kNoHit = 2.0;        // vision distance when nothing is met within range
 constexpr double kImpactRange = 1.0;  // crossings closer than this become impacts
 constexpr double kSixthOfPi = 0.5235987755982988;
 constexpr int kPushRays = 12;
@@ -30,7 +30,9 @@ bool both_beyond(double a, double b, double crossing) {
   return (a > crossing && b > crossing) || (a < crossing && b < crossing);
 }
 
-double sensor_angle(int i) { return robot.heading - kPi / 3 + i * kPi / 3; }
+double sensor_angle(int i) {
+  return robot.heading - kPi / 3 + i * kPi / 3;
+}
 
 void handle_target_reached() {
   const double dx = robot.x - world.target_x;

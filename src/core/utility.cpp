@@ -35,8 +35,14 @@ void use_simulated_clock(double start_seconds) {
   simulated_now = start_seconds;
 }
 
-void advance_simulated_clock(double seconds) { simulated_now += seconds; }
+void advance_simulated_clock(double seconds) {
+  simulated_now += seconds;
+}
 
-void use_real_clock() { simulated = false; }
+void use_real_clock() {
+  simulated = false;
+}
 
-bool simulated_clock_in_use() { return simulated; }
+bool simulated_clock_in_use() {
+  return simulated;
+}

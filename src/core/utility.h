@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-
 // Two pi to the digits every angle computation of the simulator uses.
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kPi = 3.141592653589793;
@@ -36,7 +35,9 @@ double get_time();
 
 // sqrt(x * x + y * y). Inline: the field lattice calls it tens of thousands of
 // times per frame.
-inline double vect_mag(double x, double y) { return std::sqrt(x * x + y * y); }
+inline double vect_mag(double x, double y) {
+  return std::sqrt(x * x + y * y);
+}
 
 // Switches get_time() to a simulated clock that starts at start_seconds and moves
 // only through advance_simulated_clock(). Tests and the headless runner use it so

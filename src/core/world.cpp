@@ -101,7 +101,9 @@ void world_destroy() {
   release_drawing_objects();
 }
 
-void world_update() { robot_update(); }
+void world_update() {
+  robot_update();
+}
 
 void world_add_wall(double x, double y, double width, double height) {
   world.walls = new wall_node{x, y, width, height, world.walls};
@@ -150,12 +152,13 @@ void world_free_impacts() {
   world.num_impacts = 0;
 }
 
-void world_free_markers() { free_list(world.markers); }
+void world_free_markers() {
+  free_list(world.markers);
+}
 
 int world_check_wall_point(double x, double y) {
   for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
-    if (wall->x <= x && x <= wall->x + wall->width && wall->y <= y &&
-        y <= wall->y + wall->height) {
+    if (wall->x <= x && x <= wall->x + wall->width && wall->y <= y && y <= wall->y + wall->height) {
       return 1;
     }
   }
@@ -170,9 +173,13 @@ int saturating_trunc(double value) {
   return static_cast<int>(value);
 }
 
-int get_screen_x(double x) { return saturating_trunc(x / world.width * display_x); }
+int get_screen_x(double x) {
+  return saturating_trunc(x / world.width * display_x);
+}
 
-int get_screen_y(double y) { return saturating_trunc(y / world.height * display_y); }
+int get_screen_y(double y) {
+  return saturating_trunc(y / world.height * display_y);
+}
 
 double get_world_x(unsigned int px) {
   if (display_x <= 0) return 0.0;  // a minimised window has no pixels to map

@@ -64,9 +64,9 @@ struct world_state {
   double target_y;
   bool target_set;
   bool show_grad;
-  double scale1;  // impact repulsion gain
-  double scale2;  // waypoint attraction gain
-  double scale3;  // grid navigation gain
+  double scale1;                         // impact repulsion gain
+  double scale2;                         // waypoint attraction gain
+  double scale3;                         // grid navigation gain
   std::int32_t map[kMapSize][kMapSize];  // [i along x][j along y]
 };
 

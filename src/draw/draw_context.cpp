@@ -38,7 +38,9 @@ void delete_object(const draw_object& object) {
   --live_objects;
 }
 
-long live_draw_objects() { return live_objects; }
+long live_draw_objects() {
+  return live_objects;
+}
 
 draw_context::draw_context()
     : brush_(stock_object(draw_object_kind::brush, rgb(255, 255, 255))),

@@ -16,9 +16,15 @@ using colour_ref = std::uint32_t;
 constexpr colour_ref rgb(unsigned r, unsigned g, unsigned b) {
   return (r & 0xFFu) | ((g & 0xFFu) << 8) | ((b & 0xFFu) << 16);
 }
-constexpr unsigned red_of(colour_ref c) { return c & 0xFFu; }
-constexpr unsigned green_of(colour_ref c) { return (c >> 8) & 0xFFu; }
-constexpr unsigned blue_of(colour_ref c) { return (c >> 16) & 0xFFu; }
+constexpr unsigned red_of(colour_ref c) {
+  return c & 0xFFu;
+}
+constexpr unsigned green_of(colour_ref c) {
+  return (c >> 8) & 0xFFu;
+}
+constexpr unsigned blue_of(colour_ref c) {
+  return (c >> 16) & 0xFFu;
+}
 
 enum class draw_object_kind : std::uint8_t { none, brush, pen };
 

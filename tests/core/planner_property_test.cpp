@@ -85,8 +85,7 @@ class PlannerPropertyTest : public SimulationTest {
     for (int di = -1; di <= 1; ++di) {
       for (int dj = -1; dj <= 1; ++dj) {
         if (di == 0 && dj == 0) continue;
-        world.impacts =
-            new impact_node{robot.x + di * step, robot.y + dj * step, world.impacts};
+        world.impacts = new impact_node{robot.x + di * step, robot.y + dj * step, world.impacts};
         ++world.num_impacts;
       }
     }
