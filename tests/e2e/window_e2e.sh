@@ -3,8 +3,9 @@
 # user with xdotool and checked on screenshots:
 #   the window's title and size; M stops the robot (manual mode, no keys held);
 #   a left drag adds a wall (its colour fills the dragged box); a right click moves
-#   the green target there; the space bar shows the statistics line; Esc ends the
-#   program with exit code 0.
+#   the green target there; the space bar shows the statistics line; File > Open
+#   loads an example world through the real file dialog; Esc ends the program
+#   with exit code 0.
 #
 # usage: window_e2e.sh PROGRAM PIXEL_PROBE
 set -euo pipefail
@@ -110,6 +111,28 @@ stats_hidden() {
   ((dark_off - dark_before < 100))
 }
 wait_for 10 stats_hidden || fail "the statistics line stayed after the second space"
+
+# --- File > Open loads the maze through the real file dialog: one of the maze's
+# walls (x 5.95 to 10 at y 1.95) appears where the default world has none.
+MAZE="$(cd "$(dirname "$0")/../../worlds" && pwd)/maze.dat"
+MAZE_BOX="400 100 200 20"
+screenshot "$WORK/before_open.png"
+maze_before=$(count "$WORK/before_open.png" $MAZE_BOX $WALL)
+xdotool mousemove $((WIN_X + 20)) $((WIN_Y + 8)) click 1  # the File menu
+sleep 0.5
+xdotool mousemove $((WIN_X + 30)) $((WIN_Y + 30)) click 1  # its first item, Open
+dialog_shown() { DIALOG=$(xdotool search --name '^Open$' 2>/dev/null | head -1) && [[ -n "$DIALOG" ]]; }
+wait_for 10 dialog_shown || fail "File > Open showed no dialog"
+xdotool windowfocus --sync "$DIALOG" 2>/dev/null || xdotool windowfocus "$DIALOG"
+xdotool type --delay 20 "$MAZE"
+xdotool key Return
+maze_loaded() {
+  screenshot "$WORK/after_open.png"
+  maze_after=$(count "$WORK/after_open.png" $MAZE_BOX $WALL)
+  ((maze_after - maze_before >= 600))
+}
+wait_for 10 maze_loaded || fail "no maze wall after File > Open: $maze_before -> $maze_after"
+note "open: $maze_before -> $maze_after wall-coloured pixels where the maze has a wall"
 
 # --- Esc ends the program with exit code 0.
 press_key Escape
