@@ -14,7 +14,7 @@ draw_object make_object(draw_object_kind kind, colour_ref colour) {
   return object;
 }
 
-// Stock objects selected into a fresh context, as on the reference platform:
+// Stock objects selected into a fresh context, as in GDI:
 // a white brush and a black pen. They are never counted as live.
 draw_object stock_object(draw_object_kind kind, colour_ref colour) {
   draw_object object;

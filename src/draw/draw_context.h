@@ -58,7 +58,7 @@ class draw_context {
   draw_object select_object(const draw_object& object);
 
   // Filled with the current brush, outlined with the current pen. As on the
-  // reference platform, right and bottom are exclusive.
+  // GDI, right and bottom are exclusive.
   virtual void rectangle(int left, int top, int right, int bottom) = 0;
   virtual void ellipse(int left, int top, int right, int bottom) = 0;
   // Lines are drawn with the current pen from the current position.

@@ -8,7 +8,7 @@
 
 // The virtual-key code of a Qt key: letters as their upper-case ASCII code, digits
 // as '0'..'9', space 32, Esc 27, the arrows 37..40, and the other common keys as
-// the reference platform numbers them. Digits of the keypad are 96..105, as there.
+// Windows virtual-key codes number them. Digits of the keypad are 96..105, as there.
 // Keys without a code of their own get kUnknownVirtualKey, which has no action.
 constexpr unsigned kUnknownVirtualKey = 255;
 unsigned virtual_key_from_qt(int qt_key, Qt::KeyboardModifiers modifiers);

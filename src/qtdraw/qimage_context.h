@@ -1,7 +1,7 @@
 // The drawing context of the window and of the headless pictures: it paints into a
 // QImage of the client area's size.
 //
-// Shapes follow the reference platform's conventions exactly, so the picture looks
+// Shapes follow GDI's conventions exactly, so the picture looks
 // the same pixel for pixel on every machine: right and bottom coordinates are
 // exclusive, the one-pixel pen outlines inside the box (Rectangle(l, t, r, b)
 // covers pixels l..r-1 by t..b-1, the outline on the outermost ones and the brush

@@ -1,4 +1,4 @@
-// Pixel checks of the QImage drawing context: the reference platform's rectangle,
+// Pixel checks of the QImage drawing context: GDI's rectangle,
 // ellipse and line conventions, clipping, and sizes down to zero.
 #include "qtdraw/qimage_context.h"
 
