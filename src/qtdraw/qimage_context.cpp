@@ -66,14 +66,23 @@ void qimage_context::fill_span(QRgb* bits, long long y, long long x0, long long 
   std::fill(row + x0, row + x1 + 1, colour);
 }
 
-void qimage_context::rectangle(int left, int top, int right, int bottom) {
-  if (width_ == 0) return;
-  long long l = left, t = top, r = right, b = bottom;
+bool qimage_context::visible_box(int left, int top, int right, int bottom, long long& l,
+                                 long long& t, long long& r, long long& b) const {
+  if (width_ == 0) return false;
+  l = left;
+  t = top;
+  r = right;
+  b = bottom;
   if (l > r) std::swap(l, r);
   if (t > b) std::swap(t, b);
-  if (l == r || t == b) return;
+  if (l == r || t == b) return false;
   // Nothing of the box is visible: skip it without touching the pixels.
-  if (r <= 0 || b <= 0 || l >= width_ || t >= height_) return;
+  return r > 0 && b > 0 && l < width_ && t < height_;
+}
+
+void qimage_context::rectangle(int left, int top, int right, int bottom) {
+  long long l = 0, t = 0, r = 0, b = 0;
+  if (!visible_box(left, top, right, bottom, l, t, r, b)) return;
 
   QRgb* bits = reinterpret_cast<QRgb*>(image_.bits());
   const QRgb pen = to_qrgb(current_pen().colour);
@@ -92,12 +101,8 @@ void qimage_context::rectangle(int left, int top, int right, int bottom) {
 }
 
 void qimage_context::ellipse(int left, int top, int right, int bottom) {
-  if (width_ == 0) return;
-  long long l = left, t = top, r = right, b = bottom;
-  if (l > r) std::swap(l, r);
-  if (t > b) std::swap(t, b);
-  if (l == r || t == b) return;
-  if (r <= 0 || b <= 0 || l >= width_ || t >= height_) return;
+  long long l = 0, t = 0, r = 0, b = 0;
+  if (!visible_box(left, top, right, bottom, l, t, r, b)) return;
 
   QRgb* bits = reinterpret_cast<QRgb*>(image_.bits());
   const QRgb pen = to_qrgb(current_pen().colour);

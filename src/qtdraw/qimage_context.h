@@ -39,6 +39,10 @@ class qimage_context final : public draw_context {
   const QImage& image() const { return image_; }
 
  private:
+  // Puts the box's corners in order; false when the box is empty or lies wholly
+  // outside the image.
+  bool visible_box(int left, int top, int right, int bottom, long long& l, long long& t,
+                   long long& r, long long& b) const;
   // Fills pixels x0..x1 (inclusive) of row y, clipped to the image.
   void fill_span(QRgb* bits, long long y, long long x0, long long x1, QRgb colour) const;
   void draw_segment(long long x0, long long y0, long long x1, long long y1, QRgb colour);
