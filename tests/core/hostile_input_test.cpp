@@ -76,17 +76,11 @@ class HostileInputTest : public SimulationTest {
  protected:
   void SetUp() override {
     SimulationTest::SetUp();
-    dir_ = fs::temp_directory_path() /
-           ("hostile_input_test_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = make_scratch_directory("hostile_input_test");
   }
 
   void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(dir_, ignored);
+    remove_scratch_directory(dir_);
     SimulationTest::TearDown();
   }
 

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -140,4 +143,23 @@ inline int list_length(const waypoint_node* n) {
   int count = 0;
   for (; n; n = n->next) ++count;
   return count;
+}
+
+// A fresh, empty directory for the running test, named after it and this process.
+inline std::filesystem::path make_scratch_directory(const std::string& prefix) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      (prefix + "_" + std::to_string(::getpid()) + "_" +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// Removes it again, also when a test took away its write permission.
+inline void remove_scratch_directory(const std::filesystem::path& dir) {
+  std::error_code ignored;
+  std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(dir, ignored);
 }

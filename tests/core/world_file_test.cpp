@@ -29,6 +29,7 @@
 #include "core/robot.h"
 #include "core/utility.h"
 #include "core/world.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -106,17 +107,11 @@ class WorldFileTest : public ::testing::Test {
     automode_reset();
     robot_reset_update_state();
     world_setup();
-    dir_ = fs::temp_directory_path() /
-           ("world_file_test_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = make_scratch_directory("world_file_test");
   }
 
   void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(dir_, ignored);
+    remove_scratch_directory(dir_);
     world_destroy();
     use_real_clock();
   }
