@@ -42,7 +42,3 @@ void advance_simulated_clock(double seconds) {
 void use_real_clock() {
   simulated = false;
 }
-
-bool simulated_clock_in_use() {
-  return simulated;
-}

@@ -46,4 +46,3 @@ void use_simulated_clock(double start_seconds);
 void advance_simulated_clock(double seconds);
 // Switches get_time() back to the monotonic clock.
 void use_real_clock();
-bool simulated_clock_in_use();

@@ -56,6 +56,16 @@ void release_drawing_objects() {
   release(world.wall_pen);
 }
 
+// Truncation toward zero, saturating at the int range; NaN gives 0. Every pixel
+// conversion goes through it.
+int saturating_trunc(double value) {
+  if (std::isnan(value)) return 0;
+  // Every double in (-2^31 - 1, 2^31) truncates to a representable int.
+  if (value >= 2147483648.0) return std::numeric_limits<int>::max();
+  if (value <= -2147483649.0) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
+
 }  // namespace
 
 void world_setup() {
@@ -163,14 +173,6 @@ int world_check_wall_point(double x, double y) {
     }
   }
   return 0;
-}
-
-int saturating_trunc(double value) {
-  if (std::isnan(value)) return 0;
-  // Every double in (-2^31 - 1, 2^31) truncates to a representable int.
-  if (value >= 2147483648.0) return std::numeric_limits<int>::max();
-  if (value <= -2147483649.0) return std::numeric_limits<int>::min();
-  return static_cast<int>(value);
 }
 
 int get_screen_x(double x) {

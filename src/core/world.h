@@ -112,7 +112,3 @@ struct pixel_rect {
 };
 // Pixel rectangle of a w x h box centred on (cx, cy).
 void get_bounding_rect(double cx, double cy, double w, double h, pixel_rect& r);
-
-// Converts a double to int by truncation toward zero, saturating at the int
-// range; NaN gives 0. Shared by every pixel conversion.
-int saturating_trunc(double value);
