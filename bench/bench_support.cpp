@@ -5,17 +5,14 @@
 
 #include "core/automode.h"
 #include "core/console.h"
-#include "core/driver.h"
 #include "core/map.h"
 #include "core/robot.h"
 #include "core/utility.h"
 #include "core/world.h"
+#include "shell/simulation_reset.h"
 
 void bench_default_world() {
-  driver_reset();
-  robot_reset_update_state();
-  automode_reset();
-  world_invalidate_wavefront();
+  simulation_reset();
   set_console_sink([](std::string_view) {});
   use_simulated_clock(1000.0);
   std::srand(1);

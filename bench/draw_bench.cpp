@@ -3,10 +3,10 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_support.h"
-#include "core/driver.h"
 #include "core/world.h"
 #include "draw/world_draw.h"
 #include "qtdraw/qimage_context.h"
+#include "shell/driver.h"
 
 namespace {
 

@@ -6,9 +6,11 @@
 
 #include "bench_support.h"
 #include "core/console.h"
-#include "core/driver.h"
 #include "core/utility.h"
 #include "core/world.h"
+#include "draw/draw_context.h"
+#include "shell/driver.h"
+#include "shell/simulation_reset.h"
 
 namespace {
 
@@ -26,9 +28,9 @@ class bench_platform final : public platform {
 };
 
 void BM_HeadlessRun100kTicks(benchmark::State& state) {
-  set_console_sink([](std::string_view) {});
   for (auto _ : state) {
-    driver_reset();
+    simulation_reset();
+    set_console_sink([](std::string_view) {});
     use_simulated_clock(1000.0);
     bench_platform window;
     system_startup(window, 1);

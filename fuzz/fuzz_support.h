@@ -10,13 +10,14 @@
 
 #include "core/automode.h"
 #include "core/console.h"
-#include "core/driver.h"
 #include "core/map.h"
 #include "core/robot.h"
 #include "core/utility.h"
 #include "core/world.h"
 #include "draw/draw_context.h"
 #include "draw/world_draw.h"
+#include "shell/driver.h"
+#include "shell/simulation_reset.h"
 
 namespace fuzz {
 
@@ -48,14 +49,9 @@ class quiet_platform final : public platform {
 
 // The start state of the program, with a fixed seed and a simulated clock.
 inline void reset_simulation(quiet_platform& window) {
+  simulation_reset();
   set_console_sink([](std::string_view) {});
-  driver_reset();
-  robot_reset_update_state();
-  automode_reset();
-  world_invalidate_wavefront();
-  planner_stats = planner_counters{};
   use_simulated_clock(1000.0);
-  robot = robot_state{};
   system_startup(window, 1);
 }
 

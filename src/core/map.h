@@ -8,8 +8,6 @@
 #include "core/utility.h"
 #include "core/world.h"
 
-class draw_context;
-
 using map_grid = std::int32_t[kMapSize][kMapSize];
 
 constexpr std::int32_t kMapOutside = 255;      // beyond the wavefront or the grid
@@ -43,8 +41,6 @@ void world_compute_map_grid();
 
 // The navigation vector of the cell under the world point (x, y).
 void compute_map_nav(point& out, double x, double y);
-// The grid's drawing entry point; draws nothing.
-void world_draw_map_grid(draw_context& dc);
 
 // Counters for reports and benchmarks.
 struct planner_counters {
@@ -59,3 +55,6 @@ extern planner_counters planner_stats;
 void world_compute_map_grid_by_passes();
 // Forgets the stored wavefront, so the next run starts from scratch.
 void world_invalidate_wavefront();
+// The stored wavefront forgotten and the counters zeroed, as at program start.
+// Part of simulation_reset(), which is what callers use.
+void planner_reset();

@@ -4,16 +4,15 @@
 #include <cmath>
 
 #include "core/automode.h"
-#include "core/driver.h"
 #include "core/map.h"
 #include "core/world.h"
 #include "core/world_field.h"
 
 robot_state robot;
+bool manual_mode = false;
 
 namespace {
 
-constexpr double kTargetReachedDistance = 0.3;
 constexpr double kReplanAfterSeconds = 1.0;
 constexpr double kNoHit = 2.0;        // vision distance when nothing is met within range
 constexpr double kImpactRange = 1.0;  // crossings closer than this become impacts
@@ -38,6 +37,8 @@ void handle_target_reached() {
   const double dx = robot.x - world.target_x;
   const double dy = robot.y - world.target_y;
   if (vect_mag(dx, dy) < kTargetReachedDistance) {
+    // y is drawn before x. The order of the draws decides every later random
+    // number, so swapping them would change every run.
     const double ty = f_rand(1, world.height - 1);
     const double tx = f_rand(1, world.width - 1);
     world_set_target(tx, ty);
@@ -157,7 +158,9 @@ void robot_motion(double speed, double turn) {
   robot.motion_turn = turn;
 }
 
-void robot_reset_update_state() {
+void robot_reset() {
+  robot = robot_state{};
+  manual_mode = false;
   last_waypoint_time = 0.0;
   last_x = 0.0;
   last_y = 0.0;

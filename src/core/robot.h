@@ -7,6 +7,8 @@
 #include "core/utility.h"
 
 constexpr int kNumSensors = 6;
+// Within this distance of the target the robot has reached it and draws a new one.
+constexpr double kTargetReachedDistance = 0.3;
 
 struct robot_state {
   double size_x;
@@ -37,17 +39,23 @@ struct robot_state {
 
 extern robot_state robot;
 
+// Manual driving: the keys set speed and turn and the automatic mode stays out.
+// Starts false; only the M key changes it.
+extern bool manual_mode;
+
 // Places the robot at random inside the world (walls are not consulted).
 void robot_init();
 // One tick: target, field, waypoints, replanning, sensing, steering, push-back,
 // move, marker trail.
 void robot_update();
-// Stores its arguments in motion_speed and motion_turn; nothing else.
+// Kept without callers: stores its arguments in motion_speed and motion_turn;
+// nothing else.
 void robot_motion(double speed, double turn);
 
-// Clears the update's tick-to-tick state (last waypoint arrival and last marker),
-// which otherwise lives for the whole run; tests call it between cases.
-void robot_reset_update_state();
+// The record zeroed, the update's tick-to-tick state (last waypoint arrival, last
+// marker) cleared and manual_mode off, as at program start. Part of
+// simulation_reset(), which is what callers use.
+void robot_reset();
 
 // Segment test: true when a and b meet; hit receives the crossing of the lines.
 bool check_intersect(line a, line b, point& hit);

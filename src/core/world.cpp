@@ -3,11 +3,12 @@
 #include <cmath>
 #include <limits>
 
-#include "core/driver.h"
 #include "core/map.h"
 #include "core/robot.h"
 
 world_state world;
+std::int32_t display_x = 0;
+std::int32_t display_y = 0;
 
 namespace {
 
@@ -109,6 +110,13 @@ void world_destroy() {
   world_free_impacts();
   world_free_waypoints();
   release_drawing_objects();
+}
+
+void world_reset() {
+  world_destroy();
+  world = world_state{};
+  display_x = 0;
+  display_y = 0;
 }
 
 void world_update() {

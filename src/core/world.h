@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "draw/draw_context.h"
+#include "core/draw_object.h"
 
 constexpr int kMapSize = 75;
 
@@ -72,11 +72,19 @@ struct world_state {
 
 extern world_state world;
 
+// The client area's size in pixels, onto which the conversions below map the
+// world. The shell sets it (memdc_setup); the simulation only reads it.
+extern std::int32_t display_x;
+extern std::int32_t display_y;
+
 // Resets the world to the default 10 x 10 world with four boundary walls,
 // re-initialises the robot and runs a planning run.
 void world_setup();
 // Empties every list and releases the eleven drawing objects.
 void world_destroy();
+// world_destroy, then the record and the display size as at program start (all
+// zero). Part of simulation_reset(), which is what callers use.
+void world_reset();
 // One simulation step.
 void world_update();
 

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "core/driver.h"
 #include "core/world.h"
 #include "core/world_field.h"
 #include "draw/draw_context.h"
@@ -120,6 +119,6 @@ void world_draw_grad(draw_context& dc) {
   }
 }
 
-// Impacts and markers are kept but never drawn.
 void world_draw_impacts(draw_context& /*dc*/) {}
 void world_draw_markers(draw_context& /*dc*/) {}
+void world_draw_map_grid(draw_context& /*dc*/) {}

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/driver.h"
+#include "shell/virtual_key.h"
 
 namespace {
 
@@ -19,9 +19,9 @@ struct named_key {
 };
 
 constexpr named_key kNamedKeys[] = {
-    {"space", vk_space}, {"esc", vk_escape}, {"escape", vk_escape}, {"up", vk_up},
-    {"down", vk_down},   {"left", 37},       {"right", 39},         {"enter", 13},
-    {"return", 13},      {"tab", 9},         {"backspace", 8},
+    {"space", vk_space},   {"esc", vk_escape}, {"escape", vk_escape},       {"up", vk_up},
+    {"down", vk_down},     {"left", vk_left},  {"right", vk_right},         {"enter", vk_return},
+    {"return", vk_return}, {"tab", vk_tab},    {"backspace", vk_backspace},
 };
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {

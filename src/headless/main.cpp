@@ -23,7 +23,7 @@ extern "C" void on_stop_signal(int /*signal*/) {
 // platform) are not the user's concern in a batch run; only its errors pass.
 void quiet_qt_messages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
   if (type == QtCriticalMsg || type == QtFatalMsg) {
-    std::fprintf(stderr, "robot-simulator-headless: %s\n", qPrintable(text));
+    std::fprintf(stderr, "%s: %s\n", kProgramName, qPrintable(text));
   }
 }
 
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
       std::printf("%s\n", message.c_str());
       return kExitOk;
     case parse_outcome::error:
-      std::fprintf(stderr, "robot-simulator-headless: %s (see --help)\n", message.c_str());
+      std::fprintf(stderr, "%s: %s (see --help)\n", kProgramName, message.c_str());
       return kExitBadArguments;
     case parse_outcome::run:
       break;

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const char* kProgramName = "robot-simulator-headless";
-
 std::string quoted(const QString& text) {
   return "'" + text.toStdString() + "'";
 }

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 
+// The runner's name, at the start of every message it writes.
+constexpr const char* kProgramName = "robot-simulator-headless";
+
 // Limits on what the runner accepts; values outside give a bad-argument error.
 constexpr std::uint64_t kMaxTicks = 1'000'000'000'000ULL;
 constexpr int kMaxPeriodMs = 60'000;

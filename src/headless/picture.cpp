@@ -2,19 +2,11 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <cstdio>
 
-#include "core/driver.h"
 #include "core/world.h"
 #include "draw/world_draw.h"
 #include "qtdraw/qimage_context.h"
-
-std::string statistics_line() {
-  char text[160];
-  std::snprintf(text, sizeof text, "Update rate: %3d scale1 %f scale2 %f scale3: %f",
-                static_cast<int>(updates_per_second), world.scale1, world.scale2, world.scale3);
-  return text;
-}
+#include "shell/driver.h"
 
 bool render_world_png(int width, int height, std::string& png, std::string& error) {
   display_x = width;

@@ -4,9 +4,6 @@
 
 #include <string>
 
-// The statistics line the window paints, from the driver's rate and the gains.
-std::string statistics_line();
-
 // Draws the world as it is now into a width x height image (which also becomes
 // the size the world's pixel conversions use), adds the statistics line when
 // show_stats is set, and encodes the image as PNG into png. Text needs a

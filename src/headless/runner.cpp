@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "core/console.h"
-#include "core/driver.h"
 #include "core/map.h"
 #include "core/robot.h"
 #include "core/utility.h"
@@ -22,6 +21,8 @@
 #include "headless/key_script.h"
 #include "headless/output_file.h"
 #include "headless/picture.h"
+#include "shell/driver.h"
+#include "shell/simulation_reset.h"
 
 const char* const kTraceHeader =
     "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,current_waypoint,"
@@ -29,8 +30,6 @@ const char* const kTraceHeader =
 
 namespace {
 
-constexpr const char* kProgram = "robot-simulator-headless";
-constexpr double kTargetReachedDistance = 0.3;  // the robot's own test for a reached target
 constexpr std::uint64_t kConsolePassThrough = 20;
 constexpr double kProgressAfterSeconds = 1.0;
 constexpr double kProgressEverySeconds = 0.25;
@@ -112,7 +111,7 @@ struct console_counter {
     if (lines <= kConsolePassThrough) {
       std::fwrite(text.data(), 1, text.size(), err);
       if (lines == kConsolePassThrough) {
-        std::fprintf(err, "%s: further console messages are only counted\n", kProgram);
+        std::fprintf(err, "%s: further console messages are only counted\n", kProgramName);
       }
     }
   }
@@ -179,7 +178,7 @@ struct process_state_guard {
 int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
                  const volatile std::sig_atomic_t* stop) {
   auto fail = [err](const std::string& message, int code) {
-    std::fprintf(err, "%s: %s\n", kProgram, message.c_str());
+    std::fprintf(err, "%s: %s\n", kProgramName, message.c_str());
     return code;
   };
   const std::uint32_t seed = options.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
@@ -209,13 +208,11 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   }
   save_probe.discard();
 
+  // Whatever ran before in this process leaves nothing behind.
+  simulation_reset();
   process_state_guard restore;
   console_counter console{err, 0};
   set_console_sink([&console](std::string_view text) { console.take(text); });
-
-  driver_reset();
-  robot_reset_update_state();
-  planner_stats = planner_counters{};
   timer_val = options.period_ms;
   manual_mode = options.manual;
   use_simulated_clock(kSimulatedClockStart);
@@ -287,8 +284,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   }
   if (trace != nullptr && !last_row_written) trace_row(trace, tick, window.now_ms());
   if (next_event < key_events.size() && !window.quit_requested()) {
-    std::fprintf(err, "%s: %zu key events fall after the last tick and were not used\n", kProgram,
-                 key_events.size() - next_event);
+    std::fprintf(err, "%s: %zu key events fall after the last tick and were not used\n",
+                 kProgramName, key_events.size() - next_event);
   }
 
   summary.ticks = tick;

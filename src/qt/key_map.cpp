@@ -3,92 +3,93 @@
 unsigned virtual_key_from_qt(int qt_key, Qt::KeyboardModifiers modifiers) {
   if (qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) return static_cast<unsigned>(qt_key);
   if (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9) {
-    if (modifiers & Qt::KeypadModifier) return 96u + static_cast<unsigned>(qt_key - Qt::Key_0);
+    if (modifiers & Qt::KeypadModifier)
+      return vk_numpad_0 + static_cast<unsigned>(qt_key - Qt::Key_0);
     return static_cast<unsigned>(qt_key);
   }
   if (qt_key >= Qt::Key_F1 && qt_key <= Qt::Key_F24)
-    return 112u + static_cast<unsigned>(qt_key - Qt::Key_F1);
+    return vk_f1 + static_cast<unsigned>(qt_key - Qt::Key_F1);
   switch (qt_key) {
     case Qt::Key_Backspace:
-      return 8;
+      return vk_backspace;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
-      return 9;
+      return vk_tab;
     case Qt::Key_Clear:
-      return 12;
+      return vk_clear;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      return 13;
+      return vk_return;
     case Qt::Key_Shift:
-      return 16;
+      return vk_shift;
     case Qt::Key_Control:
-      return 17;
+      return vk_control;
     case Qt::Key_Alt:
-      return 18;
+      return vk_alt;
     case Qt::Key_Pause:
-      return 19;
+      return vk_pause;
     case Qt::Key_CapsLock:
-      return 20;
+      return vk_caps_lock;
     case Qt::Key_Escape:
-      return 27;
+      return vk_escape;
     case Qt::Key_Space:
-      return 32;
+      return vk_space;
     case Qt::Key_PageUp:
-      return 33;
+      return vk_page_up;
     case Qt::Key_PageDown:
-      return 34;
+      return vk_page_down;
     case Qt::Key_End:
-      return 35;
+      return vk_end;
     case Qt::Key_Home:
-      return 36;
+      return vk_home;
     case Qt::Key_Left:
-      return 37;
+      return vk_left;
     case Qt::Key_Up:
-      return 38;
+      return vk_up;
     case Qt::Key_Right:
-      return 39;
+      return vk_right;
     case Qt::Key_Down:
-      return 40;
+      return vk_down;
     case Qt::Key_Print:
-      return 44;
+      return vk_print;
     case Qt::Key_Insert:
-      return 45;
+      return vk_insert;
     case Qt::Key_Delete:
-      return 46;
+      return vk_delete;
     case Qt::Key_Meta:
-      return 91;
+      return vk_meta;
     case Qt::Key_Menu:
-      return 93;
+      return vk_menu;
     case Qt::Key_Asterisk:
-      return (modifiers & Qt::KeypadModifier) ? 106 : kUnknownVirtualKey;
+      return (modifiers & Qt::KeypadModifier) ? vk_multiply : vk_unknown;
     case Qt::Key_Plus:
-      return (modifiers & Qt::KeypadModifier) ? 107 : 187;
+      return (modifiers & Qt::KeypadModifier) ? vk_add : vk_plus;
     case Qt::Key_Minus:
-      return (modifiers & Qt::KeypadModifier) ? 109 : 189;
+      return (modifiers & Qt::KeypadModifier) ? vk_subtract : vk_minus;
     case Qt::Key_Period:
-      return (modifiers & Qt::KeypadModifier) ? 110 : 190;
+      return (modifiers & Qt::KeypadModifier) ? vk_decimal : vk_period;
     case Qt::Key_Slash:
-      return (modifiers & Qt::KeypadModifier) ? 111 : 191;
+      return (modifiers & Qt::KeypadModifier) ? vk_divide : vk_slash;
     case Qt::Key_NumLock:
-      return 144;
+      return vk_num_lock;
     case Qt::Key_ScrollLock:
-      return 145;
+      return vk_scroll_lock;
     case Qt::Key_Semicolon:
-      return 186;
+      return vk_semicolon;
     case Qt::Key_Comma:
-      return 188;
+      return vk_comma;
     case Qt::Key_QuoteLeft:
-      return 192;
+      return vk_backquote;
     case Qt::Key_BracketLeft:
-      return 219;
+      return vk_bracket_left;
     case Qt::Key_Backslash:
-      return 220;
+      return vk_backslash;
     case Qt::Key_BracketRight:
-      return 221;
+      return vk_bracket_right;
     case Qt::Key_Apostrophe:
-      return 222;
+      return vk_apostrophe;
     default:
-      return kUnknownVirtualKey;
+      return vk_unknown;
   }
 }
 

@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <optional>
 
-// The virtual-key code of a Qt key: letters as their upper-case ASCII code, digits
-// as '0'..'9', space 32, Esc 27, the arrows 37..40, and the other common keys as
-// Windows virtual-key codes number them. Digits of the keypad are 96..105, as there.
-// Keys without a code of their own get kUnknownVirtualKey, which has no action.
-constexpr unsigned kUnknownVirtualKey = 255;
+#include "shell/virtual_key.h"
+
+// The virtual-key code (shell/virtual_key.h) of a Qt key: letters as their
+// upper-case ASCII code, digits as '0'..'9', the keypad's digits 96..105, the
+// other common keys as the table names them. Keys without a code of their own get
+// vk_unknown, which has no action.
 unsigned virtual_key_from_qt(int qt_key, Qt::KeyboardModifiers modifiers);
 
 // Alt combinations and F10 are the window system's own keys (menu access); they

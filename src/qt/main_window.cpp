@@ -8,6 +8,7 @@
 
 #include "qt/simulation_view.h"
 #include "qt/world_dialogs.h"
+#include "shell/driver.h"
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), view_(new SimulationView(this)) {
   setCentralWidget(view_);
@@ -15,7 +16,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), view_(new Simulat
   createActions();
   createMenus();
 
-  setWindowTitle(tr("Robot Simulator"));
+  setWindowTitle(QString::fromLatin1(kProgramTitle));
   move(kLeft, kTop);
   resize(kOuterWidth, kOuterHeight);
   view_->setFocus();

@@ -6,13 +6,11 @@
 #include <QPainter>
 #include <QTimerEvent>
 #include <algorithm>
-#include <array>
-#include <cstdio>
 
 #include "core/world.h"
 #include "draw/world_draw.h"
-#include "qt/mouse_edit.h"
 #include "qtdraw/qimage_context.h"
+#include "shell/mouse_edit.h"
 
 SimulationView::SimulationView(QWidget* parent) : QWidget(parent) {
   // Painting copies the whole image: nothing needs erasing first.
@@ -49,10 +47,7 @@ int SimulationView::timerPeriod(int id) const {
 }
 
 QString SimulationView::statisticsLine() {
-  std::array<char, 1024> text{};
-  std::snprintf(text.data(), text.size(), "Update rate: %3d scale1 %f scale2 %f scale3: %f",
-                updates_per_second, world.scale1, world.scale2, world.scale3);
-  return QString::fromLatin1(text.data());
+  return QString::fromStdString(statistics_line());
 }
 
 void SimulationView::set_timer(int id, int period_ms) {
@@ -92,10 +87,7 @@ void SimulationView::paintEvent(QPaintEvent* /*event*/) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
-  if (show_stats) {
-    const QByteArray line = statisticsLine().toLatin1();
-    memdc->text_out(1, 1, std::string_view(line.constData(), static_cast<size_t>(line.size())));
-  }
+  if (show_stats) memdc->text_out(1, 1, statistics_line());
   painter.drawImage(0, 0, image->image());
   // Between a resize and the new image the widget can be larger than the image.
   if (image->width() < width()) {

@@ -8,8 +8,8 @@
 #include <map>
 #include <memory>
 
-#include "core/driver.h"
 #include "qt/key_map.h"
+#include "shell/driver.h"
 
 class qimage_context;
 

@@ -10,6 +10,7 @@
 
 #include "core/console.h"
 #include "core/world_file.h"
+#include "shell/driver.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ std::string local_path(const QString& file_name) {
 void report_failure(QWidget* parent, const QString& what, const QString& file_name,
                     const std::string& error) {
   QMessageBox::warning(
-      parent, QObject::tr("Robot Simulator"),
+      parent, QString::fromLatin1(kProgramTitle),
       what.arg(QDir::toNativeSeparators(file_name), QString::fromLocal8Bit(error.c_str())));
 }
 

@@ -93,13 +93,6 @@ TEST_F(TimerTest, TimersAreIndependent) {
   EXPECT_EQ(timer_func(0, 3, 1, 4), 1.0);
 }
 
-TEST_F(TimerTest, ResetReturnsEveryTimerToIdle) {
-  timer_func(1, 0, 1, 2);
-  automode_reset();
-  advance_simulated_clock(0.5);
-  EXPECT_EQ(timer_func(0, 0, 1, 2), 0);
-}
-
 // ---------------------------------------------------------------------------
 // Speed and turn
 

@@ -17,12 +17,8 @@ class DeterminismTest : public SimulationTest {};
 // Starts the program afresh as the window would, with two walls drawn in, and
 // runs it: a tick every 10 ms of simulated time and the rate report every second.
 void run_simulation(unsigned seed, int ticks) {
-  world_destroy();
-  driver_reset();
-  robot_reset_update_state();
-  automode_reset();
-  world_invalidate_wavefront();
-  robot = robot_state{};
+  simulation_reset();
+  set_console_sink([](std::string_view) {});
   use_simulated_clock(1000.0);
   fake_platform window;
   system_startup(window, seed);

@@ -539,10 +539,8 @@ TEST_F(HostileInputTest, NotFiniteValuesInTheWorldDoNotBreakTheTicks) {
     for (int field = 0; field < 7; ++field) {
       SCOPED_TRACE(std::to_string(bad) + " in field " + std::to_string(field));
       // The automatic mode remembers the last heading error: start each case afresh.
-      automode_reset();
-      robot_reset_update_state();
-      robot = robot_state{};
-      world_setup();
+      start_afresh();
+      start(640, 480);
       world_add_wall(2, 2, 1, 1);
       double* const fields[7] = {&robot.x,
                                  &robot.y,

@@ -1,5 +1,6 @@
-// Shared fixture: every test starts from the default world with a fixed seed, a
-// simulated clock and the driver, robot and automatic mode at their start state.
+// Shared fixture: every test starts from the program's start state
+// (simulation_reset), then the default world with a fixed seed, a simulated clock
+// and a 640 x 480 display.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,38 +18,29 @@
 
 #include "core/automode.h"
 #include "core/console.h"
-#include "core/driver.h"
 #include "core/map.h"
 #include "core/robot.h"
 #include "core/utility.h"
 #include "core/world.h"
 #include "draw/draw_context.h"
+#include "shell/driver.h"
+#include "shell/simulation_reset.h"
 
 class SimulationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    driver_reset();
-    robot_reset_update_state();
-    automode_reset();
-    world_invalidate_wavefront();
-    planner_stats = planner_counters{};
+  void SetUp() override { start_afresh(); }
+  void TearDown() override { simulation_reset(); }
+
+  // What SetUp does, also for a test that runs several cases in a row.
+  void start_afresh() {
+    simulation_reset();
     use_simulated_clock(1000.0);
     console_text.clear();
     set_console_sink([this](std::string_view text) { console_text.append(text); });
     std::srand(12345);
     display_x = 640;
     display_y = 480;
-    // robot_init keeps speed, turn and the sensor readings of an earlier run;
-    // start every test from the zeroed record the program starts with.
-    robot = robot_state{};
     world_setup();
-  }
-
-  void TearDown() override {
-    world_destroy();
-    set_console_sink({});
-    use_real_clock();
-    driver_reset();
   }
 
   // Places the robot and replans, as a tick would.

@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "core/automode.h"
-#include "core/driver.h"
 #include "core/robot.h"
 #include "core/utility.h"
 #include "core/world.h"
+#include "shell/simulation_reset.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -101,19 +101,16 @@ class locale_guard {
 class WorldFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    simulation_reset();
     std::srand(12345);
     use_simulated_clock(100.0);
-    driver_reset();
-    automode_reset();
-    robot_reset_update_state();
     world_setup();
     dir_ = make_scratch_directory("world_file_test");
   }
 
   void TearDown() override {
     remove_scratch_directory(dir_);
-    world_destroy();
-    use_real_clock();
+    simulation_reset();
   }
 
   // A world that differs from the default in everything a reset would change.
@@ -642,10 +639,9 @@ TEST_F(WorldFileTest, ExampleWorldsLoadAndTheRobotMovesInFreeSpace) {
 
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.filename().string());
+    simulation_reset();
+    use_simulated_clock(100.0);
     std::srand(99);
-    driver_reset();
-    automode_reset();
-    robot_reset_update_state();
     std::string error;
     ASSERT_TRUE(world_read_file(file.string(), error)) << error;
 

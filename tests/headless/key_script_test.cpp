@@ -6,7 +6,7 @@
 #include <fstream>
 #include <random>
 
-#include "core/driver.h"
+#include "shell/virtual_key.h"
 
 namespace {
 

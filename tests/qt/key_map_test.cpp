@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "core/driver.h"
+#include "shell/virtual_key.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ TEST(VirtualKey, OtherKeysKeepClearOfTheTable) {
   EXPECT_EQ(virtual_key_from_qt(Qt::Key_Right, Qt::NoModifier), 39u);
   EXPECT_EQ(virtual_key_from_qt(Qt::Key_Return, Qt::NoModifier), 13u);
   EXPECT_EQ(virtual_key_from_qt(Qt::Key_F1, Qt::NoModifier), 112u);
-  EXPECT_EQ(virtual_key_from_qt(Qt::Key_Exclam, Qt::ShiftModifier), kUnknownVirtualKey);
-  EXPECT_EQ(virtual_key_from_qt(Qt::Key_unknown, Qt::NoModifier), kUnknownVirtualKey);
+  EXPECT_EQ(virtual_key_from_qt(Qt::Key_Exclam, Qt::ShiftModifier), vk_unknown);
+  EXPECT_EQ(virtual_key_from_qt(Qt::Key_unknown, Qt::NoModifier), vk_unknown);
   const std::set<unsigned> table = {'N', 'V', 27,  40,  38, 'R', 'T', 'M', 'G', '1', '2',
                                     '3', '4', '5', '6', 32, 'P', 'W', 'S', 'A', 'D'};
   for (int key : {Qt::Key_Exclam, Qt::Key_Plus, Qt::Key_Minus, Qt::Key_Tab, Qt::Key_Shift,

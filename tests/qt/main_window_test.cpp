@@ -16,21 +16,20 @@
 #include <memory>
 
 #include "core/automode.h"
-#include "core/driver.h"
 #include "core/robot.h"
 #include "core/world.h"
-#include "qt/mouse_edit.h"
 #include "qt/simulation_view.h"
 #include "qtdraw/qimage_context.h"
+#include "shell/driver.h"
+#include "shell/mouse_edit.h"
+#include "shell/simulation_reset.h"
 
 namespace {
 
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    driver_reset();
-    robot_reset_update_state();
-    automode_reset();
+    simulation_reset();
     window = std::make_unique<MainWindow>();
     window->show();
     QApplication::processEvents();
@@ -39,8 +38,7 @@ class MainWindowTest : public ::testing::Test {
 
   void TearDown() override {
     window.reset();
-    world_destroy();
-    driver_reset();
+    simulation_reset();
   }
 
   void send_key(QEvent::Type type, int key, bool repeat = false) {
@@ -177,7 +175,7 @@ TEST_F(MainWindowTest, ResizeRecreatesTheImageAtTheNewSizeAndDrawsIt) {
 }
 
 TEST(SimulationViewAlone, ZeroSizedClientAreaNeitherCrashesNorGivesNaN) {
-  driver_reset();
+  simulation_reset();
   QWidget frame;
   frame.resize(300, 200);
   auto* view = new SimulationView(&frame);
@@ -209,8 +207,7 @@ TEST(SimulationViewAlone, ZeroSizedClientAreaNeitherCrashesNorGivesNaN) {
   EXPECT_EQ(dynamic_cast<qimage_context*>(memdc.get())->width(), 300);
 
   view->shutDown();
-  mouse_edit_reset();
-  driver_reset();
+  simulation_reset();
 }
 
 TEST_F(MainWindowTest, LeftDragDrawsAWallAndTheReleaseEndsItEvenOutsideTheWindow) {

@@ -18,10 +18,11 @@
 
 #include "core/automode.h"
 #include "core/console.h"
-#include "core/driver.h"
 #include "core/robot.h"
 #include "core/world.h"
 #include "core/world_file.h"
+#include "shell/driver.h"
+#include "shell/simulation_reset.h"
 
 namespace {
 
@@ -91,20 +92,14 @@ class WorldDialogsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    driver_reset();
-    robot_reset_update_state();
-    automode_reset();
+    simulation_reset();
     std::srand(4);
     display_x = 640;
     display_y = 480;
     world_setup();
     set_console_sink([this](std::string_view text) { console.append(text); });
   }
-  void TearDown() override {
-    set_console_sink({});
-    world_destroy();
-    driver_reset();
-  }
+  void TearDown() override { simulation_reset(); }
 
   std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
   static std::string read(const std::string& file) {

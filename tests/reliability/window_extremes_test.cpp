@@ -11,23 +11,21 @@
 #include <cmath>
 
 #include "core/automode.h"
-#include "core/driver.h"
 #include "core/robot.h"
 #include "core/utility.h"
 #include "core/world.h"
-#include "qt/mouse_edit.h"
 #include "qt/simulation_view.h"
 #include "qtdraw/qimage_context.h"
+#include "shell/driver.h"
+#include "shell/mouse_edit.h"
+#include "shell/simulation_reset.h"
 
 namespace {
 
 class WindowExtremes : public ::testing::Test {
  protected:
   void SetUp() override {
-    driver_reset();
-    robot_reset_update_state();
-    automode_reset();
-    mouse_edit_reset();
+    simulation_reset();
     frame_.resize(300, 200);
     view_ = new SimulationView(&frame_);
     view_->resize(300, 200);
@@ -38,8 +36,7 @@ class WindowExtremes : public ::testing::Test {
 
   void TearDown() override {
     view_->shutDown();
-    mouse_edit_reset();
-    driver_reset();
+    simulation_reset();
   }
 
   void resize(int width, int height) {

@@ -1,5 +1,5 @@
 // Wall dragging and target placing with the mouse, at a 640 x 480 client area.
-#include "qt/mouse_edit.h"
+#include "shell/mouse_edit.h"
 
 #include <cmath>
 
@@ -7,17 +7,8 @@
 
 namespace {
 
-class MouseEditTest : public SimulationTest {
- protected:
-  void SetUp() override {
-    SimulationTest::SetUp();
-    mouse_edit_reset();
-  }
-  void TearDown() override {
-    mouse_edit_reset();
-    SimulationTest::TearDown();
-  }
-};
+// The fixture's simulation_reset() lets go of both buttons.
+class MouseEditTest : public SimulationTest {};
 
 TEST_F(MouseEditTest, ClickLeavesAZeroSizedWallAtThePointer) {
   mouse_down(320, 240);

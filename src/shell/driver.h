@@ -6,20 +6,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+
+#include "shell/virtual_key.h"
 
 class draw_context;
+
+// The program's name: the window's title and the title of its dialogs.
+constexpr const char* kProgramTitle = "Robot Simulator";
 
 constexpr int kTickTimerId = 101;
 constexpr int kRateTimerId = 102;
 constexpr int kRatePeriodMs = 1000;
-
-// Virtual-key codes used by the key table.
-enum virtual_key : unsigned {
-  vk_escape = 27,
-  vk_space = 32,
-  vk_up = 38,
-  vk_down = 40,
-};
 
 // What the driver needs of a window system.
 class platform {
@@ -41,10 +39,9 @@ extern bool keys[256];
 extern std::int32_t timer_val;
 extern std::int32_t updates;
 extern std::int32_t updates_per_second;
-extern bool manual_mode;
 extern bool show_stats;
-extern std::int32_t display_x;
-extern std::int32_t display_y;
+// The driver also sets manual_mode (core/robot.h) and display_x, display_y
+// (core/world.h), which the simulation reads.
 // The off-screen image every world drawing goes into.
 extern std::unique_ptr<draw_context> memdc;
 
@@ -61,6 +58,10 @@ void check_keys();
 void manual_motion(double speed, double turn);
 void system_shutdown();
 
-// Puts every driver global back to its program-start value, for tests and for
-// running several simulations in one process.
+// The statistics line that painting writes over the picture: the last second's
+// tick count and the three gains.
+std::string statistics_line();
+
+// Every driver global as at program start, the off-screen image released. Part
+// of simulation_reset(), which is what callers use.
 void driver_reset();

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "test_support.h"
+#include "../core/test_support.h"
 
 namespace {
 
@@ -12,15 +12,12 @@ using timer_calls = std::vector<std::pair<int, int>>;
 
 class DriverTest : public SimulationTest {
  protected:
-  // Everything back to the state of a process that has not started yet.
-  static void fresh_process() {
-    world_destroy();
-    driver_reset();
-    robot_reset_update_state();
-    automode_reset();
-    world_invalidate_wavefront();
-    robot = robot_state{};
+  // Everything back to the state of a process that has not started yet, on the
+  // simulated clock and with the console still captured.
+  void fresh_process() {
+    simulation_reset();
     use_simulated_clock(1000.0);
+    set_console_sink([this](std::string_view text) { console_text.append(text); });
   }
 
   void press(unsigned key) { key_down(window, key); }
@@ -469,25 +466,6 @@ TEST_F(DriverTest, ManualMotionAppliesOnlyInManualMode) {
   manual_motion(0.5, 0.6);
   EXPECT_EQ(robot.speed, 0.5);
   EXPECT_EQ(robot.turn, 0.6);
-}
-
-TEST_F(DriverTest, ResetRestoresTheStartValues) {
-  press('G');
-  press(vk_down);
-  manual_mode = true;
-  show_stats = true;
-  updates = 5;
-  updates_per_second = 9;
-  driver_reset();
-  for (bool key : keys) EXPECT_FALSE(key);
-  EXPECT_EQ(timer_val, 10);
-  EXPECT_EQ(updates, 0);
-  EXPECT_EQ(updates_per_second, 0);
-  EXPECT_FALSE(manual_mode);
-  EXPECT_FALSE(show_stats);
-  EXPECT_EQ(display_x, 0);
-  EXPECT_EQ(display_y, 0);
-  EXPECT_EQ(memdc, nullptr);
 }
 
 // ---------------------------------------------------------------------------

@@ -25,5 +25,6 @@ void mouse_up(int x, int y);
 void right_button_down(int x, int y);
 void right_button_up();
 
-// Both buttons up again, for tests and for a fresh window.
+// Both buttons up again: when the window shuts down, and as part of
+// simulation_reset().
 void mouse_edit_reset();

@@ -1,5 +1,6 @@
-#include "core/driver.h"
+#include "shell/driver.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -13,10 +14,7 @@ bool keys[256];
 std::int32_t timer_val = 10;
 std::int32_t updates = 0;
 std::int32_t updates_per_second = 0;
-bool manual_mode = false;
 bool show_stats = false;
-std::int32_t display_x = 0;
-std::int32_t display_y = 0;
 std::unique_ptr<draw_context> memdc;
 
 namespace {
@@ -158,14 +156,24 @@ void system_shutdown() {
   memdc.reset();
 }
 
+std::string statistics_line() {
+  constexpr const char* kFormat = "Update rate: %3d scale1 %f scale2 %f scale3: %f";
+  const int rate = updates_per_second;
+  // Measured first: a gain far from 1 prints many digits with %f.
+  const int length =
+      std::snprintf(nullptr, 0, kFormat, rate, world.scale1, world.scale2, world.scale3);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(text.data(), text.size(), kFormat, rate, world.scale1, world.scale2, world.scale3);
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
 void driver_reset() {
   for (bool& key : keys) key = false;
   timer_val = 10;
   updates = 0;
   updates_per_second = 0;
-  manual_mode = false;
   show_stats = false;
-  display_x = 0;
-  display_y = 0;
   memdc.reset();
 }

@@ -1,8 +1,7 @@
-#include "qt/mouse_edit.h"
+#include "shell/mouse_edit.h"
 
 #include <algorithm>
 
-#include "core/driver.h"
 #include "core/world.h"
 
 bool mouse_is_down = false;
