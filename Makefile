@@ -14,7 +14,7 @@ setup:
 	@bash scripts/setup.sh
 
 configure: setup
-	@cmake -S . -B $(BUILD_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
 build: configure
 	@cmake --build $(BUILD_DIR)
@@ -36,7 +36,7 @@ bench: build
 # test gets fewer random worlds, as everything runs several times slower here.
 sanitize: setup
 	@cmake -S . -B $(SAN_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DROBOSIM_SANITIZE=ON \
-	  -DROBOSIM_BUILD_GUI=OFF -DROBOSIM_BUILD_BENCH=OFF >/dev/null
+	  -DROBOSIM_BUILD_GUI=OFF -DROBOSIM_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	@cmake --build $(SAN_DIR)
 	@cd $(SAN_DIR) && ROBOSIM_PROPERTY_WORLDS=200 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j2
@@ -44,7 +44,7 @@ sanitize: setup
 # The libFuzzer targets (clang), each run for FUZZ_SECONDS; see scripts/fuzz.sh.
 fuzz: setup
 	@cmake -S . -B $(FUZZ_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DROBOSIM_FUZZ=ON >/dev/null
+	  -DCMAKE_CXX_COMPILER=clang++ -DROBOSIM_FUZZ=ON $(CMAKE_FLAGS)
 	@cmake --build $(FUZZ_DIR)
 	@bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 

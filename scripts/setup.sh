@@ -1,40 +1,93 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, but only those that are missing.
-# Runs apt-get through sudo when not root. Safe to run again and again.
+# Runs apt-get through sudo when not root. Safe to run again and again. apt's
+# output goes to the log file (SETUP_LOG, build/setup.log by default); the
+# terminal gets one line per stage.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang
   xvfb xdotool x11-utils imagemagick
   fonts-dejavu-core locales
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
+  python3-distributed python3-tqdm
+  libgif-dev libyaml-cpp-dev libpng-dev
 )
 
-missing=()
-for pkg in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$pkg")
-  fi
-done
+LOG=${SETUP_LOG:-build/setup.log}
 
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
-  SUDO=""
-  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+missing_of() {
+  local pkg
+  for pkg in "$@"; do
+    is_installed "$pkg" || echo "$pkg"
+  done
+}
+
+# Root runs commands as they are; anyone else needs sudo.
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then
+    "$@"
+  elif command -v sudo >/dev/null; then
+    sudo "$@"
+  else
+    echo "setup: packages are missing and sudo is not installed; run scripts/setup.sh as root, or install sudo" >&2
+    exit 1
+  fi
+}
+
+# One line on the terminal; the command's output into the log.
+stage() {
+  local what=$1
+  shift
+  echo "setup: $what"
+  mkdir -p "$(dirname "$LOG")"
+  echo "=== $what" >>"$LOG"
+  if ! "$@" >>"$LOG" 2>&1; then
+    echo "setup: failed while $what; the last lines of $LOG:" >&2
+    tail -n 15 "$LOG" >&2
+    exit 1
+  fi
+}
+
+apt_updated=0
+apt_install() {
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if ((apt_updated == 0)); then
+    stage "updating the package lists" as_root apt-get update
+    apt_updated=1
+  fi
+  stage "installing $*" as_root apt-get install -y --no-install-recommends "$@"
+}
+
+mapfile -t missing < <(missing_of "${PACKAGES[@]}")
+if ((${#missing[@]})); then
+  as_root true # asks for sudo's password, or says what to do, before output goes to the log
+  apt_install "${missing[@]}"
+fi
+
+# The fuzz targets need clang's runtime libraries, whose package carries clang's
+# major version.
+clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9][0-9]*\).*/\1/p' | head -n 1)
+if [[ -n $clang_major ]]; then
+  mapfile -t missing < <(missing_of "libclang-rt-$clang_major-dev")
+  ((${#missing[@]} == 0)) || apt_install "${missing[@]}"
 fi
 
 # The world-file tests check that a decimal-comma locale does not change the files.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
-  SUDO=""
-  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
-  if [[ -f /etc/locale.gen ]]; then
-    $SUDO sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
-    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
-    $SUDO locale-gen >/dev/null 2>&1 || true
-  fi
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$' && [[ -f /etc/locale.gen ]]; then
+  make_locale() {
+    as_root sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen
+    as_root locale-gen
+  }
+  as_root true
+  stage "making the de_DE.UTF-8 locale" make_locale
 fi
