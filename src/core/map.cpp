@@ -101,16 +101,18 @@ struct direction_table {
 };
 const direction_table directions;
 
+// The sum over the neighbours, then negated: subtracting term by term would give
+// +0 instead of -0 where the sum cancels, and so an angle of pi instead of -pi.
 void cell_nav_vector(int i, int j, point& out) {
-  double nx = 0.0;
-  double ny = 0.0;
+  double sum_x = 0.0;
+  double sum_y = 0.0;
   for (int k = 0; k < 8; ++k) {
     const double v = world_test_map(world.map, i + offsets[k][0], j + offsets[k][1]);
-    nx -= v * directions.cos_theta[k];
-    ny -= v * directions.sin_theta[k];
+    sum_x += v * directions.cos_theta[k];
+    sum_y += v * directions.sin_theta[k];
   }
-  out.x = nx;
-  out.y = ny;
+  out.x = -sum_x;
+  out.y = -sum_y;
 }
 
 // Steps 5 to 8: walk down the distances from the robot's cell, marking the path

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -591,6 +592,60 @@ TEST_F(MapTest, NavigationVectorSumsBlockedCellsAsMaskedValues) {
   world.map[11][10] = 3 | kMapPathMark;  // the mark is left out
   compute_map_nav(out, cell_centre_x(10), cell_centre_y(10));
   EXPECT_DOUBLE_EQ(out.x, -3);
+}
+
+}  // namespace
+
+namespace {
+
+// The navigation vector as the planner's rule writes it: the sum over the eight
+// neighbours, then negated.
+point literal_nav_vector(int i, int j) {
+  double sum_x = 0.0;
+  double sum_y = 0.0;
+  double theta = 0.0;
+  for (int k = 0; k < 8; ++k) {
+    const double v = world_test_map(world.map, i + offsets[k][0], j + offsets[k][1]);
+    sum_x += v * std::cos(theta);
+    sum_y += v * std::sin(theta);
+    theta += 0.7853981633974483;
+  }
+  return {-sum_x, -sum_y};
+}
+
+bool same_bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST_F(MapTest, NavigationVectorIsTheNegatedSumDownToTheSignOfZero) {
+  // Where the sum cancels exactly it is +0, so the vector is -0 and a
+  // waypoint's angle there is atan2(-0, -0) = -pi, not 0.
+  fill_map(0);
+  point out;
+  compute_map_nav(out, cell_centre_x(10), cell_centre_y(10));
+  EXPECT_TRUE(std::signbit(out.x));
+  EXPECT_TRUE(std::signbit(out.y));
+  EXPECT_EQ(std::atan2(out.y, out.x), -std::acos(-1.0));
+
+  // Every cell of planned grids, bit for bit.
+  for (const double target : {5.0, 0.05, 9.9}) {
+    place_robot(8, 2);
+    world_add_impact(cell_centre_x(30), cell_centre_y(30));
+    world_set_target(target, target);
+    for (int i = 0; i < kMapSize; ++i) {
+      for (int j = 0; j < kMapSize; ++j) {
+        compute_map_nav(out, cell_centre_x(i), cell_centre_y(j));
+        const point expected = literal_nav_vector(i, j);
+        ASSERT_TRUE(same_bits(out.x, expected.x) && same_bits(out.y, expected.y))
+            << i << "," << j << ": " << out.x << " " << out.y;
+      }
+    }
+    for (const waypoint_node* w = world.waypoints; w; w = w->next) {
+      const cell c = waypoint_cell(w);
+      const point expected = literal_nav_vector(c.i, c.j);
+      ASSERT_TRUE(same_bits(w->angle, std::atan2(expected.y, expected.x)));
+    }
+  }
 }
 
 }  // namespace
