@@ -1,14 +1,17 @@
 #include "core/world_file.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -25,31 +28,124 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Splits the text into runs of non-blank characters and keeps track of the line
-// each one starts on. LF, CR LF and a lone CR all end a line.
-class token_reader {
+// Reads the text the way the C scanning formats "%lf" and "%d" read a stream:
+// white space is skipped before each value, the value is the longest run of
+// characters that still begins a number, and whatever follows it stays for the
+// next value. LF, CR LF and a lone CR all end a line.
+class value_scanner {
  public:
-  explicit token_reader(std::string_view text) : text_(text) {}
+  explicit value_scanner(std::string_view text) : text_(text) {}
 
-  // The next token and its line; false at the end of the text.
-  bool next(std::string_view& token, int& line) {
+  // Skips white space; true when the end of the text is reached (the stream's
+  // end-of-file indicator).
+  bool skip_space_to_end() {
     while (pos_ < text_.size() && is_blank(text_[pos_])) {
       const char c = text_[pos_++];
       if (c == '\n' || (c == '\r' && (pos_ == text_.size() || text_[pos_] != '\n'))) ++line_;
     }
-    if (pos_ == text_.size()) return false;
-    const std::size_t start = pos_;
-    while (pos_ < text_.size() && !is_blank(text_[pos_])) ++pos_;
-    token = text_.substr(start, pos_ - start);
-    line = line_;
-    return true;
+    return pos_ == text_.size();
+  }
+  int line() const { return line_; }
+  std::size_t position() const { return pos_; }
+  std::string_view text() const { return text_; }
+  char at(std::size_t index) const { return index < text_.size() ? text_[index] : '\0'; }
+  // Moves past a value just read (values hold no line breaks).
+  void advance_to(std::size_t index) {
+    pos_ = index;
+    value_line_ = line_;
+  }
+  // The line of the last value read.
+  int value_line() const { return value_line_; }
+  // The run of non-blank characters from the current position, for messages.
+  std::string_view word() const {
+    std::size_t end = pos_;
+    while (end < text_.size() && !is_blank(text_[end])) ++end;
+    return text_.substr(pos_, end - pos_);
   }
 
  private:
   std::string_view text_;
   std::size_t pos_ = 0;
   int line_ = 1;
+  int value_line_ = 1;
 };
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool is_hex_digit(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Where the input item of "%lf" starting at `start` ends: the longest run that is
+// the beginning of a real in the C notation (decimal with optional exponent,
+// hexadecimal with optional binary exponent, inf, infinity, nan, nan(...)).
+// `complete` tells whether the run is a whole number or only the start of one
+// ("1e", "0x", "+"), which the scanning takes as a failure.
+std::size_t real_item_end(const value_scanner& in, std::size_t p, bool& complete) {
+  complete = false;
+  if (in.at(p) == '+' || in.at(p) == '-') ++p;
+  const auto word_at = [&in](std::size_t at, std::string_view word) {
+    std::size_t n = 0;
+    while (n < word.size() && lower(in.at(at + n)) == word[n]) ++n;
+    return n;
+  };
+  if (lower(in.at(p)) == 'i') {
+    const std::size_t n = word_at(p, "infinity");
+    if (n < 3) return p + n;
+    complete = n == 3 || n == 8;
+    return p + n;
+  }
+  if (lower(in.at(p)) == 'n') {
+    const std::size_t n = word_at(p, "nan");
+    if (n < 3) return p + n;
+    p += 3;
+    complete = true;
+    if (in.at(p) != '(') return p;
+    std::size_t q = p + 1;
+    while (is_digit(in.at(q)) || (lower(in.at(q)) >= 'a' && lower(in.at(q)) <= 'z') ||
+           in.at(q) == '_')
+      ++q;
+    complete = in.at(q) == ')';
+    return complete ? q + 1 : q;
+  }
+  const bool hex = in.at(p) == '0' && lower(in.at(p + 1)) == 'x';
+  const auto digit = hex ? is_hex_digit : is_digit;
+  if (hex) p += 2;
+  bool any_digit = false;
+  while (digit(in.at(p))) {
+    ++p;
+    any_digit = true;
+  }
+  if (in.at(p) == '.') {
+    ++p;
+    while (digit(in.at(p))) {
+      ++p;
+      any_digit = true;
+    }
+  }
+  if (!any_digit) return p;
+  const char exponent = hex ? 'p' : 'e';
+  if (lower(in.at(p)) == exponent) {
+    ++p;
+    if (in.at(p) == '+' || in.at(p) == '-') ++p;
+    if (!is_digit(in.at(p))) return p;
+    while (is_digit(in.at(p))) ++p;
+  }
+  complete = true;
+  return p;
+}
+
+// The same for "%d": an optional sign and decimal digits.
+std::size_t count_item_end(const value_scanner& in, std::size_t p, bool& complete) {
+  if (in.at(p) == '+' || in.at(p) == '-') ++p;
+  complete = is_digit(in.at(p));
+  while (is_digit(in.at(p))) ++p;
+  return p;
+}
 
 // The token as it may appear in a message: quoted and shortened, or a plain
 // description when it holds control characters (binary data).
@@ -100,56 +196,78 @@ bool fail(world_file_error& error, int line, const std::string& message) {
   return false;
 }
 
-// A leading '+' is allowed, as the C scanners allow it; from_chars does not take it.
-std::string_view without_plus(std::string_view token) {
-  if (token.size() > 1 && token[0] == '+' && token[1] != '+' && token[1] != '-') {
-    token.remove_prefix(1);
-  }
-  return token;
+// strtod in the C locale, whatever locale the process runs under (a desktop in a
+// language with decimal commas must not change how a file is read).
+double c_locale_strtod(const std::string& item, int& range_error) {
+  static const locale_t c_locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  const locale_t previous = ::uselocale(c_locale);
+  errno = 0;
+  const double value = std::strtod(item.c_str(), nullptr);
+  range_error = errno;
+  ::uselocale(previous);
+  return value;
 }
 
-// A real number in the C notation (digits, point, optional exponent). Locale
-// independent: std::from_chars always takes a point as the decimal separator.
-bool read_real(std::string_view token, int line, const std::string& what, double& value,
-               world_file_error& error) {
-  const std::string_view digits = without_plus(token);
-  const char* const end = digits.data() + digits.size();
-  double parsed = 0.0;
-  const auto [stop, ec] = std::from_chars(digits.data(), end, parsed, std::chars_format::general);
-  if (ec == std::errc::result_out_of_range && stop == end) {
-    return fail(error, line, what + " " + quote_token(token) + " is out of range");
+// The message for a value the scanning cannot read at the scanner's position.
+bool fail_not_a_number(const value_scanner& in, const std::string& expected,
+                       world_file_error& error) {
+  const std::string_view found = in.word();
+  std::string message = expected + ", found " + quote_token(found);
+  const std::size_t at = in.position();
+  if (at > 0 && !is_blank(in.at(at - 1))) {
+    // Glued to the value before it, as in "2,5" (read as 2, then ",5").
+    std::size_t start = at;
+    while (start > 0 && !is_blank(in.at(start - 1))) --start;
+    message += " after " + quote_token(in.text().substr(start, at - start));
   }
-  if (ec != std::errc{} || stop != end) {
-    std::string message = "expected a number for " + what + ", found " + quote_token(token);
-    if (token.find(',') != std::string_view::npos) {
-      message += " (world files use a point as the decimal separator)";
-    }
-    return fail(error, line, message);
+  if (found.find(',') != std::string_view::npos) {
+    message += " (world files use a point as the decimal separator)";
+  }
+  return fail(error, in.line(), message);
+}
+
+// Reads a real as "%lf" does, at the scanner's position (white space already
+// skipped): hexadecimal reals and values that underflow to a subnormal or zero
+// are numbers like any other; NaN, infinities and values beyond the range of a
+// double are refused.
+bool read_real(value_scanner& in, const std::string& what, double& value, world_file_error& error) {
+  bool complete = false;
+  const std::size_t end = real_item_end(in, in.position(), complete);
+  if (!complete) return fail_not_a_number(in, "expected a number for " + what, error);
+  const std::string item(in.text().substr(in.position(), end - in.position()));
+  int range_error = 0;
+  const double parsed = c_locale_strtod(item, range_error);
+  if (range_error == ERANGE && std::isinf(parsed)) {
+    return fail(error, in.line(), what + " " + quote_token(item) + " is out of range");
   }
   if (!std::isfinite(parsed)) {
-    return fail(error, line, what + " must be a finite number, found " + quote_token(token));
+    return fail(error, in.line(), what + " must be a finite number, found " + quote_token(item));
   }
   value = parsed;
+  in.advance_to(end);
   return true;
 }
 
-bool read_count(std::string_view token, int line, std::int32_t& value, world_file_error& error) {
-  const std::string_view digits = without_plus(token);
-  const char* const end = digits.data() + digits.size();
+// Reads the wall count as "%d" does. A count beyond a signed 32-bit number is
+// refused (the C scanning leaves its value undefined).
+bool read_count(value_scanner& in, std::int32_t& value, world_file_error& error) {
+  bool complete = false;
+  const std::size_t end = count_item_end(in, in.position(), complete);
+  if (!complete) {
+    return fail_not_a_number(in, "expected the number of walls as a whole number", error);
+  }
+  std::string_view digits = in.text().substr(in.position(), end - in.position());
+  const std::string_view item = digits;
+  if (digits[0] == '+') digits.remove_prefix(1);
   long long parsed = 0;
-  const auto [stop, ec] = std::from_chars(digits.data(), end, parsed, 10);
-  if (ec == std::errc{} && stop == end) {
-    if (parsed < INT32_MIN || parsed > INT32_MAX) {
-      return fail(error, line, "the number of walls " + quote_token(token) + " is out of range");
-    }
-    value = static_cast<std::int32_t>(parsed);
-    return true;
+  const auto [stop, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), parsed, 10);
+  if (ec != std::errc{} || stop != digits.data() + digits.size() || parsed < INT32_MIN ||
+      parsed > INT32_MAX) {
+    return fail(error, in.line(), "the number of walls " + quote_token(item) + " is out of range");
   }
-  if (ec == std::errc::result_out_of_range && stop == end) {
-    return fail(error, line, "the number of walls " + quote_token(token) + " is out of range");
-  }
-  return fail(error, line,
-              "expected the number of walls as a whole number, found " + quote_token(token));
+  value = static_cast<std::int32_t>(parsed);
+  in.advance_to(end);
+  return true;
 }
 
 std::string wall_field_name(std::size_t wall_number, int field) {
@@ -224,13 +342,14 @@ int create_temporary_beside(const std::filesystem::path& target, std::string& te
   return -1;
 }
 
-// The tick brings the heading back by at most one turn, so a heading of many
-// turns (1e6, or 1e308, where one turn is lost in rounding) would leave the robot
-// turning for ever after the wrong heading error. Such a heading is taken as the
-// direction it stands for, within half a turn of 0; the headings the program
-// itself writes (within one turn either way) are kept exactly.
+// The tick brings the heading back by one turn at most per tick, so a heading of
+// many turns keeps the robot turning after the wrong heading error for as many
+// ticks as it has turns (for ever at 1e308, where one turn is lost in rounding).
+// Headings up to kHeadingKeptAsWritten radians (160 turns, which the ticks bring
+// back within a second or two) are loaded as written; only larger ones are
+// taken as the direction they stand for, within half a turn of 0.
 double loaded_heading(double heading) {
-  if (std::fabs(heading) <= kTwoPi) return heading;
+  if (std::fabs(heading) <= kHeadingKeptAsWritten) return heading;
   return std::remainder(heading, kTwoPi);
 }
 
@@ -243,48 +362,45 @@ bool world_parse_text(std::string_view text, world_file_data& data, world_file_e
   // Some editors put a UTF-8 byte order mark in front of text files.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
 
-  token_reader reader(text);
-  std::string_view token;
-  int line = 0;
+  value_scanner in(text);
 
   // The pose. A file that ends early keeps the values it has.
   static const char* const kPoseNames[3] = {"the robot's x", "the robot's y",
                                             "the robot's heading"};
   std::optional<double>* const pose[3] = {&data.x, &data.y, &data.heading};
   for (int i = 0; i < 3; ++i) {
-    if (!reader.next(token, line)) return true;
+    if (in.skip_space_to_end()) return true;
     double value = 0.0;
-    if (!read_real(token, line, kPoseNames[i], value, error)) return false;
+    if (!read_real(in, kPoseNames[i], value, error)) return false;
     *pose[i] = value;
   }
 
-  if (!reader.next(token, line)) return true;
+  if (in.skip_space_to_end()) return true;
   std::int32_t count = 0;
-  if (!read_count(token, line, count, error)) return false;
+  if (!read_count(in, count, error)) return false;
   data.wall_count = count;
 
   // The count is taken as unsigned, so a negative count reads to the end of the
   // text; the end of the text before a wall ends the list whatever the count says.
+  // Whatever follows the last wall the count asks for is not read.
   const auto wanted = static_cast<std::uint32_t>(count);
   while (data.walls.size() < wanted) {
-    if (!reader.next(token, line)) break;
+    if (in.skip_space_to_end()) break;
     const std::size_t number = data.walls.size() + 1;
     if (number > kWorldFileMaxWalls) {
-      return fail(error, line,
+      return fail(error, in.line(),
                   "the file holds more than " + std::to_string(kWorldFileMaxWalls) +
                       " walls; it is not loaded");
     }
     world_file_wall wall;
     double* const fields[4] = {&wall.x, &wall.y, &wall.width, &wall.height};
     for (int field = 0; field < 4; ++field) {
-      if (field > 0 && !reader.next(token, line)) {
-        return fail(error, line,
+      if (field > 0 && in.skip_space_to_end()) {
+        return fail(error, in.value_line(),
                     "the file ends inside wall " + std::to_string(number) +
                         ", which needs four numbers: x, y, width and height");
       }
-      if (!read_real(token, line, wall_field_name(number, field), *fields[field], error)) {
-        return false;
-      }
+      if (!read_real(in, wall_field_name(number, field), *fields[field], error)) return false;
     }
     data.walls.push_back(wall);
   }
@@ -387,7 +503,7 @@ bool world_read_file(const std::string& path, std::string& error) {
 }
 
 std::string world_format_text() {
-  std::int32_t count = 0;
+  std::size_t count = 0;
   for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) ++count;
 
   std::string out;
@@ -437,16 +553,9 @@ bool world_write_file(const std::string& path, std::string& error) {
       return false;
     }
   }
-  if (count > kWorldFileMaxWalls) {
-    error = prefix + "the world has more than " + std::to_string(kWorldFileMaxWalls) + " walls";
-    return false;
-  }
+  // No limit on the walls or the size: the load limits protect the window, but a
+  // save must never lose a world the program holds.
   const std::string text = world_format_text();
-  if (text.size() > kWorldFileMaxBytes) {
-    error = prefix + "the file would be larger than " +
-            std::to_string(kWorldFileMaxBytes / (1024 * 1024)) + " MiB";
-    return false;
-  }
 
   // Write to the file a symbolic link points at, not over the link itself.
   std::filesystem::path target(path);

@@ -23,6 +23,10 @@
 constexpr std::size_t kWorldFileMaxBytes = std::size_t{16} * 1024 * 1024;
 constexpr std::size_t kWorldFileMaxWalls = 100000;
 
+// A loaded heading of at most this many radians either way is kept as written;
+// a larger one becomes the same direction within half a turn of 0.
+constexpr double kHeadingKeptAsWritten = 1000.0;
+
 struct world_file_wall {
   double x = 0.0;
   double y = 0.0;
@@ -57,7 +61,7 @@ bool world_parse_text(std::string_view text, world_file_data& data, world_file_e
 // Replaces the world by the data: world_setup (defaults, random robot pose,
 // planning run), all walls dropped, then the pose values present in the data and
 // the walls, each put at the head of the list, so the list ends up in reverse
-// file order. A heading of more than one full turn either way becomes the same
+// file order. A heading beyond kHeadingKeptAsWritten either way becomes the same
 // direction within half a turn of 0. The grid and waypoints are left as the reset
 // made them.
 void world_apply_data(const world_file_data& data);
@@ -73,8 +77,8 @@ bool world_read_text(std::string_view text, std::string& error);
 // to a new file beside the target, which is renamed over the target only once
 // everything has been written and flushed to disk, so a failed save leaves an
 // existing file untouched. Refuses targets that are folders or other non-regular
-// files, and worlds whose file the reader would refuse (values that are not
-// finite, too many walls, too much text). error names the file and the reason.
+// files, and worlds holding values that are not finite (the file could not be
+// read again). Any number of walls is saved. error names the file and the reason.
 bool world_write_file(const std::string& path, std::string& error);
 // The text world_write_file writes, for the current world.
 std::string world_format_text();

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -340,17 +341,20 @@ TEST_F(WorldFileTest, ContentThatIsNotAWorldFileIsReportedAndChangesNothing) {
       {"robot\n", 1, "expected a number for the robot's x, found \"robot\""},
       {"1\n2\nthree\n", 3, "the robot's heading"},
       {"1\n2\n3\nfour\n1 1 1 1\n", 4, "number of walls as a whole number, found \"four\""},
-      {"1\n2\n3\n4.5\n", 4, "whole number"},
+      {"1\n2\n3\n.5\n", 4, "whole number, found \".5\""},
+      {"1\n2\n3\n4.5\n", 4, "the file ends inside wall 1"},  // read as 4, then .5
       {"1\n2\n3\n99999999999\n", 4, "out of range"},
       {"1\n2\n3\n2\n1 1 1 1\n1 wide 1 1\n", 6, "wall 2's y, found \"wide\""},
-      {"1\n2\n3\n1\n1 1 1 1x\n", 5, "wall 1's height, found \"1x\""},
+      {"1\n2\n3\n2\n1 1 1 1x\n", 5, "wall 2's x, found \"x\" after \"1\""},
+      {"1\n2\n3\n1\n1 1 1e+ 1\n", 5, "wall 1's width, found \"1e+\""},
       {"2,500000\n7,250000\n", 1, "use a point as the decimal separator"},
       {"nan\n2\n3\n0\n", 1, "the robot's x must be a finite number"},
       {"1\n2\n3\n1\n0 0 inf 1\n", 5, "wall 1's width must be a finite number"},
       {"1\n1e999\n", 2, "the robot's y \"1e999\" is out of range"},
       {"1\n2\n3\n-1\n1 1 1 1\n2 2\n", 6, "the file ends inside wall 2"},
       {"1\n2\n3\n5\n\n\n1 1 1\n", 7, "the file ends inside wall 1"},
-      {"1\n2\n3\n1\n0x10 1 1 1\n", 5, "wall 1's x"},
+      {"1\n2\n3\n1\n0x 1 1 1\n", 5, "wall 1's x, found \"0x\""},
+      {"1\n2\ninfin\n", 3, "the robot's heading, found \"infin\""},
       {"1\r\n2\r\n3\r\n1\r\n1 1 1 ?\r\n", 5, "found \"?\""},
       {"1\n2\nL\xC3\xA4nge\n", 3, "found \"L\xC3\xA4nge\""},
       {"1\n\n\nx\xC3\n", 4, "found characters that are not text"},
@@ -370,6 +374,194 @@ TEST_F(WorldFileTest, ContentThatIsNotAWorldFileIsReportedAndChangesNothing) {
     EXPECT_FALSE(world_parse_text(c.text, data, parse_error));
     EXPECT_EQ(parse_error.line, c.line) << c.text;
   }
+}
+
+// ---------------------------------------------------------------------------
+// What the C scanning formats accept, the reader accepts, with the same values
+
+// The loader as the file format describes it, on the C library's own scanning:
+// "%lf\n" three times, "%d\n", then "%lf %lf %lf %lf\n" per wall while the count
+// (taken as unsigned) is not met and the end of the file is not reached. It
+// fails where a value cannot be scanned before the count is met.
+struct literal_load {
+  bool failed = false;
+  std::vector<double> pose;  // the values read, in order
+  std::vector<wall_values> walls;
+};
+
+literal_load load_with_fscanf(const std::string& text) {
+  literal_load result;
+  if (text.empty()) return result;  // ends before its first value
+  std::string buffer = text;
+  std::FILE* in = ::fmemopen(buffer.data(), buffer.size(), "r");
+  const auto fail_unless_finite = [&result](double value) {
+    if (!std::isfinite(value)) result.failed = true;
+  };
+  for (int i = 0; i < 3 && !result.failed; ++i) {
+    double value = 0;
+    const int got = std::fscanf(in, "%lf\n", &value);
+    if (got == 0) result.failed = true;
+    if (got == 1) {
+      fail_unless_finite(value);
+      result.pose.push_back(value);
+    }
+    if (got == EOF) break;
+  }
+  int count = 0;
+  if (!result.failed && result.pose.size() == 3) {
+    const int got = std::fscanf(in, "%d\n", &count);
+    if (got == 0) result.failed = true;
+    if (got != 1) count = 0;
+  }
+  for (std::uint32_t i = 0; !result.failed && i < static_cast<std::uint32_t>(count); ++i) {
+    if (std::feof(in)) break;
+    wall_values wall{};
+    if (std::fscanf(in, "%lf %lf %lf %lf\n", &wall[0], &wall[1], &wall[2], &wall[3]) != 4) {
+      result.failed = true;
+      break;
+    }
+    for (double value : wall) fail_unless_finite(value);
+    result.walls.push_back(wall);
+  }
+  std::fclose(in);
+  return result;
+}
+
+bool same_bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST_F(WorldFileTest, ScanningAcceptsWhatTheCFormatsAcceptWithTheirValues) {
+  struct accepted_case {
+    const char* text;
+    std::vector<double> pose;
+    std::vector<wall_values> walls;  // in file order
+  };
+  const double tiny = std::strtod("4e-320", nullptr);
+  const accepted_case cases[] = {
+      // Characters after the last value the count asks for are not read.
+      {"5\n5\n0\n1\n1 1 1 1;", {5, 5, 0}, {{1, 1, 1, 1}}},
+      {"5\n5\n0\n1\n1 1 1 1x\nanything at all", {5, 5, 0}, {{1, 1, 1, 1}}},
+      // Hexadecimal reals, in any field.
+      {"0x1.4p+1\n0X1P-2\n-0x.8p1\n1\n0x10 1 1 1\n", {2.5, 0.25, -1.0}, {{16, 1, 1, 1}}},
+      // Values that underflow become what the scanning makes of them: 0 or a subnormal.
+      {"1e-400\n-1e-400\n4e-320\n0\n", {0.0, -0.0, tiny}, {}},
+      // A value ends where a number cannot go on; the next one starts there.
+      {"1-2+3\n1\n4 5-6 7\n", {1, -2, 3}, {{4, 5, -6, 7}}},
+      {"5.\n.5\n1\n1.5 1 1 2\n", {5, 0.5, 1}, {{0.5, 1, 1, 2}}},  // the count reads as 1
+  };
+  for (const accepted_case& c : cases) {
+    SCOPED_TRACE(c.text);
+    world_file_data data;
+    world_file_error parse_error;
+    ASSERT_TRUE(world_parse_text(c.text, data, parse_error)) << parse_error.message;
+    const std::optional<double> pose[3] = {data.x, data.y, data.heading};
+    for (std::size_t i = 0; i < c.pose.size(); ++i) {
+      ASSERT_TRUE(pose[i].has_value());
+      EXPECT_TRUE(same_bits(*pose[i], c.pose[i])) << i << ": " << *pose[i];
+    }
+    ASSERT_EQ(data.walls.size(), c.walls.size());
+    for (std::size_t n = 0; n < c.walls.size(); ++n) {
+      const world_file_wall& w = data.walls[n];
+      EXPECT_EQ((wall_values{w.x, w.y, w.width, w.height}), c.walls[n]);
+    }
+    const literal_load literal = load_with_fscanf(c.text);
+    EXPECT_FALSE(literal.failed);
+    EXPECT_EQ(literal.walls, c.walls);
+  }
+  std::string error;
+  ASSERT_TRUE(world_read_text("5\n5\n0\n1\n1 1 1 1;", error)) << error;
+  EXPECT_EQ(world.num_walls, 1);
+}
+
+TEST_F(WorldFileTest, ReaderAgreesWithTheCScanningOnRandomTexts) {
+  // Numbers of every notation the scanning takes, a few characters that are no
+  // number, and separators that are sometimes missing, so that values run into
+  // each other. (Parts of numbers that only begin one, such as "1e" or "0x", are
+  // left out: C libraries differ on them, and the reader refuses them.)
+  const std::vector<std::string> numbers = {
+      "1",   "-2.5", ".5", "5.", "0x1.8p1", "0X1P-2", "1e-400", "-1e-400", "4e-320", "1e3",
+      "inf", "nan",  "3",  "0",  "-1",      "+7",     "1e999",  "2e+2",    "-0",     "9.75"};
+  const std::vector<std::string> junk = {";", ",", "q", "#", "?"};
+  const std::vector<std::string> counts = {"0", "1", "2", "3", "-1", "+2", "2.5", "1;"};
+  const std::vector<std::string> separators = {"", " ", "\n", "\t", "\r\n", "  \n\n"};
+  std::mt19937 rng(2024);
+  auto pick = [&rng](const std::vector<std::string>& from) {
+    return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(rng)];
+  };
+  int accepted = 0;
+  int refused = 0;
+  for (int n = 0; n < 20000; ++n) {
+    std::string text;
+    const int pose_values = std::uniform_int_distribution<int>(0, 3)(rng);
+    for (int i = 0; i < pose_values; ++i) text += pick(numbers) + pick(separators);
+    if (pose_values == 3) {
+      text += pick(counts) + pick(separators);
+      const int values = std::uniform_int_distribution<int>(0, 14)(rng);
+      for (int i = 0; i < values; ++i) {
+        text += (rng() % 40 == 0 ? pick(junk) : pick(numbers)) + pick(separators);
+      }
+    } else if (rng() % 8 == 0) {
+      text += pick(junk);
+    }
+    // Every text starts with a value (a leading separator changes nothing).
+    if (!text.empty() && text[0] != ' ') text = (rng() % 2 ? "" : "\n") + text;
+
+    world_file_data data;
+    world_file_error parse_error;
+    const bool ours = world_parse_text(text, data, parse_error);
+    const literal_load literal = load_with_fscanf(text);
+    ASSERT_EQ(ours, !literal.failed) << '"' << text << "\": " << parse_error.message;
+    if (!ours) {
+      ++refused;
+      continue;
+    }
+    ++accepted;
+    const std::optional<double> pose[3] = {data.x, data.y, data.heading};
+    for (std::size_t i = 0; i < 3; ++i) {
+      ASSERT_EQ(pose[i].has_value(), i < literal.pose.size()) << text;
+      if (pose[i]) {
+        ASSERT_TRUE(same_bits(*pose[i], literal.pose[i])) << text;
+      }
+    }
+    ASSERT_EQ(data.walls.size(), literal.walls.size()) << text;
+    for (std::size_t w = 0; w < data.walls.size(); ++w) {
+      const world_file_wall& wall = data.walls[w];
+      const wall_values ours_wall{wall.x, wall.y, wall.width, wall.height};
+      for (int k = 0; k < 4; ++k) {
+        ASSERT_TRUE(same_bits(ours_wall[k], literal.walls[w][k])) << text;
+      }
+    }
+  }
+  EXPECT_GT(accepted, 2000);
+  EXPECT_GT(refused, 2000);
+}
+
+TEST_F(WorldFileTest, HeadingsUpToAThousandRadiansLoadAsWrittenAndLargerOnesAreFolded) {
+  std::string error;
+  for (const double heading : {10.0, -10.0, 999.5, 1000.0, -1000.0}) {
+    ASSERT_TRUE(world_read_text("5 5 " + std::to_string(heading) + " 0", error)) << error;
+    EXPECT_EQ(robot.heading, heading);
+  }
+  ASSERT_TRUE(world_read_text("5 5 10 0", error)) << error;
+  EXPECT_EQ(world_format_text().substr(0, 28), "5.000000\n5.000000\n10.000000\n");
+  // The tick corrects it by one turn at a time, as any heading.
+  manual_mode = true;
+  robot.speed = 0;
+  robot.turn = 0;
+  world_update();
+  EXPECT_DOUBLE_EQ(robot.heading, 10 - kTwoPi);
+  world_update();
+  EXPECT_DOUBLE_EQ(robot.heading, 10 - 2 * kTwoPi);
+  manual_mode = false;
+
+  for (const double heading : {1000.001, -1000.001, 1e6}) {
+    ASSERT_TRUE(world_read_text("5 5 " + std::to_string(heading) + " 0", error)) << error;
+    EXPECT_LE(std::fabs(robot.heading), kPi) << heading;
+    EXPECT_NEAR(std::cos(robot.heading), std::cos(heading), 1e-6) << heading;
+  }
+  ASSERT_TRUE(world_read_text("5 5 1e308 0", error)) << error;
+  EXPECT_LE(std::fabs(robot.heading), kPi);
 }
 
 TEST_F(WorldFileTest, BinaryDataIsRefusedWithoutLoopingOrCrashing) {
@@ -607,6 +799,28 @@ TEST_F(WorldFileTest, SaveReplacesThroughLinksAndKeepsPermissions) {
   EXPECT_EQ(read_bytes(file), world_format_text());
   EXPECT_EQ(fs::status(file).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(WorldFileTest, AnyNumberOfWallsAndAnySizeIsSaved) {
+  // More walls than a load takes: the save writes them all.
+  for (std::size_t i = 0; i <= kWorldFileMaxWalls; ++i) world_add_wall(1, 1, 1, 1);
+  const fs::path many = dir_ / "many.dat";
+  std::string error;
+  ASSERT_TRUE(world_write_file(many.string(), error)) << error;
+  EXPECT_EQ(read_bytes(many), world_format_text());
+  EXPECT_NE(read_bytes(many).find("\n100005\n"), std::string::npos);
+
+  // Fewer walls, but a text beyond the load limit: saved too.
+  world_free_walls();
+  for (int i = 0; i < 14000; ++i) world_add_wall(1e300, -1e300, 1e300, 1e300);
+  const std::string text = world_format_text();
+  ASSERT_GT(text.size(), kWorldFileMaxBytes);
+  const fs::path large = dir_ / "large.dat";
+  ASSERT_TRUE(world_write_file(large.string(), error)) << error;
+  EXPECT_EQ(fs::file_size(large), text.size());
+  // Loading keeps its limit and says so.
+  EXPECT_FALSE(world_read_file(large.string(), error));
+  EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
 }
 
 TEST_F(WorldFileTest, WorldsTheReaderWouldRefuseAreNotSaved) {
