@@ -187,13 +187,127 @@ void prepare_wavefront() {
   std::memcpy(cache.grid, world.map, sizeof(world.map));
 }
 
-// Runs attempt() for the current target and, while it finds no path, for up to
-// kMaxRandomTargets random targets drawn one unit inside the walls.
+// Which target cells are known to give no path, for one chain of planning runs.
+// Within a chain the impacts and the robot's cell stay as they are, so whether a
+// run finds a path depends only on the target's cell.
+class failed_target_cells {
+ public:
+  failed_target_cells() {
+    drawable_columns_ = drawable_cells(world.width, drawable_i_);
+    drawable_rows_ = drawable_cells(world.height, drawable_j_);
+    mark_cells_that_cannot_reach_the_robot();
+  }
+
+  bool known(int i, int j) const { return failed_[i][j]; }
+  void mark(int i, int j) {
+    if (failed_[i][j]) return;
+    failed_[i][j] = true;
+    if (drawable_i_[i] && drawable_j_[j]) ++failed_drawable_;
+  }
+  // True once no random target can give a path any more.
+  bool every_drawable_cell_failed() const {
+    return failed_drawable_ == drawable_columns_ * drawable_rows_;
+  }
+
+ private:
+  // The cells along one axis that f_rand(1, extent - 1) can land in.
+  static int drawable_cells(double extent, bool (&drawable)[kMapSize]) {
+    for (bool& cell : drawable) cell = false;
+    int count = 0;
+    for (int r = 0; r <= 32767; ++r) {
+      const int cell = map_index(f_rand_value(1, extent - 1, r), extent);
+      if (!drawable[cell]) ++count;
+      drawable[cell] = true;
+    }
+    return count;
+  }
+
+  // A run can succeed only if the wavefront from the target reaches one of the
+  // robot cell's eight neighbours below 255, that is within 254 four-neighbour
+  // steps over free cells; the target's cell seeds the wavefront even where an
+  // impact blocks it, and a neighbour that is the target reads 0. One sweep
+  // outward from the free neighbours finds every target cell that can.
+  void mark_cells_that_cannot_reach_the_robot() {
+    static bool blocked[kMapSize][kMapSize];
+    static int distance[kMapSize][kMapSize];
+    static bool reachable[kMapSize][kMapSize];
+    static int queue[kMapSize * kMapSize][2];
+    for (int i = 0; i < kMapSize; ++i) {
+      for (int j = 0; j < kMapSize; ++j) {
+        blocked[i][j] = false;
+        distance[i][j] = kMapOutside;
+        reachable[i][j] = false;
+      }
+    }
+    const auto clamp = [](int index) { return index < 0 ? 0 : (index > kLast ? kLast : index); };
+    for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
+      const int i = get_map_x(impact->x);
+      const int j = get_map_y(impact->y);
+      const int cross[5][2] = {{i, j}, {i + 1, j}, {i - 1, j}, {i, j + 1}, {i, j - 1}};
+      for (const auto& c : cross) blocked[clamp(c[0])][clamp(c[1])] = true;
+    }
+
+    int head = 0;
+    int tail = 0;
+    const int robot_i = get_map_x(robot.x);
+    const int robot_j = get_map_y(robot.y);
+    for (const auto& step : offsets) {
+      const int i = robot_i + step[0];
+      const int j = robot_j + step[1];
+      if (i < 0 || i > kLast || j < 0 || j > kLast) continue;
+      reachable[i][j] = true;
+      if (blocked[i][j]) continue;
+      distance[i][j] = 0;
+      queue[tail][0] = i;
+      queue[tail][1] = j;
+      ++tail;
+    }
+    static const int steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+    while (head < tail) {
+      const int i = queue[head][0];
+      const int j = queue[head][1];
+      ++head;
+      for (const auto& step : steps) {
+        const int ni = i + step[0];
+        const int nj = j + step[1];
+        if (ni < 0 || ni > kLast || nj < 0 || nj > kLast) continue;
+        // A target there, blocked or not, gives this cell 1 and the neighbour
+        // where the sweep started distance + 1.
+        if (distance[i][j] + 1 <= kMaxPathSteps) reachable[ni][nj] = true;
+        if (blocked[ni][nj] || distance[ni][nj] != kMapOutside) continue;
+        distance[ni][nj] = distance[i][j] + 1;
+        queue[tail][0] = ni;
+        queue[tail][1] = nj;
+        ++tail;
+      }
+    }
+    for (int i = 0; i < kMapSize; ++i)
+      for (int j = 0; j < kMapSize; ++j)
+        if (!reachable[i][j]) mark(i, j);
+  }
+
+  bool failed_[kMapSize][kMapSize] = {};
+  bool drawable_i_[kMapSize] = {};
+  bool drawable_j_[kMapSize] = {};
+  int drawable_columns_ = 0;
+  int drawable_rows_ = 0;
+  int failed_drawable_ = 0;
+};
+
+// Runs attempt() for the current target and, while it finds no path, for random
+// targets drawn one unit inside the walls (y first, then x), exactly as an
+// endless chain of planning runs would. A run is made only for a target cell not
+// yet known to fail; the chain gives up once every cell the draws can produce
+// is known to fail, so a robot with no way out gives up at once, while one in a
+// pocket that only rare targets reach still gets its path.
 template <typename Attempt>
 void plan_with_fallback(Attempt attempt) {
   ++planner_stats.runs;
   if (attempt()) return;
-  for (int tries = 0; tries < kMaxRandomTargets; ++tries) {
+  failed_target_cells failed;
+  failed.mark(get_map_x(world.target_x), get_map_y(world.target_y));
+  int draws_on_failed_cells = 0;
+  while (!failed.every_drawable_cell_failed() && draws_on_failed_cells < kMaxDrawsOnFailedCells) {
     // y before x, as for the robot's new targets: the order of the draws decides
     // every later random number.
     const double y = f_rand(1, world.height - 1);
@@ -202,8 +316,16 @@ void plan_with_fallback(Attempt attempt) {
     world.target_x = x;
     world.target_y = y;
     ++planner_stats.random_targets;
+    const int i = get_map_x(x);
+    const int j = get_map_y(y);
+    if (failed.known(i, j)) {
+      ++draws_on_failed_cells;
+      continue;
+    }
+    draws_on_failed_cells = 0;
     ++planner_stats.runs;
     if (attempt()) return;
+    failed.mark(i, j);
   }
   world_free_waypoints();
   // With no waypoints left, a stale current index would count phantom arrivals

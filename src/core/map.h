@@ -15,9 +15,13 @@ constexpr std::int32_t kMapBlocked = -1;       // stored value of a blocked cell
 constexpr std::int32_t kMapPathMark = 0x4000;  // set on cells of the last path
 constexpr std::int32_t kMapValueMask = 0xFFF;  // every read takes the low 12 bits
 
-// How many random targets a planning run tries when no path exists, before it
-// gives up with an empty waypoint list.
-constexpr int kMaxRandomTargets = 100;
+// A planning run that finds no path draws random targets, as long as some cell
+// that the draws can produce is not yet known to fail. As a guard against a
+// generator that never produces the remaining cells, it also gives up after
+// this many draws in a row that all land on cells known to fail (far beyond
+// anything a uniform generator needs: a cell of the 61 x 61 that the draws
+// reach comes up once in about 3,700 draws).
+constexpr int kMaxDrawsOnFailedCells = 1000000;
 
 // The eight neighbour steps; their order is the planner's tie-break order.
 extern const int offsets[8][2];

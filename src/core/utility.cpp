@@ -12,7 +12,10 @@ double simulated_now = 0.0;
 double f_rand(double a, double b) {
   // The standard generator may have a wider range than 0..32767 (glibc's goes to
   // 2^31 - 1); its low 15 bits are uniform over exactly that range.
-  const int r = std::rand() & 0x7FFF;
+  return f_rand_value(a, b, std::rand() & 0x7FFF);
+}
+
+double f_rand_value(double a, double b, int r) {
   return a + (b - a) * (static_cast<double>(r) / 32767.0);
 }
 

@@ -25,6 +25,8 @@ struct line {
 // a + (b - a) * r / 32767 with r the next value of the standard generator
 // (std::rand, seeded with std::srand) reduced to 0..32767, both ends reachable.
 double f_rand(double a, double b);
+// The value f_rand gives for the generator value r (0 to 32767).
+double f_rand_value(double a, double b, int r);
 
 // One correction by 2 pi: above 2 pi subtract it, below 0 add it. Not a modulo.
 double angle_wrap(double angle);
