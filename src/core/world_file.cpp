@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "core/robot.h"
+#include "core/safe_file.h"
 #include "core/world.h"
 
 namespace {
@@ -303,45 +304,6 @@ std::string quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
 
-// Writes all of the bytes, going on after short writes and interrupted calls.
-bool write_all(int fd, std::string_view bytes, int& code) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      code = errno;
-      return false;
-    }
-    if (written == 0) {
-      code = EIO;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-// Creates a new, empty file beside the target under a name nobody else uses.
-int create_temporary_beside(const std::filesystem::path& target, std::string& temp_path,
-                            int& code) {
-  static unsigned counter = 0;
-  const std::filesystem::path folder =
-      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = "." + target.filename().string() + ".saving-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    temp_path = (folder / name).string();
-    const int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) {
-      code = errno;
-      return -1;
-    }
-  }
-  code = EEXIST;
-  return -1;
-}
-
 // The tick brings the heading back by one turn at most per tick, so a heading of
 // many turns keeps the robot turning after the wrong heading error for as many
 // ticks as it has turns (for ever at 1e308, where one turn is lost in rounding).
@@ -527,20 +489,14 @@ std::string world_format_text() {
   return out;
 }
 
-bool world_write_file(const std::string& path, std::string& error) {
-  const std::string prefix = "cannot save " + quoted(path) + ": ";
-  if (path.empty()) {
-    error = "cannot save: no file name given";
-    return false;
-  }
-
+bool world_text_to_save(std::string& text, std::string& reason) {
   // Refuse a world whose file could not be loaded again.
   static const char* const kPoseNames[3] = {"the robot's x", "the robot's y",
                                             "the robot's heading"};
   const double pose[3] = {robot.x, robot.y, robot.heading};
   for (int i = 0; i < 3; ++i) {
     if (!std::isfinite(pose[i])) {
-      error = prefix + std::string(kPoseNames[i]) + " is not a finite number";
+      reason = std::string(kPoseNames[i]) + " is not a finite number";
       return false;
     }
   }
@@ -549,65 +505,43 @@ bool world_write_file(const std::string& path, std::string& error) {
     ++count;
     if (!std::isfinite(wall->x) || !std::isfinite(wall->y) || !std::isfinite(wall->width) ||
         !std::isfinite(wall->height)) {
-      error = prefix + "wall " + std::to_string(count) + " has a value that is not a finite number";
+      reason = "wall " + std::to_string(count) + " has a value that is not a finite number";
       return false;
     }
   }
   // No limit on the walls or the size: the load limits protect the window, but a
   // save must never lose a world the program holds.
-  const std::string text = world_format_text();
+  text = world_format_text();
+  return true;
+}
 
-  // Write to the file a symbolic link points at, not over the link itself.
-  std::filesystem::path target(path);
-  std::error_code fs_error;
-  if (std::filesystem::is_symlink(std::filesystem::symlink_status(target, fs_error))) {
-    const std::filesystem::path resolved = std::filesystem::canonical(target, fs_error);
-    if (!fs_error) target = resolved;
-  }
-
-  struct stat info {};
-  bool existed = false;
-  if (::stat(target.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) {
-      error = prefix + "it is a folder";
-      return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-      error = prefix + "it is not a regular file";
-      return false;
-    }
-    existed = true;
-  } else if (errno != ENOENT) {
-    error = prefix + errno_text(errno);
+bool world_write_file(const std::string& path, std::string& error) {
+  const std::string prefix = "cannot save " + quoted(path) + ": ";
+  if (path.empty()) {
+    error = "cannot save: no file name given";
     return false;
   }
-
-  std::string temp_path;
-  int code = 0;
-  const int fd = create_temporary_beside(target, temp_path, code);
-  if (fd < 0) {
-    error = prefix + errno_text(code);
+  std::string text;
+  std::string reason;
+  if (!world_text_to_save(text, reason)) {
+    error = prefix + reason;
     return false;
   }
-  // The replacement keeps the permissions of the file it replaces.
-  if (existed) (void)::fchmod(fd, info.st_mode & 07777);
-
-  bool ok = write_all(fd, text, code);
-  if (ok && ::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
-    code = errno;
-    ok = false;
+  safe_file file;
+  if (!file.prepare(path, false, reason)) {
+    error = prefix + reason;
+    return false;
   }
-  if (::close(fd) != 0 && ok) {
-    code = errno;
-    ok = false;
+  file.write(text);
+  if (!file.finish(reason)) {
+    error = prefix + reason + "; nothing was changed";
+    return false;
   }
-  if (ok && ::rename(temp_path.c_str(), target.c_str()) != 0) {
-    code = errno;
-    ok = false;
-  }
-  if (!ok) {
-    ::unlink(temp_path.c_str());
-    error = prefix + errno_text(code) + "; nothing was changed";
+  const bool in_place = file.how() == safe_file::method::in_place;
+  if (!file.commit(reason)) {
+    error = prefix + reason +
+            (in_place ? "; the file was being written in place and may be incomplete"
+                      : "; nothing was changed");
     return false;
   }
   error.clear();

@@ -73,12 +73,15 @@ bool world_read_file(const std::string& path, std::string& error);
 // The same from text already in memory; error starts with "line N: " for bad content.
 bool world_read_text(std::string_view text, std::string& error);
 
-// Writes the robot's pose and the walls, from the head of the list. The text goes
-// to a new file beside the target, which is renamed over the target only once
-// everything has been written and flushed to disk, so a failed save leaves an
-// existing file untouched. Refuses targets that are folders or other non-regular
-// files, and worlds holding values that are not finite (the file could not be
-// read again). Any number of walls is saved. error names the file and the reason.
+// Writes the robot's pose and the walls, from the head of the list, through a
+// safe_file (core/safe_file.h): the old file is replaced only once the new one
+// is complete, or, where only the file itself may be written, written in place.
+// Refuses targets that are folders or other non-regular files, and worlds
+// holding values that are not finite (the file could not be read again). Any
+// number of walls is saved. error names the file and the reason.
 bool world_write_file(const std::string& path, std::string& error);
+// The text a save writes, or false with the reason (without the file name) when
+// the world holds a value that is not finite.
+bool world_text_to_save(std::string& text, std::string& reason);
 // The text world_write_file writes, for the current world.
 std::string world_format_text();
