@@ -14,12 +14,12 @@
 #include "core/console.h"
 #include "core/map.h"
 #include "core/robot.h"
+#include "core/safe_file.h"
 #include "core/utility.h"
 #include "core/world.h"
 #include "core/world_file.h"
 #include "draw/draw_context.h"
 #include "headless/key_script.h"
-#include "headless/output_file.h"
 #include "headless/picture.h"
 #include "shell/driver.h"
 #include "shell/simulation_reset.h"
@@ -127,6 +127,13 @@ void trace_row(std::FILE* stream, std::uint64_t tick, std::uint64_t now_ms) {
       static_cast<unsigned long long>(planner_stats.runs));
 }
 
+std::string write_error(const std::string& path, const std::string& reason) {
+  return "cannot write " + path + ": " + reason;
+}
+std::string save_error(const std::string& path, const std::string& reason) {
+  return "cannot save \"" + path + "\": " + reason;
+}
+
 bool robot_at_target() {
   return vect_mag(robot.x - world.target_x, robot.y - world.target_y) < kTargetReachedDistance;
 }
@@ -189,24 +196,22 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     return fail("cannot read key script " + error, kExitFileError);
   }
 
-  // Create every output first, so a path that cannot be written is reported before
-  // the run rather than after it. The world file itself is written by the world's
-  // own saving at the end; its temporary file here only proves the place writable.
-  // A world file is only ever saved as a regular file.
-  struct stat save_info {};
-  if (!options.save_path.empty() && ::stat(options.save_path.c_str(), &save_info) == 0 &&
-      !S_ISREG(save_info.st_mode) && !S_ISDIR(save_info.st_mode)) {
-    return fail("cannot save " + options.save_path + ": it is not a regular file", kExitFileError);
+  // Prepare every output first, so a path that cannot be written is reported
+  // before the run rather than after it. Nothing is put in place until all of
+  // them (and the summary) are complete.
+  safe_file trace_file;
+  safe_file png_file;
+  safe_file save_file;
+  std::string reason;
+  if (!options.trace_path.empty() && !trace_file.prepare(options.trace_path, true, reason)) {
+    return fail(write_error(options.trace_path, reason), kExitFileError);
   }
-  output_file trace_file;
-  output_file png_file;
-  output_file save_probe;
-  if ((!options.trace_path.empty() && !trace_file.open(options.trace_path, error)) ||
-      (!options.png_path.empty() && !png_file.open(options.png_path, error)) ||
-      (!options.save_path.empty() && !save_probe.open(options.save_path, error))) {
-    return fail(error, kExitFileError);
+  if (!options.png_path.empty() && !png_file.prepare(options.png_path, true, reason)) {
+    return fail(write_error(options.png_path, reason), kExitFileError);
   }
-  save_probe.discard();
+  if (!options.save_path.empty() && !save_file.prepare(options.save_path, false, reason)) {
+    return fail(save_error(options.save_path, reason), kExitFileError);
+  }
 
   // Whatever ran before in this process leaves nothing behind.
   simulation_reset();
@@ -280,7 +285,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (interrupted) {
     system_shutdown();
     return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
-                kExitInterrupted);
+                kExitSignalBase + static_cast<int>(*stop));
   }
   if (trace != nullptr && !last_row_written) trace_row(trace, tick, window.now_ms());
   if (next_event < key_events.size() && !window.quit_requested()) {
@@ -308,19 +313,40 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     }
     png_file.write(png);
   }
-
-  // Outputs appear only now that every one of them is complete.
-  bool written = (!trace_file.is_open() || trace_file.commit(error)) &&
-                 (!png_file.is_open() || png_file.commit(error));
-  if (written && !options.save_path.empty()) written = world_write_file(options.save_path, error);
+  if (save_file.is_open()) {
+    std::string text;
+    if (!world_text_to_save(text, reason)) {
+      system_shutdown();
+      return fail(save_error(options.save_path, reason), kExitFileError);
+    }
+    save_file.write(text);
+  }
   system_shutdown();
-  if (!written) return fail(error + " (seed " + std::to_string(seed) + ")", kExitFileError);
+
+  // All outputs or none: every file complete, then the summary, then all of
+  // them put in place.
+  const auto output_error = [&](const safe_file* file) {
+    const std::string where = file->path();
+    return (file == &save_file ? save_error(where, reason) : write_error(where, reason)) +
+           " (seed " + std::to_string(seed) + ")";
+  };
+  const std::vector<safe_file*> outputs = {&trace_file, &png_file, &save_file};
+  const safe_file* failed = nullptr;
+  if (!safe_file_finish_all(outputs, failed, reason)) {
+    return fail(output_error(failed) + "; no files written", kExitFileError);
+  }
 
   summary.console_messages = console.lines;
   summary.peak_memory_kib = peak_memory_kib();
   const std::string text =
       options.json ? format_summary_json(summary) : format_summary_text(summary);
   std::fputs(text.c_str(), out);
-  if (std::fflush(out) != 0) return fail("cannot write the summary", kExitFileError);
+  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+    for (safe_file* file : outputs) file->discard();
+    return fail("cannot write the summary; no files written", kExitFileError);
+  }
+  if (!safe_file_commit_all(outputs, failed, reason)) {
+    return fail(output_error(failed), kExitFileError);
+  }
   return kExitOk;
 }

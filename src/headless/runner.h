@@ -11,7 +11,8 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFileError = 1;
 constexpr int kExitBadArguments = 2;
-constexpr int kExitInterrupted = 130;
+// A run ended by a signal exits with 128 + the signal's number (130 for Ctrl-C).
+constexpr int kExitSignalBase = 128;
 
 // The simulated clock starts here rather than at 0: the automatic mode's ramp
 // timers take a start time of 0 to mean "not running", and a window's monotonic
@@ -23,6 +24,7 @@ extern const char* const kTraceHeader;
 
 // Runs the simulation the options describe; the summary goes to out, messages
 // (one line each) to err. Returns the exit code. stop, when given, is polled
-// between ticks; once it is non-zero the run ends without writing any file.
+// between ticks; once it is non-zero (the number of the signal that asked to
+// stop) the run ends without writing any file and returns 128 + that number.
 int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
                  const volatile std::sig_atomic_t* stop = nullptr);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QColor>
@@ -16,8 +17,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "headless/runner.h"
 
@@ -546,26 +551,106 @@ TEST_F(Program, APipeIsWrittenDirectly) {
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
-TEST_F(Program, InterruptedRunWritesNothing) {
+TEST_F(Program, EveryStopSignalEndsTheRunWithNothingWritten) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
+    SCOPED_TRACE(signal_number);
+    write_file(path("t.csv"), "old trace\n");
+    write_file(path("w.dat"), "old world\n");
+    QProcess process;
+    process.setProgram(HEADLESS_PROGRAM);
+    process.setArguments(
+        {"--ticks", "1000000000000", "--trace", "t.csv", "--png", "p.png", "--save", "w.dat"});
+    process.setWorkingDirectory(dir_.path());
+    process.start();
+    ASSERT_TRUE(process.waitForStarted(10000));
+    // Wait until the run is under way: its three temporary files exist.
+    QElapsedTimer timer;
+    timer.start();
+    while (dir_entries(dir_.path()).size() < 5 && timer.elapsed() < 10000) QThread::msleep(20);
+    ASSERT_EQ(dir_entries(dir_.path()).size(), 5);
+    QThread::msleep(100);
+    ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), signal_number), 0);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), kExitSignalBase + signal_number);
+    EXPECT_TRUE(process.readAllStandardError().contains("no files written"));
+    EXPECT_EQ(dir_entries(dir_.path()), (QStringList{"t.csv", "w.dat"}));
+    EXPECT_EQ(read_file(path("t.csv")), "old trace\n");
+    EXPECT_EQ(read_file(path("w.dat")), "old world\n");
+  }
+}
+
+TEST_F(Program, AnOutputThatFailsLeavesEveryOtherOldFile) {
+  write_file(path("t.csv"), "old trace\n");
+  write_file(path("p.png"), "old picture\n");
+  // A save into a loop of symbolic links: refused before the run.
+  ASSERT_EQ(::symlink("b", path("a").toLocal8Bit().constData()), 0);
+  ASSERT_EQ(::symlink("a", path("b").toLocal8Bit().constData()), 0);
+  const auto looped = run({"--ticks", "50", "--trace", "t.csv", "--png", "p.png", "--save", "a"});
+  EXPECT_EQ(looped.exit_code, kExitFileError);
+  EXPECT_TRUE(looped.err.contains("Too many levels of symbolic links")) << looped.err.toStdString();
+  EXPECT_EQ(read_file(path("t.csv")), "old trace\n");
+  EXPECT_EQ(read_file(path("p.png")), "old picture\n");
+
+  // A summary that cannot be written: no output replaces its old file.
   QProcess process;
   process.setProgram(HEADLESS_PROGRAM);
-  process.setArguments({"--ticks", "1000000000000", "--trace", "t.csv", "--png", "p.png"});
+  process.setArguments({"--ticks", "50", "--trace", "t.csv", "--png", "p.png", "--save", "w.dat"});
   process.setWorkingDirectory(dir_.path());
+  process.setStandardOutputFile("/dev/full");
   process.start();
-  ASSERT_TRUE(process.waitForStarted(10000));
-  // Wait until the run is under way: its temporary files exist.
-  QElapsedTimer timer;
-  timer.start();
-  while (dir_entries(dir_.path()).size() < 2 && timer.elapsed() < 10000) QThread::msleep(20);
-  ASSERT_EQ(dir_entries(dir_.path()).size(), 2);
-  QThread::msleep(200);
-  ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
-  ASSERT_TRUE(process.waitForFinished(20000));
-  EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(process.exitCode(), kExitInterrupted);
-  EXPECT_TRUE(process.readAllStandardError().contains("no files written"));
-  EXPECT_TRUE(dir_entries(dir_.path()).isEmpty())
-      << dir_entries(dir_.path()).join(' ').toStdString();
+  ASSERT_TRUE(process.waitForFinished(60000));
+  EXPECT_EQ(process.exitCode(), kExitFileError);
+  EXPECT_TRUE(process.readAllStandardError().contains("cannot write the summary"));
+  EXPECT_EQ(read_file(path("t.csv")), "old trace\n");
+  EXPECT_EQ(read_file(path("p.png")), "old picture\n");
+  EXPECT_FALSE(QFile::exists(path("w.dat")));
+  EXPECT_EQ(dir_entries(dir_.path()), (QStringList{"a", "b", "p.png", "t.csv"}));
+}
+
+// Runs the program with arguments as raw bytes (QProcess takes only text).
+int run_with_bytes(const std::vector<std::string>& args, const std::string& dir) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    std::vector<char*> argv{const_cast<char*>(HEADLESS_PROGRAM)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(HEADLESS_PROGRAM, argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST_F(Program, FileNamesAreUsedByteForByte) {
+  const std::string dir = dir_.path().toStdString();
+  const std::string latin1 = "caf\xe9.dat";  // not UTF-8
+  const std::string longest(255, 'w');
+  const std::string trace = "\xff" + std::string(243, 't');
+  ASSERT_EQ(run_with_bytes({"--ticks", "20", "--seed", "3", "--save", latin1, "--trace", trace,
+                            "--png", std::string(250, 'p')},
+                           dir),
+            0);
+  ASSERT_EQ(run_with_bytes({"--ticks", "20", "--world", latin1, "--save=" + longest}, dir), 0);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> expected = {latin1, longest, trace, std::string(250, 'p')};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(names, expected);
+
+  // A dangling symbolic link is written through: its target appears.
+  ASSERT_EQ(::symlink("made.dat", (dir + "/link.dat").c_str()), 0);
+  ASSERT_EQ(run_with_bytes({"--ticks", "5", "--save", "link.dat"}, dir), 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.dat"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir + "/made.dat")));
 }
 
 TEST_F(Program, HelpAndVersionExitWithZero) {
