@@ -17,6 +17,7 @@
 #include "core/robot.h"
 #include "core/world.h"
 #include "core/world_file.h"
+#include "shell/simulation_reset.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -70,6 +71,7 @@ int save(const std::string& path, const std::string& expected = "") {
 class SafeFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    simulation_reset();
     std::srand(3);
     world_setup();
     world_add_wall(1, 2, 3, 4);
