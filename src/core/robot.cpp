@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "core/automode.h"
 #include "core/map.h"
+#include "core/wall_index.h"
 #include "core/world.h"
 #include "core/world_field.h"
 
@@ -121,6 +123,83 @@ void leave_marker() {
   }
 }
 
+line wall_box(const wall_node* wall) {
+  return line{wall->x, wall->y, wall->x + wall->width, wall->y + wall->height};
+}
+
+// The nearest report so far, with equal distances going to the later (older)
+// wall: the choice over all walls, made in one pass.
+struct nearest_wall {
+  explicit nearest_wall(double limit) : best(limit) {}
+  double best;
+  bool chosen = false;
+  double distance = 0.0;
+  point crossing;
+
+  void offer(double d, const point& q) {
+    if (d > 0 && d <= best) {
+      best = d;
+      chosen = true;
+      distance = d;
+      crossing = q;
+    }
+  }
+};
+
+// One wall's report, folded into the choice; a crossing nearer than 2 is seen.
+double test_wall(const line& ray, const wall_node* wall, nearest_wall& nearest, bool& seen,
+                 point& hit) {
+  point crossing;
+  const double d = check_box_intersect(ray, wall_box(wall), crossing);
+  if (d > 0 && d < kNoHit) {
+    hit = crossing;
+    seen = true;
+  }
+  nearest.offer(d, crossing);
+  return d;
+}
+
+double vision_result(const nearest_wall& nearest, point& hit) {
+  if (!nearest.chosen) return -1;
+  if (nearest.distance < kNoHit) hit = nearest.crossing;
+  return nearest.distance;
+}
+
+// Every wall in list order.
+double vision_over_every_wall(const line& ray, bool& seen, point& hit) {
+  nearest_wall nearest(world.width + world.height);
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+    test_wall(ray, wall, nearest, seen, hit);
+  }
+  return vision_result(nearest, hit);
+}
+
+// Only the walls that can report a crossing nearer than 2, in list order: they
+// give every impact and every result below 2. Every other wall reports 2, or,
+// for a ray through two opposite corners of its box, a crossing beyond 2, and
+// offers no impact. So with nothing nearer than 2 the result is 2 as soon as any
+// wall reports exactly 2; only when none of the near walls does are the others
+// asked, in list order, until one does (almost always the first).
+double vision_over_near_walls(const line& ray, const std::vector<const wall_node*>& near,
+                              bool& seen, point& hit) {
+  nearest_wall nearest(world.width + world.height);
+  bool some_two = false;
+  for (const wall_node* wall : near) {
+    if (test_wall(ray, wall, nearest, seen, hit) == kNoHit) some_two = true;
+  }
+  if (nearest.chosen && nearest.distance < kNoHit) return vision_result(nearest, hit);
+  if (some_two) return kNoHit;
+  std::size_t next_near = 0;
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+    if (next_near < near.size() && near[next_near] == wall) {
+      ++next_near;
+      continue;
+    }
+    if (test_wall(ray, wall, nearest, seen, hit) == kNoHit) return kNoHit;
+  }
+  return vision_result(nearest, hit);
+}
+
 }  // namespace
 
 void robot_init() {
@@ -226,31 +305,7 @@ double check_vision(double x, double y, double angle, bool& seen, point& hit) {
   const line ray{x, y, x + length * std::cos(angle), y + length * std::sin(angle)};
   seen = false;
   if (world.walls == nullptr) return -1;
-
-  // One pass keeps only the best wall so far, so nothing grows with the number of
-  // walls; the comparisons are those of a choice over all walls afterwards, with
-  // equal distances going to the later (older) wall.
-  const double limit = world.width + world.height;
-  double best = limit;
-  bool chosen = false;
-  double chosen_distance = 0.0;
-  point chosen_point;
-  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
-    const line box{wall->x, wall->y, wall->x + wall->width, wall->y + wall->height};
-    point crossing;
-    const double d = check_box_intersect(ray, box, crossing);
-    if (d > 0 && d < kNoHit) {
-      hit = crossing;
-      seen = true;
-    }
-    if (d > 0 && d <= best) {
-      best = d;
-      chosen = true;
-      chosen_distance = d;
-      chosen_point = crossing;
-    }
-  }
-  if (!chosen) return -1;
-  if (chosen_distance < kNoHit) hit = chosen_point;
-  return chosen_distance;
+  const std::vector<const wall_node*>* near = wall_index_ray_candidates(ray);
+  if (near == nullptr) return vision_over_every_wall(ray, seen, hit);
+  return vision_over_near_walls(ray, *near, seen, hit);
 }

@@ -5,6 +5,7 @@
 
 #include "core/map.h"
 #include "core/robot.h"
+#include "core/wall_index.h"
 
 world_state world;
 std::int32_t display_x = 0;
@@ -14,6 +15,8 @@ namespace {
 
 constexpr double kBoundaryThickness = 0.05;
 constexpr double kImpactMergeDistanceSquared = 0.01;  // impacts closer than 0.1 merge
+
+impact_offer_watcher offer_watcher = nullptr;
 
 template <typename Node>
 void free_list(Node*& head) {
@@ -137,7 +140,12 @@ void world_add_marker(double /*x*/, double /*y*/) {
   // The trail of markers is handed over but not kept.
 }
 
+void world_watch_impact_offers(impact_offer_watcher watcher) {
+  offer_watcher = watcher;
+}
+
 void world_add_impact(double x, double y) {
+  if (offer_watcher != nullptr) offer_watcher(x, y);
   for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
     const double dx = x - impact->x;
     const double dy = y - impact->y;
@@ -155,9 +163,16 @@ void world_set_target(double x, double y) {
   world_compute_map_grid();
 }
 
+void world_resize_wall(wall_node* wall, double width, double height) {
+  wall->width = width;
+  wall->height = height;
+  wall_index_wall_changed(wall);
+}
+
 void world_free_walls() {
   free_list(world.walls);
   world.num_walls = 0;
+  wall_index_forget();
 }
 
 void world_free_waypoints() {
@@ -174,11 +189,23 @@ void world_free_markers() {
   free_list(world.markers);
 }
 
+namespace {
+
+bool wall_holds(const wall_node* wall, double x, double y) {
+  return wall->x <= x && x <= wall->x + wall->width && wall->y <= y && y <= wall->y + wall->height;
+}
+
+}  // namespace
+
 int world_check_wall_point(double x, double y) {
-  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
-    if (wall->x <= x && x <= wall->x + wall->width && wall->y <= y && y <= wall->y + wall->height) {
-      return 1;
+  if (const auto* near = wall_index_point_candidates(x, y)) {
+    for (const wall_node* wall : *near) {
+      if (wall_holds(wall, x, y)) return 1;
     }
+    return 0;
+  }
+  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+    if (wall_holds(wall, x, y)) return 1;
   }
   return 0;
 }

@@ -93,8 +93,17 @@ void world_add_waypoint(double x, double y, double angle);
 void world_add_marker(double x, double y);
 // Adds an impact unless one lies closer than 0.1; an accepted impact replans.
 void world_add_impact(double x, double y);
+// Receives every point offered to world_add_impact, accepted or not, in order;
+// none by default. Lets a test compare the impacts two forms of vision offer.
+using impact_offer_watcher = void (*)(double x, double y);
+void world_watch_impact_offers(impact_offer_watcher watcher);
 // Moves the target and replans.
 void world_set_target(double x, double y);
+
+// Changes a wall's extent in place (a wall being dragged out with the mouse).
+// Every change of a wall in the list goes through here, so that vision's index of
+// the walls stays true.
+void world_resize_wall(wall_node* wall, double width, double height);
 
 void world_free_walls();
 void world_free_waypoints();

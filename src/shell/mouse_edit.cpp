@@ -38,8 +38,7 @@ void mouse_move(int x, int y) {
     // whole move is ignored, the target included.
     if (wall == nullptr) return;
     if (wall->x > wx || wall->y > wy) return;
-    wall->width = wx - wall->x;
-    wall->height = wy - wall->y;
+    world_resize_wall(wall, wx - wall->x, wy - wall->y);
   }
   if (right_mouse_down) world_set_target(wx, wy);
 }
