@@ -28,6 +28,12 @@ int map_index(double coordinate, double extent) {
   return static_cast<int>(cell);
 }
 
+// Cells (i * kMapSize + j) the last path trace marked. While `map_is_wavefront`
+// holds, world.map is the stored wavefront with just these marks on top, so a
+// planning run that reuses the wavefront clears them instead of copying the grid.
+std::vector<int> marked_cells;
+bool map_is_wavefront = false;
+
 void fill_grid(std::int32_t value) {
   for (auto& column : world.map)
     for (auto& cell : column) cell = value;
@@ -130,6 +136,7 @@ bool trace_path() {
     point nav;
     cell_nav_vector(i, j, nav);
     world.map[i][j] |= kMapPathMark;
+    marked_cells.push_back(i * kMapSize + j);
     world_add_waypoint(i * world.width / kMapSize, j * world.height / kMapSize,
                        std::atan2(nav.y, nav.x));
     if (value <= 0) break;
@@ -173,11 +180,19 @@ void prepare_wavefront() {
   const int target_i = get_map_x(world.target_x);
   const int target_j = get_map_y(world.target_y);
   if (cache_matches(target_i, target_j)) {
-    std::memcpy(world.map, cache.grid, sizeof(world.map));
+    if (map_is_wavefront) {
+      for (int cell : marked_cells) world.map[cell / kMapSize][cell % kMapSize] &= ~kMapPathMark;
+    } else {
+      std::memcpy(world.map, cache.grid, sizeof(world.map));
+    }
+    marked_cells.clear();
+    map_is_wavefront = true;
     return;
   }
   build_occupancy();
   spread_wavefront();
+  marked_cells.clear();
+  map_is_wavefront = true;
   cache.valid = true;
   cache.width = world.width;
   cache.height = world.height;
@@ -346,6 +361,7 @@ int get_map_y(double y) {
 }
 
 void world_set_map(int i, int j) {
+  map_is_wavefront = false;
   i = i < 0 ? 0 : (i > kLast ? kLast : i);
   j = j < 0 ? 0 : (j > kLast ? kLast : j);
   world.map[i][j] = kMapBlocked;
@@ -370,6 +386,7 @@ int world_get_lowest_index(const map_grid& grid, int i, int j) {
 }
 
 void world_compute_map_pass(bool& changed) {
+  map_is_wavefront = false;
   static map_grid next;
   bool any_change = false;
   for (int i = 0; i < kMapSize; ++i) {
@@ -410,6 +427,7 @@ void world_compute_map_grid_by_passes() {
 
 void world_invalidate_wavefront() {
   cache.valid = false;
+  map_is_wavefront = false;
 }
 
 void planner_reset() {

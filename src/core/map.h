@@ -31,6 +31,9 @@ extern const int offsets[8][2];
 int get_map_x(double x);
 int get_map_y(double y);
 
+// The grid is written only by the functions below (a planning run reuses what the
+// last run left in it).
+
 // Blocks the cell, with each index clamped into 0..74.
 void world_set_map(int i, int j);
 // The cell's masked value, or 255 outside the grid.

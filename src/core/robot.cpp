@@ -26,6 +26,19 @@ double last_waypoint_time = 0.0;
 double last_x = 0.0;
 double last_y = 0.0;
 
+// The cosine and sine of a ray's angle, computed once for every use of the ray.
+struct direction {
+  double c;
+  double s;
+};
+
+direction direction_of(double angle) {
+  return direction{std::cos(angle), std::sin(angle)};
+}
+
+bool probe_blocked(double x, double y, direction u, double dist);
+double vision_along(double x, double y, direction u, bool& seen, point& hit);
+
 // True when both values lie strictly on the same side of the crossing.
 bool both_beyond(double a, double b, double crossing) {
   return (a > crossing && b > crossing) || (a < crossing && b < crossing);
@@ -60,9 +73,9 @@ void count_waypoints() {
 void read_sensors() {
   const double probe = robot.sensor_dist + robot.sensor_size / 2;
   for (int i = 0; i < kNumSensors; ++i) {
-    const double a = sensor_angle(i);
-    robot.sensor_hit[i] = check_sensor(robot.x, robot.y, a, probe);
-    const double d = check_vision(robot.x, robot.y, a, robot.vision_seen[i], robot.vision_point[i]);
+    const direction u = direction_of(sensor_angle(i));
+    robot.sensor_hit[i] = probe_blocked(robot.x, robot.y, u, probe);
+    const double d = vision_along(robot.x, robot.y, u, robot.vision_seen[i], robot.vision_point[i]);
     robot.sensor_value[i] = 2 - d;
   }
 }
@@ -90,14 +103,14 @@ void push_back_from_walls() {
   const double ny = robot.y + robot.vel_y;
   const double radius = robot.diameter / 2;
   for (int k = 0; k < kPushRays; ++k) {
-    const double b = robot.heading + k * kSixthOfPi;
+    const direction u = direction_of(robot.heading + k * kSixthOfPi);
     bool seen = false;
     point hit;
-    const double d = check_vision(nx, ny, b, seen, hit);
+    const double d = vision_along(nx, ny, u, seen, hit);
     if (d < radius) {
       const double p = radius - d;
-      robot.vel_x -= p * std::cos(b);
-      robot.vel_y -= p * std::sin(b);
+      robot.vel_x -= p * u.c;
+      robot.vel_y -= p * u.s;
     }
   }
 }
@@ -294,18 +307,30 @@ double check_box_intersect(line ray, line box, point& hit) {
 }
 
 bool check_sensor(double x, double y, double angle, double dist) {
-  const double px = x + dist * std::cos(angle);
-  const double py = y + dist * std::sin(angle);
+  return probe_blocked(x, y, direction_of(angle), dist);
+}
+
+double check_vision(double x, double y, double angle, bool& seen, point& hit) {
+  return vision_along(x, y, direction_of(angle), seen, hit);
+}
+
+namespace {
+
+bool probe_blocked(double x, double y, direction u, double dist) {
+  const double px = x + dist * u.c;
+  const double py = y + dist * u.s;
   return world_check_wall_point(px, py) != 0 || px < 0 || px > world.width || py < 0 ||
          py > world.height;
 }
 
-double check_vision(double x, double y, double angle, bool& seen, point& hit) {
+double vision_along(double x, double y, direction u, bool& seen, point& hit) {
   const double length = world.width * world.height;
-  const line ray{x, y, x + length * std::cos(angle), y + length * std::sin(angle)};
+  const line ray{x, y, x + length * u.c, y + length * u.s};
   seen = false;
   if (world.walls == nullptr) return -1;
   const std::vector<const wall_node*>* near = wall_index_ray_candidates(ray);
   if (near == nullptr) return vision_over_every_wall(ray, seen, hit);
   return vision_over_near_walls(ray, *near, seen, hit);
 }
+
+}  // namespace

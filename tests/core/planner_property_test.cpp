@@ -165,6 +165,39 @@ TEST_F(PlannerPropertyTest, ReusedWavefrontMatchesFreshRunAsRobotMoves) {
   }
 }
 
+// Runs that follow one another while only the robot moves take back the last
+// path's marks instead of copying the stored wavefront; after any number of them
+// the grid is still exactly that of the literal form.
+TEST_F(PlannerPropertyTest, ChainsOfReusingRunsLeaveNoMarksOfEarlierPaths) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> position(0.0, 10.0);
+  for (int chain = 0; chain < 300; ++chain) {
+    scatter_impacts(rng, chain % 40);
+    world.target_x = position(rng);
+    world.target_y = position(rng);
+    world_invalidate_wavefront();
+    world_compute_map_grid();
+    for (int run = 0; run < 1 + chain % 9; ++run) {
+      robot.x = position(rng);
+      robot.y = position(rng);
+      world_compute_map_grid();
+    }
+    robot.x = position(rng);
+    robot.y = position(rng);
+    const double tx = world.target_x;
+    const double ty = world.target_y;
+    std::srand(static_cast<unsigned>(chain));
+    world_compute_map_grid();
+    const plan_snapshot fast = snapshot();
+    world.target_x = tx;
+    world.target_y = ty;
+    std::srand(static_cast<unsigned>(chain));
+    world_compute_map_grid_by_passes();
+    expect_same_plan(fast, snapshot(), chain);
+    if (HasFatalFailure()) return;
+  }
+}
+
 TEST_F(PlannerPropertyTest, WavefrontIsRecomputedWhenImpactsOrTargetChange) {
   robot.x = 1.0;
   robot.y = 1.0;
