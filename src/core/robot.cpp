@@ -1,6 +1,8 @@
 #include "core/robot.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <vector>
 
@@ -32,8 +34,34 @@ struct direction {
   double s;
 };
 
+// The cosines and sines of the last angles asked for. A tick's sensor rays often
+// have exactly the angles of the previous tick's push-back rays, and the first
+// push-back ray has the heading's own angle; the same bits give the same values.
+struct direction_memo {
+  static constexpr int kSize = 16;
+  std::uint64_t angle_bits[kSize] = {};
+  direction values[kSize] = {};
+  int used = 0;
+  int next = 0;
+
+  direction get(double angle) {
+    const auto bits = std::bit_cast<std::uint64_t>(angle);
+    for (int k = 0; k < used; ++k) {
+      if (angle_bits[k] == bits) return values[k];
+    }
+    const direction u{std::cos(angle), std::sin(angle)};
+    angle_bits[next] = bits;
+    values[next] = u;
+    next = (next + 1) % kSize;
+    if (used < kSize) ++used;
+    return u;
+  }
+};
+
+direction_memo recent_directions;
+
 direction direction_of(double angle) {
-  return direction{std::cos(angle), std::sin(angle)};
+  return recent_directions.get(angle);
 }
 
 bool probe_blocked(double x, double y, direction u, double dist);
@@ -92,8 +120,9 @@ void turn_and_step() {
   robot.heading += robot.turn;
   if (robot.heading > kPi) robot.heading -= kTwoPi;
   if (robot.heading < -kPi) robot.heading += kTwoPi;
-  robot.vel_x = robot.speed * std::cos(robot.heading);
-  robot.vel_y = robot.speed * std::sin(robot.heading);
+  const direction u = direction_of(robot.heading);
+  robot.vel_x = robot.speed * u.c;
+  robot.vel_y = robot.speed * u.s;
 }
 
 // Twelve rays from the candidate position; each wall closer than the body's

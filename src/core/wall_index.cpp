@@ -37,6 +37,9 @@ constexpr double kMaxWorldExtent = 1e4;
 constexpr int kMaxCellsPerAxis = 1024;
 constexpr double kWallsPerCellSide = 1.5;  // cell side in units of the mean wall spacing
 constexpr double kMaxCellSide = 1.0;
+// Up to this many walls the bound is cheaper to apply to every wall in turn than
+// walking the grid's cells.
+constexpr std::size_t kWallsForCellWalk = 24;
 
 struct wall_record {
   const wall_node* node = nullptr;
@@ -332,6 +335,17 @@ const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray) 
   const double hi_y = std::max(ay, by) + kMargin;
   if (lo_x < index.x0 || hi_x > index.x_end || lo_y < index.y0 || hi_y > index.y_end) {
     return nullptr;  // the ray starts too far outside the world
+  }
+
+  if (index.records.size() <= kWallsForCellWalk) {
+    index.ray_result.clear();
+    for (auto it = index.records.rbegin(); it != index.records.rend(); ++it) {
+      const bool listed = it->i0 <= it->i1;
+      if (it->in_side_list || (listed && segment_meets(*it, px, py, ux, uy, t0, t1))) {
+        index.ray_result.push_back(it->node);
+      }
+    }
+    return &index.ray_result;
   }
 
   const std::uint32_t stamp = next_stamp();

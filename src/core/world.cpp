@@ -198,7 +198,9 @@ bool wall_holds(const wall_node* wall, double x, double y) {
 }  // namespace
 
 int world_check_wall_point(double x, double y) {
-  if (const auto* near = wall_index_point_candidates(x, y)) {
+  constexpr int kWallsForIndex = 16;  // fewer are quicker to test one by one
+  const auto* near = world.num_walls > kWallsForIndex ? wall_index_point_candidates(x, y) : nullptr;
+  if (near != nullptr) {
     for (const wall_node* wall : *near) {
       if (wall_holds(wall, x, y)) return 1;
     }
