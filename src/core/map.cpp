@@ -1,5 +1,6 @@
 #include "core/map.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -150,6 +151,65 @@ bool trace_path() {
   return true;
 }
 
+// The impacts' cells (i * kMapSize + j), oldest first, kept up to date as impacts
+// are put at the head of the list; any other change makes it start afresh.
+// `version` changes whenever the cells do.
+struct impact_cells {
+  const impact_node* head = nullptr;
+  std::int32_t count = 0;
+  double width = 0.0;
+  double height = 0.0;
+  std::vector<int> oldest_first;
+  std::uint64_t version = 1;
+};
+
+impact_cells current_cells;
+
+int impact_cell(const impact_node* impact) {
+  return get_map_x(impact->x) * kMapSize + get_map_y(impact->y);
+}
+
+void recount_impact_cells() {
+  current_cells.oldest_first.clear();
+  for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
+    current_cells.oldest_first.push_back(impact_cell(impact));
+  }
+  std::reverse(current_cells.oldest_first.begin(), current_cells.oldest_first.end());
+}
+
+// Impacts put at the head since the last look, when that is all that happened.
+bool take_in_new_impacts() {
+  const std::int32_t added = world.num_impacts - current_cells.count;
+  if (added <= 0 || world.width != current_cells.width || world.height != current_cells.height) {
+    return false;
+  }
+  std::vector<int> fresh;
+  const impact_node* impact = world.impacts;
+  while (impact != nullptr && impact != current_cells.head &&
+         static_cast<std::int32_t>(fresh.size()) < added) {
+    fresh.push_back(impact_cell(impact));
+    impact = impact->next;
+  }
+  if (impact != current_cells.head || static_cast<std::int32_t>(fresh.size()) != added) {
+    return false;
+  }
+  current_cells.oldest_first.insert(current_cells.oldest_first.end(), fresh.rbegin(), fresh.rend());
+  return true;
+}
+
+void refresh_impact_cells() {
+  if (world.impacts == current_cells.head && world.num_impacts == current_cells.count &&
+      world.width == current_cells.width && world.height == current_cells.height) {
+    return;
+  }
+  if (!take_in_new_impacts()) recount_impact_cells();
+  current_cells.head = world.impacts;
+  current_cells.count = world.num_impacts;
+  current_cells.width = world.width;
+  current_cells.height = world.height;
+  ++current_cells.version;
+}
+
 // The wavefront depends only on the impacts' cells, the target's cell and the
 // world's extent, not on the robot. While none of those change, a planning run
 // starts from the stored wavefront and only traces the path again.
@@ -159,21 +219,17 @@ struct wavefront_cache {
   double height = 0.0;
   int target_i = -1;
   int target_j = -1;
-  std::vector<int> impact_cells;  // i * kMapSize + j per impact, in list order
+  std::uint64_t cells_version = 0;
   map_grid grid;
 };
 
 wavefront_cache cache;
-std::vector<int> current_impact_cells;
 
 bool cache_matches(int target_i, int target_j) {
-  current_impact_cells.clear();
-  for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
-    current_impact_cells.push_back(get_map_x(impact->x) * kMapSize + get_map_y(impact->y));
-  }
+  refresh_impact_cells();
   return cache.valid && cache.width == world.width && cache.height == world.height &&
          cache.target_i == target_i && cache.target_j == target_j &&
-         cache.impact_cells == current_impact_cells;
+         cache.cells_version == current_cells.version;
 }
 
 void prepare_wavefront() {
@@ -198,7 +254,7 @@ void prepare_wavefront() {
   cache.height = world.height;
   cache.target_i = target_i;
   cache.target_j = target_j;
-  cache.impact_cells.swap(current_impact_cells);
+  cache.cells_version = current_cells.version;
   std::memcpy(cache.grid, world.map, sizeof(world.map));
 }
 
@@ -428,11 +484,19 @@ void world_compute_map_grid_by_passes() {
 void world_invalidate_wavefront() {
   cache.valid = false;
   map_is_wavefront = false;
+  world_impacts_freed();
+}
+
+void world_impacts_freed() {
+  current_cells = impact_cells{};
+  current_cells.version = cache.cells_version + 1;
 }
 
 void planner_reset() {
   cache = wavefront_cache{};
-  current_impact_cells.clear();
+  marked_cells.clear();
+  map_is_wavefront = false;
+  world_impacts_freed();
   planner_stats = planner_counters{};
 }
 

@@ -65,3 +65,6 @@ void world_invalidate_wavefront();
 // The stored wavefront forgotten and the counters zeroed, as at program start.
 // Part of simulation_reset(), which is what callers use.
 void planner_reset();
+// The impact list was emptied (world_free_impacts calls it). The planner follows
+// impacts put at the head of the list by itself; impacts are never changed in place.
+void world_impacts_freed();

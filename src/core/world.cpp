@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <unordered_map>
+#include <vector>
 
 #include "core/map.h"
 #include "core/robot.h"
@@ -17,6 +19,100 @@ constexpr double kBoundaryThickness = 0.05;
 constexpr double kImpactMergeDistanceSquared = 0.01;  // impacts closer than 0.1 merge
 
 impact_offer_watcher offer_watcher = nullptr;
+
+// The impacts by square buckets a little wider than the merge distance, so that
+// the test "is an impact closer than 0.1" looks at the nine buckets around a
+// point instead of the whole list. It is only a yes or no, so the order in which
+// impacts are looked at does not matter. Impacts with coordinates beyond
+// kBucketedRange (or not finite) are kept apart and always looked at. The buckets
+// follow impacts put at the head of the list; anything else fills them afresh.
+class impact_buckets {
+ public:
+  bool any_within_merge_distance(double x, double y) {
+    refresh();
+    if (!bucketed(x, y)) return any_in_list(x, y);
+    for (const impact_node* impact : outside_) {
+      if (close(impact, x, y)) return true;
+    }
+    const std::int64_t bx = bucket_of(x);
+    const std::int64_t by = bucket_of(y);
+    for (std::int64_t i = bx - 1; i <= bx + 1; ++i) {
+      for (std::int64_t j = by - 1; j <= by + 1; ++j) {
+        const auto found = buckets_.find(key(i, j));
+        if (found == buckets_.end()) continue;
+        for (const impact_node* impact : found->second) {
+          if (close(impact, x, y)) return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  void forget() {
+    buckets_.clear();
+    outside_.clear();
+    head_ = nullptr;
+    count_ = 0;
+  }
+
+ private:
+  static constexpr double kBucketSide = 0.125;  // above the merge distance 0.1
+  static constexpr double kBucketedRange = 1e9;
+
+  static bool close(const impact_node* impact, double x, double y) {
+    const double dx = x - impact->x;
+    const double dy = y - impact->y;
+    return dx * dx + dy * dy < kImpactMergeDistanceSquared;
+  }
+  static bool any_in_list(double x, double y) {
+    for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
+      if (close(impact, x, y)) return true;
+    }
+    return false;
+  }
+  static bool bucketed(double x, double y) {
+    return std::fabs(x) <= kBucketedRange && std::fabs(y) <= kBucketedRange;
+  }
+  static std::int64_t bucket_of(double v) {
+    return static_cast<std::int64_t>(std::floor(v / kBucketSide));
+  }
+  static std::uint64_t key(std::int64_t i, std::int64_t j) {
+    return (static_cast<std::uint64_t>(i) << 32) ^ static_cast<std::uint64_t>(j & 0xFFFFFFFF);
+  }
+  void add(const impact_node* impact) {
+    if (bucketed(impact->x, impact->y)) {
+      buckets_[key(bucket_of(impact->x), bucket_of(impact->y))].push_back(impact);
+    } else {
+      outside_.push_back(impact);
+    }
+  }
+  void refresh() {
+    if (world.impacts == head_ && world.num_impacts == count_) return;
+    const std::int32_t added = world.num_impacts - count_;
+    std::vector<const impact_node*> fresh;
+    const impact_node* impact = world.impacts;
+    while (added > 0 && impact != nullptr && impact != head_ &&
+           static_cast<std::int32_t>(fresh.size()) < added) {
+      fresh.push_back(impact);
+      impact = impact->next;
+    }
+    if (added > 0 && impact == head_ && static_cast<std::int32_t>(fresh.size()) == added) {
+      for (const impact_node* n : fresh) add(n);
+    } else {
+      forget();
+      for (const impact_node* n = world.impacts; n != nullptr; n = n->next) add(n);
+    }
+    head_ = world.impacts;
+    count_ = world.num_impacts;
+  }
+
+  std::unordered_map<std::uint64_t, std::vector<const impact_node*>> buckets_;
+  std::vector<const impact_node*> outside_;
+  const impact_node* head_ = nullptr;
+  std::int32_t count_ = 0;
+};
+
+impact_buckets impact_index;
 
 template <typename Node>
 void free_list(Node*& head) {
@@ -117,6 +213,7 @@ void world_destroy() {
 
 void world_reset() {
   world_destroy();
+  offer_watcher = nullptr;
   world = world_state{};
   display_x = 0;
   display_y = 0;
@@ -146,11 +243,7 @@ void world_watch_impact_offers(impact_offer_watcher watcher) {
 
 void world_add_impact(double x, double y) {
   if (offer_watcher != nullptr) offer_watcher(x, y);
-  for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
-    const double dx = x - impact->x;
-    const double dy = y - impact->y;
-    if (dx * dx + dy * dy < kImpactMergeDistanceSquared) return;
-  }
+  if (impact_index.any_within_merge_distance(x, y)) return;
   world.impacts = new impact_node{x, y, world.impacts};
   ++world.num_impacts;
   world_compute_map_grid();
@@ -181,6 +274,8 @@ void world_free_waypoints() {
 }
 
 void world_free_impacts() {
+  impact_index.forget();
+  world_impacts_freed();
   free_list(world.impacts);
   world.num_impacts = 0;
 }
