@@ -35,7 +35,8 @@ constexpr double kTinyRayComponent = 1e-200;  // likewise for the ray's directio
 constexpr double kMinWorldExtent = 1.0;
 constexpr double kMaxWorldExtent = 1e4;
 constexpr int kMaxCellsPerAxis = 1024;
-constexpr double kWallsPerCellSide = 1.5;  // cell side in units of the mean wall spacing
+constexpr double kWallsPerCellSide =
+    3.0;  // cell side in mean wall spacings: fewer, fuller cells walk faster
 constexpr double kMaxCellSide = 1.0;
 // Up to this many walls the bound is cheaper to apply to every wall in turn than
 // walking the grid's cells.
@@ -192,14 +193,33 @@ void remember_list_state() {
   index.num_walls = world.num_walls;
 }
 
+// The mean distance between neighbouring walls where there are walls: the area
+// of the coarse squares holding a wall's corner, shared out among the walls.
+// Walls often crowd together (the rubble of a map), and the cells should suit
+// the crowd rather than the empty floor around it.
+double mean_spacing(const std::vector<const wall_node*>& nodes, double w, double h) {
+  constexpr int kSquares = 64;
+  std::vector<char> used(kSquares * kSquares, 0);
+  int squares = 0;
+  for (const wall_node* wall : nodes) {
+    const double fx = wall->x / w * kSquares;
+    const double fy = wall->y / h * kSquares;
+    if (!(fx >= 0 && fx < kSquares && fy >= 0 && fy < kSquares)) continue;
+    char& u = used[static_cast<int>(fx) * kSquares + static_cast<int>(fy)];
+    if (!u) ++squares;
+    u = 1;
+  }
+  const double area = std::max(1, squares) * (w / kSquares) * (h / kSquares);
+  return std::sqrt(area / static_cast<double>(std::max<std::size_t>(nodes.size(), 1)));
+}
+
 void rebuild() {
   std::vector<const wall_node*> nodes;
   for (const wall_node* w = world.walls; w != nullptr; w = w->next) nodes.push_back(w);
   const double w = world.width;
   const double h = world.height;
   const double span = std::max(w, h) + 2 * kBorder;
-  const double spacing =
-      std::sqrt(w * h / static_cast<double>(std::max<std::size_t>(nodes.size(), 1)));
+  const double spacing = mean_spacing(nodes, w, h);
   index.cell = std::clamp(kWallsPerCellSide * spacing, span / kMaxCellsPerAxis, kMaxCellSide);
   index.inv_cell = 1.0 / index.cell;
   index.x0 = -kBorder;
