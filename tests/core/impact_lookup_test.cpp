@@ -96,6 +96,9 @@ TEST_F(ImpactLookupTest, PlanningFollowsImpactsHoweverTheListChanges) {
 TEST_F(ImpactLookupTest, AnImpactInTheMemoryOfAFreedOneIsNotTakenForIt) {
   // Emptying the list and putting as many impacts in again may reuse the freed
   // node's memory: same head, same count, another cell. Try until it does.
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer holds freed memory back, so it is never reused at once";
+#endif
   robot.x = 1.5;
   robot.y = 2.9;
   bool reused = false;
