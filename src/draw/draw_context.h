@@ -1,7 +1,7 @@
 // A small drawing interface in the manner of a GDI device context: the simulator
-// draws through it, and back ends replay the calls (a recorder for tests, QPainter
-// into an image for the window and the headless pictures). The brushes and pens
-// it selects are the plain values of core/draw_object.h.
+// draws through it, and back ends replay the calls (a recorder for tests, a pixel
+// rasteriser for the window and the headless pictures). The brushes and pens it
+// selects are the plain values of core/draw_object.h.
 #pragma once
 
 #include <string_view>

@@ -5,209 +5,39 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QString>
-#include <algorithm>
-#include <cmath>
-#include <utility>
 
 namespace {
 
-// Products of two coordinate differences can pass 64 bits when callers hand in
-// coordinates near the ends of the int range.
-__extension__ using wide_int = __int128;
-
-QRgb to_qrgb(colour_ref colour) {
-  return qRgb(red_of(colour), green_of(colour), blue_of(colour));
+QImage black_image(int width, int height) {
+  if (width <= 0 || height <= 0) return QImage();
+  QImage image(width, height, QImage::Format_RGB32);
+  if (!image.isNull()) image.fill(qRgb(0, 0, 0));
+  return image;
 }
 
-// Horizontal extent, in pixel columns, of row y of the ellipse inscribed in the box
-// left..right-1 by top..bottom-1: the pixels whose centres lie inside the ellipse.
-// Returns false for a row the ellipse does not reach.
-bool ellipse_span(long long left, long long top, long long right, long long bottom, long long y,
-                  long long& x0, long long& x1) {
-  if (y < top || y >= bottom) return false;
-  const double a = static_cast<double>(right - left) / 2.0;
-  const double b = static_cast<double>(bottom - top) / 2.0;
-  const double cx = static_cast<double>(left) + a;
-  const double cy = static_cast<double>(top) + b;
-  const double dy = (static_cast<double>(y) + 0.5 - cy) / b;
-  const double rest = 1.0 - dy * dy;
-  if (rest < 0.0) return false;
-  const double half = a * std::sqrt(rest);
-  x0 = static_cast<long long>(std::ceil(cx - half - 0.5));
-  x1 = static_cast<long long>(std::floor(cx + half - 0.5));
-  x0 = std::max(x0, left);
-  x1 = std::min(x1, right - 1);
-  return x0 <= x1;
+std::uint32_t* memory_of(QImage& image) {
+  if (image.isNull()) return nullptr;
+  return reinterpret_cast<std::uint32_t*>(image.bits());
 }
 
 }  // namespace
 
-qimage_context::qimage_context(int width, int height) {
-  width = std::max(width, 0);
-  height = std::max(height, 0);
-  if (width > 0 && height > 0) {
-    image_ = QImage(width, height, QImage::Format_RGB32);
-    if (!image_.isNull()) {
-      image_.fill(qRgb(0, 0, 0));
-      width_ = width;
-      height_ = height;
-      stride_ = image_.bytesPerLine() / 4;
-    }
-  }
-}
+// Format_RGB32 stores each pixel as 0xFFRRGGBB, the rasteriser's layout.
+static_assert(sizeof(QRgb) == sizeof(std::uint32_t));
 
-void qimage_context::fill_span(QRgb* bits, long long y, long long x0, long long x1,
-                               QRgb colour) const {
-  if (y < 0 || y >= height_) return;
-  x0 = std::max(x0, 0LL);
-  x1 = std::min(x1, static_cast<long long>(width_) - 1);
-  if (x0 > x1) return;
-  QRgb* row = bits + static_cast<qsizetype>(y) * stride_;
-  std::fill(row + x0, row + x1 + 1, colour);
-}
+qimage_context::qimage_context(int width, int height)
+    : qimage_holder{black_image(width, height)},
+      raster_context(memory_of(image_), image_.width(), image_.height(),
+                     image_.bytesPerLine() / 4) {}
 
-bool qimage_context::visible_box(int left, int top, int right, int bottom, long long& l,
-                                 long long& t, long long& r, long long& b) const {
-  if (width_ == 0) return false;
-  l = left;
-  t = top;
-  r = right;
-  b = bottom;
-  if (l > r) std::swap(l, r);
-  if (t > b) std::swap(t, b);
-  if (l == r || t == b) return false;
-  // Nothing of the box is visible: skip it without touching the pixels.
-  return r > 0 && b > 0 && l < width_ && t < height_;
-}
-
-void qimage_context::rectangle(int left, int top, int right, int bottom) {
-  long long l = 0, t = 0, r = 0, b = 0;
-  if (!visible_box(left, top, right, bottom, l, t, r, b)) return;
-
-  QRgb* bits = reinterpret_cast<QRgb*>(image_.bits());
-  const QRgb pen = to_qrgb(current_pen().colour);
-  const QRgb brush = to_qrgb(current_brush().colour);
-  const long long y_first = std::max(t, 0LL);
-  const long long y_last = std::min(b - 1, static_cast<long long>(height_) - 1);
-  for (long long y = y_first; y <= y_last; ++y) {
-    if (y == t || y == b - 1) {
-      fill_span(bits, y, l, r - 1, pen);
-    } else {
-      fill_span(bits, y, l, l, pen);
-      fill_span(bits, y, l + 1, r - 2, brush);
-      fill_span(bits, y, r - 1, r - 1, pen);
-    }
-  }
-}
-
-void qimage_context::ellipse(int left, int top, int right, int bottom) {
-  long long l = 0, t = 0, r = 0, b = 0;
-  if (!visible_box(left, top, right, bottom, l, t, r, b)) return;
-
-  QRgb* bits = reinterpret_cast<QRgb*>(image_.bits());
-  const QRgb pen = to_qrgb(current_pen().colour);
-  const QRgb brush = to_qrgb(current_brush().colour);
-  const long long y_first = std::max(t, 0LL);
-  const long long y_last = std::min(b - 1, static_cast<long long>(height_) - 1);
-  for (long long y = y_first; y <= y_last; ++y) {
-    long long x0 = 0, x1 = 0;
-    if (!ellipse_span(l, t, r, b, y, x0, x1)) continue;
-    // A pixel is on the outline when one of its four neighbours lies outside the
-    // ellipse; the rest of the row is the brush's. The rows above and below tell
-    // which pixels of this row have a neighbour outside.
-    long long up0 = 0, up1 = -1, down0 = 0, down1 = -1;
-    const bool has_up = ellipse_span(l, t, r, b, y - 1, up0, up1);
-    const bool has_down = ellipse_span(l, t, r, b, y + 1, down0, down1);
-    if (!has_up || !has_down) {
-      fill_span(bits, y, x0, x1, pen);
-      continue;
-    }
-    const long long in0 = std::max({x0 + 1, up0, down0});
-    const long long in1 = std::min({x1 - 1, up1, down1});
-    if (in0 > in1) {
-      fill_span(bits, y, x0, x1, pen);
-      continue;
-    }
-    fill_span(bits, y, x0, in0 - 1, pen);
-    fill_span(bits, y, in0, in1, brush);
-    fill_span(bits, y, in1 + 1, x1, pen);
-  }
-}
-
-void qimage_context::move_to(int x, int y) {
-  pos_x_ = x;
-  pos_y_ = y;
-}
-
-void qimage_context::line_to(int x, int y) {
-  if (width_ > 0) draw_segment(pos_x_, pos_y_, x, y, to_qrgb(current_pen().colour));
-  pos_x_ = x;
-  pos_y_ = y;
-}
-
-// Steps along the longer axis from the start pixel up to, but not including, the
-// end pixel; on the shorter axis each step takes the nearest pixel, computed
-// directly from the step number so that only the steps inside the image are
-// visited.
-void qimage_context::draw_segment(long long x0, long long y0, long long x1, long long y1,
-                                  QRgb colour) {
-  const long long dx = x1 - x0;
-  const long long dy = y1 - y0;
-  const long long adx = dx < 0 ? -dx : dx;
-  const long long ady = dy < 0 ? -dy : dy;
-  if (adx == 0 && ady == 0) return;
-
-  const bool x_major = adx >= ady;
-  const long long steps = x_major ? adx : ady;  // pixels drawn: steps
-  const long long minor = x_major ? ady : adx;  // advance on the other axis
-  const long long major_start = x_major ? x0 : y0;
-  const long long minor_start = x_major ? y0 : x0;
-  const long long major_sign = (x_major ? dx : dy) < 0 ? -1 : 1;
-  const long long minor_sign = (x_major ? dy : dx) < 0 ? -1 : 1;
-  const long long major_size = x_major ? width_ : height_;
-  const long long minor_size = x_major ? height_ : width_;
-
-  // The steps whose major coordinate lies inside the image.
-  long long first = 0, last = steps - 1;
-  if (major_sign > 0) {
-    first = std::max(first, -major_start);
-    last = std::min(last, major_size - 1 - major_start);
-  } else {
-    first = std::max(first, major_start - (major_size - 1));
-    last = std::min(last, major_start);
-  }
-  if (first > last) return;
-
-  QRgb* bits = reinterpret_cast<QRgb*>(image_.bits());
-  const qsizetype stride = stride_;
-  // The minor offset of step i is round(i * minor / steps), that is
-  // (2 * i * minor + steps) / (2 * steps). It is divided out once for the first
-  // step inside the image and then carried from step to step as quotient and
-  // remainder (minor <= steps, so it grows by at most one per step).
-  const wide_int divisor = static_cast<wide_int>(2) * steps;
-  const wide_int numerator = static_cast<wide_int>(2) * first * minor + steps;
-  long long offset = static_cast<long long>(numerator / divisor);
-  long long remainder = static_cast<long long>(numerator % divisor);
-  const long long step_divisor = 2 * steps;
-  const long long increment = 2 * minor;
-  for (long long i = first; i <= last; ++i) {
-    const long long m = minor_start + minor_sign * offset;
-    if (m >= 0 && m < minor_size) {
-      const long long major = major_start + major_sign * i;
-      const long long px = x_major ? major : m;
-      const long long py = x_major ? m : major;
-      bits[static_cast<qsizetype>(py) * stride + static_cast<qsizetype>(px)] = colour;
-    }
-    remainder += increment;
-    if (remainder >= step_divisor) {
-      remainder -= step_divisor;
-      ++offset;
-    }
-  }
+// bits() detaches the image from any copy handed out through image(), so the
+// copy keeps its frame; the layout stays the same.
+void qimage_context::before_drawing() {
+  set_memory(memory_of(image_));
 }
 
 void qimage_context::text_out(int x, int y, std::string_view text) {
-  if (width_ == 0 || text.empty() || qGuiApp == nullptr) return;
+  if (width() == 0 || text.empty() || qGuiApp == nullptr) return;
   const QString string = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
   QPainter painter(&image_);
   const QFont font;
@@ -217,4 +47,6 @@ void qimage_context::text_out(int x, int y, std::string_view text) {
   painter.fillRect(box, Qt::white);
   painter.setPen(Qt::black);
   painter.drawText(x, y + metrics.ascent(), string);
+  painter.end();
+  set_memory(memory_of(image_));  // painting, too, detaches the image from its copies
 }
