@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libxkbcommon-dev libxkbcommon-x11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang
   xvfb xdotool x11-utils imagemagick

@@ -1,5 +1,7 @@
 #include "qt/key_map.h"
 
+#include "qt/keyboard_layout.h"
+
 unsigned virtual_key_from_qt(int qt_key, Qt::KeyboardModifiers modifiers) {
   if (qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) return static_cast<unsigned>(qt_key);
   if (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9) {
@@ -97,13 +99,21 @@ bool is_system_key(int qt_key, Qt::KeyboardModifiers modifiers) {
   return qt_key == Qt::Key_Alt || qt_key == Qt::Key_F10 || (modifiers & Qt::AltModifier);
 }
 
+unsigned key_tracker::code_of(const QKeyEvent& event) const {
+  const quint32 scan = event.nativeScanCode();
+  if (layout_ != nullptr && scan > 0 && !(event.modifiers() & Qt::KeypadModifier)) {
+    if (const std::optional<unsigned> code = layout_->unshifted_key(scan, event.nativeModifiers()))
+      return *code;
+  }
+  return virtual_key_from_qt(event.key(), event.modifiers());
+}
+
 std::optional<unsigned> key_tracker::press(const QKeyEvent& event) {
   if (is_system_key(event.key(), event.modifiers())) return std::nullopt;
   const quint32 scan = event.nativeScanCode();
   if (scan > 0 && scan < held_.size()) {
     // An auto-repeated press keeps the code of the first one.
-    if (held_[scan] == kNone)
-      held_[scan] = static_cast<std::uint16_t>(virtual_key_from_qt(event.key(), event.modifiers()));
+    if (held_[scan] == kNone) held_[scan] = static_cast<std::uint16_t>(code_of(event));
     return held_[scan];
   }
   const unsigned code = virtual_key_from_qt(event.key(), event.modifiers());
@@ -118,7 +128,7 @@ std::optional<unsigned> key_tracker::release(const QKeyEvent& event) {
     if (held_[scan] == kNone) {
       // Pressed while another window had the keyboard, or a system key.
       if (is_system_key(event.key(), event.modifiers())) return std::nullopt;
-      return virtual_key_from_qt(event.key(), event.modifiers());
+      return code_of(event);
     }
     const unsigned code = held_[scan];
     held_[scan] = kNone;

@@ -8,6 +8,8 @@
 
 #include "shell/virtual_key.h"
 
+class keyboard_layout;
+
 // The virtual-key code (shell/virtual_key.h) of a Qt key: letters as their
 // upper-case ASCII code, digits as '0'..'9', the keypad's digits 96..105, the
 // other common keys as the table names them. Keys without a code of their own get
@@ -18,12 +20,17 @@ unsigned virtual_key_from_qt(int qt_key, Qt::KeyboardModifiers modifiers);
 // never reach the key table.
 bool is_system_key(int qt_key, Qt::KeyboardModifiers modifiers);
 
-// Pairs every release with its press. A key's text can change while it is held
+// Pairs every release with its press and names keys by what they are alone. With
+// a keyboard layout, a letter or digit key gets its letter or digit whatever the
+// modifiers (Shift+2 is the 2 key, not '@'); without one, Qt's key decides.
+// A key's text can change while it is held
 // (press 1, press Shift, release: Qt reports '!'), so the code of a release is
 // the one its physical key got when it went down. Auto-repeated releases are
 // dropped: a held key stays down from its first press to its real release.
 class key_tracker {
  public:
+  // The layout that names keys by their X11 key codes; null for none. Not owned.
+  void use_layout(const keyboard_layout* layout) { layout_ = layout; }
   // The code for key_down, or nothing for a key the key table must not see.
   std::optional<unsigned> press(const QKeyEvent& event);
   // The code for key_up, or nothing when the release is to be ignored.
@@ -48,6 +55,9 @@ class key_tracker {
 
  private:
   static constexpr std::uint16_t kNone = 0xFFFF;
+  unsigned code_of(const QKeyEvent& event) const;
+
+  const keyboard_layout* layout_ = nullptr;
   // Code of the key held under each hardware scan code (X11 key codes are 8..255).
   std::array<std::uint16_t, 256> held_ = [] {
     std::array<std::uint16_t, 256> a{};

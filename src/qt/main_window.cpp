@@ -23,6 +23,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), view_(new Simulat
 }
 
 void MainWindow::mainMenu(int commandId) {
+  // A command queued before the window closed finds no world to load into or save.
+  if (!view_->isRunning() && commandId != kExitCommand) return;
   switch (commandId) {
     case kOpenCommand:
       world_load(this);
@@ -39,7 +41,9 @@ void MainWindow::mainMenu(int commandId) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Exit and closing the window both end here: shut the simulation down first.
+  // Exit and closing the window both end here. Open dialogs go first, so that
+  // their commands end without acting on the world, then the simulation shuts down.
+  close_world_dialogs();
   view_->shutDown();
   event->accept();
 }
@@ -62,17 +66,25 @@ void MainWindow::fitOuterSize() {
 }
 
 void MainWindow::createActions() {
+  // Queued: a command runs from the event loop once the menu has closed, not inside
+  // the menu's own event handling, so a dialog's loop never nests inside a menu.
   openAct_ = new QAction(tr("&Open"), this);
   openAct_->setData(kOpenCommand);
-  connect(openAct_, &QAction::triggered, this, [this] { mainMenu(kOpenCommand); });
+  connect(
+      openAct_, &QAction::triggered, this, [this] { mainMenu(kOpenCommand); },
+      Qt::QueuedConnection);
 
   saveAct_ = new QAction(tr("&Save"), this);
   saveAct_->setData(kSaveCommand);
-  connect(saveAct_, &QAction::triggered, this, [this] { mainMenu(kSaveCommand); });
+  connect(
+      saveAct_, &QAction::triggered, this, [this] { mainMenu(kSaveCommand); },
+      Qt::QueuedConnection);
 
   exitAct_ = new QAction(tr("E&xit"), this);
   exitAct_->setData(kExitCommand);
-  connect(exitAct_, &QAction::triggered, this, [this] { mainMenu(kExitCommand); });
+  connect(
+      exitAct_, &QAction::triggered, this, [this] { mainMenu(kExitCommand); },
+      Qt::QueuedConnection);
 }
 
 void MainWindow::createMenus() {

@@ -18,6 +18,8 @@ SimulationView::SimulationView(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_NoSystemBackground);
   setFocusPolicy(Qt::StrongFocus);
   setMinimumSize(0, 0);
+  layout_ = keyboard_layout::of_x11_server();
+  keys_.use_layout(layout_.get());
 }
 
 SimulationView::~SimulationView() = default;
@@ -170,6 +172,16 @@ void SimulationView::mouseReleaseEvent(QMouseEvent* event) {
   } else if (event->button() == Qt::RightButton) {
     right_button_up();
   }
+}
+
+bool SimulationView::event(QEvent* event) {
+  if (event->type() == QEvent::KeyboardLayoutChange) {
+    if (std::unique_ptr<keyboard_layout> fresh = keyboard_layout::of_x11_server()) {
+      keys_.use_layout(fresh.get());
+      layout_ = std::move(fresh);
+    }
+  }
+  return QWidget::event(event);
 }
 
 bool SimulationView::focusNextPrevChild(bool /*next*/) {

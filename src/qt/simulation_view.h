@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "qt/key_map.h"
+#include "qt/keyboard_layout.h"
 #include "shell/driver.h"
 
 class qimage_context;
@@ -54,6 +55,8 @@ class SimulationView : public QWidget, public platform {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // Reads the keyboard layout again when the user changes it.
+  bool event(QEvent* event) override;
   // Tab and Backtab are keys like any other here, not focus moves.
   bool focusNextPrevChild(bool next) override;
 
@@ -64,6 +67,7 @@ class SimulationView : public QWidget, public platform {
   };
 
   std::map<int, running_timer> timers_;
+  std::unique_ptr<keyboard_layout> layout_;
   key_tracker keys_;
   bool started_ = false;
   bool running_ = false;

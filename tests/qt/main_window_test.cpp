@@ -6,19 +6,24 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cmath>
+#include <fstream>
 #include <memory>
 
 #include "core/automode.h"
 #include "core/robot.h"
 #include "core/world.h"
 #include "qt/simulation_view.h"
+#include "qt/world_dialogs.h"
 #include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
 #include "shell/mouse_edit.h"
@@ -236,6 +241,112 @@ TEST_F(MainWindowTest, RightButtonPlacesAndDragsTheTarget) {
   send_mouse(QEvent::MouseButtonRelease, {display_x / 2, display_y / 2}, Qt::RightButton,
              Qt::NoButton);
   EXPECT_FALSE(right_mouse_down);
+}
+
+// The one file dialog on the screen, if exactly one is.
+QFileDialog* the_file_dialog() {
+  QFileDialog* found = nullptr;
+  int visible = 0;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog && dialog->isVisible()) {
+      found = dialog;
+      ++visible;
+    }
+  }
+  return visible == 1 ? found : nullptr;
+}
+
+// Types the file into the one open dialog and accepts it, as a user would.
+void choose_in_dialog(const QString& file) {
+  QFileDialog* dialog = the_file_dialog();
+  ASSERT_NE(dialog, nullptr);
+  dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+  QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+}
+
+// A timer that fails the test instead of letting a forgotten dialog hang it.
+void fail_safe() {
+  QTimer::singleShot(8000, qApp, [] {
+    if (open_world_dialogs() > 0) {
+      ADD_FAILURE() << "a dialog stayed open";
+      close_world_dialogs();
+    }
+  });
+}
+
+TEST_F(MainWindowTest, WindowGoesOnWhileAFileDialogIsOpenAndCommandsNest) {
+  QTemporaryDir dir;
+  const QString one_wall = dir.filePath(QStringLiteral("one.dat"));
+  const QString two_walls = dir.filePath(QStringLiteral("two.dat"));
+  std::ofstream(one_wall.toStdString()) << "1\n1\n0\n1\n4 4 1 1\n";
+  std::ofstream(two_walls.toStdString()) << "2\n2\n0\n2\n4 4 1 1\n6 6 1 1\n";
+  fail_safe();
+  int ticks_before = 0;
+  bool nested_saw_two_dialogs = false;
+  QTimer::singleShot(100, view, [&] {
+    // The dialog is open, owns nothing and blocks nothing.
+    ASSERT_EQ(open_world_dialogs(), 1);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(the_file_dialog()->parentWidget(), nullptr);
+    ticks_before = updates;
+    click_key(Qt::Key_Space);
+    const QPoint at(display_x / 4, display_y / 4);
+    send_mouse(QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton);
+    send_mouse(QEvent::MouseButtonRelease, at, Qt::RightButton, Qt::NoButton);
+    EXPECT_EQ(world.target_x, get_world_x(at.x()));
+    // A second Open while the first is open: nested inside this handler.
+    QTimer::singleShot(100, view, [&] {
+      nested_saw_two_dialogs = open_world_dialogs() == 2;
+      // Answer the newer one: the older is hidden from the_file_dialog() while
+      // both show, so hide the outer one's twin by choosing through the newest.
+      QFileDialog* newest = nullptr;
+      for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QFileDialog*>(widget);
+            d && d->isVisible() && d->isActiveWindow())
+          newest = d;
+      if (newest == nullptr) newest = qobject_cast<QFileDialog*>(QApplication::activeWindow());
+      ASSERT_NE(newest, nullptr);
+      newest->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(one_wall);
+      QMetaObject::invokeMethod(newest, "accept", Qt::QueuedConnection);
+    });
+    window->mainMenu(kOpenCommand);
+    // The nested command has loaded its world while the first dialog stays open.
+    EXPECT_EQ(world.num_walls, 1);
+    EXPECT_EQ(open_world_dialogs(), 1);
+    choose_in_dialog(two_walls);
+  });
+  window->mainMenu(kOpenCommand);
+  EXPECT_TRUE(show_stats);
+  EXPECT_TRUE(nested_saw_two_dialogs);
+  EXPECT_GT(updates, ticks_before + 5);  // ticks went on behind the dialogs
+  // The first command loads once its dialog closes, into the world as it is then.
+  EXPECT_EQ(world.num_walls, 2);
+  EXPECT_EQ(robot.x, 2.0);
+  EXPECT_EQ(open_world_dialogs(), 0);
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowWhileADialogIsOpenEndsTheCommandQuietly) {
+  fail_safe();
+  QTimer::singleShot(100, view, [this] { window->close(); });
+  window->mainMenu(kOpenCommand);
+  EXPECT_EQ(open_world_dialogs(), 0);
+  EXPECT_FALSE(view->isRunning());
+  EXPECT_EQ(the_file_dialog(), nullptr);
+  // Save likewise: no "erer", no file, no crash on the shut-down world.
+  window->mainMenu(kSaveCommand);
+}
+
+TEST_F(MainWindowTest, EscWhileADialogIsOpenEndsTheProgramAndLoadsNothing) {
+  fail_safe();
+  QTimer::singleShot(0, view, [this] { window->mainMenu(kOpenCommand); });
+  QTimer::singleShot(150, view, [this] {
+    EXPECT_EQ(open_world_dialogs(), 1);
+    send_key(QEvent::KeyPress, Qt::Key_Escape);
+  });
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_EQ(open_world_dialogs(), 0);
+  EXPECT_TRUE(view->isRunning());
+  EXPECT_EQ(world.num_walls, 4);
 }
 
 TEST_F(MainWindowTest, EscEndsTheLoopWithZeroWithoutShuttingDown) {

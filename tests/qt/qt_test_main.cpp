@@ -12,7 +12,9 @@ QtMessageHandler default_handler = nullptr;
 
 // The offscreen platform says so for every top-level window; it means nothing here.
 void quiet_messages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  if (message.contains(QLatin1String("does not support propagateSizeHints"))) return;
+  if (message.contains(QLatin1String("does not support propagateSizeHints")) ||
+      message.contains(QLatin1String("does not support raise()")))
+    return;
   if (default_handler != nullptr) {
     default_handler(type, context, message);
   } else {

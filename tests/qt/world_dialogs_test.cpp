@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <fstream>
@@ -26,7 +27,17 @@
 
 namespace {
 
-// Answers whatever modal window comes up: a file dialog gets the chosen file (or
+// The file dialog opened last that is still on the screen, if any.
+QFileDialog* newest_file_dialog() {
+  QFileDialog* newest = nullptr;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    if (dialog != nullptr && dialog->isVisible()) newest = dialog;
+  }
+  return newest;
+}
+
+// Answers whatever window comes up: a file dialog gets the chosen file (or
 // is cancelled when the file is empty), a message box has its text kept and is
 // closed.
 class dialog_answerer {
@@ -46,29 +57,13 @@ class dialog_answerer {
     QWidget* modal = QApplication::activeModalWidget();
     // A dialog that will not go away fails the test instead of hanging it.
     if (++ticks_ > 250) {
-      ADD_FAILURE() << "a modal window stayed open";
+      ADD_FAILURE() << "a dialog stayed open";
       if (auto* dialog = qobject_cast<QDialog*>(modal))
         QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+      close_world_dialogs();
       return;
     }
-    if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-      ++file_dialogs;
-      filter = dialog->selectedNameFilter();
-      // Queued, so the confirmation box that accepting may open runs in the event
-      // loop rather than inside this timer's handler, and is answered in turn.
-      if (file_.isEmpty()) {
-        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
-      } else {
-        // Typed into the name field, as a user would: selectFile() leaves the
-        // field alone while it has the keyboard focus.
-        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-          name->setText(file_);
-        } else {
-          dialog->selectFile(file_);
-        }
-        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-      }
-    } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       if (box->text().contains(QLatin1String("already exists"))) {
         confirmed_overwrite = true;
         if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
@@ -80,9 +75,30 @@ class dialog_answerer {
         message = box->text();
         box->accept();
       }
+      return;
+    }
+    QFileDialog* dialog = newest_file_dialog();
+    if (dialog == nullptr || answered_.contains(dialog)) return;
+    answered_.insert(dialog);
+    ++file_dialogs;
+    filter = dialog->selectedNameFilter();
+    // Queued, so the confirmation box that accepting may open runs in the event
+    // loop rather than inside this timer's handler, and is answered in turn.
+    if (file_.isEmpty()) {
+      QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+    } else {
+      // Typed into the name field, as a user would: selectFile() leaves the
+      // field alone while it has the keyboard focus.
+      if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        name->setText(file_);
+      } else {
+        dialog->selectFile(file_);
+      }
+      QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     }
   }
 
+  QSet<QFileDialog*> answered_;
   QString file_;
   QTimer timer_;
   int ticks_ = 0;
