@@ -4,7 +4,9 @@
 #   the window's title and size; M stops the robot (manual mode, no keys held);
 #   a left drag adds a wall (its colour fills the dragged box); a right click moves
 #   the green target there; the space bar shows the statistics line; File > Open
-#   loads an example world through the real file dialog; Esc ends the program
+#   Shift+2 raises scale1 as 2 does; File > Open loads an example world through
+#   the real file dialog, and while the dialog is open a key and a right click
+#   still take effect in the window; Esc ends the program
 #   with exit code 0.
 #
 # usage: window_e2e.sh PROGRAM PIXEL_PROBE
@@ -14,7 +16,7 @@ PROGRAM="$1"
 # shellcheck disable=SC2034  # read by count() in x11_helpers.sh
 PIXEL_PROBE="$2"
 
-for tool in Xvfb xdotool import; do
+for tool in Xvfb xdotool import convert compare; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
@@ -112,6 +114,33 @@ stats_hidden() {
 }
 wait_for 10 stats_hidden || fail "the statistics line stayed after the second space"
 
+# --- Shift+2 is the 2 key: it raises scale1 as 2 alone does. The line after the
+# update rate shows the gains; the robot stands still, so nothing else changes there.
+GAINS="-crop 510x18+$((WIN_X + 104))+$((WIN_Y + 19)) +repage"
+gains() { screenshot "$WORK/g.png" && convert "$WORK/g.png" $GAINS "$1"; }
+same() { compare -metric AE "$1" "$2" null: >/dev/null 2>&1; }
+# The update rate's width moves the rest of the line (a space is narrower than a
+# digit): a 30 ms tick keeps it at two digits, so the gains stay in place.
+press_key --repeat 20 Down
+press_key space
+sleep 2.5
+gains "$WORK/gains_start.png"     # scale1 0.110000
+press_key 2
+sleep 0.3
+gains "$WORK/gains_plain2.png"    # scale1 0.120000
+same "$WORK/gains_start.png" "$WORK/gains_plain2.png" && fail "2 did not change the gains line"
+press_key 1
+sleep 0.3
+gains "$WORK/gains_back.png"
+same "$WORK/gains_start.png" "$WORK/gains_back.png" || fail "1 did not bring scale1 back"
+press_key shift+2
+shift2_raised() { gains "$WORK/gains_shift2.png" && same "$WORK/gains_shift2.png" "$WORK/gains_plain2.png"; }
+wait_for 5 shift2_raised || fail "Shift+2 did not raise scale1 as 2 does"
+note "Shift+2 raised scale1 as 2 does"
+press_key 1 space
+press_key --repeat 20 Up
+sleep 0.3
+
 # --- File > Open loads the maze through the real file dialog: one of the maze's
 # walls (x 5.95 to 10 at y 1.95) appears where the default world has none.
 MAZE="$(cd "$(dirname "$0")/../../worlds" && pwd)/maze.dat"
@@ -123,6 +152,32 @@ sleep 0.5
 xdotool mousemove $((WIN_X + 30)) $((WIN_Y + 30)) click 1  # its first item, Open
 dialog_shown() { DIALOG=$(xdotool search --name '^Open$' 2>/dev/null | head -1) && [[ -n "$DIALOG" ]]; }
 wait_for 10 dialog_shown || fail "File > Open showed no dialog"
+# While the dialog is open the window goes on: moved aside so the picture shows,
+# the space bar shows the statistics line and a right click moves the target.
+xdotool windowmove "$DIALOG" 770 0
+sleep 0.3
+screenshot "$WORK/dialog_open.png"
+dark_before=$(count "$WORK/dialog_open.png" $STATS 0 0 0 90)
+press_key space
+wait_for 10 stats_shown || fail "no statistics line from a key while the dialog is open"
+note "a key while the dialog is open: $dark_before -> $dark_after dark pixels"
+screenshot "$WORK/before_target2.png"
+spot=""
+for candidate in "140 380" "480 380" "330 400" "560 300" "520 140"; do
+  read -r cx cy <<<"$candidate"
+  if (($(count "$WORK/before_target2.png" $((cx - 30)) $((cy - 30)) 61 61 $GREEN) == 0)); then
+    spot="$candidate"
+    break
+  fi
+done
+[[ -n "$spot" ]] || fail "no free spot for the target while the dialog is open"
+read -r cx cy <<<"$spot"
+xdotool mousemove $((WIN_X + cx)) $((WIN_Y + cy)) click 3
+wait_for 10 target_moved || fail "a right click while the dialog is open did not move the target"
+note "a right click while the dialog is open: $green green pixels at $spot"
+screenshot "$WORK/dialog_and_window.png"
+[[ -n "${E2E_KEEP_SCREENSHOT:-}" ]] && cp "$WORK/dialog_and_window.png" "$E2E_KEEP_SCREENSHOT"
+press_key space
 xdotool windowfocus --sync "$DIALOG" 2>/dev/null || xdotool windowfocus "$DIALOG"
 xdotool type --delay 20 "$MAZE"
 xdotool key Return

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
+#include <memory>
 #include <set>
 #include <vector>
 
+#include "qt/keyboard_layout.h"
 #include "shell/virtual_key.h"
 
 namespace {
@@ -75,6 +77,60 @@ TEST(KeyTracker, ReleaseGetsTheCodeOfItsPressWhenShiftChangedTheKey) {
   EXPECT_EQ(
       tracker.release(key_event(QEvent::KeyRelease, Qt::Key_Exclam, 10, false, Qt::ShiftModifier)),
       49u);
+}
+
+// A key event as Qt's X11 platform delivers it: the X key code, the keysym with
+// the modifiers applied and the X modifier state (Shift 1, group in bits 13-14).
+QKeyEvent x11_event(QEvent::Type type, int key, quint32 key_code, quint32 keysym, quint32 state,
+                    Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  return QKeyEvent(type, key, modifiers, key_code, keysym, state, QString(), false);
+}
+
+TEST(KeyTracker, ShiftedDigitsAndLettersKeepTheirKeysOnTheLayout) {
+  const std::unique_ptr<keyboard_layout> us = keyboard_layout::named("us");
+  ASSERT_NE(us, nullptr);
+  key_tracker tracker;
+  tracker.use_layout(us.get());
+  // Shift held, then 2: Qt names the key '@' (keysym "at", 0x40); it is the 2 key.
+  EXPECT_EQ(tracker.press(x11_event(QEvent::KeyPress, Qt::Key_At, 11, 0x40, 1, Qt::ShiftModifier)),
+            50u);
+  // Shift let go first: the release comes as a plain 2 and releases the same key.
+  EXPECT_EQ(tracker.release(x11_event(QEvent::KeyRelease, Qt::Key_2, 11, 0x32, 0)), 50u);
+  // Shift+1 is the 1 key, Shift+W the W key.
+  EXPECT_EQ(
+      tracker.press(x11_event(QEvent::KeyPress, Qt::Key_Exclam, 10, 0x21, 1, Qt::ShiftModifier)),
+      49u);
+  EXPECT_EQ(tracker.release(
+                x11_event(QEvent::KeyRelease, Qt::Key_Exclam, 10, 0x21, 1, Qt::ShiftModifier)),
+            49u);
+  EXPECT_EQ(tracker.press(x11_event(QEvent::KeyPress, Qt::Key_W, 25, 0x57, 1, Qt::ShiftModifier)),
+            87u);
+  // Keys that are no letter or digit keep Qt's key: the keypad, space, arrows.
+  EXPECT_EQ(
+      tracker.press(x11_event(QEvent::KeyPress, Qt::Key_2, 88, 0xffb2, 0x10, Qt::KeypadModifier)),
+      98u);
+  EXPECT_EQ(tracker.press(x11_event(QEvent::KeyPress, Qt::Key_Space, 65, 0x20, 1)), vk_space);
+  EXPECT_EQ(tracker.press(x11_event(QEvent::KeyPress, Qt::Key_Up, 111, 0xff52, 0)), vk_up);
+}
+
+TEST(KeyTracker, KeysFollowTheirPlaceOnOtherLayouts) {
+  const std::unique_ptr<keyboard_layout> fr = keyboard_layout::named("fr");
+  const std::unique_ptr<keyboard_layout> de = keyboard_layout::named("de");
+  ASSERT_NE(fr, nullptr);
+  ASSERT_NE(de, nullptr);
+  // French digit row: alone the key makes 'é', with Shift '2'; it is the 2 key.
+  key_tracker french;
+  french.use_layout(fr.get());
+  EXPECT_EQ(french.press(x11_event(QEvent::KeyPress, Qt::Key_Eacute, 11, 0xe9, 0)), 50u);
+  // The key where US keyboards have Q makes A in French.
+  EXPECT_EQ(french.press(x11_event(QEvent::KeyPress, Qt::Key_A, 24, 0x61, 0)), 65u);
+  // German: the key where US keyboards have Y makes Z, Shift+3 ('§') is the 3 key.
+  key_tracker german;
+  german.use_layout(de.get());
+  EXPECT_EQ(german.press(x11_event(QEvent::KeyPress, Qt::Key_Z, 29, 0x7a, 0)), 90u);
+  EXPECT_EQ(
+      german.press(x11_event(QEvent::KeyPress, Qt::Key_paragraph, 12, 0xa7, 1, Qt::ShiftModifier)),
+      51u);
 }
 
 TEST(KeyTracker, ReleaseAllLetsGoOfEveryHeldKeyOnce) {
