@@ -3,11 +3,14 @@
 #include "qt/world_dialogs.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSet>
@@ -204,6 +207,31 @@ TEST_F(WorldDialogsTest, UnreadableFileIsReportedAndTheWorldStaysAsItWas) {
   EXPECT_GT(answerer.message.size(), QStringLiteral("broken.dat").size() + 20);
   EXPECT_EQ(world_format_text(), before);
   EXPECT_EQ(world.num_walls, 4);
+}
+
+TEST_F(WorldDialogsTest, SaveIntoAFolderNamedWithBytesThatAreNotUtf8) {
+  const std::string folder = QFile::encodeName(dir.path()).toStdString() + "/\xff";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  // Typed as the dialog shows the folder: U+FFFD for the byte 0xff.
+  dialog_answerer answerer(QFile::decodeName(QByteArray::fromStdString(folder + "/w.dat")));
+  world_save();
+  EXPECT_TRUE(answerer.message.isEmpty()) << answerer.message.toStdString();
+  EXPECT_EQ(read(folder + "/w.dat"), world_format_text());
+  // Nothing was made under the text of the name.
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("\uFFFD"))));
+}
+
+TEST_F(WorldDialogsTest, OpenRefusesANameThatCouldBeEitherOfTwoFiles) {
+  // Byte for byte: path() would take the names as UTF-8 text.
+  const std::string root = QFile::encodeName(dir.path()).toStdString() + "/";
+  std::ofstream(root + "\xff.dat") << "1\n1\n0\n0\n";
+  std::ofstream(root + "\xef\xbf\xbd.dat") << "2\n2\n0\n0\n";
+  const std::string before = world_format_text();
+  dialog_answerer answerer(QFile::decodeName(QByteArray::fromStdString(root + "\xff.dat")));
+  world_load();
+  EXPECT_TRUE(answerer.message.contains(QLatin1String("more than one file")))
+      << answerer.message.toStdString();
+  EXPECT_EQ(world_format_text(), before);
 }
 
 }  // namespace
