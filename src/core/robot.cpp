@@ -14,6 +14,7 @@
 
 robot_state robot;
 bool manual_mode = false;
+push_back_observation last_push_back;
 
 namespace {
 
@@ -125,17 +126,27 @@ void turn_and_step() {
   robot.vel_y = robot.speed * u.s;
 }
 
+// Observation only: the simulation never reads last_push_back. A distance of -1
+// (no walls at all) met no wall and is left out.
+void note_push_back_ray(double distance, double radius) {
+  if (distance < 0) return;
+  if (distance < radius) last_push_back.wall_pushed = true;
+  last_push_back.least_distance = std::min(last_push_back.least_distance, distance);
+}
+
 // Twelve rays from the candidate position; each wall closer than the body's
 // radius pushes the step back along its ray.
 void push_back_from_walls() {
   const double nx = robot.x + robot.vel_x;
   const double ny = robot.y + robot.vel_y;
   const double radius = robot.diameter / 2;
+  last_push_back = push_back_observation{};
   for (int k = 0; k < kPushRays; ++k) {
     const direction u = direction_of(robot.heading + k * kSixthOfPi);
     bool seen = false;
     point hit;
     const double d = vision_along(nx, ny, u, seen, hit);
+    note_push_back_ray(d, radius);
     if (d < radius) {
       const double p = radius - d;
       robot.vel_x -= p * u.c;
@@ -282,6 +293,7 @@ void robot_motion(double speed, double turn) {
 void robot_reset() {
   robot = robot_state{};
   manual_mode = false;
+  last_push_back = push_back_observation{};
   last_waypoint_time = 0.0;
   last_x = 0.0;
   last_y = 0.0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "core/utility.h"
 
@@ -42,6 +43,16 @@ extern robot_state robot;
 // Manual driving: the keys set speed and turn and the automatic mode stays out.
 // Starts false; only the M key changes it.
 extern bool manual_mode;
+
+// What the last tick's push-back met, for observers such as the run metrics; the
+// simulation itself never reads it. Rays that met no wall (the vision's -1 of a
+// world without walls) count for neither field.
+struct push_back_observation {
+  bool wall_pushed = false;  // some ray met a wall closer than the body's radius
+  // The least distance at which a ray met a wall; infinity when none met one.
+  double least_distance = std::numeric_limits<double>::infinity();
+};
+extern push_back_observation last_push_back;
 
 // Places the robot at random inside the world (walls are not consulted).
 void robot_init();

@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <cmath>
 #include <filesystem>
 #include <utility>
 #include <vector>
@@ -37,6 +38,66 @@ std::string normalised(const std::string& path) {
   return absolute.lexically_normal().string();
 }
 
+// The options of the run metrics: the events file, the gains and the grading limits.
+struct metric_options {
+  QCommandLineOption events{"events", "Writes a CSV row per target reached and stuck spell.",
+                            "FILE"};
+  QCommandLineOption scale1{"scale1", "Sets the gain scale1 after start-up and loading.", "G"};
+  QCommandLineOption scale2{"scale2", "Sets the gain scale2 after start-up and loading.", "G"};
+  QCommandLineOption scale3{"scale3", "Sets the gain scale3 after start-up and loading.", "G"};
+  QCommandLineOption require_targets{"require-targets",
+                                     "Exit code 3 unless at least N targets are reached.", "N"};
+  QCommandLineOption max_stuck{
+      "max-stuck-seconds", "Exit code 3 when stuck spells last more than S seconds in all.", "S"};
+
+  void add_to(QCommandLineParser& parser) const {
+    for (const auto* option : {&events, &scale1, &scale2, &scale3, &require_targets, &max_stuck}) {
+      parser.addOption(*option);
+    }
+  }
+
+  bool take(const QCommandLineParser& parser, run_options& result, std::string& message) const {
+    if (!take_path(parser, events, result.events_path, message)) return false;
+    if (!take_gain(parser, scale1, result.scale1, message) ||
+        !take_gain(parser, scale2, result.scale2, message) ||
+        !take_gain(parser, scale3, result.scale3, message)) {
+      return false;
+    }
+    if (parser.isSet(require_targets)) {
+      std::uint64_t count = 0;
+      if (!parse_count(parser.value(require_targets), 0, kMaxTicks, count)) {
+        message = "--require-targets: expected a whole number from 0 to " +
+                  std::to_string(kMaxTicks) + ", got " + quoted(parser.value(require_targets));
+        return false;
+      }
+      result.require_targets = count;
+    }
+    if (parser.isSet(max_stuck)) {
+      double seconds = 0.0;
+      if (!parse_finite(parser.value(max_stuck), seconds) || seconds < 0) {
+        message = "--max-stuck-seconds: expected a number of seconds, 0 or more, got " +
+                  quoted(parser.value(max_stuck));
+        return false;
+      }
+      result.max_stuck_seconds = seconds;
+    }
+    return true;
+  }
+
+  static bool take_gain(const QCommandLineParser& parser, const QCommandLineOption& option,
+                        std::optional<double>& out, std::string& message) {
+    if (!parser.isSet(option)) return true;
+    double gain = 0.0;
+    if (!parse_finite(parser.value(option), gain)) {
+      message = "--" + option.names().constFirst().toStdString() +
+                ": expected a finite number, got " + quoted(parser.value(option));
+      return false;
+    }
+    out = gain;
+    return true;
+  }
+};
+
 }  // namespace
 
 bool parse_count(const QString& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value) {
@@ -49,6 +110,14 @@ bool parse_count(const QString& text, std::uint64_t min, std::uint64_t max, std:
     result = result * 10 + digit;
   }
   if (result < min || result > max) return false;
+  value = result;
+  return true;
+}
+
+bool parse_finite(const QString& text, double& value) {
+  bool ok = false;
+  const double result = text.trimmed().toDouble(&ok);
+  if (!ok || !std::isfinite(result)) return false;
   value = result;
   return true;
 }
@@ -82,7 +151,8 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   QCommandLineParser parser;
   parser.setApplicationDescription(
       "Runs the robot simulator without a window on a simulated clock and prints a summary.\n"
-      "Exit codes: 0 success, 1 a file cannot be read or written, 2 bad arguments.");
+      "Exit codes: 0 success, 1 a file cannot be read or written, 2 bad arguments,\n"
+      "3 the run fell short of --require-targets or --max-stuck-seconds.");
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
 
   const QCommandLineOption help({"h", "help"}, "Shows this help and exits.");
@@ -108,6 +178,8 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
                              &png, &size, &grad, &vision, &stats, &trace, &trace_every, &json}) {
     parser.addOption(*option);
   }
+  const metric_options metrics;
+  metrics.add_to(parser);
 
   if (!parser.parse(arguments)) {
     message = parser.errorText().toStdString();
@@ -179,6 +251,7 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
       !take_path(parser, trace, result.trace_path, message)) {
     return parse_outcome::error;
   }
+  if (!metrics.take(parser, result, message)) return parse_outcome::error;
   result.manual = parser.isSet(manual);
   result.grad = parser.isSet(grad);
   result.vision = parser.isSet(vision);
@@ -202,7 +275,10 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
 
   // Each output must be its own file.
   const std::vector<std::pair<const char*, const std::string*>> outputs = {
-      {"--save", &result.save_path}, {"--png", &result.png_path}, {"--trace", &result.trace_path}};
+      {"--save", &result.save_path},
+      {"--png", &result.png_path},
+      {"--trace", &result.trace_path},
+      {"--events", &result.events_path}};
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     for (std::size_t j = i + 1; j < outputs.size(); ++j) {
       if (!outputs[i].second->empty() && !outputs[j].second->empty() &&

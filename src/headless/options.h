@@ -32,6 +32,13 @@ struct run_options {
   std::string trace_path;
   std::uint64_t trace_every = 1;
   bool json = false;
+  // Run metrics and grading.
+  std::string events_path;
+  std::optional<double> scale1;  // gains set after start-up and loading
+  std::optional<double> scale2;
+  std::optional<double> scale3;
+  std::optional<std::uint64_t> require_targets;
+  std::optional<double> max_stuck_seconds;
 };
 
 enum class parse_outcome {
@@ -48,5 +55,7 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
 
 // Whole numbers only, no sign, no spaces; false when out of [min, max].
 bool parse_count(const QString& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value);
+// A finite decimal number (no NaN, no infinity).
+bool parse_finite(const QString& text, double& value);
 // "WxH" (or "WXH") within the image limits above.
 bool parse_size(const QString& text, int& width, int& height, std::string& problem);

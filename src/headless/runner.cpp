@@ -22,6 +22,7 @@
 #include "headless/key_script.h"
 #include "headless/picture.h"
 #include "shell/driver.h"
+#include "shell/run_metrics.h"
 #include "shell/simulation_reset.h"
 
 const char* const kTraceHeader =
@@ -134,10 +135,6 @@ std::string save_error(const std::string& path, const std::string& reason) {
   return "cannot save \"" + path + "\": " + reason;
 }
 
-bool robot_at_target() {
-  return vect_mag(robot.x - world.target_x, robot.y - world.target_y) < kTargetReachedDistance;
-}
-
 // The progress line on a terminal, for runs that take a while.
 class progress_line {
  public:
@@ -172,6 +169,29 @@ class progress_line {
   double next_ = 0.0;
 };
 
+// The gains the command line gives, set as the keys set them (no bounds).
+void apply_gains(const run_options& options) {
+  if (options.scale1) world.scale1 = *options.scale1;
+  if (options.scale2) world.scale2 = *options.scale2;
+  if (options.scale3) world.scale3 = *options.scale3;
+}
+
+// Empty when the run meets what the options require, else the one-line reason.
+std::string shortfall(const run_options& options, const run_metrics_record& metrics) {
+  char text[160];
+  if (options.require_targets && metrics.targets.size() < *options.require_targets) {
+    std::snprintf(text, sizeof text, "%zu targets reached, %llu required", metrics.targets.size(),
+                  static_cast<unsigned long long>(*options.require_targets));
+    return text;
+  }
+  if (options.max_stuck_seconds && metrics.stuck_seconds() > *options.max_stuck_seconds) {
+    std::snprintf(text, sizeof text, "stuck for %.3f s in all, at most %g s allowed",
+                  metrics.stuck_seconds(), *options.max_stuck_seconds);
+    return text;
+  }
+  return {};
+}
+
 // Everything the run changes in the process, put back at the end whatever happens.
 struct process_state_guard {
   ~process_state_guard() {
@@ -202,6 +222,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   safe_file trace_file;
   safe_file png_file;
   safe_file save_file;
+  safe_file events_file;
   std::string reason;
   if (!options.trace_path.empty() && !trace_file.prepare(options.trace_path, true, reason)) {
     return fail(write_error(options.trace_path, reason), kExitFileError);
@@ -211,6 +232,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   }
   if (!options.save_path.empty() && !save_file.prepare(options.save_path, false, reason)) {
     return fail(save_error(options.save_path, reason), kExitFileError);
+  }
+  if (!options.events_path.empty() && !events_file.prepare(options.events_path, true, reason)) {
+    return fail(write_error(options.events_path, reason), kExitFileError);
   }
 
   // Whatever ran before in this process leaves nothing behind.
@@ -231,6 +255,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (options.grad) world.show_grad = true;
   if (options.vision) robot.show_vision = true;
   if (options.stats) show_stats = true;
+  apply_gains(options);
+  run_metrics_start(0);
 
   std::FILE* trace = trace_file.stream();
   if (trace != nullptr) {
@@ -271,8 +297,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
       break;
     }
 
-    if (robot_at_target()) ++summary.targets_reached;
+    run_metrics_before_tick();
     window.run_until_next_tick();
+    run_metrics_after_tick(window.now_ms());
     ++tick;
 
     last_row_written = tick % options.trace_every == 0;
@@ -304,6 +331,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   summary.x = robot.x;
   summary.y = robot.y;
   summary.heading = robot.heading;
+  summary.metrics = run_metrics();
+  summary.targets_reached = summary.metrics.targets.size();
+  if (events_file.is_open()) events_file.write(format_events_csv(summary.metrics));
 
   if (png_file.is_open()) {
     std::string png;
@@ -330,7 +360,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     return (file == &save_file ? save_error(where, reason) : write_error(where, reason)) +
            " (seed " + std::to_string(seed) + ")";
   };
-  const std::vector<safe_file*> outputs = {&trace_file, &png_file, &save_file};
+  const std::vector<safe_file*> outputs = {&trace_file, &png_file, &save_file, &events_file};
   const safe_file* failed = nullptr;
   if (!safe_file_finish_all(outputs, failed, reason)) {
     return fail(output_error(failed) + "; no files written", kExitFileError);
@@ -348,5 +378,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (!safe_file_commit_all(outputs, failed, reason)) {
     return fail(output_error(failed), kExitFileError);
   }
+  const std::string short_of = shortfall(options, summary.metrics);
+  if (!short_of.empty()) return fail(short_of, kExitShortfall);
   return kExitOk;
 }

@@ -2,8 +2,11 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 
 namespace {
 
@@ -18,7 +21,28 @@ std::string json_number(double value, int decimals) {
   return std::isfinite(value) ? fixed(value, decimals) : "null";
 }
 
+std::string seconds_of(std::uint64_t ms) {
+  return fixed(static_cast<double>(ms) / 1000.0, 3);
+}
+
+// Targets per simulated minute, 0 for a run of no time.
+double targets_per_minute(const run_summary& s) {
+  return s.simulated_seconds > 0
+             ? static_cast<double>(s.targets_reached) * 60.0 / s.simulated_seconds
+             : 0.0;
+}
+
+std::string longest_spell_seconds(const run_metrics_record& m) {
+  double longest = 0.0;
+  for (const stuck_spell& spell : m.stuck) longest = std::max(longest, spell.seconds());
+  return fixed(longest, 3);
+}
+
 }  // namespace
+
+const char* const kEventsHeader =
+    "event,tick,time,ticks_since_previous,distance_since_previous,distance_when_set,x,y,"
+    "last_tick,seconds";
 
 double ticks_per_wall_second(const run_summary& s) {
   return s.wall_seconds > 0 ? static_cast<double>(s.ticks) / s.wall_seconds : 0.0;
@@ -44,6 +68,15 @@ std::string format_summary_text(const run_summary& s) {
   line("planning runs", std::to_string(s.planning_runs));
   line("planning failures", std::to_string(s.planning_failures));
   line("planning gave up", std::to_string(s.planning_gave_up));
+  line("targets per simulated minute", fixed(targets_per_minute(s), 3));
+  line("distance travelled", fixed(s.metrics.distance, 6));
+  line("contacts", std::to_string(s.metrics.contacts));
+  line("least push-back distance", std::isfinite(s.metrics.least_push_distance)
+                                       ? fixed(s.metrics.least_push_distance, 6)
+                                       : "none");
+  line("stuck spells", std::to_string(s.metrics.stuck.size()) + ", " +
+                           fixed(s.metrics.stuck_seconds(), 3) + " s in all, longest " +
+                           longest_spell_seconds(s.metrics) + " s");
   line("walls", std::to_string(s.walls));
   line("impacts", std::to_string(s.impacts));
   line("waypoints", std::to_string(s.waypoints));
@@ -77,6 +110,13 @@ std::string format_summary_json(const run_summary& s) {
   field("planning_runs", std::to_string(s.planning_runs));
   field("planning_failures", std::to_string(s.planning_failures));
   field("planning_gave_up", std::to_string(s.planning_gave_up));
+  field("targets_per_minute", json_number(targets_per_minute(s), 6));
+  field("distance_travelled", json_number(s.metrics.distance, 6));
+  field("contacts", std::to_string(s.metrics.contacts));
+  field("least_push_distance", json_number(s.metrics.least_push_distance, 6));
+  field("stuck_spells", std::to_string(s.metrics.stuck.size()));
+  field("stuck_seconds", json_number(s.metrics.stuck_seconds(), 3));
+  field("longest_stuck_seconds", longest_spell_seconds(s.metrics));
   field("walls", std::to_string(s.walls));
   field("impacts", std::to_string(s.impacts));
   field("waypoints", std::to_string(s.waypoints));
@@ -85,6 +125,37 @@ std::string format_summary_json(const run_summary& s) {
   field("peak_memory_kib", s.peak_memory_kib >= 0 ? std::to_string(s.peak_memory_kib) : "null");
   field("console_messages", std::to_string(s.console_messages));
   out += "}\n";
+  return out;
+}
+
+std::string format_events_csv(const run_metrics_record& m) {
+  std::string out = kEventsHeader;
+  out += '\n';
+  auto row = [&out](std::initializer_list<std::string> cells) {
+    bool first = true;
+    for (const std::string& cell : cells) {
+      if (!first) out += ',';
+      first = false;
+      out += cell;
+    }
+    out += '\n';
+  };
+  std::size_t next_spell = 0;
+  auto spells_until = [&](std::uint64_t tick) {
+    for (; next_spell < m.stuck.size() && m.stuck[next_spell].first_tick <= tick; ++next_spell) {
+      const stuck_spell& spell = m.stuck[next_spell];
+      row({"stuck", std::to_string(spell.first_tick), seconds_of(spell.start_ms), "", "", "",
+           fixed(spell.x, 6), fixed(spell.y, 6), std::to_string(spell.last_tick),
+           fixed(spell.seconds(), 3)});
+    }
+  };
+  for (const target_event& event : m.targets) {
+    spells_until(event.tick);
+    row({"target", std::to_string(event.tick), seconds_of(event.time_ms),
+         std::to_string(event.ticks_since), fixed(event.distance_since, 6),
+         fixed(event.distance_when_set, 6), fixed(event.x, 6), fixed(event.y, 6), "", ""});
+  }
+  spells_until(UINT64_MAX);
   return out;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "shell/run_metrics.h"
+
 struct run_summary {
   std::uint32_t seed = 0;
   std::uint64_t ticks = 0;            // ticks run
@@ -22,6 +24,7 @@ struct run_summary {
   double heading = 0.0;
   std::int64_t peak_memory_kib = -1;  // -1 when the system does not tell
   std::uint64_t console_messages = 0;
+  run_metrics_record metrics;  // its targets give targets_reached
 };
 
 // Ticks per wall-clock second, 0 when no time was measured.
@@ -31,6 +34,11 @@ double ticks_per_wall_second(const run_summary& s);
 std::string format_summary_text(const run_summary& s);
 // One JSON object on one line, ending in a line break.
 std::string format_summary_json(const run_summary& s);
+
+// The events file: a header, then one CSV row per target reached and per stuck
+// spell, in the order of their first tick.
+extern const char* const kEventsHeader;
+std::string format_events_csv(const run_metrics_record& metrics);
 
 // Peak resident memory of this process in KiB, or -1.
 std::int64_t peak_memory_kib();

@@ -10,11 +10,13 @@
 #include "core/world.h"
 #include "shell/driver.h"
 #include "shell/mouse_edit.h"
+#include "shell/run_metrics.h"
 
 void simulation_reset() {
   // The shell first: the off-screen image and the mouse drag refer to the world.
   driver_reset();
   mouse_edit_reset();
+  run_metrics_reset();
   world_reset();
   robot_reset();
   automode_reset();

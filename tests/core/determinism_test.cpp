@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "shell/run_metrics.h"
 #include "test_support.h"
 
 namespace {
@@ -16,7 +17,8 @@ class DeterminismTest : public SimulationTest {};
 
 // Starts the program afresh as the window would, with two walls drawn in, and
 // runs it: a tick every 10 ms of simulated time and the rate report every second.
-void run_simulation(unsigned seed, int ticks) {
+// With observe, the run metrics watch every tick, as in a run without a window.
+void run_simulation(unsigned seed, int ticks, bool observe = false) {
   simulation_reset();
   set_console_sink([](std::string_view) {});
   use_simulated_clock(1000.0);
@@ -24,9 +26,12 @@ void run_simulation(unsigned seed, int ticks) {
   system_startup(window, seed);
   world_add_wall(3, 3, 0.4, 3);
   world_add_wall(5.5, 6.5, 2.5, 0.4);
+  if (observe) run_metrics_start(0);
   for (int tick = 1; tick <= ticks; ++tick) {
+    if (observe) run_metrics_before_tick();
     advance_simulated_clock(0.01);
     timer_message(window, kTickTimerId);
+    if (observe) run_metrics_after_tick(static_cast<std::uint64_t>(tick) * 10);
     if (tick % 100 == 0) timer_message(window, kRateTimerId);
   }
 }
@@ -119,6 +124,15 @@ TEST_F(DeterminismTest, SameSeedGivesABitIdenticalRun) {
   EXPECT_NE(full_state(), first);
 }
 
+TEST_F(DeterminismTest, WatchingWithTheRunMetricsChangesNothing) {
+  run_simulation(kSeed, kTicks);
+  const std::vector<unsigned char> unobserved = full_state();
+  run_simulation(kSeed, kTicks, true);
+  EXPECT_GT(run_metrics().distance, 1.0);  // the metrics did watch
+  EXPECT_GT(run_metrics().contacts, 0u);
+  EXPECT_EQ(full_state(), unobserved);
+}
+
 TEST_F(DeterminismTest, EndStateMatchesTheRecordedFingerprint) {
   // The fingerprint of the run above, recorded from this build. It changes
   // whenever the simulation behaves differently: any change to the update, the
@@ -128,7 +142,7 @@ TEST_F(DeterminismTest, EndStateMatchesTheRecordedFingerprint) {
   // It also depends on the C library's rand() and on the mathematical functions
   // being correctly rounded (glibc on x86-64); another platform may need its own.
   constexpr std::uint64_t kRecorded = 0x2f5e6b1e3187dc12ull;
-  run_simulation(kSeed, kTicks);
+  run_simulation(kSeed, kTicks, true);  // the run metrics watching, which changes nothing
   EXPECT_EQ(fingerprint(), kRecorded)
       << "fingerprint 0x" << std::hex << fingerprint() << " after " << std::dec << kTicks
       << " ticks: robot (" << robot.x << ", " << robot.y << ") heading " << robot.heading

@@ -357,6 +357,104 @@ TEST_F(Program, TargetsReachedAreCounted) {
   EXPECT_EQ(parse_json(still.out)["targets_reached"].toInt(), 0);
 }
 
+// ---------------------------------------------------------------- run metrics
+
+TEST_F(Program, MetricsAreInTheSummaryAndTheEventsFile) {
+  const auto result = run({"--seed", "11", "--ticks", "6000", "--json", "--events", "ev.csv"});
+  ASSERT_EQ(result.exit_code, 0) << result.err.toStdString();
+  const QJsonObject summary = parse_json(result.out);
+  const double distance = summary["distance_travelled"].toDouble();
+  EXPECT_GT(distance, 1.0);
+  EXPECT_GE(summary["contacts"].toInt(-1), 0);
+  EXPECT_TRUE(summary["least_push_distance"].isDouble());
+  EXPECT_GE(summary["stuck_spells"].toInt(-1), 0);
+  EXPECT_NEAR(summary["targets_per_minute"].toDouble(), summary["targets_reached"].toDouble(),
+              1e-6);  // one simulated minute
+
+  const auto rows = csv_rows(read_file(path("ev.csv")));
+  ASSERT_FALSE(rows.isEmpty());
+  EXPECT_EQ(rows[0].join(','), kEventsHeader);
+  int targets = 0;
+  int spells = 0;
+  std::uint64_t ticks_summed = 0;
+  std::uint64_t last_target_tick = 0;
+  double distance_summed = 0.0;
+  for (qsizetype r = 1; r < rows.size(); ++r) {
+    ASSERT_EQ(rows[r].size(), rows[0].size()) << rows[r].join(',').toStdString();
+    if (rows[r][0] == "target") {
+      ++targets;
+      ticks_summed += rows[r][3].toULongLong();
+      distance_summed += rows[r][4].toDouble();
+      last_target_tick = rows[r][1].toULongLong();
+      EXPECT_GT(rows[r][5].toDouble(), 0.0);
+    } else {
+      ASSERT_EQ(rows[r][0], "stuck");
+      ++spells;
+      EXPECT_GE(rows[r][9].toDouble(), 5.0);
+    }
+  }
+  EXPECT_EQ(targets, summary["targets_reached"].toInt());
+  EXPECT_GT(targets, 0);
+  EXPECT_EQ(spells, summary["stuck_spells"].toInt());
+  // Ticks and distances since the previous target add up along the run.
+  EXPECT_EQ(ticks_summed, last_target_tick);
+  EXPECT_LE(distance_summed, distance + 1e-4);
+
+  // The text summary carries the same figures.
+  const auto text = run({"--seed", "11", "--ticks", "6000"});
+  for (const char* line : {"distance travelled: ", "contacts: ", "least push-back distance: ",
+                           "stuck spells: ", "targets per simulated minute: "}) {
+    EXPECT_TRUE(text.out.contains(line)) << line;
+  }
+}
+
+TEST_F(Program, ShortfallsExitWithThreeAfterWritingEverything) {
+  // In manual mode with no keys the robot stands still: no target, one long spell.
+  QByteArray corner = kOpenWorld;
+  corner.replace(0, 18, "2.000000\n2.000000\n");
+  write_file(path("corner.dat"), corner);
+  const QStringList still = {"--manual", "--world", "corner.dat", "--ticks", "2000", "--json"};
+
+  auto short_of_targets = run(still + QStringList{"--require-targets", "1", "--trace", "t.csv"});
+  EXPECT_EQ(short_of_targets.exit_code, 3);
+  EXPECT_EQ(short_of_targets.err, "robot-simulator-headless: 0 targets reached, 1 required\n");
+  EXPECT_EQ(parse_json(short_of_targets.out)["stuck_seconds"].toDouble(), 20.0);
+  EXPECT_EQ(csv_rows(read_file(path("t.csv"))).size(), 2002);
+
+  const auto too_stuck = run(still + QStringList{"--max-stuck-seconds", "19.5"});
+  EXPECT_EQ(too_stuck.exit_code, 3);
+  EXPECT_EQ(too_stuck.err,
+            "robot-simulator-headless: stuck for 20.000 s in all, at most 19.5 s allowed\n");
+
+  EXPECT_EQ(
+      run(still + QStringList{"--require-targets", "0", "--max-stuck-seconds", "20"}).exit_code, 0);
+  // An automatic run that meets both.
+  const auto met = run(
+      {"--seed", "11", "--ticks", "6000", "--require-targets", "3", "--max-stuck-seconds", "1000"});
+  EXPECT_EQ(met.exit_code, 0) << met.err.toStdString();
+}
+
+TEST_F(Program, GainsFromTheCommandLineSteerTheRun) {
+  // The maze, so that impacts (and with them scale1) shape the field.
+  const QStringList base = {
+      "--seed", "5", "--ticks", "3000", "--json", "--world", ROBOSIM_SOURCE_DIR "/worlds/maze.dat"};
+  const auto plain = run(base);
+  ASSERT_EQ(plain.exit_code, 0);
+  // The start-up gains given explicitly change nothing...
+  const auto same =
+      run(base + QStringList{"--scale1", "0.11", "--scale2", "0.86", "--scale3", "0.193"});
+  EXPECT_EQ(without_measurements(parse_json(same.out)),
+            without_measurements(parse_json(plain.out)));
+  // ...other gains, without bounds, change the run after the world is loaded.
+  for (const char* option : {"--scale1", "--scale2", "--scale3"}) {
+    const auto other = run(base + QStringList{option, "-2.5"});
+    ASSERT_EQ(other.exit_code, 0) << option;
+    EXPECT_NE(without_measurements(parse_json(other.out)),
+              without_measurements(parse_json(plain.out)))
+        << option;
+  }
+}
+
 TEST_F(Program, MemoryDoesNotGrowWithTicks) {
   const auto short_run = run({"--seed", "4", "--ticks", "20000", "--json"});
   const auto long_run = run({"--seed", "4", "--ticks", "300000", "--json"});
@@ -481,6 +579,18 @@ TEST_F(Program, BadArgumentsExitWithTwo) {
       {"--frobnicate"},
       {"stray"},
       {"--ticks"},
+      {"--events", "same", "--trace", "same"},
+      {"--events", ""},
+      {"--scale1", "nan"},
+      {"--scale2", "inf"},
+      {"--scale3", "-infinity"},
+      {"--scale1", "0.1x"},
+      {"--scale1", ""},
+      {"--scale2", "1e999"},
+      {"--require-targets", "-1"},
+      {"--require-targets", "two"},
+      {"--max-stuck-seconds", "-0.5"},
+      {"--max-stuck-seconds", "NaN"},
   };
   for (const QStringList& args : cases) {
     const std::string what = args.join(' ').toStdString();
@@ -511,6 +621,9 @@ TEST_F(Program, FileProblemsExitWithOneAndLeaveNothingBehind) {
       {"--trace", "t.csv", "--save", "folder"},
       {"--trace", "bad.dat/t.csv"},
       {"--trace", "t.csv", "--save", "pipe"},
+      {"--world", "missing.dat", "--events", "old.csv"},
+      {"--events", "no/such/dir/e.csv", "--trace", "old.csv"},
+      {"--events", "folder"},
   };
   for (const QStringList& args : cases) {
     const std::string what = args.join(' ').toStdString();

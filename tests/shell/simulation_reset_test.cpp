@@ -3,12 +3,14 @@
 // program makes.
 #include "shell/simulation_reset.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "../core/test_support.h"
 #include "shell/mouse_edit.h"
+#include "shell/run_metrics.h"
 
 namespace {
 
@@ -34,9 +36,12 @@ void dirty_everything(fake_platform& window) {
   robot.show_vision = true;
   timer_func(5.0, 0, 1.0, 2.0);  // arms the slow-down ramp
   nav_average[0] = nav_average[1] = 0.7;
+  run_metrics_start(0);
   for (int tick = 0; tick < 50; ++tick) {
+    run_metrics_before_tick();
     advance_simulated_clock(0.01);
     timer_message(window, kTickTimerId);
+    run_metrics_after_tick(static_cast<std::uint64_t>(tick + 1) * 10);
   }
   timer_message(window, kRateTimerId);
   use_simulated_clock(5.0);
@@ -51,6 +56,8 @@ TEST_F(SimulationResetTest, EveryGlobalReturnsToItsStartValue) {
   ASSERT_EQ(timer_val, 11);
   ASSERT_TRUE(mouse_is_down);
   ASSERT_NE(planner_stats.runs, 0u);
+  ASSERT_EQ(run_metrics().ticks, 50u);
+  ASSERT_TRUE(std::isfinite(last_push_back.least_distance));
   simulation_reset();
 
   // Driver and mouse editing.
@@ -94,6 +101,13 @@ TEST_F(SimulationResetTest, EveryGlobalReturnsToItsStartValue) {
   EXPECT_EQ(planner_stats.runs, 0u);
   EXPECT_EQ(planner_stats.random_targets, 0u);
   EXPECT_EQ(planner_stats.gave_up, 0u);
+
+  // Run metrics: nothing observed, and ticks before a new start are not watched.
+  EXPECT_FALSE(last_push_back.wall_pushed);
+  EXPECT_FALSE(std::isfinite(last_push_back.least_distance));
+  run_metrics_after_tick(10);
+  EXPECT_EQ(run_metrics().ticks, 0u);
+  EXPECT_EQ(run_metrics().distance, 0.0);
 
   // The ramp timer armed above is idle again: half a second later it gives 0, not
   // a ramp value.

@@ -1,0 +1,148 @@
+#include "shell/run_metrics.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "core/robot.h"
+#include "core/utility.h"
+#include "core/world.h"
+
+namespace {
+
+struct open_span {
+  std::uint64_t first_tick = 1;
+  std::uint64_t start_ms = 0;
+  double x = 0.0;
+  double y = 0.0;
+};
+
+struct observer_state {
+  bool started = false;
+  run_metrics_record record;
+  // The robot where the last observation saw it.
+  double robot_x = 0.0;
+  double robot_y = 0.0;
+  // The target as last seen and how far the robot was from it when it was set.
+  double target_x = 0.0;
+  double target_y = 0.0;
+  double target_distance_when_set = 0.0;
+  // Set before a tick that will find the robot at the target.
+  bool reach_pending = false;
+  std::uint64_t last_reach_tick = 0;
+  double distance_at_last_reach = 0.0;
+  open_span span;
+  std::uint64_t last_ms = 0;
+};
+
+observer_state state;
+
+double distance_between(double ax, double ay, double bx, double by) {
+  return vect_mag(ax - bx, ay - by);
+}
+
+// A target moved by anything (the robot reaching it, the planner's random choice,
+// a click, a loaded file) is one set now, with the robot at (from_x, from_y).
+void notice_target_change(double from_x, double from_y) {
+  if (world.target_x == state.target_x && world.target_y == state.target_y) return;
+  state.target_x = world.target_x;
+  state.target_y = world.target_y;
+  state.target_distance_when_set = distance_between(from_x, from_y, world.target_x, world.target_y);
+}
+
+void begin_span(std::uint64_t next_tick, std::uint64_t now_ms) {
+  state.span = open_span{next_tick, now_ms, robot.x, robot.y};
+}
+
+// The open span as a spell when it is long enough; it ended at the last
+// observation, after tick last_tick.
+bool span_as_spell(std::uint64_t last_tick, stuck_spell& spell) {
+  if (state.last_ms - state.span.start_ms < kStuckSpellMs) return false;
+  spell = stuck_spell{state.span.first_tick, last_tick,    state.span.start_ms,
+                      state.last_ms,         state.span.x, state.span.y};
+  return true;
+}
+
+void record_reach(std::uint64_t tick, std::uint64_t now_ms, double distance_before_tick) {
+  target_event event;
+  event.tick = tick;
+  event.time_ms = now_ms;
+  event.ticks_since = tick - state.last_reach_tick;
+  event.distance_since = distance_before_tick - state.distance_at_last_reach;
+  event.distance_when_set = state.target_distance_when_set;
+  event.x = state.target_x;
+  event.y = state.target_y;
+  state.record.targets.push_back(event);
+  state.last_reach_tick = tick;
+  state.distance_at_last_reach = distance_before_tick;
+}
+
+void update_span(std::uint64_t tick, std::uint64_t now_ms, bool reached) {
+  const bool left = distance_between(robot.x, robot.y, state.span.x, state.span.y) >= kStuckRadius;
+  if (reached || left) {
+    stuck_spell spell;
+    if (span_as_spell(tick - 1, spell)) state.record.stuck.push_back(spell);
+    begin_span(tick + 1, now_ms);
+  }
+}
+
+}  // namespace
+
+double run_metrics_record::stuck_seconds() const {
+  double total = 0.0;
+  for (const stuck_spell& spell : stuck) total += spell.seconds();
+  return total;
+}
+
+void run_metrics_start(std::uint64_t now_ms) {
+  state = observer_state{};
+  state.started = true;
+  state.record.least_push_distance = std::numeric_limits<double>::infinity();
+  state.robot_x = robot.x;
+  state.robot_y = robot.y;
+  state.target_x = world.target_x;
+  state.target_y = world.target_y;
+  state.target_distance_when_set =
+      distance_between(robot.x, robot.y, world.target_x, world.target_y);
+  state.last_ms = now_ms;
+  begin_span(1, now_ms);
+}
+
+void run_metrics_before_tick() {
+  if (!state.started) return;
+  // The robot may have been placed anew between ticks; that is no travel.
+  state.robot_x = robot.x;
+  state.robot_y = robot.y;
+  notice_target_change(robot.x, robot.y);
+  // The condition the robot's update tests first thing in the tick.
+  state.reach_pending =
+      vect_mag(robot.x - world.target_x, robot.y - world.target_y) < kTargetReachedDistance;
+}
+
+void run_metrics_after_tick(std::uint64_t now_ms) {
+  if (!state.started) return;
+  run_metrics_record& record = state.record;
+  const std::uint64_t tick = ++record.ticks;
+  const double distance_before_tick = record.distance;
+  record.distance += distance_between(robot.x, robot.y, state.robot_x, state.robot_y);
+  if (state.reach_pending) record_reach(tick, now_ms, distance_before_tick);
+  // Every target change inside a tick happens before the robot moves.
+  notice_target_change(state.robot_x, state.robot_y);
+  if (last_push_back.wall_pushed) ++record.contacts;
+  record.least_push_distance = std::min(record.least_push_distance, last_push_back.least_distance);
+  update_span(tick, now_ms, state.reach_pending);
+  state.reach_pending = false;
+  state.robot_x = robot.x;
+  state.robot_y = robot.y;
+  state.last_ms = now_ms;
+}
+
+run_metrics_record run_metrics() {
+  run_metrics_record result = state.record;
+  stuck_spell spell;
+  if (state.started && span_as_spell(result.ticks, spell)) result.stuck.push_back(spell);
+  return result;
+}
+
+void run_metrics_reset() {
+  state = observer_state{};
+}

@@ -1,0 +1,63 @@
+// Run metrics: what a run of the simulation achieved, gathered by watching the
+// simulation between ticks without changing it (targets reached, distance
+// travelled, wall contacts, stuck spells). The runs without a window (the
+// headless runner, the Python module) call the three observation points around
+// their ticks; docs/experiments.md defines every figure.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// A span this long (in simulated milliseconds) without leaving the stuck radius
+// and without reaching a target is a stuck spell.
+constexpr std::uint64_t kStuckSpellMs = 5000;
+// Moving this far from where a span began ends it.
+constexpr double kStuckRadius = 0.25;
+
+struct target_event {
+  std::uint64_t tick = 0;          // the tick that found the robot at the target
+  std::uint64_t time_ms = 0;       // simulated time at the end of that tick
+  std::uint64_t ticks_since = 0;   // ticks since the previous target (or the run's start)
+  double distance_since = 0.0;     // distance travelled since then
+  double distance_when_set = 0.0;  // straight line from the robot to it when it was set
+  double x = 0.0;                  // where the target was
+  double y = 0.0;
+};
+
+struct stuck_spell {
+  std::uint64_t first_tick = 0;  // the span began after tick first_tick - 1
+  std::uint64_t last_tick = 0;   // the last tick still inside the span
+  std::uint64_t start_ms = 0;
+  std::uint64_t end_ms = 0;
+  double x = 0.0;  // where the span began
+  double y = 0.0;
+  double seconds() const { return static_cast<double>(end_ms - start_ms) / 1000.0; }
+};
+
+struct run_metrics_record {
+  std::uint64_t ticks = 0;
+  std::vector<target_event> targets;
+  double distance = 0.0;
+  std::uint64_t contacts = 0;  // ticks on which a push-back ray pushed off a wall
+  // The least distance at which a push-back ray met a wall; infinity when none did.
+  double least_push_distance = 0.0;
+  std::vector<stuck_spell> stuck;  // closed spells, in order
+
+  double stuck_seconds() const;
+};
+
+// Begins a run's metrics from the current state (after start-up and loading);
+// now_ms is the run's simulated time, 0 at its start.
+void run_metrics_start(std::uint64_t now_ms);
+// Just before a tick: notes a target that was moved since the last tick and
+// whether the tick will find the robot at the target.
+void run_metrics_before_tick();
+// Just after a tick, with the simulated time at its end.
+void run_metrics_after_tick(std::uint64_t now_ms);
+
+// The metrics so far. The span still open counts as a stuck spell when it is
+// already long enough, so this can be read at any time.
+run_metrics_record run_metrics();
+
+// Nothing observed, as at program start. Part of simulation_reset().
+void run_metrics_reset();
