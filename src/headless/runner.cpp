@@ -179,8 +179,9 @@ void apply_gains(const run_options& options) {
 // Empty when the run meets what the options require, else the one-line reason.
 std::string shortfall(const run_options& options, const run_metrics_record& metrics) {
   char text[160];
-  if (options.require_targets && metrics.targets.size() < *options.require_targets) {
-    std::snprintf(text, sizeof text, "%zu targets reached, %llu required", metrics.targets.size(),
+  if (options.require_targets && metrics.targets_reached < *options.require_targets) {
+    std::snprintf(text, sizeof text, "%llu targets reached, %llu required",
+                  static_cast<unsigned long long>(metrics.targets_reached),
                   static_cast<unsigned long long>(*options.require_targets));
     return text;
   }
@@ -256,7 +257,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (options.vision) robot.show_vision = true;
   if (options.stats) show_stats = true;
   apply_gains(options);
-  run_metrics_start(0);
+  run_metrics_start(0, !options.events_path.empty());
 
   std::FILE* trace = trace_file.stream();
   if (trace != nullptr) {
@@ -332,7 +333,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   summary.y = robot.y;
   summary.heading = robot.heading;
   summary.metrics = run_metrics();
-  summary.targets_reached = summary.metrics.targets.size();
+  summary.targets_reached = summary.metrics.targets_reached;
   if (events_file.is_open()) events_file.write(format_events_csv(summary.metrics));
 
   if (png_file.is_open()) {

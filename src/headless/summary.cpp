@@ -32,12 +32,6 @@ double targets_per_minute(const run_summary& s) {
              : 0.0;
 }
 
-std::string longest_spell_seconds(const run_metrics_record& m) {
-  double longest = 0.0;
-  for (const stuck_spell& spell : m.stuck) longest = std::max(longest, spell.seconds());
-  return fixed(longest, 3);
-}
-
 }  // namespace
 
 const char* const kEventsHeader =
@@ -74,9 +68,9 @@ std::string format_summary_text(const run_summary& s) {
   line("least push-back distance", std::isfinite(s.metrics.least_push_distance)
                                        ? fixed(s.metrics.least_push_distance, 6)
                                        : "none");
-  line("stuck spells", std::to_string(s.metrics.stuck.size()) + ", " +
+  line("stuck spells", std::to_string(s.metrics.stuck_spells) + ", " +
                            fixed(s.metrics.stuck_seconds(), 3) + " s in all, longest " +
-                           longest_spell_seconds(s.metrics) + " s");
+                           fixed(s.metrics.longest_stuck_seconds(), 3) + " s");
   line("walls", std::to_string(s.walls));
   line("impacts", std::to_string(s.impacts));
   line("waypoints", std::to_string(s.waypoints));
@@ -114,9 +108,9 @@ std::string format_summary_json(const run_summary& s) {
   field("distance_travelled", json_number(s.metrics.distance, 6));
   field("contacts", std::to_string(s.metrics.contacts));
   field("least_push_distance", json_number(s.metrics.least_push_distance, 6));
-  field("stuck_spells", std::to_string(s.metrics.stuck.size()));
+  field("stuck_spells", std::to_string(s.metrics.stuck_spells));
   field("stuck_seconds", json_number(s.metrics.stuck_seconds(), 3));
-  field("longest_stuck_seconds", longest_spell_seconds(s.metrics));
+  field("longest_stuck_seconds", fixed(s.metrics.longest_stuck_seconds(), 3));
   field("walls", std::to_string(s.walls));
   field("impacts", std::to_string(s.impacts));
   field("waypoints", std::to_string(s.waypoints));

@@ -18,6 +18,7 @@ struct open_span {
 
 struct observer_state {
   bool started = false;
+  bool keep_events = false;
   run_metrics_record record;
   // The robot where the last observation saw it.
   double robot_x = 0.0;
@@ -62,6 +63,14 @@ bool span_as_spell(std::uint64_t last_tick, stuck_spell& spell) {
   return true;
 }
 
+void add_spell(run_metrics_record& record, const stuck_spell& spell, bool keep) {
+  const std::uint64_t length = spell.end_ms - spell.start_ms;
+  ++record.stuck_spells;
+  record.stuck_ms += length;
+  record.longest_stuck_ms = std::max(record.longest_stuck_ms, length);
+  if (keep) record.stuck.push_back(spell);
+}
+
 void record_reach(std::uint64_t tick, std::uint64_t now_ms, double distance_before_tick) {
   target_event event;
   event.tick = tick;
@@ -71,7 +80,8 @@ void record_reach(std::uint64_t tick, std::uint64_t now_ms, double distance_befo
   event.distance_when_set = state.target_distance_when_set;
   event.x = state.target_x;
   event.y = state.target_y;
-  state.record.targets.push_back(event);
+  ++state.record.targets_reached;
+  if (state.keep_events) state.record.targets.push_back(event);
   state.last_reach_tick = tick;
   state.distance_at_last_reach = distance_before_tick;
 }
@@ -80,22 +90,17 @@ void update_span(std::uint64_t tick, std::uint64_t now_ms, bool reached) {
   const bool left = distance_between(robot.x, robot.y, state.span.x, state.span.y) >= kStuckRadius;
   if (reached || left) {
     stuck_spell spell;
-    if (span_as_spell(tick - 1, spell)) state.record.stuck.push_back(spell);
+    if (span_as_spell(tick - 1, spell)) add_spell(state.record, spell, state.keep_events);
     begin_span(tick + 1, now_ms);
   }
 }
 
 }  // namespace
 
-double run_metrics_record::stuck_seconds() const {
-  double total = 0.0;
-  for (const stuck_spell& spell : stuck) total += spell.seconds();
-  return total;
-}
-
-void run_metrics_start(std::uint64_t now_ms) {
+void run_metrics_start(std::uint64_t now_ms, bool keep_events) {
   state = observer_state{};
   state.started = true;
+  state.keep_events = keep_events;
   state.record.least_push_distance = std::numeric_limits<double>::infinity();
   state.robot_x = robot.x;
   state.robot_y = robot.y;
@@ -139,7 +144,9 @@ void run_metrics_after_tick(std::uint64_t now_ms) {
 run_metrics_record run_metrics() {
   run_metrics_record result = state.record;
   stuck_spell spell;
-  if (state.started && span_as_spell(result.ticks, spell)) result.stuck.push_back(spell);
+  if (state.started && span_as_spell(result.ticks, spell)) {
+    add_spell(result, spell, state.keep_events);
+  }
   return result;
 }
 

@@ -36,19 +36,27 @@ struct stuck_spell {
 
 struct run_metrics_record {
   std::uint64_t ticks = 0;
-  std::vector<target_event> targets;
+  std::uint64_t targets_reached = 0;
   double distance = 0.0;
   std::uint64_t contacts = 0;  // ticks on which a push-back ray pushed off a wall
   // The least distance at which a push-back ray met a wall; infinity when none did.
   double least_push_distance = 0.0;
-  std::vector<stuck_spell> stuck;  // closed spells, in order
+  std::uint64_t stuck_spells = 0;
+  std::uint64_t stuck_ms = 0;  // their total length
+  std::uint64_t longest_stuck_ms = 0;
+  // Each target reached and each spell, in order of their first tick; kept only
+  // when the run asked for them, as they grow with the run.
+  std::vector<target_event> targets;
+  std::vector<stuck_spell> stuck;
 
-  double stuck_seconds() const;
+  double stuck_seconds() const { return static_cast<double>(stuck_ms) / 1000.0; }
+  double longest_stuck_seconds() const { return static_cast<double>(longest_stuck_ms) / 1000.0; }
 };
 
 // Begins a run's metrics from the current state (after start-up and loading);
-// now_ms is the run's simulated time, 0 at its start.
-void run_metrics_start(std::uint64_t now_ms);
+// now_ms is the run's simulated time, 0 at its start. keep_events keeps every
+// target reached and stuck spell in the record, not only the totals.
+void run_metrics_start(std::uint64_t now_ms, bool keep_events = false);
 // Just before a tick: notes a target that was moved since the last tick and
 // whether the tick will find the robot at the target.
 void run_metrics_before_tick();

@@ -23,9 +23,9 @@ class RunMetricsTest : public SimulationTest {
     robot.turn = 0;
   }
 
-  void start() {
+  void start(bool keep_events = true) {
     now_ms_ = 0;
-    run_metrics_start(now_ms_);
+    run_metrics_start(now_ms_, keep_events);
   }
 
   // Ticks as a run without a window does: observation around each world step.
@@ -183,6 +183,36 @@ TEST_F(RunMetricsTest, ReachingATargetEndsASpan) {
   EXPECT_EQ(m.targets.size(), 700u);
   EXPECT_TRUE(m.stuck.empty());
   EXPECT_NEAR(m.targets[5].distance_when_set, 0.1, 1e-12);
+}
+
+TEST_F(RunMetricsTest, WithoutTheEventListsTheTotalsAreTheSame) {
+  auto run = [this](bool keep_events) {
+    start_afresh();
+    manual_mode = true;
+    world_set_target(2.0, 8.0);
+    place_robot(5.0, 5.0, 0.0);
+    start(keep_events);
+    drive(0.0);
+    ticks(600);  // a spell of 6 s
+    for (int n = 0; n < 3; ++n) {
+      world_set_target(5.1, 5.0);
+      ticks(1);
+    }
+    ticks(550);  // and one of 5.5 s still open at the end
+    return run_metrics();
+  };
+  const run_metrics_record kept = run(true);
+  const run_metrics_record totals = run(false);
+  EXPECT_EQ(kept.targets.size(), 3u);
+  EXPECT_EQ(kept.stuck.size(), 2u);
+  EXPECT_TRUE(totals.targets.empty());
+  EXPECT_TRUE(totals.stuck.empty());
+  for (const run_metrics_record* m : {&kept, &totals}) {
+    EXPECT_EQ(m->targets_reached, 3u);
+    EXPECT_EQ(m->stuck_spells, 2u);
+    EXPECT_EQ(m->stuck_ms, 6000u + 5500u);
+    EXPECT_EQ(m->longest_stuck_ms, 6000u);
+  }
 }
 
 TEST_F(RunMetricsTest, NothingIsObservedBeforeAStartOrAfterAReset) {
