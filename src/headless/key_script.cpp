@@ -9,20 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "shell/virtual_key.h"
+#include "shell/key_names.h"
 
 namespace {
-
-struct named_key {
-  std::string_view name;
-  unsigned code;
-};
-
-constexpr named_key kNamedKeys[] = {
-    {"space", vk_space},   {"esc", vk_escape}, {"escape", vk_escape},       {"up", vk_up},
-    {"down", vk_down},     {"left", vk_left},  {"right", vk_right},         {"enter", vk_return},
-    {"return", vk_return}, {"tab", vk_tab},    {"backspace", vk_backspace},
-};
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -63,19 +52,6 @@ std::string printable(std::string_view word) {
 }
 
 }  // namespace
-
-int key_code_of(std::string_view name) {
-  if (name.size() == 1) {
-    const auto c = static_cast<unsigned char>(name[0]);
-    if (std::isalpha(c)) return std::toupper(c);
-    if (std::isdigit(c)) return c;
-    return -1;
-  }
-  for (const auto& key : kNamedKeys) {
-    if (equal_ignoring_case(name, key.name)) return static_cast<int>(key.code);
-  }
-  return -1;
-}
 
 bool parse_key_script(std::string_view text, std::vector<key_event>& events, std::string& error) {
   std::vector<key_event> parsed;
@@ -123,8 +99,7 @@ bool parse_key_script(std::string_view text, std::vector<key_event>& events, std
     }
     const int code = key_code_of(words[2]);
     if (code < 0) {
-      error = where + "unknown key '" + printable(words[2]) +
-              "' (a letter, a digit, space, esc, up, down, left, right, enter, tab or backspace)";
+      error = where + "unknown key '" + printable(words[2]) + "' (" + kKeyNameList + ")";
       return false;
     }
     event.key_code = static_cast<unsigned>(code);

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "shell/key_names.h"
+
 struct key_event {
   std::uint64_t tick = 0;
   bool down = true;
@@ -22,9 +24,6 @@ struct key_event {
 
 // Scripts larger than this are refused rather than read into memory.
 constexpr std::uintmax_t kMaxKeyScriptBytes = 64u * 1024 * 1024;
-
-// The virtual-key code of a key name, or -1 if the name is unknown.
-int key_code_of(std::string_view name);
 
 // Parses a script's text; on failure error tells the line and what is wrong and
 // events is left unchanged. The events come out sorted by tick, file order kept

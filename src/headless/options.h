@@ -6,14 +6,14 @@
 #include <optional>
 #include <string>
 
+#include "shell/simulated_run.h"
+
 // The runner's name, at the start of every message it writes.
 constexpr const char* kProgramName = "robot-simulator-headless";
 
-// Limits on what the runner accepts; values outside give a bad-argument error.
-constexpr std::uint64_t kMaxTicks = 1'000'000'000'000ULL;
-constexpr int kMaxPeriodMs = 60'000;
-constexpr int kMaxImageSide = 16'384;
-constexpr std::int64_t kMaxImagePixels = 64LL * 1024 * 1024;
+// The limits on what the runner accepts (kMaxTicks, kMaxPeriodMs, kMaxImageSide,
+// kMaxImagePixels) are those of shell/simulated_run.h, shared with the Python
+// module; values outside give a bad-argument error.
 
 struct run_options {
   std::uint64_t ticks = 6000;

@@ -35,73 +35,6 @@ constexpr std::uint64_t kConsolePassThrough = 20;
 constexpr double kProgressAfterSeconds = 1.0;
 constexpr double kProgressEverySeconds = 0.25;
 
-// The window system as the runner sees it: timers are due times on a simulated
-// millisecond clock, repaints are not needed (the picture is drawn once, at the
-// end) and there is no off-screen image during the run, so the tick does no
-// drawing at all.
-class headless_platform final : public platform {
- public:
-  headless_platform(int width, int height) : width_(width), height_(height) {}
-
-  void set_timer(int id, int period_ms) override {
-    // A period of 0 (the Up arrow can reach it) still moves the clock on, so the
-    // rate timer and the automatic mode's ramps keep running.
-    const std::uint64_t period = static_cast<std::uint64_t>(std::max(period_ms, 1));
-    if (id == kTickTimerId) {
-      tick_period_ = period;
-      tick_due_ = now_ + period;
-    } else if (id == kRateTimerId) {
-      rate_period_ = period;
-      rate_due_ = now_ + period;
-    }
-  }
-  void request_repaint() override {}
-  void request_quit(int /*exit_code*/) override { quit_ = true; }
-  void client_size(int& width, int& height) override {
-    width = width_;
-    height = height_;
-  }
-  std::unique_ptr<draw_context> create_image(int /*width*/, int /*height*/) override {
-    return nullptr;
-  }
-
-  bool quit_requested() const { return quit_; }
-  std::uint64_t now_ms() const { return now_; }
-
-  // Delivers the timer events up to and including the next tick, in time order
-  // (the tick first when both fall due together, as it was started first).
-  void run_until_next_tick() {
-    while (rate_period_ != 0 && rate_due_ < tick_due_) {
-      advance_to(rate_due_);
-      rate_due_ += rate_period_;
-      timer_message(*this, kRateTimerId);
-    }
-    advance_to(tick_due_);
-    tick_due_ += tick_period_;
-    timer_message(*this, kTickTimerId);
-    while (rate_period_ != 0 && rate_due_ <= now_) {
-      rate_due_ += rate_period_;
-      timer_message(*this, kRateTimerId);
-    }
-  }
-
- private:
-  void advance_to(std::uint64_t time_ms) {
-    if (time_ms <= now_) return;
-    advance_simulated_clock(static_cast<double>(time_ms - now_) / 1000.0);
-    now_ = time_ms;
-  }
-
-  int width_;
-  int height_;
-  bool quit_ = false;
-  std::uint64_t now_ = 0;
-  std::uint64_t tick_period_ = 10;
-  std::uint64_t tick_due_ = 10;
-  std::uint64_t rate_period_ = 0;
-  std::uint64_t rate_due_ = 0;
-};
-
 // Diagnostic console lines: the first few go to standard error, all are counted.
 struct console_counter {
   std::FILE* err = nullptr;
@@ -243,11 +176,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   process_state_guard restore;
   console_counter console{err, 0};
   set_console_sink([&console](std::string_view text) { console.take(text); });
-  timer_val = options.period_ms;
-  manual_mode = options.manual;
-  use_simulated_clock(kSimulatedClockStart);
-  headless_platform window(options.width, options.height);
-  system_startup(window, seed);
+  simulated_run window(options.width, options.height);
+  window.start(seed, options.period_ms, options.manual);
 
   if (!options.world_path.empty() && !world_read_file(options.world_path, error)) {
     system_shutdown();
@@ -257,7 +187,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (options.vision) robot.show_vision = true;
   if (options.stats) show_stats = true;
   apply_gains(options);
-  run_metrics_start(0, !options.events_path.empty());
+  window.start_metrics(!options.events_path.empty());
 
   std::FILE* trace = trace_file.stream();
   if (trace != nullptr) {
@@ -298,9 +228,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
       break;
     }
 
-    run_metrics_before_tick();
-    window.run_until_next_tick();
-    run_metrics_after_tick(window.now_ms());
+    window.tick();
     ++tick;
 
     last_row_written = tick % options.trace_every == 0;

@@ -7,6 +7,7 @@
 
 #include "headless/options.h"
 #include "headless/summary.h"
+#include "shell/simulated_run.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitFileError = 1;
@@ -14,11 +15,6 @@ constexpr int kExitBadArguments = 2;
 // A run ended by a signal exits with 128 + the signal's number (130 for Ctrl-C).
 constexpr int kExitSignalBase = 128;
 constexpr int kExitShortfall = 3;  // --require-targets or --max-stuck-seconds not met
-
-// The simulated clock starts here rather than at 0: the automatic mode's ramp
-// timers take a start time of 0 to mean "not running", and a window's monotonic
-// clock is never near 0 either.
-constexpr double kSimulatedClockStart = 1000.0;
 
 // The trace's header line (without the line break).
 extern const char* const kTraceHeader;

@@ -16,6 +16,7 @@ std::int32_t updates = 0;
 std::int32_t updates_per_second = 0;
 bool show_stats = false;
 std::unique_ptr<draw_context> memdc;
+std::optional<drive_command> program_drive;
 
 namespace {
 
@@ -116,7 +117,14 @@ void key_up(unsigned key_code) {
 }
 
 void check_keys() {
-  if (!manual_mode) return;
+  if (!manual_mode) {
+    program_drive.reset();
+    return;
+  }
+  if (program_drive) {
+    manual_motion(program_drive->speed, program_drive->turn);
+    return;
+  }
   double speed = 0;
   double turn = 0;
   if (held('W')) {
@@ -176,4 +184,5 @@ void driver_reset() {
   updates_per_second = 0;
   show_stats = false;
   memdc.reset();
+  program_drive.reset();
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "shell/virtual_key.h"
@@ -44,6 +45,15 @@ extern bool show_stats;
 // (core/world.h), which the simulation reads.
 // The off-screen image every world drawing goes into.
 extern std::unique_ptr<draw_context> memdc;
+
+// A driving command given by a program (the Python interface) rather than by the
+// keys. While it is set, check_keys applies it in manual mode in place of the W,
+// S, A, D table; a tick in automatic mode drops it.
+struct drive_command {
+  double speed = 0.0;
+  double turn = 0.0;
+};
+extern std::optional<drive_command> program_drive;
 
 // Start-up with the random generator seeded from the calendar time.
 void system_startup(platform& window);

@@ -118,6 +118,25 @@ TEST_F(DriverTest, TickRunsTheDrivingKeysTheStepAndTheDrawingThenAsksForARepaint
   EXPECT_TRUE(window.timers.empty());
 }
 
+TEST_F(DriverTest, AProgramsDrivingCommandTakesThePlaceOfTheDrivingKeys) {
+  manual_mode = true;
+  place_robot(3, 7, 0);
+  press('S');
+  program_drive = drive_command{0.02, -0.01};
+  timer_message(window, 101);
+  EXPECT_EQ(robot.speed, 0.02);
+  EXPECT_EQ(robot.turn, -0.01);
+  timer_message(window, 101);  // it holds from tick to tick
+  EXPECT_EQ(robot.speed, 0.02);
+  // A tick in automatic mode drops it; back in manual mode the keys drive again.
+  manual_mode = false;
+  timer_message(window, 101);
+  EXPECT_FALSE(program_drive.has_value());
+  manual_mode = true;
+  timer_message(window, 101);
+  EXPECT_EQ(robot.speed, -0.03);
+}
+
 TEST_F(DriverTest, RateTimerPublishesTheCountOfTheLastSecond) {
   memdc_setup(window);
   EXPECT_EQ(updates_per_second, 0);  // before the first report

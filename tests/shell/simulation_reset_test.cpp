@@ -44,6 +44,7 @@ void dirty_everything(fake_platform& window) {
     run_metrics_after_tick(static_cast<std::uint64_t>(tick + 1) * 10);
   }
   timer_message(window, kRateTimerId);
+  program_drive = drive_command{0.02, -0.01};
   use_simulated_clock(5.0);
   set_console_sink([](std::string_view) {});
 }
@@ -67,6 +68,7 @@ TEST_F(SimulationResetTest, EveryGlobalReturnsToItsStartValue) {
   EXPECT_EQ(updates_per_second, 0);
   EXPECT_FALSE(show_stats);
   EXPECT_EQ(memdc, nullptr);
+  EXPECT_FALSE(program_drive.has_value());
   EXPECT_FALSE(mouse_is_down);
   EXPECT_FALSE(right_mouse_down);
 

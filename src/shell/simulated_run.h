@@ -1,0 +1,74 @@
+// A run of the simulation on a simulated clock, without a window: the window's
+// start-up and the window's tick, with timers that are due times on a simulated
+// millisecond clock. The headless runner and the Python module both run the
+// simulation through it, so a run with the same seed, world and keys is the same
+// run in either.
+//
+// There is no off-screen image while it runs, so the tick does no drawing at all;
+// pictures are drawn on request from the state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "shell/driver.h"
+
+// The simulated clock starts here rather than at 0: the automatic mode's ramp
+// timers take a start time of 0 to mean "not running", and a window's monotonic
+// clock is never near 0 either.
+constexpr double kSimulatedClockStart = 1000.0;
+
+// Limits on what a run accepts; the front ends refuse values outside them.
+constexpr std::uint64_t kMaxTicks = 1'000'000'000'000ULL;
+constexpr int kMaxPeriodMs = 60'000;
+constexpr int kMaxImageSide = 16'384;
+constexpr std::int64_t kMaxImagePixels = 64LL * 1024 * 1024;
+
+class simulated_run final : public platform {
+ public:
+  // The client size only sets display_x and display_y at start-up, as the
+  // window's size does.
+  simulated_run(int client_width, int client_height)
+      : client_width_(client_width), client_height_(client_height) {}
+
+  // The window's start-up: the tick period and the driving mode as given, the
+  // simulated clock, then system_startup with the seed. The caller resets the
+  // simulation first (simulation_reset()) and installs its console sink.
+  void start(std::uint32_t seed, int period_ms, bool manual);
+
+  // Begins the run metrics (shell/run_metrics.h) from the state now, once the
+  // run's world is loaded; every tick from then on is observed.
+  void start_metrics(bool keep_events);
+
+  // One tick as the window runs it (keys, world step), with the rate timer's
+  // events that fall due before or with it, in time order, and the run metrics'
+  // observations around it.
+  void tick();
+
+  std::uint64_t ticks() const { return ticks_; }
+  bool quit_requested() const { return quit_; }
+  std::uint64_t now_ms() const { return now_; }
+
+  // The platform the driver talks to.
+  void set_timer(int id, int period_ms) override;
+  void request_repaint() override {}
+  void request_quit(int /*exit_code*/) override { quit_ = true; }
+  void client_size(int& width, int& height) override;
+  std::unique_ptr<draw_context> create_image(int width, int height) override;
+
+ private:
+  void advance_to(std::uint64_t time_ms);
+
+  int client_width_;
+  int client_height_;
+  bool quit_ = false;
+  std::uint64_t now_ = 0;
+  std::uint64_t tick_period_ = 10;
+  std::uint64_t tick_due_ = 10;
+  std::uint64_t rate_period_ = 0;
+  std::uint64_t rate_due_ = 0;
+  std::uint64_t ticks_ = 0;
+};
+
+// True when the robot is within the distance at which it takes a target as reached.
+bool robot_at_target();
