@@ -4,6 +4,7 @@
 #   draw     core, draw (no Qt)
 #   shell    core, draw, shell (no Qt)
 #   qtdraw   core, draw, qtdraw
+#   python   core, draw, shell, python (the Python module: no Qt in the Python process)
 #   others   (the front ends: qt, headless, ...) core, draw, shell, qtdraw and
 #            their own folder, never another front end
 # draw/recording_context.h is for tests only. Prints one line per offending
@@ -18,12 +19,13 @@ allowed_for() {
     draw) echo "core draw" ;;
     shell) echo "core draw shell" ;;
     qtdraw) echo "core draw qtdraw" ;;
+    python) echo "core draw shell python" ;;
     *) echo "core draw shell qtdraw $1" ;;
   esac
 }
 
 no_qt() {
-  case $1 in core | draw | shell) return 0 ;; *) return 1 ;; esac
+  case $1 in core | draw | shell | python) return 0 ;; *) return 1 ;; esac
 }
 
 faults=0

@@ -1,0 +1,45 @@
+#include "python/navigation.h"
+
+#include <cmath>
+
+#include "core/robot.h"
+#include "core/utility.h"
+#include "core/world.h"
+
+namespace {
+
+double wrapped(double angle) {
+  return std::remainder(angle, kTwoPi);
+}
+
+}  // namespace
+
+void navigation_observation(float* out) {
+  for (int i = 0; i < kNumSensors; ++i) {
+    out[i] = static_cast<float>(robot.sensor_value[i]);
+    out[kNumSensors + i] = robot.sensor_hit[i] ? 1.0f : 0.0f;
+  }
+  const double dx = world.target_x - robot.x;
+  const double dy = world.target_y - robot.y;
+  out[12] = static_cast<float>(vect_mag(dx, dy));
+  out[13] = static_cast<float>(wrapped(std::atan2(dy, dx) - robot.heading));
+  out[14] = static_cast<float>(wrapped(robot.grad_angle - robot.heading));
+}
+
+navigation_outcome navigation_step(session& s, double speed, double turn, std::uint64_t ticks) {
+  s.drive(speed, turn);
+  const double start_x = robot.x;
+  const double start_y = robot.y;
+  navigation_outcome outcome;
+  while (outcome.ticks < ticks && s.tick_once()) {
+    ++outcome.ticks;
+    if (last_push_back.wall_pushed) ++outcome.contact_ticks;
+    if (robot_at_target()) {
+      outcome.reached = true;
+      break;
+    }
+  }
+  outcome.progress = vect_mag(world.target_x - start_x, world.target_y - start_y) -
+                     vect_mag(world.target_x - robot.x, world.target_y - robot.y);
+  return outcome;
+}

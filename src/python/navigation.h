@@ -1,0 +1,34 @@
+// What the navigation environment (robosim.env.NavigationEnv) sees of the
+// simulation and what one of its steps does, in C++ so that a step costs little
+// more than its ticks.
+//
+// The observation, 15 values:
+//   0..5   sensor_value of the six sensors (2 minus the vision distance)
+//   6..11  sensor_hit of the six touch probes, 0 or 1
+//   12     distance from the robot to the target, world units
+//   13     bearing of the target in the robot's frame: its direction minus the
+//          heading, wrapped into -pi..pi (positive: clockwise on the screen)
+//   14     bearing of the field: grad_angle minus the heading, wrapped likewise
+#pragma once
+
+#include <cstdint>
+
+#include "python/session.h"
+
+constexpr int kObservationSize = 15;
+
+// Fills out[0..14] from the simulation as it is now.
+void navigation_observation(float* out);
+
+struct navigation_outcome {
+  std::uint64_t ticks = 0;          // ticks run
+  bool reached = false;             // a tick ended with the robot at the target
+  std::uint64_t contact_ticks = 0;  // ticks on which the push-back moved the robot
+  double progress = 0.0;            // how much nearer the target the robot got
+};
+
+// Drives (speed, turn) in manual mode for up to `ticks` ticks, ending early after
+// the tick that brings the robot to the target. Progress is measured to the
+// target as it stands afterwards, so a target moved by the planner in between
+// does not count as progress.
+navigation_outcome navigation_step(session& s, double speed, double turn, std::uint64_t ticks);

@@ -1,0 +1,260 @@
+#include "python/session.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "core/console.h"
+#include "core/map.h"
+#include "core/robot.h"
+#include "core/world.h"
+#include "core/world_file.h"
+#include "draw/world_draw.h"
+#include "shell/driver.h"
+#include "shell/run_metrics.h"
+#include "shell/simulation_reset.h"
+
+namespace {
+
+// The one open session of the process.
+session* open_session = nullptr;
+
+// Ticks between two questions whether the caller wants to stop (Ctrl-C in Python).
+constexpr std::uint64_t kTicksBetweenInterruptChecks = 4096;
+
+// Tells why a world file could not be read: the file system (missing, a folder,
+// not readable) or its content. The reader's message says which in words; this
+// looks at the file itself, so a file that opens as a regular file was refused
+// for what it holds.
+world_file_failure load_failure(const std::string& path, const std::string& message) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return world_file_failure(message, true, errno);
+  if (S_ISDIR(info.st_mode)) return world_file_failure(message, true, EISDIR);
+  if (!S_ISREG(info.st_mode)) return world_file_failure(message, true, 0);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return world_file_failure(message, true, errno);
+  ::close(fd);
+  return world_file_failure(message, false, 0);
+}
+
+}  // namespace
+
+session::session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
+                 bool manual) {
+  if (open_session != nullptr) {
+    throw std::runtime_error(
+        "a robosim.Simulation is already open in this process: the simulation's state is "
+        "process-wide, so only one can be open at a time. Close it first (close() or a with "
+        "block), or run each simulation in its own process (for example with multiprocessing)");
+  }
+  simulation_reset();
+  set_console_sink([this](std::string_view text) { take_console(text); });
+  run_ = std::make_unique<simulated_run>(kSessionClientWidth, kSessionClientHeight);
+  run_->start(seed, period_ms, manual);
+  open_session = this;
+  if (world_path) {
+    try {
+      load(*world_path);
+    } catch (...) {
+      close();
+      throw;
+    }
+  }
+  run_->start_metrics(false);
+}
+
+session::~session() {
+  close();
+}
+
+void session::close() {
+  if (run_ == nullptr) return;
+  system_shutdown();
+  // Nothing of this run is left behind for the next one, not even the console sink
+  // that points at this object.
+  simulation_reset();
+  run_.reset();
+  frame_.reset();
+  if (open_session == this) open_session = nullptr;
+}
+
+void session::require_open() const {
+  if (run_ == nullptr) {
+    throw std::runtime_error("this robosim.Simulation is closed; open a new one");
+  }
+}
+
+std::uint64_t session::step(std::uint64_t ticks, const std::function<bool()>& interrupted) {
+  require_open();
+  std::uint64_t done = 0;
+  while (done < ticks && !run_->quit_requested()) {
+    run_->tick();
+    ++done;
+    if (done % kTicksBetweenInterruptChecks == 0 && interrupted && interrupted()) break;
+  }
+  return done;
+}
+
+bool session::tick_once() {
+  if (run_->quit_requested()) return false;
+  run_->tick();
+  return true;
+}
+
+std::uint64_t session::tick() const {
+  require_open();
+  return run_->ticks();
+}
+
+double session::time() const {
+  require_open();
+  return static_cast<double>(run_->now_ms()) / 1000.0;
+}
+
+bool session::manual() const {
+  require_open();
+  return manual_mode;
+}
+
+void session::set_manual(bool manual) {
+  require_open();
+  manual_mode = manual;
+  if (!manual) program_drive.reset();
+}
+
+void session::drive(double speed, double turn) {
+  require_open();
+  if (!manual_mode) {
+    throw std::runtime_error(
+        "drive() needs manual mode: the automatic mode sets the speed and the turn itself; "
+        "set manual = True first (or open the Simulation with manual=True)");
+  }
+  program_drive = drive_command{speed, turn};
+}
+
+void session::key_down(unsigned code) {
+  require_open();
+  ::key_down(*run_, code);
+}
+
+void session::key_up(unsigned code) {
+  require_open();
+  ::key_up(code);
+}
+
+void session::set_pose(double x, double y, double heading) {
+  require_open();
+  robot.x = x;
+  robot.y = y;
+  robot.heading = heading;
+}
+
+void session::set_target(double x, double y) {
+  require_open();
+  world_set_target(x, y);
+}
+
+void session::set_gains(double scale1, double scale2, double scale3) {
+  require_open();
+  world.scale1 = scale1;
+  world.scale2 = scale2;
+  world.scale3 = scale3;
+}
+
+void session::add_wall(double x, double y, double width, double height) {
+  require_open();
+  world_add_wall(x, y, width, height);
+}
+
+void session::clear_walls() {
+  require_open();
+  world_free_walls();
+}
+
+void session::clear_impacts() {
+  require_open();
+  // What the N key does.
+  world_free_markers();
+  world_free_impacts();
+}
+
+void session::plan() {
+  require_open();
+  world_compute_map_grid();
+}
+
+void session::load(const std::string& path) {
+  require_open();
+  std::string error;
+  if (!world_read_file(path, error)) throw load_failure(path, error);
+}
+
+void session::save(const std::string& path) {
+  require_open();
+  std::string error;
+  if (!world_write_file(path, error)) throw world_file_failure(error, true, 0);
+}
+
+void session::render(int width, int height, bool grad, bool vision, std::uint8_t* rgb) {
+  require_open();
+  if (frame_ == nullptr || frame_->width() != width || frame_->height() != height) {
+    frame_ = std::make_unique<raster_context>(width, height);
+    if (frame_->width() != width || frame_->height() != height) {
+      frame_.reset();
+      throw std::bad_alloc();
+    }
+  }
+  // The picture is drawn at the asked size, as the headless picture is; the
+  // switches and the size the simulation had are put back afterwards.
+  const std::int32_t old_x = display_x;
+  const std::int32_t old_y = display_y;
+  const bool old_grad = world.show_grad;
+  const bool old_vision = robot.show_vision;
+  display_x = width;
+  display_y = height;
+  world.show_grad = old_grad || grad;
+  robot.show_vision = old_vision || vision;
+  world_draw(*frame_);
+  display_x = old_x;
+  display_y = old_y;
+  world.show_grad = old_grad;
+  robot.show_vision = old_vision;
+
+  for (int y = 0; y < height; ++y) {
+    const std::uint32_t* row = frame_->pixels() + y * frame_->stride();
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t p = row[x];
+      *rgb++ = static_cast<std::uint8_t>(p >> 16);
+      *rgb++ = static_cast<std::uint8_t>(p >> 8);
+      *rgb++ = static_cast<std::uint8_t>(p);
+    }
+  }
+}
+
+session_stats session::stats() const {
+  require_open();
+  session_stats s;
+  s.targets_reached = run_metrics().targets_reached;
+  s.planning_runs = planner_stats.runs;
+  s.planning_failures = planner_stats.random_targets;
+  s.planning_gave_up = planner_stats.gave_up;
+  s.console_messages = console_messages_;
+  s.console.assign(console_lines_.begin(), console_lines_.end());
+  if (!console_partial_.empty()) s.console.push_back(console_partial_);
+  return s;
+}
+
+void session::take_console(std::string_view text) {
+  ++console_messages_;
+  for (const char c : text) {
+    if (c != '\n') {
+      if (console_partial_.size() < kConsoleLineMaxBytes) console_partial_ += c;
+      continue;
+    }
+    console_lines_.push_back(std::move(console_partial_));
+    console_partial_.clear();
+    if (console_lines_.size() > kConsoleLinesKept) console_lines_.pop_front();
+  }
+}

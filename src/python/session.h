@@ -1,0 +1,122 @@
+// The simulation as the Python module offers it: the whole simulation of the
+// window on the simulated clock, started as the window starts it and ticked as
+// the headless runner ticks it, plus the operations of the keys, the mouse and
+// the menu, and pictures on request.
+//
+// The simulation's records are process-wide, so only one session can be open in
+// a process at a time. Everything here expects arguments the module has already
+// checked (finite numbers, counts and sizes within the run's limits) and reports
+// failures as exceptions, which the module turns into Python's:
+//   std::invalid_argument  ValueError
+//   std::runtime_error     RuntimeError
+//   world_file_failure     OSError (cannot read or write) or ValueError (not a world file)
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "draw/raster_context.h"
+#include "shell/simulated_run.h"
+
+// A world file that could not be loaded or saved. The message is the one the
+// window shows; os_error tells a failure of the file system from content that is
+// not a world file, and error_number is the system's code when there is one.
+class world_file_failure : public std::runtime_error {
+ public:
+  world_file_failure(const std::string& message, bool os_error, int error_number)
+      : std::runtime_error(message), os_error_(os_error), error_number_(error_number) {}
+  bool os_error() const { return os_error_; }
+  int error_number() const { return error_number_; }
+
+ private:
+  bool os_error_;
+  int error_number_;
+};
+
+// The client size the simulation starts with, as the headless runner's default.
+constexpr int kSessionClientWidth = 640;
+constexpr int kSessionClientHeight = 480;
+// How many of the last console lines a session keeps, and how long one may grow.
+constexpr std::size_t kConsoleLinesKept = 100;
+constexpr std::size_t kConsoleLineMaxBytes = 4096;
+
+struct session_stats {
+  std::uint64_t targets_reached = 0;
+  std::uint64_t planning_runs = 0;
+  std::uint64_t planning_failures = 0;
+  std::uint64_t planning_gave_up = 0;
+  std::uint64_t console_messages = 0;
+  std::vector<std::string> console;  // the last lines, oldest first
+};
+
+class session {
+ public:
+  // Opens the process's simulation: a full simulation_reset(), the window's
+  // start-up with the seed, then the world file when one is given. Throws
+  // std::runtime_error when another session is open, world_file_failure when the
+  // world cannot be loaded (and then nothing stays open).
+  session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
+          bool manual);
+  ~session();
+  session(const session&) = delete;
+  session& operator=(const session&) = delete;
+
+  // Ends the simulation and frees the process's slot; later calls do nothing.
+  void close();
+  bool closed() const { return run_ == nullptr; }
+
+  // Runs up to `ticks` ticks; fewer when Esc ended the run or when `interrupted`
+  // (asked every few thousand ticks) says so. Returns the ticks run.
+  std::uint64_t step(std::uint64_t ticks, const std::function<bool()>& interrupted);
+  // One tick, unless Esc ended the run (then false). The session must be open.
+  bool tick_once();
+  std::uint64_t tick() const;
+  double time() const;
+
+  bool manual() const;
+  void set_manual(bool manual);
+  // The driving command of the following ticks in manual mode; std::runtime_error
+  // in automatic mode.
+  void drive(double speed, double turn);
+
+  // Key events by virtual-key code.
+  void key_down(unsigned code);
+  void key_up(unsigned code);
+
+  void set_pose(double x, double y, double heading);
+  void set_target(double x, double y);
+  void set_gains(double scale1, double scale2, double scale3);
+  void add_wall(double x, double y, double width, double height);
+  void clear_walls();
+  void clear_impacts();
+  void plan();
+
+  void load(const std::string& path);
+  void save(const std::string& path);
+
+  // The frame the window would show at this client size, as rows of R, G, B bytes
+  // (height * width * 3) written to rgb. The lattice and the vision rays are drawn
+  // when asked here or when switched on by their keys.
+  void render(int width, int height, bool grad, bool vision, std::uint8_t* rgb);
+
+  session_stats stats() const;
+
+  // Throws std::runtime_error when the session is closed.
+  void require_open() const;
+
+ private:
+  void take_console(std::string_view text);
+
+  std::unique_ptr<simulated_run> run_;
+  std::unique_ptr<raster_context> frame_;
+  std::uint64_t console_messages_ = 0;
+  std::deque<std::string> console_lines_;
+  std::string console_partial_;
+};

@@ -1,0 +1,434 @@
+"""robosim.Simulation: the same runs as the headless runner, every member, and the
+errors that change nothing."""
+
+import math
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import robosim
+from conftest import WORLDS, headless_summary, headless_trace, run_headless, trace_row
+
+CELL = 10 / 75
+
+
+def run_trace(sim, ticks, every, events=()):
+    """Steps the simulation as the runner's trace sees it; events are (tick, "down"|"up", key)."""
+    rows = [trace_row(sim)]
+    pending = sorted(events, key=lambda e: e[0])
+    while True:
+        while pending and pending[0][0] == sim.tick:
+            _, kind, key = pending.pop(0)
+            (sim.key_down if kind == "down" else sim.key_up)(key)
+        if sim.tick == ticks:
+            break
+        sim.step(1)
+        if sim.tick % every == 0:
+            rows.append(trace_row(sim))
+    return rows
+
+
+# ---------------------------------------------------------------- the runner's runs
+
+
+class TestSameRunAsTheHeadlessRunner:
+    def test_automatic_run_in_the_maze(self, tmp_path):
+        expected = headless_trace(
+            tmp_path, "--seed", 7, "--world", WORLDS / "maze.dat", "--ticks", 3000,
+            "--trace-every", 50,
+        )
+        with robosim.Simulation(seed=7, world=WORLDS / "maze.dat") as sim:
+            assert run_trace(sim, 3000, 50) == expected
+
+    def test_manual_run_with_keys_and_a_slower_tick(self, tmp_path):
+        events = [
+            (0, "down", "W"), (40, "down", "a"), (90, "up", "A"), (120, "down", "Down"),
+            (120, "up", "Down"), (200, "down", "s"), (200, "down", "d"), (260, "up", "S"),
+            (260, "up", "D"), (261, "up", "w"), (300, "down", "space"), (300, "up", "space"),
+        ]
+        script = tmp_path / "drive.keys"
+        script.write_text("".join(f"{t} {kind} {key}\n" for t, kind, key in events))
+        expected = headless_trace(
+            tmp_path, "--seed", 11, "--manual", "--keys", script, "--ticks", 400,
+            "--period-ms", 20, "--trace-every", 10,
+        )
+        with robosim.Simulation(seed=11, manual=True, period_ms=20) as sim:
+            assert run_trace(sim, 400, 10, events) == expected
+
+    def test_the_summary_counters(self):
+        summary = headless_summary("--seed", 3, "--world", WORLDS / "pillars.dat", "--ticks", 20000)
+        with robosim.Simulation(seed=3, world=WORLDS / "pillars.dat") as sim:
+            assert sim.step(20000) == 20000
+            stats = sim.stats
+        for name in ("targets_reached", "planning_runs", "planning_failures", "planning_gave_up",
+                     "console_messages"):
+            assert stats[name] == summary[name], name
+        assert summary["targets_reached"] > 0
+        assert isinstance(stats["console"], list)
+
+    def test_esc_ends_the_run_as_in_the_runner(self, tmp_path):
+        script = tmp_path / "quit.keys"
+        script.write_text("30 down Esc\n")
+        summary = headless_summary("--seed", 1, "--ticks", 100, "--keys", script)
+        with robosim.Simulation(seed=1) as sim:
+            sim.step(30)
+            sim.key_down("Esc")
+            assert sim.step(50) == 0
+            assert sim.tick == summary["ticks"] == 30
+
+
+# ---------------------------------------------------------------- the planner's example
+
+
+def test_wavefront_example_through_the_interface():
+    with robosim.Simulation(seed=1) as sim:
+        sim.set_pose(1.5, 2.9, 0)
+        sim.clear_impacts()
+        assert len(sim.impacts) == 0
+        sim.target = (5, 5)
+        waypoints = sim.waypoints
+        assert waypoints.shape == (26, 4)
+        assert sim.cur_waypoint == 25
+        # The head (index 0) is the target's cell, the tail the first step out.
+        assert list(waypoints[:, 3]) == list(range(26))
+        assert waypoints[0, 0] == pytest.approx(37 * CELL) and waypoints[0, 1] == pytest.approx(37 * CELL)
+        assert waypoints[25, 0] == pytest.approx(12 * CELL)
+        assert waypoints[25, 1] == pytest.approx(22 * CELL)
+        grid = sim.grid
+        assert grid[11, 21] & 0xFFF == 42
+        assert grid[37, 37] & 0xFFF == 0
+        assert grid[37, 37] & 0x4000
+
+
+# ---------------------------------------------------------------- reproducibility
+
+
+def trace_of(seed, ticks=2000, **options):
+    with robosim.Simulation(seed=seed, **options) as sim:
+        rows = []
+        for _ in range(ticks // 100):
+            sim.step(100)
+            r = sim.robot
+            rows.append((r.x, r.y, r.heading, sim.target, len(sim.impacts)))
+        return rows
+
+
+def test_the_same_seed_gives_the_same_run_and_another_seed_another():
+    first = trace_of(5)
+    assert trace_of(5) == first
+    assert trace_of(6) != first
+
+
+def test_a_new_simulation_starts_from_a_full_reset(tmp_path):
+    # A run that changes everything it can: mode, gains, walls, period, target.
+    with robosim.Simulation(seed=9, world=WORLDS / "maze.dat") as sim:
+        sim.step(500)
+        sim.press("M")
+        sim.drive(0.03, 0.01)
+        sim.press("Down")
+        sim.press("G")
+        sim.press("V")
+        sim.gains = (1, 2, 3)
+        sim.add_wall(2, 2, 1, 1)
+        sim.target = (8, 8)
+        sim.step(300)
+    expected = headless_trace(tmp_path, "--seed", 9, "--ticks", 1000, "--trace-every", 100)
+    with robosim.Simulation(seed=9) as sim:
+        assert run_trace(sim, 1000, 100) == expected
+        assert not sim.manual
+        assert sim.gains == (0.11, 0.86, 0.193)
+
+
+# ---------------------------------------------------------------- one per process
+
+
+def test_only_one_simulation_at_a_time():
+    first = robosim.Simulation(seed=1)
+    try:
+        with pytest.raises(RuntimeError, match="one process per simulation|own process"):
+            robosim.Simulation(seed=2)
+        assert first.step(10) == 10  # the open one is untouched
+    finally:
+        first.close()
+    assert first.closed
+    with pytest.raises(RuntimeError, match="closed"):
+        first.step(1)
+    with pytest.raises(RuntimeError, match="closed"):
+        _ = first.robot
+    first.close()  # closing again does nothing
+    with robosim.Simulation(seed=2) as second:
+        assert second.tick == 0
+    assert second.closed
+
+
+def test_ctrl_c_interrupts_a_long_step_and_keeps_the_ticks_run():
+    # The interrupt comes from another process, as a terminal's Ctrl-C does: step()
+    # holds the interpreter's lock, so no thread of this process could send it.
+    with robosim.Simulation(seed=1) as sim:
+        killer = subprocess.Popen(["sh", "-c", f"sleep 0.3; kill -INT {os.getpid()}"])
+        try:
+            with pytest.raises(KeyboardInterrupt):
+                sim.step(10**12)
+        finally:
+            killer.wait()
+        ticks = sim.tick
+        assert 0 < ticks < 10**12
+        assert sim.step(10) == 10 and sim.tick == ticks + 10
+
+
+def test_a_dropped_simulation_frees_the_process():
+    robosim.Simulation(seed=1)  # never bound: closed when collected
+    robosim.Simulation(seed=1).close()
+
+
+def test_a_failed_open_leaves_nothing_open(tmp_path):
+    with pytest.raises(OSError):
+        robosim.Simulation(world=tmp_path / "missing.dat")
+    robosim.Simulation(seed=0).close()
+
+
+# ---------------------------------------------------------------- members
+
+
+class TestMembers:
+    def test_clock_and_ticks(self):
+        with robosim.Simulation(seed=1, period_ms=20) as sim:
+            assert (sim.tick, sim.time) == (0, 0.0)
+            assert sim.step() == 1
+            assert sim.step(0) == 0
+            assert sim.step(99) == 99
+            assert sim.tick == 100
+            assert sim.time == pytest.approx(2.0)
+
+    def test_robot_snapshot(self):
+        with robosim.Simulation(seed=4) as sim:
+            sim.step(10)
+            r = sim.robot
+            assert len(r.sensor_hit) == len(r.sensor_value) == len(r.vision_seen) == 6
+            assert all(isinstance(v, bool) for v in r.sensor_hit + r.vision_seen)
+            assert all(len(p) == 2 for p in r.vision_point)
+            for name in ("x", "y", "heading", "speed", "turn", "grad_angle", "grad_mag",
+                         "heading_error"):
+                assert math.isfinite(getattr(r, name))
+            sim.step(10)
+            assert (r.x, r.y) != (sim.robot.x, sim.robot.y)  # a copy, not a view
+            with pytest.raises(AttributeError):
+                r.x = 1.0
+
+    def test_manual_mode_and_drive(self):
+        with robosim.Simulation(seed=2) as sim:
+            with pytest.raises(RuntimeError, match="manual"):
+                sim.drive(0.01, 0)
+            sim.press("m")
+            assert sim.manual
+            sim.set_pose(5, 5, 0)
+            sim.clear_walls()
+            sim.drive(0.03, 0)
+            sim.step(10)
+            r = sim.robot
+            assert (r.speed, r.turn) == (0.03, 0)
+            assert r.x == pytest.approx(5.3)
+            assert r.y == pytest.approx(5.0)
+            # The command holds until the next drive(); the driving keys are not read.
+            sim.key_down("S")
+            sim.step(1)
+            assert sim.robot.speed == 0.03
+            sim.manual = False
+            assert not sim.manual
+            sim.manual = True
+            sim.step(1)  # with the command dropped, the held S drives backward
+            assert sim.robot.speed == -0.03
+
+    def test_keys(self):
+        with robosim.Simulation(seed=2) as sim:
+            before = sim.gains
+            sim.press("2")
+            sim.press("4")
+            sim.press("6")
+            assert sim.gains == pytest.approx((before[0] + 0.01, before[1] + 0.01, before[2] + 0.001))
+            # A held key with an action runs again with every other key's press.
+            sim.key_down("1")
+            sim.press("3")
+            sim.key_up("1")
+            assert sim.gains[0] == pytest.approx(before[0] + 0.01 - 0.02)
+            for name in ("W", "w", "space", "Space", "Up", "DOWN", "Esc", "escape", "left",
+                         "right", "enter", "tab", "backspace", "0", "9"):
+                sim.key_up(name)
+
+    def test_pose_target_and_gains(self):
+        with robosim.Simulation(seed=3) as sim:
+            runs = sim.stats["planning_runs"]
+            sim.set_pose(2.5, 7.25, 1.5)
+            r = sim.robot
+            assert (r.x, r.y, r.heading) == (2.5, 7.25, 1.5)
+            assert sim.stats["planning_runs"] == runs  # no planning run
+            sim.target = [6, 4]
+            assert sim.target == (6.0, 4.0)
+            assert sim.stats["planning_runs"] > runs
+            sim.gains = np.array([0.2, 0.3, 0.4])
+            assert sim.gains == (0.2, 0.3, 0.4)
+            runs = sim.stats["planning_runs"]
+            sim.plan()
+            assert sim.stats["planning_runs"] == runs + 1
+
+    def test_walls_impacts_and_grid(self):
+        with robosim.Simulation(seed=3) as sim:
+            walls = sim.walls
+            assert walls.dtype == np.float64
+            np.testing.assert_array_equal(
+                walls,
+                [[9.95, 0, 0.05, 10], [0, 0, 0.05, 10], [0, 9.95, 10, 0.05], [0, 0, 10, 0.05]],
+            )
+            sim.add_wall(3, 4, 1.5, 0)
+            assert sim.walls.shape == (5, 4)
+            np.testing.assert_array_equal(sim.walls[0], [3, 4, 1.5, 0])  # newest first
+            sim.clear_walls()
+            assert sim.walls.shape == (0, 4)
+            sim.step(1)  # without walls nothing is seen
+            assert sim.robot.sensor_value == (3.0,) * 6
+
+        with robosim.Simulation(seed=3, world=WORLDS / "maze.dat") as sim:
+            sim.step(300)
+            impacts = sim.impacts
+            assert impacts.ndim == 2 and impacts.shape[1] == 2 and len(impacts) > 0
+            grid = sim.grid
+            assert grid.shape == (75, 75) and grid.dtype == np.int32
+            i, j = (min(int(v / 10 * 75), 74) for v in impacts[0])
+            assert grid[i, j] == -1  # blocked, indexed [i along x, j along y]
+            grid[:] = 0  # a copy
+            assert sim.grid[i, j] == -1
+            sim.clear_impacts()
+            assert sim.impacts.shape == (0, 2)
+
+    def test_stats_and_console(self):
+        with robosim.Simulation(seed=1) as sim:
+            stats = sim.stats
+            assert set(stats) == {"targets_reached", "planning_runs", "planning_failures",
+                                  "planning_gave_up", "console_messages", "console"}
+            assert stats["planning_runs"] >= 1
+
+    def test_render_is_an_observation_only(self):
+        with robosim.Simulation(seed=8) as sim:
+            sim.step(100)
+            frame = sim.render(320, 240, grad=True, vision=True)
+            assert frame.shape == (240, 320, 3) and frame.dtype == np.uint8
+            sim.render()
+            sim.step(100)
+            drawn = trace_row(sim)
+        with robosim.Simulation(seed=8) as sim:
+            sim.step(200)
+            assert trace_row(sim) == drawn
+
+
+# ---------------------------------------------------------------- world files
+
+
+class TestWorldFiles:
+    def test_save_then_load(self, tmp_path):
+        path = tmp_path / "w.dat"
+        with robosim.Simulation(seed=1) as sim:
+            sim.set_pose(2.5, 7.25, 1.5)
+            sim.save(path)
+            assert path.read_text().splitlines() == [
+                "2.500000", "7.250000", "1.500000", "4",
+                "9.950000 0.000000 0.050000 10.000000",
+                "0.000000 0.000000 0.050000 10.000000",
+                "0.000000 9.950000 10.000000 0.050000",
+                "0.000000 0.000000 10.000000 0.050000",
+            ]
+            sim.add_wall(1, 1, 1, 1)
+            sim.load(str(path))
+            r = sim.robot
+            assert (r.x, r.y, r.heading) == (2.5, 7.25, 1.5)
+            np.testing.assert_array_equal(sim.walls[:, 0], [0, 0, 0, 9.95])  # reversed
+            sim.load(os.fsencode(path))
+
+    def world_state(self, sim):
+        return trace_row(sim), sim.walls.tolist(), sim.gains
+
+    def test_load_failures_leave_the_world_as_it_was(self, tmp_path):
+        garbage = tmp_path / "garbage.dat"
+        garbage.write_text("1\n2\n3\nfour\n")
+        with robosim.Simulation(seed=1) as sim:
+            sim.add_wall(1, 2, 3, 4)
+            sim.step(20)
+            before = self.world_state(sim)
+            with pytest.raises(FileNotFoundError, match="missing.dat"):
+                sim.load(tmp_path / "missing.dat")
+            with pytest.raises(IsADirectoryError):
+                sim.load(tmp_path)
+            with pytest.raises(ValueError, match="line 4") as refused:
+                sim.load(garbage)
+            assert self.world_state(sim) == before
+        # The message is the one the other front ends give.
+        runner = run_headless("--world", garbage, "--ticks", 0, check=False)
+        assert str(refused.value) in runner.stderr
+
+    def test_save_failures(self, tmp_path):
+        with robosim.Simulation(seed=1) as sim:
+            with pytest.raises(OSError):
+                sim.save(tmp_path / "no" / "such" / "folder.dat")
+            with pytest.raises(OSError, match="folder"):
+                sim.save(tmp_path)
+            with pytest.raises(ValueError, match="zero byte"):
+                sim.save("a\0b")
+            with pytest.raises(TypeError, match="path"):
+                sim.save(12)
+        assert list(tmp_path.iterdir()) == []
+
+
+# ---------------------------------------------------------------- bad arguments
+
+
+BAD_CALLS = [
+    (lambda s: s.step("10"), TypeError, "ticks"),
+    (lambda s: s.step(1.5), TypeError, "ticks"),
+    (lambda s: s.step(True), TypeError, "ticks"),
+    (lambda s: s.step(-1), ValueError, "ticks"),
+    (lambda s: s.step(2**70), ValueError, "ticks"),
+    (lambda s: s.set_pose(math.nan, 1, 1), ValueError, "x"),
+    (lambda s: s.set_pose(1, math.inf, 1), ValueError, "y"),
+    (lambda s: s.set_pose(1, 1, "0"), TypeError, "heading"),
+    (lambda s: setattr(s, "target", (1, math.nan)), ValueError, "target"),
+    (lambda s: setattr(s, "target", (1, 2, 3)), ValueError, "target"),
+    (lambda s: setattr(s, "target", 5), TypeError, "target"),
+    (lambda s: setattr(s, "gains", (1, 2)), ValueError, "gains"),
+    (lambda s: setattr(s, "gains", "abc"), TypeError, "gains"),
+    (lambda s: setattr(s, "manual", 1), TypeError, "manual"),
+    (lambda s: s.drive(math.nan, 0), ValueError, "speed"),
+    (lambda s: s.key_down("F13"), ValueError, "unknown key"),
+    (lambda s: s.key_down(""), ValueError, "unknown key"),
+    (lambda s: s.press(87), TypeError, "key"),
+    (lambda s: s.add_wall(1, 1, -1, 1), ValueError, "negative"),
+    (lambda s: s.add_wall(1, 1, 1, math.inf), ValueError, "height"),
+    (lambda s: s.render(0, 10), ValueError, "width"),
+    (lambda s: s.render(10, 16385), ValueError, "height"),
+    (lambda s: s.render(16384, 16384), ValueError, "too large"),
+    (lambda s: s.render(10, 10, grad=1), TypeError, "grad"),
+]
+
+
+@pytest.mark.parametrize("call, error, words", BAD_CALLS)
+def test_bad_arguments_change_nothing(call, error, words):
+    with robosim.Simulation(seed=12, manual=True) as sim:
+        sim.step(5)
+        before = (trace_row(sim), sim.walls.tolist(), sim.gains, sim.manual)
+        with pytest.raises(error, match=words):
+            call(sim)
+        assert (trace_row(sim), sim.walls.tolist(), sim.gains, sim.manual) == before
+
+
+@pytest.mark.parametrize(
+    "options, error",
+    [
+        ({"seed": -1}, ValueError), ({"seed": 2**32}, ValueError), ({"seed": "1"}, TypeError),
+        ({"period_ms": 0}, ValueError), ({"period_ms": 60001}, ValueError),
+        ({"manual": "yes"}, TypeError), ({"world": 3.5}, TypeError),
+    ],
+)
+def test_bad_options_open_nothing(options, error):
+    with pytest.raises(error):
+        robosim.Simulation(**options)
+    robosim.Simulation(seed=0).close()
