@@ -304,18 +304,18 @@ std::string quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
 
+}  // namespace
+
 // The tick brings the heading back by one turn at most per tick, so a heading of
 // many turns keeps the robot turning after the wrong heading error for as many
 // ticks as it has turns (for ever at 1e308, where one turn is lost in rounding).
 // Headings up to kHeadingKeptAsWritten radians (160 turns, which the ticks bring
 // back within a second or two) are loaded as written; only larger ones are
 // taken as the direction they stand for, within half a turn of 0.
-double loaded_heading(double heading) {
+double world_loaded_heading(double heading) {
   if (std::fabs(heading) <= kHeadingKeptAsWritten) return heading;
   return std::remainder(heading, kTwoPi);
 }
-
-}  // namespace
 
 bool world_parse_text(std::string_view text, world_file_data& data, world_file_error& error) {
   data = world_file_data{};
@@ -374,7 +374,7 @@ void world_apply_data(const world_file_data& data) {
   world_free_walls();
   if (data.x) robot.x = *data.x;
   if (data.y) robot.y = *data.y;
-  if (data.heading) robot.heading = loaded_heading(*data.heading);
+  if (data.heading) robot.heading = world_loaded_heading(*data.heading);
   for (const world_file_wall& wall : data.walls) {
     world_add_wall(wall.x, wall.y, wall.width, wall.height);
   }

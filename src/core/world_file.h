@@ -26,6 +26,9 @@ constexpr std::size_t kWorldFileMaxWalls = 100000;
 // A loaded heading of at most this many radians either way is kept as written;
 // a larger one becomes the same direction within half a turn of 0.
 constexpr double kHeadingKeptAsWritten = 1000.0;
+// The heading a loaded pose takes: as written up to kHeadingKeptAsWritten, else
+// the same direction within half a turn of 0.
+double world_loaded_heading(double heading);
 
 struct world_file_wall {
   double x = 0.0;

@@ -148,7 +148,7 @@ void session::set_pose(double x, double y, double heading) {
   require_open();
   robot.x = x;
   robot.y = y;
-  robot.heading = heading;
+  robot.heading = world_loaded_heading(heading);
 }
 
 void session::set_target(double x, double y) {

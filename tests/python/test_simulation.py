@@ -264,6 +264,13 @@ class TestMembers:
             r = sim.robot
             assert (r.x, r.y, r.heading) == (2.5, 7.25, 1.5)
             assert sim.stats["planning_runs"] == runs  # no planning run
+            # Headings as a world file gives them: as written up to 1000 radians,
+            # beyond that the same direction within half a turn of 0.
+            sim.set_pose(2.5, 7.25, 999.5)
+            assert sim.robot.heading == 999.5
+            sim.set_pose(2.5, 7.25, 1e300)
+            assert sim.robot.heading == math.remainder(1e300, 2 * math.pi)
+            sim.set_pose(2.5, 7.25, 1.5)
             sim.target = [6, 4]
             assert sim.target == (6.0, 4.0)
             assert sim.stats["planning_runs"] > runs
