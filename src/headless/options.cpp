@@ -122,6 +122,33 @@ bool parse_finite(const QString& text, double& value) {
   return true;
 }
 
+bool parse_positive(const QString& text, double max, double& value) {
+  if (text.isEmpty() || text.size() > 32) return false;
+  int points = 0;
+  int digits = 0;
+  for (QChar c : text) {
+    if (c == u'.') {
+      ++points;
+    } else if (c >= u'0' && c <= u'9') {
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  if (points > 1 || digits == 0) return false;
+  // QString::toDouble reads the C locale's point whatever the user's locale.
+  bool ok = false;
+  const double number = text.toDouble(&ok);
+  if (!ok || !(number > 0.0) || number > max) return false;
+  value = number;
+  return true;
+}
+
+std::uint64_t gif_frame_count(std::uint64_t ticks, std::uint64_t every) {
+  if (every == 0) return 0;
+  return ticks / every + (ticks % every != 0 ? 1 : 0) + 1;
+}
+
 bool parse_size(const QString& text, int& width, int& height, std::string& problem) {
   const qsizetype cross = text.indexOf(u'x', 0, Qt::CaseInsensitive);
   std::uint64_t w = 0;
@@ -166,16 +193,23 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   const QCommandLineOption manual("manual", "Manual mode: the robot does not drive itself.");
   const QCommandLineOption keys("keys", "Replays key presses from this script.", "SCRIPT");
   const QCommandLineOption png("png", "Writes the final frame as a PNG picture.", "FILE");
-  const QCommandLineOption size("size", "Size of the picture (default 640x480).", "WxH");
-  const QCommandLineOption grad("grad", "Draws the field lattice in the picture.");
-  const QCommandLineOption vision("vision", "Draws the vision rays in the picture.");
-  const QCommandLineOption stats("stats", "Draws the statistics line in the picture.");
+  const QCommandLineOption gif("gif", "Writes the run as an animated GIF.", "FILE");
+  const QCommandLineOption frame_every(
+      "frame-every", "One GIF frame every K ticks, and the last tick (default 10).", "K");
+  const QCommandLineOption gif_speed("gif-speed", "Plays the GIF F times faster (default 1).", "F");
+  const QCommandLineOption size("size", "Size of the pictures (default 640x480).", "WxH");
+  const QCommandLineOption grad("grad", "Draws the field lattice in the pictures.");
+  const QCommandLineOption vision("vision", "Draws the vision rays in the pictures.");
+  const QCommandLineOption stats("stats", "Draws the statistics line in the pictures.");
+  const QCommandLineOption trail("trail", "Draws the robot's trail in the pictures.");
   const QCommandLineOption trace("trace", "Writes a CSV row per tick to this file.", "FILE");
   const QCommandLineOption trace_every("trace-every", "Writes a trace row every K ticks only.",
                                        "K");
   const QCommandLineOption json("json", "Prints the summary as one JSON object.");
-  for (const auto* option : {&help, &version, &ticks, &seed, &period, &world, &save, &manual, &keys,
-                             &png, &size, &grad, &vision, &stats, &trace, &trace_every, &json}) {
+  for (const auto* option :
+       {&help,   &version, &ticks, &seed,  &period,      &world,       &save,
+        &manual, &keys,    &png,   &gif,   &frame_every, &gif_speed,   &size,
+        &grad,   &vision,  &stats, &trail, &trace,       &trace_every, &json}) {
     parser.addOption(*option);
   }
   const metric_options metrics;
@@ -244,10 +278,25 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
     }
     result.trace_every = number;
   }
+  if (parser.isSet(frame_every)) {
+    if (!parse_count(parser.value(frame_every), 1, kMaxTicks, number)) {
+      message = "--frame-every: expected a whole number from 1 to " + std::to_string(kMaxTicks) +
+                ", got " + quoted(parser.value(frame_every));
+      return parse_outcome::error;
+    }
+    result.frame_every = number;
+  }
+  if (parser.isSet(gif_speed) &&
+      !parse_positive(parser.value(gif_speed), kMaxGifSpeed, result.gif_speed)) {
+    message = "--gif-speed: expected a positive number up to 1000000, such as 2 or 0.5, got " +
+              quoted(parser.value(gif_speed));
+    return parse_outcome::error;
+  }
   if (!take_path(parser, world, result.world_path, message) ||
       !take_path(parser, save, result.save_path, message) ||
       !take_path(parser, keys, result.keys_path, message) ||
       !take_path(parser, png, result.png_path, message) ||
+      !take_path(parser, gif, result.gif_path, message) ||
       !take_path(parser, trace, result.trace_path, message)) {
     return parse_outcome::error;
   }
@@ -256,16 +305,36 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   result.grad = parser.isSet(grad);
   result.vision = parser.isSet(vision);
   result.stats = parser.isSet(stats);
+  result.trail = parser.isSet(trail);
   result.json = parser.isSet(json);
 
   // Options that only shape an output are mistakes without that output.
-  if (result.png_path.empty()) {
-    for (const auto* option : {&size, &grad, &vision, &stats}) {
+  if (result.png_path.empty() && result.gif_path.empty()) {
+    for (const auto* option : {&size, &grad, &vision, &stats, &trail}) {
       if (parser.isSet(*option)) {
         message = "--" + option->names().constFirst().toStdString() +
-                  " only changes the picture; give --png FILE as well";
+                  " only changes the pictures; give --png FILE or --gif FILE as well";
         return parse_outcome::error;
       }
+    }
+  }
+  if (result.gif_path.empty()) {
+    for (const auto* option : {&frame_every, &gif_speed}) {
+      if (parser.isSet(*option)) {
+        message = "--" + option->names().constFirst().toStdString() + " needs --gif FILE";
+        return parse_outcome::error;
+      }
+    }
+  }
+  if (!result.gif_path.empty()) {
+    const std::uint64_t frames = gif_frame_count(result.ticks, result.frame_every);
+    if (frames > kMaxGifFrames) {
+      // ceil(ticks / every) + 1 frames: the smallest step that fits.
+      const std::uint64_t step = (result.ticks + kMaxGifFrames - 2) / (kMaxGifFrames - 1);
+      message = "--gif: " + std::to_string(frames) + " frames are more than " +
+                std::to_string(kMaxGifFrames) + "; use --frame-every " + std::to_string(step) +
+                " or more";
+      return parse_outcome::error;
     }
   }
   if (result.trace_path.empty() && parser.isSet(trace_every)) {
@@ -277,6 +346,7 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   const std::vector<std::pair<const char*, const std::string*>> outputs = {
       {"--save", &result.save_path},
       {"--png", &result.png_path},
+      {"--gif", &result.gif_path},
       {"--trace", &result.trace_path},
       {"--events", &result.events_path}};
   for (std::size_t i = 0; i < outputs.size(); ++i) {

@@ -14,6 +14,9 @@ constexpr const char* kProgramName = "robot-simulator-headless";
 // The limits on what the runner accepts (kMaxTicks, kMaxPeriodMs, kMaxImageSide,
 // kMaxImagePixels) are those of shell/simulated_run.h, shared with the Python
 // module; values outside give a bad-argument error.
+// An animation longer than this is refused before the run.
+constexpr std::uint64_t kMaxGifFrames = 100'000;
+constexpr double kMaxGifSpeed = 1'000'000.0;
 
 struct run_options {
   std::uint64_t ticks = 6000;
@@ -29,6 +32,10 @@ struct run_options {
   bool grad = false;
   bool vision = false;
   bool stats = false;
+  std::string gif_path;
+  std::uint64_t frame_every = 10;
+  double gif_speed = 1.0;
+  bool trail = false;
   std::string trace_path;
   std::uint64_t trace_every = 1;
   bool json = false;
@@ -57,5 +64,11 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
 bool parse_count(const QString& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value);
 // A finite decimal number (no NaN, no infinity).
 bool parse_finite(const QString& text, double& value);
+// A positive decimal number such as 2, 0.5 or 12.25 (digits with at most one
+// point, no sign or exponent), at most max.
+bool parse_positive(const QString& text, double max, double& value);
+// The frames of an animation of `ticks` ticks with one every `every` ticks and
+// always one of the last tick: ticks 0, every, 2 * every, ... and `ticks`.
+std::uint64_t gif_frame_count(std::uint64_t ticks, std::uint64_t every);
 // "WxH" (or "WXH") within the image limits above.
 bool parse_size(const QString& text, int& width, int& height, std::string& problem);
