@@ -2,6 +2,7 @@
 // robot has driven, drawn under the robot. The window never draws it.
 #pragma once
 
+#include <limits>
 #include <span>
 
 #include "core/utility.h"
@@ -13,6 +14,8 @@ constexpr colour_ref kTrailColour = rgb(255, 128, 0);
 
 // A point with both coordinates NaN in a trail ends one piece and starts the next
 // (the robot was placed elsewhere in between).
+constexpr point kTrailBreak{std::numeric_limits<double>::quiet_NaN(),
+                            std::numeric_limits<double>::quiet_NaN()};
 constexpr bool is_trail_break(const point& p) {
   return p.x != p.x;
 }

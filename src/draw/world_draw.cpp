@@ -2,11 +2,13 @@
 
 #include <cmath>
 
+#include "core/robot.h"
 #include "core/world.h"
 #include "core/world_field.h"
 #include "draw/draw_context.h"
 #include "draw/graphics.h"
 #include "draw/robot_draw.h"
+#include "draw/trail_draw.h"
 
 namespace {
 
@@ -32,9 +34,8 @@ double lattice_arrow_length(double magnitude) {
   return length > kMaxArrowLength ? kMaxArrowLength : length;
 }
 
-}  // namespace
-
-void world_draw(draw_context& dc) {
+// Everything world_draw draws before the robot.
+void draw_under_robot(draw_context& dc) {
   dc.select_object(world.white_pen);
   dc.select_object(world.white_brush);
   dc.rectangle(0, 0, display_x, display_y);
@@ -56,6 +57,18 @@ void world_draw(draw_context& dc) {
   }
 
   world_draw_waypoints(dc);
+}
+
+}  // namespace
+
+void world_draw(draw_context& dc) {
+  draw_under_robot(dc);
+  robot_draw(dc);
+}
+
+void world_draw_with_trail(draw_context& dc, std::span<const point> trail) {
+  draw_under_robot(dc);
+  draw_trail(dc, trail, point{robot.x, robot.y});
   robot_draw(dc);
 }
 

@@ -2,9 +2,17 @@
 // then the robot on top.
 #pragma once
 
+#include <span>
+
+#include "core/utility.h"
+
 class draw_context;
 
 void world_draw(draw_context& dc);
+// The same scene with the robot's trail (see draw/trail_draw.h) drawn over the
+// waypoints and under the robot, for the headless pictures; with an empty trail
+// it draws exactly what world_draw draws.
+void world_draw_with_trail(draw_context& dc, std::span<const point> trail);
 void world_draw_walls(draw_context& dc);
 void world_draw_waypoints(draw_context& dc);
 void world_draw_grad(draw_context& dc);

@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   // the offscreen platform gives one with no window system at all.
   qInstallMessageHandler(quiet_qt_messages);
   std::unique_ptr<QCoreApplication> app;
-  if (!options.png_path.empty()) {
+  if (!options.png_path.empty() || !options.gif_path.empty()) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     app = std::make_unique<QGuiApplication>(argc, argv);
   } else {

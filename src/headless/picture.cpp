@@ -5,19 +5,38 @@
 
 #include "core/world.h"
 #include "draw/world_draw.h"
-#include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
+#include "shell/trail.h"
 
-bool render_world_png(int width, int height, std::string& png, std::string& error) {
+scene_picture::scene_picture(int width, int height) : image_(width, height) {
   display_x = width;
   display_y = height;
-  qimage_context image(width, height);
-  world_draw(image);
-  if (show_stats) image.text_out(1, 1, statistics_line());
+}
 
+void scene_picture::draw() {
+  if (trail_recording()) {
+    // Catches a jump made by keys since the last tick (a reset, say), so that it
+    // is not drawn as a line.
+    trail_note_robot();
+    world_draw_with_trail(image_, trail_points());
+  } else {
+    world_draw(image_);
+  }
+  if (show_stats) image_.text_out(1, 1, statistics_line());
+}
+
+const std::uint32_t* scene_picture::pixels() const {
+  return reinterpret_cast<const std::uint32_t*>(image_.image().constBits());
+}
+
+std::ptrdiff_t scene_picture::stride() const {
+  return image_.image().bytesPerLine() / 4;
+}
+
+bool scene_picture::encode_png(std::string& png, std::string& error) const {
   QByteArray bytes;
   QBuffer buffer(&bytes);
-  if (!buffer.open(QIODevice::WriteOnly) || !image.image().save(&buffer, "PNG")) {
+  if (!buffer.open(QIODevice::WriteOnly) || !image_.image().save(&buffer, "PNG")) {
     error = "the picture could not be encoded as PNG";
     return false;
   }

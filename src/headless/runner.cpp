@@ -19,11 +19,13 @@
 #include "core/world.h"
 #include "core/world_file.h"
 #include "draw/draw_context.h"
+#include "headless/animation.h"
 #include "headless/key_script.h"
 #include "headless/picture.h"
 #include "shell/driver.h"
 #include "shell/run_metrics.h"
 #include "shell/simulation_reset.h"
+#include "shell/trail.h"
 
 const char* const kTraceHeader =
     "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,current_waypoint,"
@@ -155,6 +157,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   // them (and the summary) are complete.
   safe_file trace_file;
   safe_file png_file;
+  safe_file gif_file;
   safe_file save_file;
   safe_file events_file;
   std::string reason;
@@ -163,6 +166,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   }
   if (!options.png_path.empty() && !png_file.prepare(options.png_path, true, reason)) {
     return fail(write_error(options.png_path, reason), kExitFileError);
+  }
+  if (!options.gif_path.empty() && !gif_file.prepare(options.gif_path, true, reason)) {
+    return fail(write_error(options.gif_path, reason), kExitFileError);
   }
   if (!options.save_path.empty() && !save_file.prepare(options.save_path, false, reason)) {
     return fail(save_error(options.save_path, reason), kExitFileError);
@@ -188,6 +194,12 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (options.stats) show_stats = true;
   apply_gains(options);
   window.start_metrics(!options.events_path.empty());
+  if (options.trail) trail_start();
+  std::unique_ptr<animation> film;
+  if (gif_file.is_open()) {
+    film = std::make_unique<animation>(options.width, options.height, options.frame_every,
+                                       options.gif_speed, gif_file);
+  }
 
   std::FILE* trace = trace_file.stream();
   if (trace != nullptr) {
@@ -209,6 +221,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   std::size_t next_event = 0;
   std::uint64_t tick = 0;
   bool interrupted = false;
+  bool film_failed = false;
   bool last_row_written = true;
   for (;;) {
     // Key events due after `tick` ticks arrive before the next tick; those due
@@ -222,7 +235,13 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
         key_up(event.key_code);
       }
     }
-    if (window.quit_requested() || tick == options.ticks) break;
+    // A frame shows the state after the tick's key events.
+    const bool last = window.quit_requested() || tick == options.ticks;
+    if (film && (last || film->frame_due(tick)) && !film->add_frame(window.now_ms())) {
+      film_failed = true;
+      break;
+    }
+    if (last) break;
     if (stop != nullptr && *stop != 0) {
       interrupted = true;
       break;
@@ -242,6 +261,12 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     system_shutdown();
     return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
                 kExitSignalBase + static_cast<int>(*stop));
+  }
+  if (film && !film_failed && !film->finish(window.now_ms(), timer_val)) film_failed = true;
+  if (film_failed) {
+    system_shutdown();
+    return fail(write_error(options.gif_path, film->error()) + "; no files written",
+                kExitFileError);
   }
   if (trace != nullptr && !last_row_written) trace_row(trace, tick, window.now_ms());
   if (next_event < key_events.size() && !window.quit_requested()) {
@@ -266,7 +291,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
 
   if (png_file.is_open()) {
     std::string png;
-    if (!render_world_png(options.width, options.height, png, error)) {
+    scene_picture picture(options.width, options.height);
+    picture.draw();
+    if (!picture.encode_png(png, error)) {
       system_shutdown();
       return fail(error, kExitFileError);
     }
@@ -289,7 +316,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     return (file == &save_file ? save_error(where, reason) : write_error(where, reason)) +
            " (seed " + std::to_string(seed) + ")";
   };
-  const std::vector<safe_file*> outputs = {&trace_file, &png_file, &save_file, &events_file};
+  const std::vector<safe_file*> outputs = {&trace_file, &png_file, &gif_file, &save_file,
+                                           &events_file};
   const safe_file* failed = nullptr;
   if (!safe_file_finish_all(outputs, failed, reason)) {
     return fail(output_error(failed) + "; no files written", kExitFileError);

@@ -9,6 +9,7 @@
 #include "core/world.h"
 #include "draw/draw_context.h"
 #include "draw/world_draw.h"
+#include "shell/trail.h"
 
 bool keys[256];
 std::int32_t timer_val = 10;
@@ -98,6 +99,7 @@ void timer_message(platform& window, unsigned timer_id) {
   if (timer_id == kTickTimerId) {
     check_keys();
     world_update();
+    trail_note_robot();
     if (memdc) world_draw(*memdc);
     updates += 1;
     window.request_repaint();

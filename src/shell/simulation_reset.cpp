@@ -11,12 +11,14 @@
 #include "shell/driver.h"
 #include "shell/mouse_edit.h"
 #include "shell/run_metrics.h"
+#include "shell/trail.h"
 
 void simulation_reset() {
   // The shell first: the off-screen image and the mouse drag refer to the world.
   driver_reset();
   mouse_edit_reset();
   run_metrics_reset();
+  trail_reset();
   world_reset();
   robot_reset();
   automode_reset();

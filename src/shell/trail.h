@@ -1,0 +1,33 @@
+// The robot's trail: the path the robot has driven, kept for the headless
+// pictures while a front end asks for it (the window never does). It is kept as
+// points at least the marker spacing apart (an eighth of the robot's diameter,
+// 0.0625), so it costs next to nothing per tick.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "core/utility.h"
+
+// When the trail reaches this many points it is thinned: every other point of
+// each piece goes and the spacing doubles, so a run of any length keeps at most
+// this many (1 MiB) and a frame never draws more.
+constexpr std::size_t kMaxTrailPoints = 65536;
+
+// Starts a new trail at the robot's position now; from then on the driver's tick
+// calls trail_note_robot().
+void trail_start();
+bool trail_recording();
+
+// Keeps the robot's position when it lies more than the spacing from the last
+// point kept. A jump of more than the robot's diameter since the last call (a
+// reset, a loaded world, a robot placed by hand) ends the piece and starts a new
+// one there, drawn unconnected. Does nothing while the trail is not recording.
+void trail_note_robot();
+
+// The points kept, oldest first, pieces separated by a point whose coordinates
+// are NaN (see draw/trail_draw.h). The robot's position now is not among them.
+std::span<const point> trail_points();
+
+// No trail, not recording: the start of a program.
+void trail_reset();
