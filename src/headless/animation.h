@@ -23,10 +23,12 @@ class animation {
   // The last frame is shown for a frame interval at the tick period now.
   bool finish(std::uint64_t now_ms, int period_ms);
 
-  const std::string& error() const { return writer_.error(); }
+  // Why the film failed: the system's reason when a write failed.
+  std::string error() const;
 
  private:
   std::uint64_t every_;
+  int write_error_ = 0;  // errno of the failed write
   double speed_;
   scene_picture picture_;
   gif_writer writer_;

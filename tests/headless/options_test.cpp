@@ -19,7 +19,10 @@ TEST(HeadlessOptions, DefaultsWithoutArguments) {
   EXPECT_EQ(options.width, 640);
   EXPECT_EQ(options.height, 480);
   EXPECT_EQ(options.trace_every, 1u);
-  EXPECT_FALSE(options.manual || options.grad || options.vision || options.stats || options.json);
+  EXPECT_EQ(options.frame_every, 10u);
+  EXPECT_EQ(options.gif_speed, 1.0);
+  EXPECT_FALSE(options.manual || options.grad || options.vision || options.stats || options.trail ||
+               options.json);
 }
 
 TEST(HeadlessOptions, EveryOptionReachesTheRecord) {
@@ -45,6 +48,18 @@ TEST(HeadlessOptions, EveryOptionReachesTheRecord) {
   EXPECT_EQ(options.trace_path, "t.csv");
   EXPECT_EQ(options.trace_every, 5u);
   EXPECT_TRUE(options.manual && options.grad && options.vision && options.stats && options.json);
+  ASSERT_EQ(parse({"--gif", "a.gif", "--frame-every", "3", "--gif-speed", "2.5", "--trail"},
+                  options, message),
+            parse_outcome::run)
+      << message;
+  EXPECT_EQ(options.gif_path, "a.gif");
+  EXPECT_EQ(options.frame_every, 3u);
+  EXPECT_EQ(options.gif_speed, 2.5);
+  EXPECT_TRUE(options.trail);
+  // The picture options shape the film as they shape the PNG.
+  ASSERT_EQ(parse({"--gif", "a.gif", "--size", "32x24", "--grad", "--stats"}, options, message),
+            parse_outcome::run)
+      << message;
   // The equals form works as well.
   ASSERT_EQ(parse({"--ticks=7"}, options, message), parse_outcome::run);
   EXPECT_EQ(options.ticks, 7u);
@@ -57,7 +72,8 @@ TEST(HeadlessOptions, HelpAndVersion) {
   EXPECT_EQ(message.rfind("Usage: robot-simulator-headless [options]", 0), 0u);
   for (const char* name :
        {"--ticks", "--seed", "--period-ms", "--world", "--save", "--manual", "--keys", "--png",
-        "--size", "--grad", "--vision", "--stats", "--trace", "--trace-every", "--json"}) {
+        "--gif", "--frame-every", "--gif-speed", "--size", "--grad", "--vision", "--stats",
+        "--trail", "--trace", "--trace-every", "--json"}) {
     EXPECT_NE(message.find(name), std::string::npos) << name;
   }
   ASSERT_EQ(parse({"--version"}, options, message), parse_outcome::version);
@@ -89,6 +105,16 @@ TEST(HeadlessOptions, BadValuesAreRefusedWithAReason) {
       {{"--trace", "t.csv", "--trace-every", "0"}, "--trace-every"},
       {{"--trace-every", "3"}, "needs --trace"},
       {{"--stats"}, "give --png"},
+      {{"--trail"}, "give --png FILE or --gif FILE"},
+      {{"--frame-every", "2"}, "needs --gif"},
+      {{"--gif", "a.gif", "--frame-every", "0"}, "--frame-every"},
+      {{"--gif", "a.gif", "--gif-speed", "0"}, "--gif-speed"},
+      {{"--gif", "a.gif", "--gif-speed", "0.0"}, "--gif-speed"},
+      {{"--gif", "a.gif", "--gif-speed", "."}, "--gif-speed"},
+      {{"--gif", "a.gif", "--gif-speed", "1.2.3"}, "--gif-speed"},
+      {{"--gif", "a.gif", "--gif-speed", "+2"}, "--gif-speed"},
+      {{"--gif", "a.gif", "--gif-speed", "inf"}, "--gif-speed"},
+      {{"--gif", "a.gif", "--ticks", "1000000"}, "use --frame-every 11 or more"},
       {{"--grad"}, "give --png"},
       {{"--size", "10x10"}, "give --png"},
       {{"--png", ""}, "empty"},
@@ -108,6 +134,36 @@ TEST(HeadlessOptions, BadValuesAreRefusedWithAReason) {
     EXPECT_EQ(message.find('\n'), std::string::npos) << "one line: " << message;
     EXPECT_EQ(options.ticks, 99u) << "the record stays as it was on error";
   }
+}
+
+TEST(HeadlessOptions, FramesOfAnAnimation) {
+  EXPECT_EQ(gif_frame_count(0, 10), 1u);
+  EXPECT_EQ(gif_frame_count(6000, 10), 601u);
+  EXPECT_EQ(gif_frame_count(6005, 10), 602u);  // and the last tick
+  EXPECT_EQ(gif_frame_count(9, 10), 2u);
+  EXPECT_EQ(gif_frame_count(kMaxTicks, 1), kMaxTicks + 1);
+  // The step the refusal suggests is the smallest that fits.
+  run_options options;
+  std::string message;
+  for (std::uint64_t ticks : {100000ULL, 199998ULL, 199999ULL, 1000000000000ULL}) {
+    ASSERT_EQ(parse({"--gif", "a.gif", "--ticks", QString::number(ticks)}, options, message),
+              ticks <= 999990 ? parse_outcome::run : parse_outcome::error)
+        << ticks;
+    ASSERT_EQ(parse({"--gif", "a.gif", "--ticks", QString::number(ticks), "--frame-every", "1"},
+                    options, message),
+              parse_outcome::error);
+    const auto at = message.find("--frame-every ");
+    ASSERT_NE(at, std::string::npos) << message;
+    const std::uint64_t step = std::stoull(message.substr(at + 14));
+    EXPECT_LE(gif_frame_count(ticks, step), kMaxGifFrames) << ticks;
+    EXPECT_GT(gif_frame_count(ticks, step - 1), kMaxGifFrames) << ticks;
+  }
+  double speed = 0;
+  EXPECT_TRUE(parse_positive("0.001", kMaxGifSpeed, speed));
+  EXPECT_EQ(speed, 0.001);
+  EXPECT_TRUE(parse_positive("1000000", kMaxGifSpeed, speed));
+  EXPECT_TRUE(parse_positive("3.", kMaxGifSpeed, speed));
+  EXPECT_EQ(speed, 3.0);
 }
 
 TEST(HeadlessOptions, LargestAcceptedPicture) {
