@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "draw/gif_writer.h"
 #include "core/safe_file.h"
+#include "draw/gif_writer.h"
 #include "headless/picture.h"
 
 class animation {
