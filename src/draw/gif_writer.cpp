@@ -283,7 +283,7 @@ bool gif_writer::encode(const box& area, bool transparent, std::vector<std::uint
                                nullptr) == GIF_OK;
   const auto w = static_cast<std::size_t>(width_);
   for (int y = area.top; done && y < area.top + area.height; ++y) {
-    std::uint8_t* now = current_.data() + y * w + area.left;
+    const std::uint8_t* now = current_.data() + y * w + area.left;
     const std::uint8_t* before = previous_.data() + y * w + area.left;
     for (int x = 0; x < area.width; ++x) {
       row_[x] = (transparent && now[x] == before[x]) ? gif_palette::kTransparent : now[x];
@@ -310,7 +310,7 @@ bool gif_writer::write_pending(double until_ms) {
   if (EGifPutExtension(gif_, GRAPHICS_EXT_FUNC_CODE, sizeof extension, extension) != GIF_OK) {
     return fail("cannot write the GIF");
   }
-  if (!sink_(pending_.data(), pending_.size())) return fail("cannot write the GIF");
+  if (!sink_ || !sink_(pending_.data(), pending_.size())) return fail("cannot write the GIF");
   pending_start_cs_ = end_cs;
   has_pending_ = false;
   return true;
