@@ -158,6 +158,11 @@ TEST(HeadlessOptions, FramesOfAnAnimation) {
     EXPECT_LE(gif_frame_count(ticks, step), kMaxGifFrames) << ticks;
     EXPECT_GT(gif_frame_count(ticks, step - 1), kMaxGifFrames) << ticks;
   }
+  // Exactly 100,000 frames fit: ticks 0 to 99,999.
+  EXPECT_EQ(parse({"--gif", "a.gif", "--ticks", "99999", "--frame-every", "1"}, options, message),
+            parse_outcome::run);
+  EXPECT_EQ(parse({"--gif", "a.gif", "--ticks", "100000", "--frame-every", "1"}, options, message),
+            parse_outcome::error);
   double speed = 0;
   EXPECT_TRUE(parse_positive("0.001", kMaxGifSpeed, speed));
   EXPECT_EQ(speed, 0.001);
