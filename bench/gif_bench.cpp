@@ -9,8 +9,8 @@
 #include "core/robot.h"
 #include "core/world.h"
 #include "draw/gif_writer.h"
+#include "draw/raster_context.h"
 #include "draw/world_draw.h"
-#include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
 
 namespace {
@@ -21,7 +21,7 @@ void BM_GifFrame(benchmark::State& state) {
   display_y = 480;
   world.show_grad = state.range(0) != 0;
   const bool encode = state.range(1) != 0;
-  qimage_context image(display_x, display_y);
+  raster_context image(display_x, display_y);
   std::uint64_t bytes = 0;
   gif_writer writer(display_x, display_y, [&bytes](const std::uint8_t*, std::size_t size) {
     bytes += size;
@@ -35,8 +35,7 @@ void BM_GifFrame(benchmark::State& state) {
     step = (step + 1) % 100;
     world_draw(image);
     if (encode) {
-      const auto* pixels = reinterpret_cast<const std::uint32_t*>(image.image().constBits());
-      writer.add_frame(pixels, image.image().bytesPerLine() / 4, time_ms);
+      writer.add_frame(image.pixels(), image.stride(), time_ms);
     }
     time_ms += 100;
     benchmark::ClobberMemory();

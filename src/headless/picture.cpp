@@ -26,11 +26,11 @@ void scene_picture::draw() {
 }
 
 const std::uint32_t* scene_picture::pixels() const {
-  return reinterpret_cast<const std::uint32_t*>(image_.image().constBits());
+  return image_.pixels();
 }
 
 std::ptrdiff_t scene_picture::stride() const {
-  return image_.image().bytesPerLine() / 4;
+  return image_.stride();
 }
 
 bool scene_picture::encode_png(std::string& png, std::string& error) const {
