@@ -144,11 +144,6 @@ bool parse_positive(const QString& text, double max, double& value) {
   return true;
 }
 
-std::uint64_t gif_frame_count(std::uint64_t ticks, std::uint64_t every) {
-  if (every == 0) return 0;
-  return ticks / every + (ticks % every != 0 ? 1 : 0) + 1;
-}
-
 bool parse_size(const QString& text, int& width, int& height, std::string& problem) {
   const qsizetype cross = text.indexOf(u'x', 0, Qt::CaseInsensitive);
   std::uint64_t w = 0;
@@ -329,8 +324,7 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   if (!result.gif_path.empty()) {
     const std::uint64_t frames = gif_frame_count(result.ticks, result.frame_every);
     if (frames > kMaxGifFrames) {
-      // ceil(ticks / every) + 1 frames: the smallest step that fits.
-      const std::uint64_t step = (result.ticks + kMaxGifFrames - 2) / (kMaxGifFrames - 1);
+      const std::uint64_t step = smallest_gif_step(result.ticks);
       message = "--gif: " + std::to_string(frames) + " frames are more than " +
                 std::to_string(kMaxGifFrames) + "; use --frame-every " + std::to_string(step) +
                 " or more";

@@ -14,8 +14,8 @@ constexpr const char* kProgramName = "robot-simulator-headless";
 // The limits on what the runner accepts (kMaxTicks, kMaxPeriodMs, kMaxImageSide,
 // kMaxImagePixels) are those of shell/simulated_run.h, shared with the Python
 // module; values outside give a bad-argument error.
-// An animation longer than this is refused before the run.
-constexpr std::uint64_t kMaxGifFrames = 100'000;
+// The fastest a GIF may be played; the frame limit, kMaxGifFrames, is that of
+// shell/simulated_run.h.
 constexpr double kMaxGifSpeed = 1'000'000.0;
 
 struct run_options {
@@ -67,8 +67,5 @@ bool parse_finite(const QString& text, double& value);
 // A positive decimal number such as 2, 0.5 or 12.25 (digits with at most one
 // point, no sign or exponent), at most max.
 bool parse_positive(const QString& text, double max, double& value);
-// The frames of an animation of `ticks` ticks with one every `every` ticks and
-// always one of the last tick: ticks 0, every, 2 * every, ... and `ticks`.
-std::uint64_t gif_frame_count(std::uint64_t ticks, std::uint64_t every);
 // "WxH" (or "WXH") within the image limits above.
 bool parse_size(const QString& text, int& width, int& height, std::string& problem);

@@ -407,6 +407,38 @@ PYBIND11_MODULE(_robosim, m) {
           },
           py::arg("width") = 640, py::arg("height") = 480, py::arg("grad") = false,
           py::arg("vision") = false)
+      .def(
+          "record_gif",
+          [](session& s, const py::object& path, const py::object& ticks, const py::object& every,
+             const py::object& width, const py::object& height, const py::object& grad,
+             const py::object& vision, const py::object& trail) {
+            const std::string file = file_path(path, "path");
+            const auto count = static_cast<std::uint64_t>(
+                whole_number(ticks, "ticks", 0, static_cast<long long>(kMaxTicks)));
+            const auto step = static_cast<std::uint64_t>(
+                whole_number(every, "every", 1, static_cast<long long>(kMaxTicks)));
+            const long long w = whole_number(width, "width", 1, kMaxImageSide);
+            const long long h = whole_number(height, "height", 1, kMaxImageSide);
+            check_image_size(w, h);
+            const bool g = flag(grad, "grad");
+            const bool v = flag(vision, "vision");
+            const bool t = flag(trail, "trail");
+            if (gif_frame_count(count, step) > kMaxGifFrames) {
+              value_error(
+                  std::to_string(count) + " ticks with a frame every " + std::to_string(step) +
+                  " make more than " + std::to_string(kMaxGifFrames) +
+                  " frames; use every=" + std::to_string(smallest_gif_step(count)) + " or more");
+            }
+            // Ctrl-C raises KeyboardInterrupt from here; the file is left as it was.
+            return s.record_gif(file, count, step, static_cast<int>(w), static_cast<int>(h), g, v,
+                                t, [] {
+                                  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+                                  return false;
+                                });
+          },
+          py::arg("path"), py::arg("ticks"), py::arg("every") = 10, py::arg("width") = 640,
+          py::arg("height") = 480, py::arg("grad") = false, py::arg("vision") = false,
+          py::arg("trail") = false)
       .def_property_readonly("stats", [](const session& s) { return stats_dict(s.stats()); })
       .def(
           "_navigation_step",

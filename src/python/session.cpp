@@ -4,17 +4,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "core/console.h"
 #include "core/map.h"
 #include "core/robot.h"
+#include "core/safe_file.h"
 #include "core/world.h"
 #include "core/world_file.h"
+#include "draw/gif_writer.h"
 #include "draw/world_draw.h"
 #include "shell/driver.h"
 #include "shell/run_metrics.h"
 #include "shell/simulation_reset.h"
+#include "shell/trail.h"
 
 namespace {
 
@@ -197,8 +203,7 @@ void session::save(const std::string& path) {
   if (!world_write_file(path, error)) throw world_file_failure(error, true, 0);
 }
 
-void session::render(int width, int height, bool grad, bool vision, std::uint8_t* rgb) {
-  require_open();
+void session::draw_frame(int width, int height, bool grad, bool vision) {
   if (frame_ == nullptr || frame_->width() != width || frame_->height() != height) {
     frame_ = std::make_unique<raster_context>(width, height);
     if (frame_->width() != width || frame_->height() != height) {
@@ -216,12 +221,21 @@ void session::render(int width, int height, bool grad, bool vision, std::uint8_t
   display_y = height;
   world.show_grad = old_grad || grad;
   robot.show_vision = old_vision || vision;
-  world_draw(*frame_);
+  if (trail_recording()) {
+    trail_note_robot();  // a jump since the last tick starts a new piece
+    world_draw_with_trail(*frame_, trail_points());
+  } else {
+    world_draw(*frame_);
+  }
   display_x = old_x;
   display_y = old_y;
   world.show_grad = old_grad;
   robot.show_vision = old_vision;
+}
 
+void session::render(int width, int height, bool grad, bool vision, std::uint8_t* rgb) {
+  require_open();
+  draw_frame(width, height, grad, vision);
   for (int y = 0; y < height; ++y) {
     const std::uint32_t* row = frame_->pixels() + y * frame_->stride();
     for (int x = 0; x < width; ++x) {
@@ -257,4 +271,68 @@ void session::take_console(std::string_view text) {
     console_partial_.clear();
     if (console_lines_.size() > kConsoleLinesKept) console_lines_.pop_front();
   }
+}
+
+std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, std::uint64_t every,
+                                  int width, int height, bool grad, bool vision, bool trail,
+                                  const std::function<bool()>& interrupted) {
+  require_open();
+  const std::uint64_t frames = gif_frame_count(ticks, every);
+  if (frames > kMaxGifFrames) {
+    throw std::invalid_argument(
+        std::to_string(ticks) + " ticks with a frame every " + std::to_string(every) + " make " +
+        std::to_string(frames) + " frames, more than " + std::to_string(kMaxGifFrames) +
+        "; use every=" + std::to_string(smallest_gif_step(ticks)) + " or more");
+  }
+  safe_file file;
+  std::string reason;
+  if (!file.prepare(path, true, reason)) {
+    throw world_file_failure("cannot write " + path + ": " + reason, true, 0);
+  }
+  int write_error = 0;
+  gif_writer film(width, height, [&file, &write_error](const std::uint8_t* bytes, std::size_t n) {
+    errno = 0;
+    if (std::fwrite(bytes, 1, n, file.stream()) == n) return true;
+    write_error = errno != 0 ? errno : EIO;
+    return false;
+  });
+  const auto failed = [&]() -> world_file_failure {
+    const std::string why = write_error != 0 ? std::strerror(write_error) : film.error();
+    return world_file_failure("cannot write " + path + ": " + why, true, write_error);
+  };
+
+  // The trail, when asked for, is this recording's own and ends with it.
+  if (trail) trail_start();
+  struct trail_ender {
+    bool trail;
+    ~trail_ender() {
+      if (trail) trail_reset();
+    }
+  } end_trail{trail};
+
+  const std::uint64_t start_ms = run_->now_ms();
+  auto add_frame = [&] {
+    draw_frame(width, height, grad, vision);
+    if (!film.add_frame(frame_->pixels(), frame_->stride(),
+                        static_cast<double>(run_->now_ms() - start_ms))) {
+      throw failed();
+    }
+  };
+  std::uint64_t done = 0;
+  add_frame();
+  while (done < ticks && !run_->quit_requested()) {
+    run_->tick();
+    ++done;
+    if (done % kTicksBetweenInterruptChecks == 0 && interrupted && interrupted()) {
+      file.discard();
+      return done;
+    }
+    if (done % every == 0 || done == ticks || run_->quit_requested()) add_frame();
+  }
+  const double interval = static_cast<double>(every) * std::max(timer_val, 1);
+  if (!film.finish(static_cast<double>(run_->now_ms() - start_ms) + interval)) throw failed();
+  if (!file.finish(reason) || !file.commit(reason)) {
+    throw world_file_failure("cannot write " + path + ": " + reason, true, 0);
+  }
+  return done;
 }

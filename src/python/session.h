@@ -106,6 +106,20 @@ class session {
   // when asked here or when switched on by their keys.
   void render(int width, int height, bool grad, bool vision, std::uint8_t* rgb);
 
+  // Runs up to `ticks` ticks (fewer when Esc ends the run) and films them as the
+  // headless runner's --gif does: a frame of the state now, then one every `every`
+  // ticks and one of the last tick, drawn at width x height (as render() draws,
+  // the lattice, the vision rays and, with `trail`, the robot's path from now on),
+  // each shown for the simulated time until the next. The file is written to a
+  // temporary file and put in place only when the whole recording succeeded;
+  // when `interrupted` says so, or anything fails, it is left as it was. Throws
+  // std::invalid_argument for more than kMaxGifFrames frames and
+  // world_file_failure (an OSError) when the file cannot be written. Returns the
+  // ticks run.
+  std::uint64_t record_gif(const std::string& path, std::uint64_t ticks, std::uint64_t every,
+                           int width, int height, bool grad, bool vision, bool trail,
+                           const std::function<bool()>& interrupted);
+
   session_stats stats() const;
 
   // Throws std::runtime_error when the session is closed.
@@ -113,6 +127,9 @@ class session {
 
  private:
   void take_console(std::string_view text);
+  // Draws the scene into frame_ at width x height with the switches asked for,
+  // then puts the simulation's own size and switches back.
+  void draw_frame(int width, int height, bool grad, bool vision);
 
   std::unique_ptr<simulated_run> run_;
   std::unique_ptr<raster_context> frame_;
