@@ -17,6 +17,8 @@ constexpr named_key kNamedKeys[] = {
     {"return", vk_return}, {"tab", vk_tab},    {"backspace", vk_backspace},
 };
 
+}  // namespace
+
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -27,8 +29,6 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
   }
   return true;
 }
-
-}  // namespace
 
 int key_code_of(std::string_view name) {
   if (name.size() == 1) {

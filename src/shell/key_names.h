@@ -11,3 +11,7 @@ constexpr const char* kKeyNameList =
 
 // The virtual-key code of a key name, or -1 if the name is unknown.
 int key_code_of(std::string_view name);
+
+// Whether two words are equal when ASCII case is ignored (key names and the
+// words around them are matched this way).
+bool equal_ignoring_case(std::string_view a, std::string_view b);
