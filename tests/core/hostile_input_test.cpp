@@ -63,13 +63,6 @@ struct world_state_text {
   }
 };
 
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 class HostileInputTest : public SimulationTest {

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -86,6 +88,20 @@ class fake_platform final : public platform {
   std::vector<int> quits;
   std::vector<std::pair<int, int>> images;  // size of each image asked for
 };
+
+// The whole contents of a file (empty when it cannot be read).
+inline std::string read_bytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Replaces a file's contents with these bytes.
+inline void write_bytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
 
 struct wall_spec {
   double x;

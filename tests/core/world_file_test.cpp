@@ -77,18 +77,6 @@ const char kDefaultWorldText[] =
     "0.000000 9.950000 10.000000 0.050000\n"
     "0.000000 0.000000 10.000000 0.050000\n";
 
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write_bytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 // Restores the process locale when it goes out of scope.
 class locale_guard {
  public:
