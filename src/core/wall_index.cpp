@@ -296,9 +296,27 @@ std::uint32_t next_stamp() {
   return index.stamp;
 }
 
-// Whether the segment from p + t0 u to p + t1 u meets the record's widened box.
-bool segment_meets(const wall_record& r, double px, double py, double ux, double uy, double t0,
-                   double t1) {
+// The part of a ray that a query gathers walls for: from p + t0 u to p + t1 u,
+// and that piece's bounding box widened by the traversal margin.
+struct ray_piece {
+  double px, py, ux, uy, t0, t1;
+  double lo_x, lo_y, hi_x, hi_y;
+};
+
+// Whether the piece meets the record's widened box. A box that misses the
+// piece's bounding box cannot meet the piece (the bounding box is wider by a
+// margin far above the rounding of the test below), so most walls are set aside
+// by four comparisons.
+bool segment_meets(const wall_record& r, const ray_piece& piece) {
+  if (r.hi_x < piece.lo_x || r.lo_x > piece.hi_x || r.hi_y < piece.lo_y || r.lo_y > piece.hi_y) {
+    return false;
+  }
+  const double px = piece.px;
+  const double py = piece.py;
+  const double ux = piece.ux;
+  const double uy = piece.uy;
+  double t0 = piece.t0;
+  double t1 = piece.t1;
   if (ux == 0) {
     if (px < r.lo_x || px > r.hi_x) return false;
   } else {
@@ -356,12 +374,13 @@ const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray) 
   if (lo_x < index.x0 || hi_x > index.x_end || lo_y < index.y0 || hi_y > index.y_end) {
     return nullptr;  // the ray starts too far outside the world
   }
+  const ray_piece piece{px, py, ux, uy, t0, t1, lo_x, lo_y, hi_x, hi_y};
 
   if (index.records.size() <= kWallsForCellWalk) {
     index.ray_result.clear();
     for (auto it = index.records.rbegin(); it != index.records.rend(); ++it) {
       const bool listed = it->i0 <= it->i1;
-      if (it->in_side_list || (listed && segment_meets(*it, px, py, ux, uy, t0, t1))) {
+      if (it->in_side_list || (listed && segment_meets(*it, piece))) {
         index.ray_result.push_back(it->node);
       }
     }
@@ -374,7 +393,7 @@ const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray) 
     wall_record& r = index.records[seq];
     if (r.stamp == stamp) return;
     r.stamp = stamp;
-    if (r.in_side_list || segment_meets(r, px, py, ux, uy, t0, t1)) index.found.push_back(seq);
+    if (r.in_side_list || segment_meets(r, piece)) index.found.push_back(seq);
   };
   for (std::uint32_t seq : index.side) visit(seq);
 
