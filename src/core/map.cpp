@@ -59,30 +59,45 @@ void build_occupancy() {
 // The wavefront as one breadth-first sweep from the target. It yields exactly
 // the grid that repeated passes converge to: every free cell gets its 4-neighbour
 // distance to the target while that is below 255, every other cell keeps its value.
+//
+// The sweep runs on a copy of the grid framed by a border of blocked cells, one
+// array index per cell, so that no step needs a bounds test; the distances do
+// not depend on the order in which cells are taken.
+constexpr int kFramedSide = kMapSize + 2;
+constexpr int kFramedCells = kFramedSide * kFramedSide;
+
+int framed_index(int i, int j) {
+  return (i + 1) * kFramedSide + (j + 1);
+}
+
 void spread_wavefront() {
-  static int queue[kMapSize * kMapSize][2];
+  static std::int32_t framed[kFramedCells];
+  static int queue[kMapSize * kMapSize];
+  std::fill(framed, framed + kFramedSide, kMapBlocked);
+  std::fill(framed + kFramedCells - kFramedSide, framed + kFramedCells, kMapBlocked);
+  for (int i = 0; i < kMapSize; ++i) {
+    std::int32_t* column = framed + framed_index(i, 0);
+    column[-1] = kMapBlocked;
+    std::memcpy(column, world.map[i], sizeof(world.map[i]));
+    column[kMapSize] = kMapBlocked;
+  }
   int head = 0;
   int tail = 0;
-  queue[tail][0] = get_map_x(world.target_x);
-  queue[tail][1] = get_map_y(world.target_y);
-  ++tail;
-  static const int steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+  queue[tail++] = framed_index(get_map_x(world.target_x), get_map_y(world.target_y));
+  static constexpr int steps[4] = {-kFramedSide, kFramedSide, -1, 1};
   while (head < tail) {
-    const int i = queue[head][0];
-    const int j = queue[head][1];
-    ++head;
-    const int next = masked(world.map[i][j]) + 1;
+    const int cell = queue[head++];
+    const int next = masked(framed[cell]) + 1;
     if (next >= kMapOutside) continue;
-    for (const auto& step : steps) {
-      const int ni = i + step[0];
-      const int nj = j + step[1];
-      if (ni < 0 || ni > kLast || nj < 0 || nj > kLast) continue;
-      if (world.map[ni][nj] != kMapOutside) continue;  // blocked, target or reached
-      world.map[ni][nj] = next;
-      queue[tail][0] = ni;
-      queue[tail][1] = nj;
-      ++tail;
+    for (const int step : steps) {
+      const int neighbour = cell + step;
+      if (framed[neighbour] != kMapOutside) continue;  // blocked, border, target or reached
+      framed[neighbour] = next;
+      queue[tail++] = neighbour;
     }
+  }
+  for (int i = 0; i < kMapSize; ++i) {
+    std::memcpy(world.map[i], framed + framed_index(i, 0), sizeof(world.map[i]));
   }
 }
 
