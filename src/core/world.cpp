@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/impact_array.h"
 #include "core/map.h"
 #include "core/robot.h"
 #include "core/wall_index.h"
@@ -275,6 +276,7 @@ void world_free_waypoints() {
 
 void world_free_impacts() {
   impact_index.forget();
+  impact_array_forget();
   world_impacts_freed();
   free_list(world.impacts);
   world.num_impacts = 0;
