@@ -3,9 +3,10 @@
 #   core     core; the standard library only (no Qt)
 #   draw     core, draw (no Qt)
 #   shell    core, draw, shell (no Qt)
+#   tools    core, tools (no Qt): the world generator and the map import
 #   qtdraw   core, draw, qtdraw
 #   python   core, draw, shell, python (the Python module: no Qt in the Python process)
-#   others   (the front ends: qt, headless, ...) core, draw, shell, qtdraw and
+#   others   (the front ends: qt, headless, ...) core, draw, shell, tools, qtdraw and
 #            their own folder, never another front end
 # draw/recording_context.h is for tests only. Prints one line per offending
 # include and exits 1 if there is any. Usage: check_layers.sh [project folder]
@@ -18,14 +19,15 @@ allowed_for() {
     core) echo "core" ;;
     draw) echo "core draw" ;;
     shell) echo "core draw shell" ;;
+    tools) echo "core tools" ;;
     qtdraw) echo "core draw qtdraw" ;;
     python) echo "core draw shell python" ;;
-    *) echo "core draw shell qtdraw $1" ;;
+    *) echo "core draw shell tools qtdraw $1" ;;
   esac
 }
 
 no_qt() {
-  case $1 in core | draw | shell | python) return 0 ;; *) return 1 ;; esac
+  case $1 in core | draw | shell | tools | python) return 0 ;; *) return 1 ;; esac
 }
 
 faults=0

@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libxkbcommon-dev libxkbcommon-x11-dev
+  libyaml-cpp-dev libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang
   xvfb xdotool x11-utils imagemagick

@@ -201,12 +201,19 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   const QCommandLineOption trace_every("trace-every", "Writes a trace row every K ticks only.",
                                        "K");
   const QCommandLineOption json("json", "Prints the summary as one JSON object.");
-  for (const auto* option :
-       {&help,   &version, &ticks, &seed,  &period,      &world,       &save,
-        &manual, &keys,    &png,   &gif,   &frame_every, &gif_speed,   &size,
-        &grad,   &vision,  &stats, &trail, &trace,       &trace_every, &json}) {
-    parser.addOption(*option);
-  }
+  const QCommandLineOption generate(
+      "generate",
+      "Writes a seeded random world to the --save file instead of running: "
+      "maze:COLUMNSxROWS:SEED or pillars:COUNT:SEED.",
+      "SPEC");
+  const QCommandLineOption import_map(
+      "import-map", "Turns an occupancy map (YAML and PGM or PNG) into the --save world file.",
+      "YAML");
+  const std::vector<const QCommandLineOption*> all_options = {
+      &help,  &version, &ticks, &seed,        &period,    &world,    &save,      &manual,
+      &keys,  &png,     &gif,   &frame_every, &gif_speed, &size,     &grad,      &vision,
+      &stats, &trail,   &trace, &trace_every, &json,      &generate, &import_map};
+  for (const auto* option : all_options) parser.addOption(*option);
   const metric_options metrics;
   metrics.add_to(parser);
 
@@ -296,6 +303,40 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
     return parse_outcome::error;
   }
   if (!metrics.take(parser, result, message)) return parse_outcome::error;
+  if (parser.isSet(generate)) {
+    result.generate_spec = parser.value(generate).toStdString();
+    if (result.generate_spec.empty()) {
+      message = "--generate: the description is empty";
+      return parse_outcome::error;
+    }
+  }
+  if (!take_path(parser, import_map, result.import_map_path, message)) return parse_outcome::error;
+  if (!result.generate_spec.empty() || !result.import_map_path.empty()) {
+    const char* making = result.generate_spec.empty() ? "--import-map" : "--generate";
+    std::vector<const QCommandLineOption*> others = all_options;
+    for (const auto* option : {&metrics.events, &metrics.scale1, &metrics.scale2, &metrics.scale3,
+                               &metrics.require_targets, &metrics.max_stuck}) {
+      others.push_back(option);
+    }
+    for (const auto* option : others) {
+      if (option == &save || option == &generate || option == &import_map) continue;
+      if (parser.isSet(*option)) {
+        message = std::string(making) + " only writes a world file; --" +
+                  option->names().constFirst().toStdString() + " does not go with it";
+        return parse_outcome::error;
+      }
+    }
+    if (!result.generate_spec.empty() && !result.import_map_path.empty()) {
+      message = "--generate and --import-map each make a world; give one of them";
+      return parse_outcome::error;
+    }
+    if (result.save_path.empty()) {
+      message = std::string(making) + " needs --save FILE for the world it makes";
+      return parse_outcome::error;
+    }
+    options = std::move(result);
+    return parse_outcome::run;
+  }
   result.manual = parser.isSet(manual);
   result.grad = parser.isSet(grad);
   result.vision = parser.isSet(vision);

@@ -46,6 +46,10 @@ struct run_options {
   std::optional<double> scale3;
   std::optional<std::uint64_t> require_targets;
   std::optional<double> max_stuck_seconds;
+  // Making a world file instead of running: the generator's text, or the YAML
+  // file of an occupancy map. Either needs save_path and nothing else.
+  std::string generate_spec;
+  std::string import_map_path;
 };
 
 enum class parse_outcome {

@@ -26,6 +26,8 @@
 #include "shell/run_metrics.h"
 #include "shell/simulation_reset.h"
 #include "shell/trail.h"
+#include "tools/occupancy_map.h"
+#include "tools/world_generator.h"
 
 const char* const kTraceHeader =
     "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,current_waypoint,"
@@ -136,10 +138,43 @@ struct process_state_guard {
   }
 };
 
+// --generate and --import-map: make the world, write it, run nothing. A bad
+// description is a bad argument, a map that cannot be read a file error; either
+// way nothing is written.
+int make_world_file(const run_options& options, std::FILE* out, std::FILE* err) {
+  auto fail = [err](const std::string& message, int code) {
+    std::fprintf(err, "%s: %s\n", kProgramName, message.c_str());
+    return code;
+  };
+  world_file_data data;
+  std::string error;
+  if (!options.generate_spec.empty()) {
+    if (!generate_world(options.generate_spec, data, error)) {
+      return fail("--generate " + options.generate_spec + ": " + error, kExitBadArguments);
+    }
+  } else if (!import_occupancy_map(options.import_map_path, data, error)) {
+    return fail("cannot import the map " + error, kExitFileError);
+  }
+  // The world is built in the simulation's state only to be written out.
+  simulation_reset();
+  set_console_sink([](std::string_view) {});
+  use_simulated_clock(kSimulatedClockStart);
+  world_apply_data(data);
+  const bool written = world_write_file(options.save_path, error);
+  const std::int32_t walls = world.num_walls;
+  simulation_reset();
+  if (!written) return fail(error, kExitFileError);
+  std::fprintf(out, "wrote %s: %d walls\n", options.save_path.c_str(), static_cast<int>(walls));
+  return kExitOk;
+}
+
 }  // namespace
 
 int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
                  const volatile std::sig_atomic_t* stop) {
+  if (!options.generate_spec.empty() || !options.import_map_path.empty()) {
+    return make_world_file(options, out, err);
+  }
   auto fail = [err](const std::string& message, int code) {
     std::fprintf(err, "%s: %s\n", kProgramName, message.c_str());
     return code;

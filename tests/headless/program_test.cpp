@@ -777,3 +777,55 @@ TEST_F(Program, HelpAndVersionExitWithZero) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- making worlds
+
+namespace {
+
+TEST_F(Program, GeneratedWorldsAreWrittenReproduciblyAndLoad) {
+  for (const char* spec : {"maze:6x4:2", "pillars:300:9"}) {
+    const auto first = run({"--generate", spec, "--save", "a.dat"});
+    ASSERT_EQ(first.exit_code, 0) << spec << ": " << first.err.toStdString();
+    EXPECT_TRUE(first.err.isEmpty()) << spec;
+    EXPECT_TRUE(first.out.startsWith("wrote a.dat: ")) << first.out.toStdString();
+    ASSERT_EQ(run({"--generate", spec, "--save", "b.dat"}).exit_code, 0);
+    EXPECT_EQ(read_file(path("a.dat")), read_file(path("b.dat"))) << spec;
+    const auto loaded = run({"--world", "a.dat", "--ticks", "50", "--seed", "1", "--json"});
+    ASSERT_EQ(loaded.exit_code, 0) << loaded.err.toStdString();
+    const QJsonObject summary = parse_json(loaded.out);
+    EXPECT_EQ(summary["walls"].toInt(), read_file(path("a.dat")).split('\n')[3].toInt()) << spec;
+  }
+  EXPECT_EQ(read_file(path("a.dat")).split('\n')[3], "304");
+}
+
+TEST_F(Program, ShippedMapImportsToTheShippedWorld) {
+  const QString source = ROBOSIM_SOURCE_DIR;
+  const auto result = run({"--import-map", source + "/maps/floor-plan.yaml", "--save", "f.dat"});
+  ASSERT_EQ(result.exit_code, 0) << result.err.toStdString();
+  EXPECT_EQ(read_file(path("f.dat")), read_file(source + "/worlds/floor-plan.dat"));
+}
+
+TEST_F(Program, BadWorldMakingExitsWithTwoOrOneAndWritesNothing) {
+  write_file(path("old.dat"), kOpenWorld);
+  write_file(path("bad.yaml"), "image: nothing.pgm\nresolution: 0.05\n");
+  const QStringList before = dir_entries(dir_.path());
+  const QList<QPair<int, QStringList>> cases = {
+      {2, {"--generate", "maze:0x3:1", "--save", "old.dat"}},
+      {2, {"--generate", "towers:3:1", "--save", "old.dat"}},
+      {2, {"--generate", "pillars:10:1"}},
+      {2, {"--generate", "pillars:10:1", "--save", "old.dat", "--ticks", "5"}},
+      {2, {"--generate", "pillars:10:1", "--save", "old.dat", "--world", "old.dat"}},
+      {2, {"--generate", "pillars:10:1", "--import-map", "bad.yaml", "--save", "old.dat"}},
+      {2, {"--import-map", "bad.yaml"}},
+      {1, {"--import-map", "bad.yaml", "--save", "old.dat"}},
+      {1, {"--import-map", "missing.yaml", "--save", "new.dat"}},
+  };
+  for (const auto& [code, args] : cases) {
+    const std::string what = args.join(' ').toStdString();
+    expect_one_line_error(run(args), code, what.c_str());
+    EXPECT_EQ(dir_entries(dir_.path()), before) << what << " changed the directory";
+    EXPECT_EQ(read_file(path("old.dat")), kOpenWorld) << what;
+  }
+}
+
+}  // namespace

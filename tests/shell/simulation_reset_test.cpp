@@ -119,6 +119,18 @@ TEST_F(SimulationResetTest, EveryGlobalReturnsToItsStartValue) {
   EXPECT_EQ(timer_func(0.0, 0, 1.0, 2.0), 0.0);
 }
 
+int watched_offers = 0;
+
+TEST_F(SimulationResetTest, NoOneWatchesImpactOffersAfterAReset) {
+  world_watch_impact_offers([](double, double) { ++watched_offers; });
+  world_add_impact(2.0, 2.0);
+  ASSERT_EQ(watched_offers, 1);
+  simulation_reset();
+  system_startup(window, 3);
+  world_add_impact(7.0, 7.0);
+  EXPECT_EQ(watched_offers, 1);
+}
+
 TEST_F(SimulationResetTest, ConsoleClockAndGeneratorAreThoseOfAFreshProcess) {
   std::string captured;
   set_console_sink([&captured](std::string_view text) { captured.append(text); });

@@ -1,0 +1,116 @@
+// The generator: reproducible worlds of the promised shape, and clear refusals.
+#include "tools/world_generator.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+bool inside(const world_file_wall& w, double x, double y) {
+  return w.x <= x && x <= w.x + w.width && w.y <= y && y <= w.y + w.height;
+}
+
+bool same_world(const world_file_data& a, const world_file_data& b) {
+  if (a.x != b.x || a.y != b.y || a.heading != b.heading || a.walls.size() != b.walls.size()) {
+    return false;
+  }
+  for (std::size_t n = 0; n < a.walls.size(); ++n) {
+    const auto& p = a.walls[n];
+    const auto& q = b.walls[n];
+    if (p.x != q.x || p.y != q.y || p.width != q.width || p.height != q.height) return false;
+  }
+  return true;
+}
+
+world_file_data made(const std::string& spec) {
+  world_file_data world;
+  std::string error;
+  EXPECT_TRUE(generate_world(spec, world, error)) << spec << ": " << error;
+  return world;
+}
+
+TEST(Splitmix64, GivesTheReferenceSequence) {
+  // The first outputs of splitmix64 seeded with 1234567, as published with it.
+  splitmix64 random(1234567);
+  EXPECT_EQ(random.next(), 6457827717110365317ULL);
+  EXPECT_EQ(random.next(), 3203168211198807973ULL);
+  EXPECT_EQ(random.next(), 9817491932198370423ULL);
+  for (int n = 0; n < 1000; ++n) {
+    const double u = random.unit();
+    ASSERT_GE(u, 0.0);
+    ASSERT_LT(u, 1.0);
+    ASSERT_LT(random.below(7), 7u);
+  }
+}
+
+TEST(WorldGenerator, TheSameTextGivesTheSameWorldAndAnotherSeedAnother) {
+  for (const std::string kind : {"maze:12x9:", "pillars:500:"}) {
+    EXPECT_TRUE(same_world(made(kind + "3"), made(kind + "3"))) << kind;
+    EXPECT_FALSE(same_world(made(kind + "3"), made(kind + "4"))) << kind;
+  }
+}
+
+TEST(WorldGenerator, AMazeIsPerfect) {
+  // Inner walls are runs of cell edges (each run is t longer than its edges). A
+  // perfect maze of C x R cells opens exactly C R - 1 of the inner edges.
+  for (const auto& [c, r] : {std::pair{1, 1}, {2, 1}, {1, 6}, {8, 8}, {30, 17}, {300, 300}}) {
+    const std::string spec = "maze:" + std::to_string(c) + "x" + std::to_string(r) + ":9";
+    const world_file_data w = made(spec);
+    ASSERT_GE(w.walls.size(), 4u) << spec;
+    const double cw = 9.9 / c;
+    const double ch = 9.9 / r;
+    const double t = std::min(0.05, 0.2 * std::min(cw, ch));
+    double edges = 0;
+    for (std::size_t n = 4; n < w.walls.size(); ++n) {
+      const auto& wall = w.walls[n];
+      edges += wall.width > wall.height ? (wall.width - t) / cw : (wall.height - t) / ch;
+    }
+    const double inner_edges = (c - 1.0) * r + (r - 1.0) * c;
+    EXPECT_NEAR(edges, inner_edges - (c * r - 1.0), 1e-6) << spec;
+    EXPECT_EQ(*w.wall_count, static_cast<int>(w.walls.size()));
+    // The robot in the first cell's centre, clear of every wall.
+    for (const auto& wall : w.walls) EXPECT_FALSE(inside(wall, *w.x, *w.y)) << spec;
+  }
+}
+
+TEST(WorldGenerator, PillarsLieInTheirFieldsAndLeaveTheRobotFree) {
+  for (int count : {1, 16, 2000, 99996}) {
+    const world_file_data w = made("pillars:" + std::to_string(count) + ":5");
+    ASSERT_EQ(w.walls.size(), static_cast<std::size_t>(count) + 4);
+    const double tile = 9.9 / 4;
+    for (std::size_t n = 4; n < w.walls.size(); ++n) {
+      const auto& p = w.walls[n];
+      const double cx = p.x + p.width / 2 - 0.05;
+      const double cy = p.y + p.height / 2 - 0.05;
+      const double fx = std::fmod(cx, tile) - tile / 2;  // from the field's centre
+      const double fy = std::fmod(cy, tile) - tile / 2;
+      ASSERT_LE(std::fabs(fx) + p.width / 2, 0.6 + 1e-9) << count;
+      ASSERT_LE(std::fabs(fy) + p.height / 2, 0.6 + 1e-9) << count;
+      ASSERT_GT(p.width, 0);
+      ASSERT_LE(p.width, 0.3);
+      ASSERT_FALSE(inside(p, *w.x, *w.y));
+    }
+    EXPECT_NEAR(*w.x, 5.0, 1e-12);
+    EXPECT_GE(*w.heading, 0.0);
+    EXPECT_LT(*w.heading, 6.283185307179586);
+  }
+}
+
+TEST(WorldGenerator, RefusesTextItDoesNotKnowOrLimitsItDoesNotKeep) {
+  for (const char* spec :
+       {"", "maze", "maze:8x8", "maze:8x8:", "maze:0x5:1", "maze:5x0:1", "maze:301x2:1",
+        "maze:8*8:1", "maze:8x8:1:2", "maze: 8x8:1", "pillars:0:1", "pillars:99997:1",
+        "pillars:abc:1", "pillars:10:-1", "pillars:10:18446744073709551616", "pillars:-3:1",
+        "rooms:5:1", "PILLARS:5:1"}) {
+    world_file_data world;
+    world.walls.push_back({1, 1, 1, 1});
+    std::string error;
+    EXPECT_FALSE(generate_world(spec, world, error)) << spec;
+    EXPECT_FALSE(error.empty()) << spec;
+    EXPECT_TRUE(world.walls.empty()) << spec;
+  }
+}
+
+}  // namespace
