@@ -815,6 +815,7 @@ TEST_F(Program, BadWorldMakingExitsWithTwoOrOneAndWritesNothing) {
       {2, {"--generate", "pillars:10:1"}},
       {2, {"--generate", "pillars:10:1", "--save", "old.dat", "--ticks", "5"}},
       {2, {"--generate", "pillars:10:1", "--save", "old.dat", "--world", "old.dat"}},
+      {2, {"--import-map", "bad.yaml", "--save", "old.dat", "--scale1", "0.2"}},
       {2, {"--generate", "pillars:10:1", "--import-map", "bad.yaml", "--save", "old.dat"}},
       {2, {"--import-map", "bad.yaml"}},
       {1, {"--import-map", "bad.yaml", "--save", "old.dat"}},
