@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "core/automode.h"
@@ -176,6 +176,20 @@ void leave_marker() {
   }
 }
 
+// Side s (0 to 3) of a box, in the order the box test takes them.
+line box_side(const line& box, int s) {
+  switch (s) {
+    case 0:
+      return {box.x1, box.y1, box.x2, box.y1};
+    case 1:
+      return {box.x1, box.y2, box.x2, box.y2};
+    case 2:
+      return {box.x1, box.y1, box.x1, box.y2};
+    default:
+      return {box.x2, box.y1, box.x2, box.y2};
+  }
+}
+
 line wall_box(const wall_node* wall) {
   return line{wall->x, wall->y, wall->x + wall->width, wall->y + wall->height};
 }
@@ -227,6 +241,20 @@ double vision_over_every_wall(const line& ray, bool& seen, point& hit) {
   return vision_result(nearest, hit);
 }
 
+// For a wall out of the ray's reach (every crossing it can report lies beyond
+// 2): whether one of its sides is missed, so that the box test reports 2 for it
+// (a missed side counts 2, every crossed one more, and the index serves only
+// worlds where 2 is within width + height) and offers no impact. The same segment
+// tests the box test makes, stopped at the first miss.
+bool far_wall_misses_a_side(const line& ray, const wall_node* wall) {
+  const line box = wall_box(wall);
+  point crossing;
+  for (int s = 0; s < 4; ++s) {
+    if (!check_intersect(ray, box_side(box, s), crossing)) return true;
+  }
+  return false;
+}
+
 // Only the walls that can report a crossing nearer than 2, in list order: they
 // give every impact and every result below 2. Every other wall reports 2, or,
 // for a ray through two opposite corners of its box, a crossing beyond 2, and
@@ -248,6 +276,7 @@ double vision_over_near_walls(const line& ray, const std::vector<const wall_node
       ++next_near;
       continue;
     }
+    if (far_wall_misses_a_side(ray, wall)) return kNoHit;
     if (test_wall(ray, wall, nearest, seen, hit) == kNoHit) return kNoHit;
   }
   return vision_result(nearest, hit);
@@ -320,17 +349,11 @@ bool check_intersect(line a, line b, point& hit) {
 }
 
 double check_box_intersect(line ray, line box, point& hit) {
-  const line sides[4] = {
-      {box.x1, box.y1, box.x2, box.y1},
-      {box.x1, box.y2, box.x2, box.y2},
-      {box.x1, box.y1, box.x1, box.y2},
-      {box.x2, box.y1, box.x2, box.y2},
-  };
   point crossing[4];
   bool crossed[4];
   double dist[4];
   for (int s = 0; s < 4; ++s) {
-    crossed[s] = check_intersect(ray, sides[s], crossing[s]);
+    crossed[s] = check_intersect(ray, box_side(box, s), crossing[s]);
     dist[s] = crossed[s] ? vect_mag(crossing[s].x - ray.x1, crossing[s].y - ray.y1) : kNoHit;
   }
   // Nearest crossing; equal distances go to the later side, distance 0 is passed over.

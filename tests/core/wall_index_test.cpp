@@ -321,6 +321,11 @@ TEST_F(WallIndexTest, RayThroughTwoOppositeCornersOfTheOnlyWallReportsBeyondTwo)
   // And the corner wall may come first or last in the list.
   replace_walls({{8, 0.5, 0.2, 0.2}, {3, 3, 1, 1}});
   expect_same_ray(start, start, kPi / 4);
+  // Several walls along the diagonal, none missed by the ray: every one of them
+  // must be asked, and the nearest crossing beyond 2 is the result.
+  replace_walls({{5, 5, 1, 1}, {3, 3, 1, 1}, {7, 7, 0.5, 0.5}});
+  expect_same_ray(start, start, kPi / 4);
+  EXPECT_GT(beyond_two, 1);
 }
 
 TEST_F(WallIndexTest, ASliverFarAwayThatReportsANearCrossingIsStillAsked) {
