@@ -464,29 +464,68 @@ bool world_read_file(const std::string& path, std::string& error) {
   return true;
 }
 
+namespace {
+
+void append_wall_line(std::string& out, double x, double y, double width, double height) {
+  append_real(out, x);
+  out += ' ';
+  append_real(out, y);
+  out += ' ';
+  append_real(out, width);
+  out += ' ';
+  append_real(out, height);
+  out += '\n';
+}
+
+void append_pose_and_count(std::string& out, double x, double y, double heading,
+                           std::size_t count) {
+  for (const double value : {x, y, heading}) {
+    append_real(out, value);
+    out += '\n';
+  }
+  out += std::to_string(count);
+  out += '\n';
+}
+
+}  // namespace
+
 std::string world_format_text() {
   std::size_t count = 0;
   for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) ++count;
 
   std::string out;
   out.reserve(40 + static_cast<std::size_t>(count) * 40);
-  for (const double value : {robot.x, robot.y, robot.heading}) {
-    append_real(out, value);
-    out += '\n';
-  }
-  out += std::to_string(count);
-  out += '\n';
+  append_pose_and_count(out, robot.x, robot.y, robot.heading, count);
   for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
-    append_real(out, wall->x);
-    out += ' ';
-    append_real(out, wall->y);
-    out += ' ';
-    append_real(out, wall->width);
-    out += ' ';
-    append_real(out, wall->height);
-    out += '\n';
+    append_wall_line(out, wall->x, wall->y, wall->width, wall->height);
   }
   return out;
+}
+
+bool world_data_to_text(const world_file_data& data, std::string& text, std::string& reason) {
+  if (!data.x || !data.y || !data.heading) {
+    reason = "the robot's pose is missing";
+    return false;
+  }
+  const double heading = world_loaded_heading(*data.heading);
+  if (!std::isfinite(*data.x) || !std::isfinite(*data.y) || !std::isfinite(heading)) {
+    reason = "the robot's pose is not finite";
+    return false;
+  }
+  std::string out;
+  out.reserve(40 + data.walls.size() * 40);
+  append_pose_and_count(out, *data.x, *data.y, heading, data.walls.size());
+  for (auto wall = data.walls.rbegin(); wall != data.walls.rend(); ++wall) {
+    if (!std::isfinite(wall->x) || !std::isfinite(wall->y) || !std::isfinite(wall->width) ||
+        !std::isfinite(wall->height)) {
+      reason = "wall " + std::to_string(wall - data.walls.rbegin() + 1) +
+               " has a value that is not a finite number";
+      return false;
+    }
+    append_wall_line(out, wall->x, wall->y, wall->width, wall->height);
+  }
+  text = std::move(out);
+  return true;
 }
 
 bool world_text_to_save(std::string& text, std::string& reason) {
@@ -515,15 +554,20 @@ bool world_text_to_save(std::string& text, std::string& reason) {
   return true;
 }
 
-bool world_write_file(const std::string& path, std::string& error) {
+namespace {
+
+bool save_path_given(const std::string& path, std::string& error) {
+  if (!path.empty()) return true;
+  error = "cannot save: no file name given";
+  return false;
+}
+
+// Writes the text of a save through a safe_file; made is false, with the reason,
+// when the text could not be made.
+bool write_world_text(const std::string& path, bool made, const std::string& text,
+                      std::string reason, std::string& error) {
   const std::string prefix = "cannot save " + quoted(path) + ": ";
-  if (path.empty()) {
-    error = "cannot save: no file name given";
-    return false;
-  }
-  std::string text;
-  std::string reason;
-  if (!world_text_to_save(text, reason)) {
+  if (!made) {
     error = prefix + reason;
     return false;
   }
@@ -546,4 +590,23 @@ bool world_write_file(const std::string& path, std::string& error) {
   }
   error.clear();
   return true;
+}
+
+}  // namespace
+
+bool world_write_file(const std::string& path, std::string& error) {
+  if (!save_path_given(path, error)) return false;
+  std::string text;
+  std::string reason;
+  const bool made = world_text_to_save(text, reason);
+  return write_world_text(path, made, text, reason, error);
+}
+
+bool world_data_write_file(const std::string& path, const world_file_data& data,
+                           std::string& error) {
+  if (!save_path_given(path, error)) return false;
+  std::string text;
+  std::string reason;
+  const bool made = world_data_to_text(data, text, reason);
+  return write_world_text(path, made, text, reason, error);
 }

@@ -88,3 +88,12 @@ bool world_write_file(const std::string& path, std::string& error);
 bool world_text_to_save(std::string& text, std::string& reason);
 // The text world_write_file writes, for the current world.
 std::string world_format_text();
+
+// The text a save writes after world_apply_data(data), without touching the world:
+// the pose (the heading as a load keeps it), then the walls newest first, that is
+// in the reverse of the data's order. False, with the reason, when the data lacks
+// a pose value or holds a value that is not finite.
+bool world_data_to_text(const world_file_data& data, std::string& text, std::string& reason);
+// Writes that text as world_write_file writes the world's, with its messages.
+bool world_data_write_file(const std::string& path, const world_file_data& data,
+                           std::string& error);

@@ -155,16 +155,8 @@ int make_world_file(const run_options& options, std::FILE* out, std::FILE* err) 
   } else if (!import_occupancy_map(options.import_map_path, data, error)) {
     return fail("cannot import the map " + error, kExitFileError);
   }
-  // The world is built in the simulation's state only to be written out.
-  simulation_reset();
-  set_console_sink([](std::string_view) {});
-  use_simulated_clock(kSimulatedClockStart);
-  world_apply_data(data);
-  const bool written = world_write_file(options.save_path, error);
-  const std::int32_t walls = world.num_walls;
-  simulation_reset();
-  if (!written) return fail(error, kExitFileError);
-  std::fprintf(out, "wrote %s: %d walls\n", options.save_path.c_str(), static_cast<int>(walls));
+  if (!world_data_write_file(options.save_path, data, error)) return fail(error, kExitFileError);
+  std::fprintf(out, "wrote %s: %zu walls\n", options.save_path.c_str(), data.walls.size());
   return kExitOk;
 }
 

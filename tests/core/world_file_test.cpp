@@ -20,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -215,6 +216,77 @@ TEST_F(WorldFileTest, RoundTripReversesTheWallsAndKeepsSixDecimals) {
   ASSERT_TRUE(world_read_file(second.string(), error)) << error;
   ASSERT_TRUE(world_write_file(second.string(), error)) << error;
   EXPECT_EQ(read_bytes(second), first_text);
+}
+
+// Data written straight to text reads as the world that data makes, saved: the
+// same bytes on random data, large headings and odd values among them.
+TEST_F(WorldFileTest, DataWrittenDirectlyIsTheSaveOfTheWorldItMakes) {
+  std::mt19937_64 rng(2024);
+  auto value = [&rng]() {
+    switch (rng() % 6) {
+      case 0:
+        return 0.0;
+      case 1:
+        return -0.0;
+      case 2:
+        return std::ldexp(static_cast<double>(rng() % 1000000), -20);
+      case 3:
+        return static_cast<double>(static_cast<std::int64_t>(rng() % 4000000)) - 2e6;
+      case 4:
+        return 0.0000005 * static_cast<double>(rng() % 5);
+      default:
+        return std::uniform_real_distribution<double>(-20.0, 20.0)(rng);
+    }
+  };
+  for (int n = 0; n < 200; ++n) {
+    world_file_data data;
+    data.x = value();
+    data.y = value();
+    data.heading = n % 4 == 0 ? value() * 1000.0 : value();
+    const std::size_t count = rng() % 30;
+    for (std::size_t k = 0; k < count; ++k)
+      data.walls.push_back({value(), value(), value(), value()});
+    std::string direct;
+    std::string reason;
+    ASSERT_TRUE(world_data_to_text(data, direct, reason)) << reason;
+    world_apply_data(data);
+    ASSERT_EQ(direct, world_format_text()) << "data " << n;
+  }
+  const fs::path file = dir_ / "direct.dat";
+  world_file_data data;
+  data.x = 1.5;
+  data.y = 2.5;
+  data.heading = 0.25;
+  data.walls = {{1, 2, 3, 4}, {5, 6, 7, 8}};
+  std::string error;
+  ASSERT_TRUE(world_data_write_file(file.string(), data, error)) << error;
+  EXPECT_EQ(read_bytes(file),
+            "1.500000\n2.500000\n0.250000\n2\n5.000000 6.000000 7.000000 8.000000\n"
+            "1.000000 2.000000 3.000000 4.000000\n");
+}
+
+TEST_F(WorldFileTest, DataWithoutAPoseOrWithValuesNotFiniteIsNotWritten) {
+  const fs::path file = dir_ / "kept.dat";
+  std::ofstream(file) << "old";
+  world_file_data complete;
+  complete.x = 1;
+  complete.y = 1;
+  complete.heading = 0;
+  complete.walls = {{1, 1, 1, 1}, {2, 2, 2, 2}};
+  std::vector<world_file_data> bad(4, complete);
+  bad[0].heading.reset();
+  bad[1].x = std::numeric_limits<double>::infinity();
+  bad[2].walls[0].height = std::nan("");
+  bad[3].y.reset();
+  for (const world_file_data& data : bad) {
+    std::string error;
+    EXPECT_FALSE(world_data_write_file(file.string(), data, error));
+    EXPECT_NE(error.find("cannot save"), std::string::npos) << error;
+    EXPECT_EQ(read_bytes(file), "old");
+  }
+  std::string error;
+  EXPECT_FALSE(world_data_write_file("", complete, error));
+  EXPECT_EQ(error, "cannot save: no file name given");
 }
 
 TEST_F(WorldFileTest, CountDecidesHowManyWallsAreRead) {
