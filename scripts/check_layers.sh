@@ -5,7 +5,7 @@
 #   shell    core, draw, shell (no Qt)
 #   tools    core, tools (no Qt): the world generator and the map import
 #   qtdraw   core, draw, qtdraw
-#   python   core, draw, shell, python (the Python module: no Qt in the Python process)
+#   python   core, draw, shell, tools, python (the Python module: no Qt in the Python process)
 #   others   (the front ends: qt, headless, ...) core, draw, shell, tools, qtdraw and
 #            their own folder, never another front end
 # draw/recording_context.h is for tests only. Prints one line per offending
@@ -21,7 +21,7 @@ allowed_for() {
     shell) echo "core draw shell" ;;
     tools) echo "core tools" ;;
     qtdraw) echo "core draw qtdraw" ;;
-    python) echo "core draw shell python" ;;
+    python) echo "core draw shell tools python" ;;
     *) echo "core draw shell tools qtdraw $1" ;;
   esac
 }

@@ -21,6 +21,7 @@
 #include "core/world.h"
 #include "python/navigation.h"
 #include "python/session.h"
+#include "python/world_making.h"
 #include "shell/key_names.h"
 
 namespace py = pybind11;
@@ -458,6 +459,22 @@ PYBIND11_MODULE(_robosim, m) {
         navigation_observation(observation.mutable_data());
         return observation;
       });
+
+  m.def(
+      "generate_world",
+      [](const py::object& spec, const py::object& path) {
+        if (!py::isinstance<py::str>(spec)) {
+          type_error("spec must be a str such as 'maze:8x8:1', not " + type_name(spec));
+        }
+        return write_generated_world(spec.cast<std::string>(), file_path(path, "path"));
+      },
+      py::arg("spec"), py::arg("path"));
+  m.def(
+      "import_map",
+      [](const py::object& yaml_path, const py::object& path) {
+        return write_imported_map(file_path(yaml_path, "yaml_path"), file_path(path, "path"));
+      },
+      py::arg("yaml_path"), py::arg("path"));
 
   m.attr("OBSERVATION_SIZE") = kObservationSize;
   m.attr("MAP_SIZE") = kMapSize;

@@ -9,9 +9,26 @@ run several in several processes.
 ``robosim.env.NavigationEnv`` is a Gymnasium-style environment over it (import
 ``robosim.env``; it needs numpy, as do the members that return arrays).
 
+``robosim.generate_world(spec, path)`` and ``robosim.import_map(yaml_path, path)``
+write world files: a seeded maze or pillar field, or an occupancy map's walls.
+
 See docs/python.md.
 """
 
-from robosim._robosim import MAP_SIZE, OBSERVATION_SIZE, RobotState, Simulation
+from robosim._robosim import (
+    MAP_SIZE,
+    OBSERVATION_SIZE,
+    RobotState,
+    Simulation,
+    generate_world,
+    import_map,
+)
 
-__all__ = ["Simulation", "RobotState", "MAP_SIZE", "OBSERVATION_SIZE"]
+__all__ = [
+    "Simulation",
+    "RobotState",
+    "MAP_SIZE",
+    "OBSERVATION_SIZE",
+    "generate_world",
+    "import_map",
+]
