@@ -4,9 +4,11 @@
 
 #include "bench_support.h"
 #include "core/world.h"
+#include "core/world_file.h"
 #include "draw/world_draw.h"
 #include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
+#include "tools/world_generator.h"
 
 namespace {
 
@@ -29,5 +31,27 @@ BENCHMARK(BM_WorldDraw)
     ->Args({1280, 960, 0})
     ->Args({1280, 960, 1})
     ->Unit(benchmark::kMicrosecond);
+
+// The same frame with a generated world of 10,004 walls (pillars:10000:1).
+void BM_WorldDrawManyWalls(benchmark::State& state) {
+  bench_default_world();
+  world_file_data data;
+  std::string error;
+  if (!generate_world("pillars:10000:1", data, error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  world_apply_data(data);
+  bench_scatter_impacts(30);
+  display_x = 1280;
+  display_y = 960;
+  world.show_grad = state.range(0) != 0;
+  qimage_context image(display_x, display_y);
+  for (auto _ : state) {
+    world_draw(image);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_WorldDrawManyWalls)->ArgName("lattice")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
