@@ -90,6 +90,20 @@ maze_cells carve_maze(int columns, int rows, splitmix64& random) {
   return maze;
 }
 
+// Calls add_run(first, end) for each run of closed cells [first, end) among 0..count-1.
+template <typename IsOpen, typename AddRun>
+void for_each_closed_run(int count, IsOpen is_open, AddRun add_run) {
+  for (int i = 0; i < count;) {
+    if (is_open(i)) {
+      ++i;
+      continue;
+    }
+    const int start = i;
+    while (i < count && !is_open(i)) ++i;
+    add_run(start, i);
+  }
+}
+
 // The inner walls, each run of wall along one grid line merged into one wall.
 void add_maze_walls(const maze_cells& maze, world_file_data& world) {
   const double cw = kInside / maze.columns;
@@ -97,27 +111,19 @@ void add_maze_walls(const maze_cells& maze, world_file_data& world) {
   const double t = std::min(0.05, 0.2 * std::min(cw, ch));
   for (int c = 0; c + 1 < maze.columns; ++c) {  // vertical lines right of column c
     const double x = kBoundary + (c + 1) * cw - t / 2;
-    for (int r = 0; r < maze.rows;) {
-      if (maze.open_east[maze.at(c, r)]) {
-        ++r;
-        continue;
-      }
-      const int start = r;
-      while (r < maze.rows && !maze.open_east[maze.at(c, r)]) ++r;
-      add_wall(world, x, kBoundary + start * ch - t / 2, t, (r - start) * ch + t);
-    }
+    for_each_closed_run(
+        maze.rows, [&](int r) { return maze.open_east[maze.at(c, r)] != 0; },
+        [&](int start, int end) {
+          add_wall(world, x, kBoundary + start * ch - t / 2, t, (end - start) * ch + t);
+        });
   }
   for (int r = 0; r + 1 < maze.rows; ++r) {  // horizontal lines below row r
     const double y = kBoundary + (r + 1) * ch - t / 2;
-    for (int c = 0; c < maze.columns;) {
-      if (maze.open_south[maze.at(c, r)]) {
-        ++c;
-        continue;
-      }
-      const int start = c;
-      while (c < maze.columns && !maze.open_south[maze.at(c, r)]) ++c;
-      add_wall(world, kBoundary + start * cw - t / 2, y, (c - start) * cw + t, t);
-    }
+    for_each_closed_run(
+        maze.columns, [&](int c) { return maze.open_south[maze.at(c, r)] != 0; },
+        [&](int start, int end) {
+          add_wall(world, kBoundary + start * cw - t / 2, y, (end - start) * cw + t, t);
+        });
   }
 }
 
@@ -198,14 +204,14 @@ std::uint64_t splitmix64::below(std::uint64_t n) {
   return value % n;
 }
 
-bool generate_world(std::string_view spec, world_file_data& world, std::string& error) {
+bool generate_world(std::string_view description, world_file_data& world, std::string& error) {
   world = world_file_data{};
   std::string_view body;
   std::uint64_t seed = 0;
   bool ok = false;
-  if (spec.starts_with("maze:") && split_seed(spec.substr(5), body, seed)) {
+  if (description.starts_with("maze:") && split_seed(description.substr(5), body, seed)) {
     ok = generate_maze(body, seed, world, error);
-  } else if (spec.starts_with("pillars:") && split_seed(spec.substr(8), body, seed)) {
+  } else if (description.starts_with("pillars:") && split_seed(description.substr(8), body, seed)) {
     ok = generate_pillars(body, seed, world, error);
   } else {
     error = "expected maze:COLUMNSxROWS:SEED or pillars:COUNT:SEED";
