@@ -205,7 +205,7 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
       "generate",
       "Writes a seeded random world to the --save file instead of running: "
       "maze:COLUMNSxROWS:SEED or pillars:COUNT:SEED.",
-      "SPEC");
+      "KIND:SIZE:SEED");
   const QCommandLineOption import_map(
       "import-map", "Turns an occupancy map (YAML and PGM or PNG) into the --save world file.",
       "YAML");

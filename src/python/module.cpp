@@ -462,13 +462,14 @@ PYBIND11_MODULE(_robosim, m) {
 
   m.def(
       "generate_world",
-      [](const py::object& spec, const py::object& path) {
-        if (!py::isinstance<py::str>(spec)) {
-          type_error("spec must be a str such as 'maze:8x8:1', not " + type_name(spec));
+      [](const py::object& description, const py::object& path) {
+        if (!py::isinstance<py::str>(description)) {
+          type_error("description must be a str such as 'maze:8x8:1', not " +
+                     type_name(description));
         }
-        return write_generated_world(spec.cast<std::string>(), file_path(path, "path"));
+        return write_generated_world(description.cast<std::string>(), file_path(path, "path"));
       },
-      py::arg("spec"), py::arg("path"));
+      py::arg("description"), py::arg("path"));
   m.def(
       "import_map",
       [](const py::object& yaml_path, const py::object& path) {

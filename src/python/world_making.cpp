@@ -19,10 +19,11 @@ std::size_t write_world(const world_file_data& data, const std::string& path) {
 
 }  // namespace
 
-std::size_t write_generated_world(const std::string& spec, const std::string& path) {
+std::size_t write_generated_world(const std::string& description, const std::string& path) {
   world_file_data data;
   std::string error;
-  if (!generate_world(spec, data, error)) throw world_file_failure(spec + ": " + error, false, 0);
+  if (!generate_world(description, data, error))
+    throw world_file_failure(description + ": " + error, false, 0);
   return write_world(data, path);
 }
 

@@ -10,7 +10,7 @@
 
 // Writes the world "maze:COLUMNSxROWS:SEED" or "pillars:COUNT:SEED" describes to
 // path; returns the number of walls written.
-std::size_t write_generated_world(const std::string& spec, const std::string& path);
+std::size_t write_generated_world(const std::string& description, const std::string& path);
 
 // Turns the occupancy map yaml_path names into the world file path; returns the
 // number of walls written.

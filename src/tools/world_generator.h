@@ -16,7 +16,7 @@
 
 // Makes the world the text describes; false, with a message, for text that is not
 // one of the forms above or lies outside their limits.
-bool generate_world(std::string_view spec, world_file_data& world, std::string& error);
+bool generate_world(std::string_view description, world_file_data& world, std::string& error);
 
 // The generator's random numbers: splitmix64.
 class splitmix64 {

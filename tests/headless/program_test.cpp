@@ -783,17 +783,18 @@ TEST_F(Program, HelpAndVersionExitWithZero) {
 namespace {
 
 TEST_F(Program, GeneratedWorldsAreWrittenReproduciblyAndLoad) {
-  for (const char* spec : {"maze:6x4:2", "pillars:300:9"}) {
-    const auto first = run({"--generate", spec, "--save", "a.dat"});
-    ASSERT_EQ(first.exit_code, 0) << spec << ": " << first.err.toStdString();
-    EXPECT_TRUE(first.err.isEmpty()) << spec;
+  for (const char* description : {"maze:6x4:2", "pillars:300:9"}) {
+    const auto first = run({"--generate", description, "--save", "a.dat"});
+    ASSERT_EQ(first.exit_code, 0) << description << ": " << first.err.toStdString();
+    EXPECT_TRUE(first.err.isEmpty()) << description;
     EXPECT_TRUE(first.out.startsWith("wrote a.dat: ")) << first.out.toStdString();
-    ASSERT_EQ(run({"--generate", spec, "--save", "b.dat"}).exit_code, 0);
-    EXPECT_EQ(read_file(path("a.dat")), read_file(path("b.dat"))) << spec;
+    ASSERT_EQ(run({"--generate", description, "--save", "b.dat"}).exit_code, 0);
+    EXPECT_EQ(read_file(path("a.dat")), read_file(path("b.dat"))) << description;
     const auto loaded = run({"--world", "a.dat", "--ticks", "50", "--seed", "1", "--json"});
     ASSERT_EQ(loaded.exit_code, 0) << loaded.err.toStdString();
     const QJsonObject summary = parse_json(loaded.out);
-    EXPECT_EQ(summary["walls"].toInt(), read_file(path("a.dat")).split('\n')[3].toInt()) << spec;
+    EXPECT_EQ(summary["walls"].toInt(), read_file(path("a.dat")).split('\n')[3].toInt())
+        << description;
   }
   EXPECT_EQ(read_file(path("a.dat")).split('\n')[3], "304");
 }

@@ -14,11 +14,11 @@ MAPS = SOURCE_DIR / "maps"
 
 
 def test_generated_worlds_are_the_runners_files(tmp_path):
-    for spec in ("maze:7x5:3", "pillars:500:11"):
+    for description in ("maze:7x5:3", "pillars:500:11"):
         ours = tmp_path / "ours.dat"
-        walls = robosim.generate_world(spec, ours)
-        run_headless("--generate", spec, "--save", tmp_path / "runner.dat")
-        assert ours.read_bytes() == (tmp_path / "runner.dat").read_bytes(), spec
+        walls = robosim.generate_world(description, ours)
+        run_headless("--generate", description, "--save", tmp_path / "runner.dat")
+        assert ours.read_bytes() == (tmp_path / "runner.dat").read_bytes(), description
         assert int(ours.read_text().split("\n")[3]) == walls
     assert robosim.generate_world("pillars:500:11", str(tmp_path / "p.dat")) == 504
 
@@ -55,9 +55,9 @@ def test_bad_descriptions_and_maps_raise_and_write_nothing(tmp_path):
         "occupied_thresh: 0.65\nfree_thresh: 0.196\n"
     )
     (tmp_path / "deep.yaml").write_text("image: " + "[" * 100000 + "\n")
-    for spec in ("maze:0x3:1", "maze:3x3", "towers:1:1", "pillars:-4:1", "", "pillars:1:1\0"):
+    for description in ("maze:0x3:1", "maze:3x3", "towers:1:1", "pillars:-4:1", "", "pillars:1:1\0"):
         with pytest.raises(ValueError):
-            robosim.generate_world(spec, old)
+            robosim.generate_world(description, old)
     for yaml in ("unknown.yaml", "no-image.yaml", "deep.yaml"):
         with pytest.raises(ValueError, match="cannot import the map"):
             robosim.import_map(tmp_path / yaml, old)

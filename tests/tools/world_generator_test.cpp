@@ -24,10 +24,10 @@ bool same_world(const world_file_data& a, const world_file_data& b) {
   return true;
 }
 
-world_file_data made(const std::string& spec) {
+world_file_data made(const std::string& description) {
   world_file_data world;
   std::string error;
-  EXPECT_TRUE(generate_world(spec, world, error)) << spec << ": " << error;
+  EXPECT_TRUE(generate_world(description, world, error)) << description << ": " << error;
   return world;
 }
 
@@ -56,9 +56,9 @@ TEST(WorldGenerator, AMazeIsPerfect) {
   // Inner walls are runs of cell edges (each run is t longer than its edges). A
   // perfect maze of C x R cells opens exactly C R - 1 of the inner edges.
   for (const auto& [c, r] : {std::pair{1, 1}, {2, 1}, {1, 6}, {8, 8}, {30, 17}, {300, 300}}) {
-    const std::string spec = "maze:" + std::to_string(c) + "x" + std::to_string(r) + ":9";
-    const world_file_data w = made(spec);
-    ASSERT_GE(w.walls.size(), 4u) << spec;
+    const std::string description = "maze:" + std::to_string(c) + "x" + std::to_string(r) + ":9";
+    const world_file_data w = made(description);
+    ASSERT_GE(w.walls.size(), 4u) << description;
     const double cw = 9.9 / c;
     const double ch = 9.9 / r;
     const double t = std::min(0.05, 0.2 * std::min(cw, ch));
@@ -68,10 +68,10 @@ TEST(WorldGenerator, AMazeIsPerfect) {
       edges += wall.width > wall.height ? (wall.width - t) / cw : (wall.height - t) / ch;
     }
     const double inner_edges = (c - 1.0) * r + (r - 1.0) * c;
-    EXPECT_NEAR(edges, inner_edges - (c * r - 1.0), 1e-6) << spec;
+    EXPECT_NEAR(edges, inner_edges - (c * r - 1.0), 1e-6) << description;
     EXPECT_EQ(*w.wall_count, static_cast<int>(w.walls.size()));
     // The robot in the first cell's centre, clear of every wall.
-    for (const auto& wall : w.walls) EXPECT_FALSE(inside(wall, *w.x, *w.y)) << spec;
+    for (const auto& wall : w.walls) EXPECT_FALSE(inside(wall, *w.x, *w.y)) << description;
   }
 }
 
@@ -99,7 +99,7 @@ TEST(WorldGenerator, PillarsLieInTheirFieldsAndLeaveTheRobotFree) {
 }
 
 TEST(WorldGenerator, RefusesTextItDoesNotKnowOrLimitsItDoesNotKeep) {
-  for (const char* spec :
+  for (const char* description :
        {"", "maze", "maze:8x8", "maze:8x8:", "maze:0x5:1", "maze:5x0:1", "maze:301x2:1",
         "maze:8*8:1", "maze:8x8:1:2", "maze: 8x8:1", "pillars:0:1", "pillars:99997:1",
         "pillars:abc:1", "pillars:10:-1", "pillars:10:18446744073709551616", "pillars:-3:1",
@@ -107,9 +107,9 @@ TEST(WorldGenerator, RefusesTextItDoesNotKnowOrLimitsItDoesNotKeep) {
     world_file_data world;
     world.walls.push_back({1, 1, 1, 1});
     std::string error;
-    EXPECT_FALSE(generate_world(spec, world, error)) << spec;
-    EXPECT_FALSE(error.empty()) << spec;
-    EXPECT_TRUE(world.walls.empty()) << spec;
+    EXPECT_FALSE(generate_world(description, world, error)) << description;
+    EXPECT_FALSE(error.empty()) << description;
+    EXPECT_TRUE(world.walls.empty()) << description;
   }
 }
 
@@ -131,13 +131,13 @@ TEST(WorldGenerator, DescriptionsGiveTheSameFilesEverywhere) {
        "4.036402 1.087423 0.300000 0.300000\n1.197405 1.358704 0.300000 0.300000\n"
        "0.000000 0.000000 10.000000 0.050000\n0.000000 9.950000 10.000000 0.050000\n"
        "0.000000 0.000000 0.050000 10.000000\n9.950000 0.000000 0.050000 10.000000\n"}};
-  for (const auto& [spec, text] : expected) {
+  for (const auto& [description, text] : expected) {
     world_file_data world;
     std::string error;
-    ASSERT_TRUE(generate_world(spec, world, error)) << spec << ": " << error;
+    ASSERT_TRUE(generate_world(description, world, error)) << description << ": " << error;
     std::string made;
     ASSERT_TRUE(world_data_to_text(world, made, error)) << error;
-    EXPECT_EQ(made, text) << spec;
+    EXPECT_EQ(made, text) << description;
   }
 }
 

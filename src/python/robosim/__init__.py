@@ -9,7 +9,7 @@ run several in several processes.
 ``robosim.env.NavigationEnv`` is a Gymnasium-style environment over it (import
 ``robosim.env``; it needs numpy, as do the members that return arrays).
 
-``robosim.generate_world(spec, path)`` and ``robosim.import_map(yaml_path, path)``
+``robosim.generate_world(description, path)`` and ``robosim.import_map(yaml_path, path)``
 write world files: a seeded maze or pillar field, or an occupancy map's walls.
 
 See docs/python.md.
