@@ -25,11 +25,8 @@ std::string seconds_of(std::uint64_t ms) {
   return fixed(static_cast<double>(ms) / 1000.0, 3);
 }
 
-// Targets per simulated minute, 0 for a run of no time.
-double targets_per_minute(const run_summary& s) {
-  return s.simulated_seconds > 0
-             ? static_cast<double>(s.targets_reached) * 60.0 / s.simulated_seconds
-             : 0.0;
+double minute_rate(const run_summary& s) {
+  return targets_per_minute(s.targets_reached, s.simulated_seconds);
 }
 
 }  // namespace
@@ -62,7 +59,7 @@ std::string format_summary_text(const run_summary& s) {
   line("planning runs", std::to_string(s.planning_runs));
   line("planning failures", std::to_string(s.planning_failures));
   line("planning gave up", std::to_string(s.planning_gave_up));
-  line("targets per simulated minute", fixed(targets_per_minute(s), 3));
+  line("targets per simulated minute", fixed(minute_rate(s), 3));
   line("distance travelled", fixed(s.metrics.distance, 6));
   line("contacts", std::to_string(s.metrics.contacts));
   line("least push-back distance", std::isfinite(s.metrics.least_push_distance)
@@ -104,7 +101,7 @@ std::string format_summary_json(const run_summary& s) {
   field("planning_runs", std::to_string(s.planning_runs));
   field("planning_failures", std::to_string(s.planning_failures));
   field("planning_gave_up", std::to_string(s.planning_gave_up));
-  field("targets_per_minute", json_number(targets_per_minute(s), 6));
+  field("targets_per_minute", json_number(minute_rate(s), 6));
   field("distance_travelled", json_number(s.metrics.distance, 6));
   field("contacts", std::to_string(s.metrics.contacts));
   field("least_push_distance", json_number(s.metrics.least_push_distance, 6));

@@ -185,6 +185,16 @@ py::dict stats_dict(const session_stats& s) {
   d["planning_runs"] = s.planning_runs;
   d["planning_failures"] = s.planning_failures;
   d["planning_gave_up"] = s.planning_gave_up;
+  d["targets_per_minute"] = s.targets_per_minute;
+  d["distance_travelled"] = s.metrics.distance;
+  d["contacts"] = s.metrics.contacts;
+  // None when no push-back ray met a wall, as the summary's null.
+  d["least_push_distance"] = std::isfinite(s.metrics.least_push_distance)
+                                 ? py::object(py::float_(s.metrics.least_push_distance))
+                                 : py::object(py::none());
+  d["stuck_spells"] = s.metrics.stuck_spells;
+  d["stuck_seconds"] = s.metrics.stuck_seconds();
+  d["longest_stuck_seconds"] = s.metrics.longest_stuck_seconds();
   d["console_messages"] = s.console_messages;
   d["console"] = s.console;
   return d;

@@ -250,7 +250,10 @@ void session::render(int width, int height, bool grad, bool vision, std::uint8_t
 session_stats session::stats() const {
   require_open();
   session_stats s;
-  s.targets_reached = run_metrics().targets_reached;
+  s.metrics = run_metrics();
+  s.targets_reached = s.metrics.targets_reached;
+  s.targets_per_minute =
+      targets_per_minute(s.targets_reached, static_cast<double>(run_->now_ms()) / 1000.0);
   s.planning_runs = planner_stats.runs;
   s.planning_failures = planner_stats.random_targets;
   s.planning_gave_up = planner_stats.gave_up;

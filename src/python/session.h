@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "draw/raster_context.h"
+#include "shell/run_metrics.h"
 #include "shell/simulated_run.h"
 
 // A world file that could not be loaded or saved. The message is the one the
@@ -49,6 +50,8 @@ constexpr std::size_t kConsoleLineMaxBytes = 4096;
 
 struct session_stats {
   std::uint64_t targets_reached = 0;
+  double targets_per_minute = 0.0;
+  run_metrics_record metrics;  // the run's metrics from the session's start
   std::uint64_t planning_runs = 0;
   std::uint64_t planning_failures = 0;
   std::uint64_t planning_gave_up = 0;

@@ -97,6 +97,11 @@ void update_span(std::uint64_t tick, std::uint64_t now_ms, bool reached) {
 
 }  // namespace
 
+double targets_per_minute(std::uint64_t targets_reached, double simulated_seconds) {
+  return simulated_seconds > 0 ? static_cast<double>(targets_reached) * 60.0 / simulated_seconds
+                               : 0.0;
+}
+
 void run_metrics_start(std::uint64_t now_ms, bool keep_events) {
   state = observer_state{};
   state.started = true;

@@ -53,6 +53,9 @@ struct run_metrics_record {
   double longest_stuck_seconds() const { return static_cast<double>(longest_stuck_ms) / 1000.0; }
 };
 
+// Targets per simulated minute, 0 for a run of no time.
+double targets_per_minute(std::uint64_t targets_reached, double simulated_seconds);
+
 // Begins a run's metrics from the current state (after start-up and loading);
 // now_ms is the run's simulated time, 0 at its start. keep_events keeps every
 // target reached and stuck spell in the record, not only the totals.

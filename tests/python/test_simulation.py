@@ -68,6 +68,45 @@ class TestSameRunAsTheHeadlessRunner:
         assert summary["targets_reached"] > 0
         assert isinstance(stats["console"], list)
 
+    # The run metrics, to the summary's decimals, in runs that exercise each one:
+    # contacts and a close wall in the maze, other gains, and a stuck spell of a
+    # robot left standing in manual mode.
+    METRIC_DECIMALS = {"targets_reached": None, "contacts": None, "stuck_spells": None,
+                       "targets_per_minute": 6, "distance_travelled": 6,
+                       "least_push_distance": 6, "stuck_seconds": 3,
+                       "longest_stuck_seconds": 3}
+
+    @pytest.mark.parametrize("seed, world, gains, ticks, manual", [
+        (3, "maze.dat", (None, None, None), 30000, False),
+        (2, "maze.dat", (0.01, 0.5, 0.5), 4000, False),
+        (2, "pillars.dat", (0.0, 0.02, 0.0), 4000, False),
+        (2, "maze.dat", (None, None, None), 1234, True),
+    ])
+    def test_the_run_metrics_equal_the_summary(self, seed, world, gains, ticks, manual):
+        options = [a for i, g in enumerate(gains, 1) if g is not None for a in (f"--scale{i}", g)]
+        if manual:
+            options.append("--manual")
+        summary = headless_summary("--seed", seed, "--world", WORLDS / world, "--ticks", ticks,
+                                   *options)
+        assert summary["contacts"] > 0 or summary["stuck_spells"] > 0
+        with robosim.Simulation(seed=seed, world=WORLDS / world, manual=manual) as sim:
+            sim.gains = tuple(old if new is None else new for old, new in zip(sim.gains, gains))
+            sim.step(ticks)
+            stats = sim.stats
+        for name, decimals in self.METRIC_DECIMALS.items():
+            value = stats[name] if decimals is None else round(stats[name], decimals)
+            assert value == summary[name], name
+
+    def test_no_push_back_distance_without_walls(self, tmp_path):
+        world = tmp_path / "no-walls.dat"
+        world.write_text("5.0\n5.0\n0.0\n0\n")
+        summary = headless_summary("--seed", 4, "--world", world, "--ticks", 500)
+        with robosim.Simulation(seed=4, world=world) as sim:
+            sim.step(500)
+            stats = sim.stats
+        assert summary["least_push_distance"] is None and stats["least_push_distance"] is None
+        assert stats["contacts"] == summary["contacts"] == 0
+
     def test_esc_ends_the_run_as_in_the_runner(self, tmp_path):
         script = tmp_path / "quit.keys"
         script.write_text("30 down Esc\n")
@@ -313,7 +352,10 @@ class TestMembers:
         with robosim.Simulation(seed=1) as sim:
             stats = sim.stats
             assert set(stats) == {"targets_reached", "planning_runs", "planning_failures",
-                                  "planning_gave_up", "console_messages", "console"}
+                                  "planning_gave_up", "console_messages", "console",
+                                  "targets_per_minute", "distance_travelled", "contacts",
+                                  "least_push_distance", "stuck_spells", "stuck_seconds",
+                                  "longest_stuck_seconds"}
             assert stats["planning_runs"] >= 1
 
     def test_render_is_an_observation_only(self):
