@@ -15,7 +15,7 @@ PACKAGES=(
   xvfb xdotool x11-utils imagemagick
   fonts-dejavu-core locales
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
-  python3-pil python3-distributed python3-tqdm
+  python3-pil python3-distributed python3-tqdm python3-scipy
   libgif-dev libyaml-cpp-dev libpng-dev
 )
 
