@@ -559,10 +559,10 @@ def sweep_main(sweep):
     except OSError as error:
         warn(f"cannot write {error.filename or 'the summary'}: {error.strerror or error}")
         return EXIT_FAILED_RUNS
-    print(f"{len(todo) - len(failures)} runs done, {skipped} skipped, {len(failures)} failed; "
+    print(f"{plural_runs(len(todo) - len(failures))} done, {skipped} skipped, {len(failures)} failed; "
           + ", ".join(written), file=sys.stderr)
     if failures:
-        warn(f"{len(failures)} runs failed (listed above); they are not in {sweep.out} and run "
+        warn(f"{plural_runs(len(failures))} failed (listed above); they are not in {sweep.out} and run "
              "again when the sweep is run again")
         return EXIT_FAILED_RUNS
     return EXIT_OK
@@ -599,6 +599,10 @@ def close_quietly(client, cluster):
             thing.close()
         except Exception:  # shutting down after an interrupt may fail in many ways
             pass
+
+
+def plural_runs(count):
+    return f"{count} run" if count == 1 else f"{count} runs"
 
 
 def warn(message):
