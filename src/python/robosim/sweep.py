@@ -530,9 +530,10 @@ def sweep_main(sweep):
         print(f"{skipped} of {len(all_runs)} runs are already in {sweep.out}; skipped", file=sys.stderr)
     runs_file.open()
     failures = []
+    seconds = 0.0
     try:
         if todo:
-            run_on_cluster(sweep, todo, directory, runs_file, failures)
+            seconds = run_on_cluster(sweep, todo, directory, runs_file, failures)
     except KeyboardInterrupt:
         runs_file.close()
         done = sum(1 for inputs in all_runs if run_key(inputs) in runs_file.done)
@@ -559,7 +560,7 @@ def sweep_main(sweep):
     except OSError as error:
         warn(f"cannot write {error.filename or 'the summary'}: {error.strerror or error}")
         return EXIT_FAILED_RUNS
-    print(f"{plural_runs(len(todo) - len(failures))} done, {skipped} skipped, {len(failures)} failed; "
+    print(f"{plural_runs(len(todo) - len(failures))} done in {seconds:.2f} s, {skipped} skipped, {len(failures)} failed; "
           + ", ".join(written), file=sys.stderr)
     if failures:
         warn(f"{plural_runs(len(failures))} failed (listed above); they are not in {sweep.out} and run "
@@ -569,10 +570,13 @@ def sweep_main(sweep):
 
 
 def run_on_cluster(sweep, todo, directory, runs_file, failures):
+    """Runs the runs on the cluster; returns the seconds from the first one's
+    submission to the last one's row (the cluster's start-up not counted)."""
     from tqdm import tqdm
 
     client, cluster = open_client(sweep)
     try:
+        started = time.perf_counter()
         tasks = ({"inputs": inputs, "directory": directory,
                   "world_path": os.path.abspath(inputs["world"]) if inputs["world"] else None}
                  for inputs in todo)
@@ -587,6 +591,7 @@ def run_on_cluster(sweep, todo, directory, runs_file, failures):
                 bar.update()
 
             run_all(client, tasks, on_result)
+        return time.perf_counter() - started
     finally:
         close_quietly(client, cluster)
 

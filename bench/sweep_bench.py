@@ -1,0 +1,91 @@
+"""Speed of the sweep tool: the same sweep of 40 runs (20 seeds x 2 values of
+scale1 in the maze, 60,000 ticks each) on a local cluster of one worker, of two
+workers, and the same 40 runs one after another in this one process (bare).
+
+    PYTHONPATH=build/python /usr/bin/python3 bench/sweep_bench.py [--repetitions 3]
+
+Each repetition runs the three in turn, so that all three see the same machine
+load. A sweep's time is taken twice: the whole command (Python's start-up, the
+cluster's start-up and shut-down, the summary and the plot) and the tool's own
+figure, from the first run's submission to the last run's row. The figures are
+medians over the repetitions; the machine's load average is printed before and
+after, as other work on the machine slows everything down.
+"""
+
+import argparse
+import os
+import pathlib
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import robosim
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+WORLD = ROOT / "worlds" / "maze.dat"
+SEEDS = "1-20"
+GAINS = (0.05, 0.2)
+TICKS = 60_000
+
+
+def load():
+    return " ".join(f"{value:.2f}" for value in os.getloadavg())
+
+
+def bare():
+    start = time.perf_counter()
+    for scale1 in GAINS:
+        for seed in range(1, 21):
+            with robosim.Simulation(seed=seed, world=str(WORLD)) as sim:
+                sim.gains = (scale1, *sim.gains[1:])
+                sim.step(TICKS)
+                sim.stats  # noqa: B018 - read as a sweep reads it
+    return time.perf_counter() - start
+
+
+def swept(workers, directory):
+    out = pathlib.Path(directory) / f"bench-{workers}.csv"
+    for path in out.parent.glob(f"bench-{workers}*"):
+        path.unlink()
+    command = [sys.executable, "-m", "robosim.sweep", "--world", str(WORLD), "--seeds", SEEDS,
+               "--scale1", ",".join(map(str, GAINS)), "--ticks", str(TICKS),
+               "--workers", str(workers), "--out", str(out)]
+    start = time.perf_counter()
+    result = subprocess.run(command, capture_output=True, text=True, check=True)
+    whole = time.perf_counter() - start
+    runs = float(re.search(r"40 runs done in ([0-9.]+) s", result.stderr).group(1))
+    return whole, runs
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--repetitions", type=int, default=3)
+    arguments = parser.parse_args()
+    print(f"load average before: {load()}", flush=True)
+    times = {"bare": [], "one": [], "one_runs": [], "two": [], "two_runs": []}
+    with tempfile.TemporaryDirectory() as directory:
+        for repetition in range(arguments.repetitions):
+            times["bare"].append(bare())
+            for name, workers in (("one", 1), ("two", 2)):
+                whole, runs = swept(workers, directory)
+                times[name].append(whole)
+                times[f"{name}_runs"].append(runs)
+            print(f"repetition {repetition + 1}: " + ", ".join(
+                f"{name} {values[-1]:.2f} s" for name, values in times.items()), flush=True)
+    median = {name: statistics.median(values) for name, values in times.items()}
+    print(f"load average after: {load()}")
+    print(f"medians of {arguments.repetitions}:")
+    print(f"  bare, 40 runs in one process:  {median['bare']:.2f} s")
+    print(f"  one worker:  {median['one']:.2f} s the command, {median['one_runs']:.2f} s the runs")
+    print(f"  two workers: {median['two']:.2f} s the command, {median['two_runs']:.2f} s the runs")
+    print(f"  two workers / one worker: {median['two'] / median['one']:.3f} the command, "
+          f"{median['two_runs'] / median['one_runs']:.3f} the runs")
+    print(f"  one worker over bare: {100 * (median['one'] / median['bare'] - 1):+.1f} % the "
+          f"command, {100 * (median['one_runs'] / median['bare'] - 1):+.1f} % the runs")
+
+
+if __name__ == "__main__":
+    main()
