@@ -7,12 +7,15 @@ workers, and the same 40 runs one after another in this one process (bare).
 Each repetition runs the three in turn, so that all three see the same machine
 load. A sweep's time is taken twice: the whole command (Python's start-up, the
 cluster's start-up and shut-down, the summary and the plot) and the tool's own
-figure, from the first run's submission to the last run's row. The figures are
+figure, from the first run's submission to the last run's row; and the time the
+simulations themselves took inside the worker (the rows' wall_seconds), which
+tells the tool's own share apart from a slower machine. The figures are
 medians over the repetitions; the machine's load average is printed before and
 after, as other work on the machine slows everything down.
 """
 
 import argparse
+import csv
 import os
 import pathlib
 import re
@@ -57,7 +60,9 @@ def swept(workers, directory):
     result = subprocess.run(command, capture_output=True, text=True, check=True)
     whole = time.perf_counter() - start
     runs = float(re.search(r"40 runs done in ([0-9.]+) s", result.stderr).group(1))
-    return whole, runs
+    with open(out, newline="") as rows:
+        simulating = sum(float(row["wall_seconds"]) for row in csv.DictReader(rows))
+    return whole, runs, simulating
 
 
 def main():
@@ -65,26 +70,31 @@ def main():
     parser.add_argument("--repetitions", type=int, default=3)
     arguments = parser.parse_args()
     print(f"load average before: {load()}", flush=True)
-    times = {"bare": [], "one": [], "one_runs": [], "two": [], "two_runs": []}
+    times = {"bare": [], "one": [], "one_runs": [], "one_simulating": [], "two": [], "two_runs": []}
     with tempfile.TemporaryDirectory() as directory:
         for repetition in range(arguments.repetitions):
             times["bare"].append(bare())
             for name, workers in (("one", 1), ("two", 2)):
-                whole, runs = swept(workers, directory)
+                whole, runs, simulating = swept(workers, directory)
                 times[name].append(whole)
                 times[f"{name}_runs"].append(runs)
+                if workers == 1:
+                    times["one_simulating"].append(simulating)
             print(f"repetition {repetition + 1}: " + ", ".join(
                 f"{name} {values[-1]:.2f} s" for name, values in times.items()), flush=True)
     median = {name: statistics.median(values) for name, values in times.items()}
     print(f"load average after: {load()}")
     print(f"medians of {arguments.repetitions}:")
     print(f"  bare, 40 runs in one process:  {median['bare']:.2f} s")
-    print(f"  one worker:  {median['one']:.2f} s the command, {median['one_runs']:.2f} s the runs")
+    print(f"  one worker:  {median['one']:.2f} s the command, {median['one_runs']:.2f} s the runs, "
+          f"{median['one_simulating']:.2f} s inside the runs' simulations")
     print(f"  two workers: {median['two']:.2f} s the command, {median['two_runs']:.2f} s the runs")
     print(f"  two workers / one worker: {median['two'] / median['one']:.3f} the command, "
           f"{median['two_runs'] / median['one_runs']:.3f} the runs")
     print(f"  one worker over bare: {100 * (median['one'] / median['bare'] - 1):+.1f} % the "
           f"command, {100 * (median['one_runs'] / median['bare'] - 1):+.1f} % the runs")
+    print(f"  the tool's own share of one worker's runs: "
+          f"{100 * (median['one_runs'] / median['one_simulating'] - 1):+.1f} %")
 
 
 if __name__ == "__main__":
