@@ -5,9 +5,9 @@ workers, and the same 40 runs one after another in this one process (bare).
     PYTHONPATH=build/python /usr/bin/python3 bench/sweep_bench.py [--repetitions 3]
 
 Each repetition runs the three in turn, so that all three see the same machine
-load. A sweep's time is taken twice: the whole command (Python's start-up, the
-cluster's start-up and shut-down, the summary and the plot) and the tool's own
-figure, from the first run's submission to the last run's row; and the time the
+load. A sweep's time is taken three ways: the whole command (Python's start-up, the
+cluster's start-up and shut-down, the summary and the plot), the tool's own
+figure, from the first run's submission to the last run's row, and the time the
 simulations themselves took inside the worker (the rows' wall_seconds), which
 tells the tool's own share apart from a slower machine. The figures are
 medians over the repetitions; the machine's load average is printed before and
@@ -70,7 +70,8 @@ def main():
     parser.add_argument("--repetitions", type=int, default=3)
     arguments = parser.parse_args()
     print(f"load average before: {load()}", flush=True)
-    times = {"bare": [], "one": [], "one_runs": [], "one_simulating": [], "two": [], "two_runs": []}
+    times = {"bare": [], "one": [], "one_runs": [], "one_simulating": [],
+             "two": [], "two_runs": [], "two_simulating": []}
     with tempfile.TemporaryDirectory() as directory:
         for repetition in range(arguments.repetitions):
             times["bare"].append(bare())
@@ -78,8 +79,7 @@ def main():
                 whole, runs, simulating = swept(workers, directory)
                 times[name].append(whole)
                 times[f"{name}_runs"].append(runs)
-                if workers == 1:
-                    times["one_simulating"].append(simulating)
+                times[f"{name}_simulating"].append(simulating)
             print(f"repetition {repetition + 1}: " + ", ".join(
                 f"{name} {values[-1]:.2f} s" for name, values in times.items()), flush=True)
     median = {name: statistics.median(values) for name, values in times.items()}
