@@ -10,6 +10,7 @@
 #include "draw/draw_context.h"
 #include "draw/world_draw.h"
 #include "shell/trail.h"
+#include "shell/vector_state.h"
 
 bool keys[256];
 std::int32_t timer_val = 10;
@@ -97,6 +98,10 @@ void memdc_setup(platform& window) {
 
 void timer_message(platform& window, unsigned timer_id) {
   if (timer_id == kTickTimerId) {
+    // Whatever ran since the last tick (the window system, Qt, the Python
+    // interpreter) may have left the vector registers in a state that makes the
+    // tick and, with the lattice shown, the frame run at half speed.
+    clear_upper_vector_state();
     check_keys();
     world_update();
     trail_note_robot();

@@ -7,7 +7,6 @@
 #include "core/world.h"
 #include "draw/draw_context.h"
 #include "shell/run_metrics.h"
-#include "shell/vector_state.h"
 
 void simulated_run::start(std::uint32_t seed, int period_ms, bool manual) {
   timer_val = period_ms;
@@ -17,9 +16,6 @@ void simulated_run::start(std::uint32_t seed, int period_ms, bool manual) {
 }
 
 void simulated_run::tick() {
-  // Whatever ran between two ticks (Qt, the Python interpreter) may have left the
-  // vector registers in a state that makes the tick run at half speed.
-  clear_upper_vector_state();
   run_metrics_before_tick();
   // The tick first when both fall due together, as it was started first.
   while (rate_period_ != 0 && rate_due_ < tick_due_) {
