@@ -11,20 +11,8 @@
 void compute_impact_vector(double x, double y, point& out) {
   out = point{0.0, 0.0};
   if (world.num_impacts == 0) return;
-  // Only impacts closer than sqrt(width * height) count; ties go to the newest,
-  // so the array is read from its newest end.
-  const std::vector<point>& impacts = impact_array_oldest_first();
-  double best = world.height * world.width;
-  const point* nearest = nullptr;
-  for (auto impact = impacts.rbegin(); impact != impacts.rend(); ++impact) {
-    const double dx = x - impact->x;
-    const double dy = y - impact->y;
-    const double d2 = dx * dx + dy * dy;
-    if (d2 < best) {
-      best = d2;
-      nearest = &*impact;
-    }
-  }
+  // Only impacts closer than sqrt(width * height) count; ties go to the newest.
+  const point* nearest = impact_array_nearest(x, y, world.height * world.width);
   if (nearest != nullptr) out = point{x - nearest->x, y - nearest->y};
 }
 

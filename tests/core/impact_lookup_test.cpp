@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "core/impact_array.h"
 #include "core/world_field.h"
 #include "test_support.h"
 
@@ -195,6 +196,109 @@ TEST_F(ImpactLookupTest, NearestImpactOfTheFieldIsTheLiteralListScanHoweverTheLi
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(world.num_impacts, 100);
+}
+
+// The nearest impact below any limit, literally: from the newest, the first with
+// a smaller squared distance than the best so far.
+const impact_node* literal_nearest_below(double x, double y, double limit) {
+  double best = limit;
+  const impact_node* nearest = nullptr;
+  for (const impact_node* i = world.impacts; i != nullptr; i = i->next) {
+    const double dx = x - i->x;
+    const double dy = y - i->y;
+    const double d2 = dx * dx + dy * dy;
+    if (d2 < best) {
+      best = d2;
+      nearest = i;
+    }
+  }
+  return nearest;
+}
+
+// Many impacts over worlds of many extents, so that the search reads rings of
+// grid cells: impacts clustered in one cell, on the cells' edges, on the world's
+// edges, outside it and not finite, copies of one another (equal distances);
+// queries inside and far outside, on impacts and on cell edges, with limits from
+// 0 to the world's own. The extent changes under impacts already in place.
+TEST_F(ImpactLookupTest, NearestImpactAmongManyIsTheLiteralScanOverEveryExtentAndLimit) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const point extents[] = {{10, 10},  {3.7, 25}, {0.001, 0.001}, {1e5, 1e5}, {2e6, 2e6},
+                           {nan, 10}, {0, 10},   {-10, 10},      {10, inf}};
+  std::mt19937_64 rng(77);
+  std::uniform_real_distribution<double> unit(0, 1);
+  int queries = 0;
+  for (int round = 0; round < 4; ++round) {
+    world_free_impacts();
+    for (const point& extent : extents) {
+      world.width = extent.x;
+      world.height = extent.y;
+      const double w = std::isfinite(extent.x) && extent.x > 0 ? extent.x : 10;
+      const double h = std::isfinite(extent.y) && extent.y > 0 ? extent.y : 10;
+      const auto at = [&](double fx, double fy) { return point{fx * w, fy * h}; };
+      for (int n = 0; n < 150; ++n) {
+        point p = at(unit(rng) * 1.2 - 0.1, unit(rng) * 1.2 - 0.1);
+        const int kind = n % 10;
+        if (kind == 0) {  // a cluster in one cell
+          p = at(0.5 + unit(rng) * 0.01, 0.5 + unit(rng) * 0.01);
+        } else if (kind == 1) {  // on a cell edge
+          p = at((n % 33) / 32.0, unit(rng));
+        } else if (kind == 2) {  // on the world's edge
+          p = at(n % 2, unit(rng));
+        } else if (kind == 3 && world.impacts != nullptr) {  // a copy of the newest
+          p = {world.impacts->x, world.impacts->y};
+        } else if (kind == 4) {
+          p = {n % 20 == 4 ? nan : 1e300, unit(rng)};
+        } else if (kind == 5) {  // four at one distance around a cell corner: newest wins
+          const point c = at(0.25, 0.75);
+          const double d = w / 64;
+          for (const point& e : {point{d, 0}, point{-d, 0}, point{0, d}, point{0, -d}})
+            insert_impact_unplanned(c.x + e.x, c.y + e.y);
+        }
+        insert_impact_unplanned(p.x, p.y);
+      }
+      for (int q = 0; q < 300; ++q) {
+        point query = at(unit(rng) * 1.4 - 0.2, unit(rng) * 1.4 - 0.2);
+        if (q % 7 == 0) query = at((q % 33) / 32.0, (q % 31) / 32.0);
+        if (q % 11 == 0) query = {world.impacts->x, world.impacts->y};
+        if (q % 13 == 0) query = at(1e4, -3e3);
+        if (q % 23 == 0) query = at(0.25, 0.75);
+        double limit = world.width * world.height;
+        if (q % 5 == 1) limit = unit(rng) * unit(rng) * w * w * 0.01;
+        if (q % 17 == 2) limit = 0;
+        const point* fast = impact_array_nearest(query.x, query.y, limit);
+        const impact_node* slow = literal_nearest_below(query.x, query.y, limit);
+        ASSERT_EQ(fast == nullptr, slow == nullptr)
+            << "extent " << extent.x << " x " << extent.y << ", query " << query.x << ", "
+            << query.y << ", limit " << limit;
+        if (fast != nullptr) {
+          ASSERT_TRUE(same_bits(fast->x, slow->x) && same_bits(fast->y, slow->y))
+              << "extent " << extent.x << " x " << extent.y << ", query " << query.x << ", "
+              << query.y << ": " << fast->x << ", " << fast->y << " instead of " << slow->x << ", "
+              << slow->y;
+        }
+        ++queries;
+      }
+    }
+  }
+  EXPECT_GT(world.num_impacts, 1000);
+  EXPECT_EQ(queries, 4 * 9 * 300);
+}
+
+// In a 32 x 32 world the cells are 1 x 1. From (10.5, 10.5) the first cell read
+// holds an older impact 0.5 away; a newer one exactly as far lies just across the
+// cell's edge, in a cell not read yet. The search must read on and take it.
+TEST_F(ImpactLookupTest, ATieJustBeyondTheCellsReadSoFarGoesToTheNewerImpact) {
+  world_free_impacts();
+  world.width = 32;
+  world.height = 32;
+  for (int n = 0; n < 120; ++n) insert_impact_unplanned(30 + n * 0.01, 30);  // far off
+  insert_impact_unplanned(10.5, 10.0);  // older, in the query's own cell
+  insert_impact_unplanned(11.0, 10.5);  // newer, on the edge of the next cell
+  const point* nearest = impact_array_nearest(10.5, 10.5, world.width * world.height);
+  ASSERT_NE(nearest, nullptr);
+  EXPECT_EQ(nearest->x, 11.0);
+  EXPECT_EQ(nearest->y, 10.5);
 }
 
 TEST_F(ImpactLookupTest, NearestImpactAfterTheListIsEmptiedAndRefilledInTheSameMemory) {
