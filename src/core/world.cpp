@@ -31,9 +31,13 @@ class impact_buckets {
  public:
   bool any_within_merge_distance(double x, double y) {
     refresh();
+    // A ray meets the same spot tick after tick: the impact that answered last
+    // time usually answers again, without a look at the buckets. Which impact
+    // answers does not matter, only whether any does.
+    if (last_close_ != nullptr && close(last_close_, x, y)) return true;
     if (!bucketed(x, y)) return any_in_list(x, y);
     for (const impact_node* impact : outside_) {
-      if (close(impact, x, y)) return true;
+      if (close(impact, x, y)) return remember(impact);
     }
     const std::int64_t bx = bucket_of(x);
     const std::int64_t by = bucket_of(y);
@@ -42,7 +46,7 @@ class impact_buckets {
         const auto found = buckets_.find(key(i, j));
         if (found == buckets_.end()) continue;
         for (const impact_node* impact : found->second) {
-          if (close(impact, x, y)) return true;
+          if (close(impact, x, y)) return remember(impact);
         }
       }
     }
@@ -52,6 +56,7 @@ class impact_buckets {
   void forget() {
     buckets_.clear();
     outside_.clear();
+    last_close_ = nullptr;
     head_ = nullptr;
     count_ = 0;
   }
@@ -65,11 +70,15 @@ class impact_buckets {
     const double dy = y - impact->y;
     return dx * dx + dy * dy < kImpactMergeDistanceSquared;
   }
-  static bool any_in_list(double x, double y) {
+  bool any_in_list(double x, double y) {
     for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
-      if (close(impact, x, y)) return true;
+      if (close(impact, x, y)) return remember(impact);
     }
     return false;
+  }
+  bool remember(const impact_node* impact) {
+    last_close_ = impact;
+    return true;
   }
   static bool bucketed(double x, double y) {
     return std::fabs(x) <= kBucketedRange && std::fabs(y) <= kBucketedRange;
@@ -111,6 +120,7 @@ class impact_buckets {
   std::vector<const impact_node*> outside_;
   const impact_node* head_ = nullptr;
   std::int32_t count_ = 0;
+  const impact_node* last_close_ = nullptr;  // in the list while head_ and count_ hold
 };
 
 impact_buckets impact_index;
