@@ -1,6 +1,7 @@
 #include "tools/occupancy_map.h"
 
 #include <png.h>
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
@@ -214,6 +215,10 @@ bool read_settings(const std::string& yaml_path, map_settings& s, std::string& e
   YAML::Node root;
   try {
     root = YAML::Load(text);
+  } catch (const YAML::DeepRecursion&) {
+    // The parser's own message for this case names the wrong fault ("bad file").
+    error = yaml_path + ": not a YAML file (nested too deeply)";
+    return false;
   } catch (const YAML::Exception& e) {
     error = yaml_path + ": not a YAML file (" + e.msg + ")";
     return false;

@@ -196,6 +196,7 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
   }
   write("scalar.yaml", "just a line\n");
   write("broken.yaml", "image: [ok.pgm\nresolution: 0.05\n");
+  write("deep.yaml", "image: " + std::string(100000, '[') + "\n");
   write_yaml("unknown-key.yaml", "ok.pgm", "colour: blue\n");
   write_yaml("no-image-file.yaml", "missing.pgm");
   write_yaml("occupied-high.yaml", "ok.pgm", "", "1.5");
@@ -223,7 +224,7 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
       "negate-two.yaml",     "threshold-word.yaml", "raw-mode.yaml",      "no-image-key.yaml",
       "bad-resolution.yaml", "bad-origin.yaml",     "empty.pgm.yaml",     "huge.pgm.yaml",
       "short.pgm.yaml",      "over.pgm.yaml",       "badmax.pgm.yaml",    "words.pgm.yaml",
-      "text.png.yaml",       "cut.png.yaml",        "all-black.pgm.yaml",
+      "text.png.yaml",       "cut.png.yaml",        "all-black.pgm.yaml", "deep.yaml",
   };
   for (const std::string& yaml : cases) {
     world_file_data world;
@@ -233,6 +234,12 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
     EXPECT_NE(error.find(dir_.string()), std::string::npos) << yaml << ": " << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << yaml << ": " << error;
     EXPECT_TRUE(world.walls.empty()) << yaml;
+  }
+  {
+    world_file_data world;
+    std::string error;
+    EXPECT_FALSE(import("deep.yaml", world, error));
+    EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
   }
   // The good map beside them all imports, and so does one of the largest size.
   write("widest.pgm", "P5 4096 1 255\n" + std::string(4096, '\xFE'));
