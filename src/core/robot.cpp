@@ -50,7 +50,15 @@ struct direction_memo {
     for (int k = 0; k < used; ++k) {
       if (angle_bits[k] == bits) return values[k];
     }
-    const direction u{std::cos(angle), std::sin(angle)};
+    double c = std::cos(angle);
+    double s = std::sin(angle);
+    // The library writes the pair through memory one value at a time; reading it
+    // back as one 16-byte value stalled on store forwarding. Take each on its own.
+#if defined(__x86_64__) || defined(__i386__)
+    asm("" : "+x"(c));
+    asm("" : "+x"(s));
+#endif
+    const direction u{c, s};
     angle_bits[next] = bits;
     values[next] = u;
     next = (next + 1) % kSize;
@@ -404,7 +412,7 @@ double vision_along(double x, double y, direction u, bool& seen, point& hit) {
   const line ray{x, y, x + length * u.c, y + length * u.s};
   seen = false;
   if (world.walls == nullptr) return -1;
-  const std::vector<const wall_node*>* near = wall_index_ray_candidates(ray);
+  const std::vector<const wall_node*>* near = wall_index_ray_candidates(ray, u.c, u.s);
   if (near == nullptr) return vision_over_every_wall(ray, seen, hit);
   return vision_over_near_walls(ray, *near, seen, hit);
 }

@@ -342,25 +342,15 @@ bool tiny_but_not_zero(double v) {
   return v != 0 && std::fabs(v) < kTinyRayComponent;
 }
 
-}  // namespace
+bool finite_ends(const line& ray) {
+  return std::isfinite(ray.x1) && std::isfinite(ray.y1) && std::isfinite(ray.x2) &&
+         std::isfinite(ray.y2);
+}
 
-const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray) {
-  const double px = ray.x1;
-  const double py = ray.y1;
-  const double dx = ray.x2 - ray.x1;
-  const double dy = ray.y2 - ray.y1;
-  if (!std::isfinite(px) || !std::isfinite(py) || !std::isfinite(ray.x2) ||
-      !std::isfinite(ray.y2)) {
-    return nullptr;
-  }
-  // The segment test multiplies by these; tiny ones would lose precision there.
-  if (tiny_but_not_zero(dx) || tiny_but_not_zero(dy)) return nullptr;
-  const double length = std::sqrt(dx * dx + dy * dy);
-  if (!(length > 0)) return nullptr;
+// The walls near the first kWallIndexReach units from (px, py) along the unit
+// direction (ux, uy).
+const std::vector<const wall_node*>* gather_along(double px, double py, double ux, double uy) {
   if (!sync()) return nullptr;
-
-  const double ux = dx / length;
-  const double uy = dy / length;
   const double t0 = -kMargin;
   const double t1 = kWallIndexReach + kMargin;
   const double ax = px + t0 * ux;
@@ -421,6 +411,26 @@ const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray) 
   index.ray_result.clear();
   for (std::uint32_t seq : index.found) index.ray_result.push_back(index.records[seq].node);
   return &index.ray_result;
+}
+
+}  // namespace
+
+const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray) {
+  if (!finite_ends(ray)) return nullptr;
+  const double dx = ray.x2 - ray.x1;
+  const double dy = ray.y2 - ray.y1;
+  // The segment test multiplies by these; tiny ones would lose precision there.
+  if (tiny_but_not_zero(dx) || tiny_but_not_zero(dy)) return nullptr;
+  const double length = std::sqrt(dx * dx + dy * dy);
+  if (!(length > 0)) return nullptr;
+  return gather_along(ray.x1, ray.y1, dx / length, dy / length);
+}
+
+const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray, double ux,
+                                                               double uy) {
+  if (!finite_ends(ray) || !std::isfinite(ux) || !std::isfinite(uy)) return nullptr;
+  if (tiny_but_not_zero(ux) || tiny_but_not_zero(uy) || (ux == 0 && uy == 0)) return nullptr;
+  return gather_along(ray.x1, ray.y1, ux, uy);
 }
 
 const std::vector<const wall_node*>* wall_index_point_candidates(double x, double y) {

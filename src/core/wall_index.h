@@ -24,6 +24,13 @@ constexpr double kWallIndexReach = 2.0;
 // the caller then tests every wall. The list stays valid until the next query.
 const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray);
 
+// The same for a ray whose direction is known: (ux, uy), of length 1 up to
+// rounding, from (x1, y1) towards (x2, y2), as vision builds its rays. It spares
+// the square root and divisions of working the direction out again; the bound's
+// margin is far above the rounding by which the two directions differ.
+const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray, double ux,
+                                                               double uy);
+
 // Every wall whose box may hold the point (a superset), or nullptr when the index
 // cannot decide.
 const std::vector<const wall_node*>* wall_index_point_candidates(double x, double y);
