@@ -39,10 +39,17 @@ class impact_buckets {
     for (const impact_node* impact : outside_) {
       if (close(impact, x, y)) return remember(impact);
     }
-    const std::int64_t bx = bucket_of(x);
-    const std::int64_t by = bucket_of(y);
-    for (std::int64_t i = bx - 1; i <= bx + 1; ++i) {
-      for (std::int64_t j = by - 1; j <= by + 1; ++j) {
+    // Only the buckets that come within the merge distance (and a margin far
+    // above rounding) along each axis: two at most, as a bucket is wider than
+    // that distance. An impact farther along one axis is farther in all.
+    const double reach_x = kMergeDistance + 1e-9 + 1e-15 * std::fabs(x);
+    const double reach_y = kMergeDistance + 1e-9 + 1e-15 * std::fabs(y);
+    const std::int64_t i0 = bucket_of(x - reach_x);
+    const std::int64_t i1 = bucket_of(x + reach_x);
+    const std::int64_t j0 = bucket_of(y - reach_y);
+    const std::int64_t j1 = bucket_of(y + reach_y);
+    for (std::int64_t i = i0; i <= i1; ++i) {
+      for (std::int64_t j = j0; j <= j1; ++j) {
         const auto found = buckets_.find(key(i, j));
         if (found == buckets_.end()) continue;
         for (const impact_node* impact : found->second) {
@@ -63,6 +70,7 @@ class impact_buckets {
 
  private:
   static constexpr double kBucketSide = 0.125;  // above the merge distance 0.1
+  static constexpr double kMergeDistance = 0.1;
   static constexpr double kBucketedRange = 1e9;
 
   static bool close(const impact_node* impact, double x, double y) {

@@ -26,39 +26,49 @@ bool literal_accepts(double x, double y) {
   return true;
 }
 
+// Offers around an origin: near the world, and far from it, where the
+// coordinates' own rounding is larger than a bucket's margins.
 TEST_F(ImpactLookupTest, OffersAreAcceptedExactlyWhenNoImpactLiesWithinTheMergeDistance) {
-  std::mt19937_64 rng(4);
-  std::uniform_real_distribution<double> pos(-1, 11);
-  std::uniform_real_distribution<double> near(-0.11, 0.11);
-  const double odd[] = {std::numeric_limits<double>::quiet_NaN(),
-                        std::numeric_limits<double>::infinity(), 3e9, -1e300};
-  int accepted = 0;
-  int refused = 0;
-  for (int n = 0; n < 6000; ++n) {
-    double x = pos(rng);
-    double y = pos(rng);
-    if (n % 3 == 0 && world.impacts != nullptr) {
-      // Close to an existing impact, often right at the merge distance, across
-      // bucket edges (multiples of 0.125).
-      x = world.impacts->x + near(rng);
-      y = world.impacts->y + (n % 2 ? 0.1 : near(rng));
-    } else if (n % 97 == 0) {
-      x = odd[n % 4];
-    } else if (n % 11 == 0) {
-      x = std::round(x * 8) / 8;  // on a bucket edge
+  for (const double origin : {0.0, 1e8, -3e5}) {
+    world_free_impacts();
+    std::mt19937_64 rng(4);
+    std::uniform_real_distribution<double> pos(origin - 1, origin + 11);
+    std::uniform_real_distribution<double> near(-0.11, 0.11);
+    const double odd[] = {std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::infinity(), 3e9, -1e300};
+    int accepted = 0;
+    int refused = 0;
+    for (int n = 0; n < 6000; ++n) {
+      double x = pos(rng);
+      double y = pos(rng);
+      if (n % 3 == 0 && world.impacts != nullptr) {
+        // Close to an existing impact, often right at the merge distance, across
+        // bucket edges (multiples of 0.125).
+        x = world.impacts->x + near(rng);
+        y = world.impacts->y + (n % 2 ? 0.1 : near(rng));
+      } else if (n % 97 == 0) {
+        x = odd[n % 4];
+      } else if (n % 11 == 0) {
+        x = std::round(x * 8) / 8;  // on a bucket edge
+      } else if (n % 13 == 0 && world.impacts != nullptr) {
+        // 0.1 away along one axis from an impact on a bucket edge.
+        x = std::round(world.impacts->x * 8) / 8;
+        insert_impact_unplanned(x, y);
+        x += n % 2 ? 0.1 : -0.1;
+      }
+      const bool expected = literal_accepts(x, y);
+      const int before = world.num_impacts;
+      world_add_impact(x, y);
+      ASSERT_EQ(world.num_impacts == before + 1, expected)
+          << "offer " << n << " at " << x << ", " << y << " about " << origin;
+      expected ? ++accepted : ++refused;
+      // The list also changes in other ways: emptied, or impacts put in directly.
+      if (n % 1500 == 1499) world_free_impacts();
+      if (n % 700 == 5) insert_impact_unplanned(x + 0.05, y);
     }
-    const bool expected = literal_accepts(x, y);
-    const int before = world.num_impacts;
-    world_add_impact(x, y);
-    ASSERT_EQ(world.num_impacts == before + 1, expected)
-        << "offer " << n << " at " << x << ", " << y;
-    expected ? ++accepted : ++refused;
-    // The list also changes in other ways: emptied, or impacts put in directly.
-    if (n % 1500 == 1499) world_free_impacts();
-    if (n % 700 == 5) insert_impact_unplanned(x + 0.05, y);
+    EXPECT_GT(accepted, 1000) << origin;
+    EXPECT_GT(refused, 1000) << origin;
   }
-  EXPECT_GT(accepted, 1000);
-  EXPECT_GT(refused, 1000);
 }
 
 TEST_F(ImpactLookupTest, PlanningFollowsImpactsHoweverTheListChanges) {
