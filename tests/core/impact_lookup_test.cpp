@@ -133,10 +133,10 @@ TEST_F(ImpactLookupTest, AnImpactInTheMemoryOfAFreedOneIsNotTakenForIt) {
   EXPECT_TRUE(reused) << "the allocator never reused the node; the case was not tried";
 }
 
-// The nearest impact, literally: the list from its head (the newest), a distance
-// counting only when below the best so far, which starts at width * height.
-point literal_impact_vector(double x, double y) {
-  double best = world.height * world.width;
+// The nearest impact below any limit, literally: from the newest, the first with
+// a smaller squared distance than the best so far.
+const impact_node* literal_nearest_below(double x, double y, double limit) {
+  double best = limit;
   const impact_node* nearest = nullptr;
   for (const impact_node* i = world.impacts; i != nullptr; i = i->next) {
     const double dx = x - i->x;
@@ -147,6 +147,13 @@ point literal_impact_vector(double x, double y) {
       nearest = i;
     }
   }
+  return nearest;
+}
+
+// The field's vector to the nearest impact, literally: the limit starts at
+// width * height.
+point literal_impact_vector(double x, double y) {
+  const impact_node* nearest = literal_nearest_below(x, y, world.height * world.width);
   return nearest == nullptr ? point{0, 0} : point{x - nearest->x, y - nearest->y};
 }
 
@@ -206,23 +213,6 @@ TEST_F(ImpactLookupTest, NearestImpactOfTheFieldIsTheLiteralListScanHoweverTheLi
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(world.num_impacts, 100);
-}
-
-// The nearest impact below any limit, literally: from the newest, the first with
-// a smaller squared distance than the best so far.
-const impact_node* literal_nearest_below(double x, double y, double limit) {
-  double best = limit;
-  const impact_node* nearest = nullptr;
-  for (const impact_node* i = world.impacts; i != nullptr; i = i->next) {
-    const double dx = x - i->x;
-    const double dy = y - i->y;
-    const double d2 = dx * dx + dy * dy;
-    if (d2 < best) {
-      best = d2;
-      nearest = i;
-    }
-  }
-  return nearest;
 }
 
 // Many impacts over worlds of many extents, so that the search reads rings of
