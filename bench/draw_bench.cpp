@@ -8,7 +8,6 @@
 #include "draw/world_draw.h"
 #include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
-#include "shell/vector_state.h"
 #include "tools/world_generator.h"
 
 namespace {
@@ -20,9 +19,6 @@ void BM_WorldDraw(benchmark::State& state) {
   display_y = static_cast<int>(state.range(1));
   world.show_grad = state.range(2) != 0;
   qimage_context image(display_x, display_y);
-  // As the window does before each tick and frame: whatever ran before (the
-  // image's set-up) may leave the vector state dirty, which doubles a lattice frame.
-  clear_upper_vector_state();
   for (auto _ : state) {
     world_draw(image);
     benchmark::ClobberMemory();
@@ -51,9 +47,6 @@ void BM_WorldDrawManyWalls(benchmark::State& state) {
   display_y = 960;
   world.show_grad = state.range(0) != 0;
   qimage_context image(display_x, display_y);
-  // As the window does before each tick and frame: whatever ran before (the
-  // image's set-up) may leave the vector state dirty, which doubles a lattice frame.
-  clear_upper_vector_state();
   for (auto _ : state) {
     world_draw(image);
     benchmark::ClobberMemory();

@@ -12,7 +12,6 @@
 #include "draw/raster_context.h"
 #include "draw/world_draw.h"
 #include "shell/driver.h"
-#include "shell/vector_state.h"
 
 namespace {
 
@@ -30,7 +29,6 @@ void BM_GifFrame(benchmark::State& state) {
   });
   double time_ms = 0;
   int step = 0;
-  clear_upper_vector_state();  // as the runner does before its frames
   for (auto _ : state) {
     // Back and forth across the middle of the world.
     robot.x = 2.0 + 0.1 * (step < 50 ? step : 100 - step);

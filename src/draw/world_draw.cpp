@@ -9,6 +9,7 @@
 #include "draw/graphics.h"
 #include "draw/robot_draw.h"
 #include "draw/trail_draw.h"
+#include "draw/vector_state.h"
 
 namespace {
 
@@ -36,6 +37,9 @@ double lattice_arrow_length(double magnitude) {
 
 // Everything world_draw draws before the robot.
 void draw_under_robot(draw_context& dc) {
+  // Whatever ran before (the image's set-up, Qt, the Python interpreter) may have
+  // left the vector state dirty; a frame with the lattice then takes twice as long.
+  clear_upper_vector_state();
   dc.select_object(world.white_pen);
   dc.select_object(world.white_brush);
   dc.rectangle(0, 0, display_x, display_y);

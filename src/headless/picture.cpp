@@ -7,7 +7,6 @@
 #include "draw/world_draw.h"
 #include "shell/driver.h"
 #include "shell/trail.h"
-#include "shell/vector_state.h"
 
 scene_picture::scene_picture(int width, int height) : image_(width, height) {
   display_x = width;
@@ -15,7 +14,6 @@ scene_picture::scene_picture(int width, int height) : image_(width, height) {
 }
 
 void scene_picture::draw() {
-  clear_upper_vector_state();  // a dirty vector state doubles a lattice frame's cost
   if (trail_recording()) {
     // Catches a jump made by keys since the last tick (a reset, say), so that it
     // is not drawn as a line.

@@ -21,7 +21,6 @@
 #include "shell/run_metrics.h"
 #include "shell/simulation_reset.h"
 #include "shell/trail.h"
-#include "shell/vector_state.h"
 
 namespace {
 
@@ -222,7 +221,6 @@ void session::draw_frame(int width, int height, bool grad, bool vision) {
   display_y = height;
   world.show_grad = old_grad || grad;
   robot.show_vision = old_vision || vision;
-  clear_upper_vector_state();  // the interpreter may leave it dirty; see the tick
   if (trail_recording()) {
     trail_note_robot();  // a jump since the last tick starts a new piece
     world_draw_with_trail(*frame_, trail_points());

@@ -11,7 +11,6 @@
 #include "draw/world_draw.h"
 #include "qtdraw/qimage_context.h"
 #include "shell/mouse_edit.h"
-#include "shell/vector_state.h"
 
 SimulationView::SimulationView(QWidget* parent) : QWidget(parent) {
   // Painting copies the whole image: nothing needs erasing first.
@@ -108,7 +107,6 @@ void SimulationView::resizeEvent(QResizeEvent* event) {
   memdc_setup(*this);
   // Draw the new image at once, so that a paint before the next tick does not show
   // an empty picture.
-  clear_upper_vector_state();
   if (memdc) world_draw(*memdc);
 }
 

@@ -8,9 +8,9 @@
 #include "core/robot.h"
 #include "core/world.h"
 #include "draw/draw_context.h"
+#include "draw/vector_state.h"
 #include "draw/world_draw.h"
 #include "shell/trail.h"
-#include "shell/vector_state.h"
 
 bool keys[256];
 std::int32_t timer_val = 10;
@@ -100,7 +100,7 @@ void timer_message(platform& window, unsigned timer_id) {
   if (timer_id == kTickTimerId) {
     // Whatever ran since the last tick (the window system, Qt, the Python
     // interpreter) may have left the vector registers in a state that makes the
-    // tick and, with the lattice shown, the frame run at half speed.
+    // tick run at half speed. (The frame clears it again by itself.)
     clear_upper_vector_state();
     check_keys();
     world_update();

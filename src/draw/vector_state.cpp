@@ -1,4 +1,4 @@
-#include "shell/vector_state.h"
+#include "draw/vector_state.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

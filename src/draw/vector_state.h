@@ -1,4 +1,4 @@
-// The processor's vector-register state between ticks.
+// The processor's vector-register state before a tick or a frame.
 //
 // On x86 processors with AVX, code that leaves the upper halves of the vector
 // registers in use ("dirty": some library routines and interpreters do) makes
