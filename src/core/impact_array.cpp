@@ -1,7 +1,6 @@
 #include "core/impact_array.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -73,10 +72,6 @@ struct impact_grid {
 };
 
 impact_grid grid;
-
-bool same_bits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
 
 // The cell along one axis, clamped to the grid (a query may lie outside it).
 int cell_of(double v, double cell_size) {

@@ -310,8 +310,7 @@ class failed_target_cells {
     static answer last[2];
     static int next = 0;
     for (const answer& a : last) {
-      if (a.known &&
-          std::bit_cast<std::uint64_t>(a.extent) == std::bit_cast<std::uint64_t>(extent)) {
+      if (a.known && same_bits(a.extent, extent)) {
         std::copy(std::begin(a.drawable), std::end(a.drawable), std::begin(drawable));
         return a.count;
       }

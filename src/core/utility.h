@@ -2,7 +2,9 @@
 // and the two small geometric records every unit passes around.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 // Two pi to the digits every angle computation of the simulator uses.
 constexpr double kTwoPi = 6.283185307179586;
@@ -39,6 +41,12 @@ double get_time();
 // times per frame.
 inline double vect_mag(double x, double y) {
   return std::sqrt(x * x + y * y);
+}
+
+// Whether two values are the same bits: a cache keyed on a double must tell -0
+// from 0 and match a NaN with itself, which == does not.
+inline bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
 // Switches get_time() to a simulated clock that starts at start_seconds and moves

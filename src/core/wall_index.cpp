@@ -73,10 +73,6 @@ struct grid_index {
 
 grid_index index;
 
-bool same_bits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
-
 bool unchanged(const wall_record& r, const wall_node* w) {
   return same_bits(r.x, w->x) && same_bits(r.y, w->y) && same_bits(r.width, w->width) &&
          same_bits(r.height, w->height);

@@ -17,7 +17,9 @@ std::int32_t display_y = 0;
 namespace {
 
 constexpr double kBoundaryThickness = 0.05;
-constexpr double kImpactMergeDistanceSquared = 0.01;  // impacts closer than 0.1 merge
+constexpr double kImpactMergeDistance = 0.1;  // impacts closer than this merge
+// Written out, not squared: 0.1 * 0.1 is not the double 0.01 the test compares with.
+constexpr double kImpactMergeDistanceSquared = 0.01;
 
 impact_offer_watcher offer_watcher = nullptr;
 
@@ -42,8 +44,8 @@ class impact_buckets {
     // Only the buckets that come within the merge distance (and a margin far
     // above rounding) along each axis: two at most, as a bucket is wider than
     // that distance. An impact farther along one axis is farther in all.
-    const double reach_x = kMergeDistance + 1e-9 + 1e-15 * std::fabs(x);
-    const double reach_y = kMergeDistance + 1e-9 + 1e-15 * std::fabs(y);
+    const double reach_x = kImpactMergeDistance + 1e-9 + 1e-15 * std::fabs(x);
+    const double reach_y = kImpactMergeDistance + 1e-9 + 1e-15 * std::fabs(y);
     const std::int64_t i0 = bucket_of(x - reach_x);
     const std::int64_t i1 = bucket_of(x + reach_x);
     const std::int64_t j0 = bucket_of(y - reach_y);
@@ -69,8 +71,7 @@ class impact_buckets {
   }
 
  private:
-  static constexpr double kBucketSide = 0.125;  // above the merge distance 0.1
-  static constexpr double kMergeDistance = 0.1;
+  static constexpr double kBucketSide = 0.125;  // above the merge distance
   static constexpr double kBucketedRange = 1e9;
 
   static bool close(const impact_node* impact, double x, double y) {

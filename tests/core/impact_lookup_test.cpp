@@ -2,7 +2,6 @@
 // follows the impacts' cells as impacts arrive, and the field reads the impacts
 // from an array that follows the list; all must agree with a walk of the whole
 // list whatever way the list changed.
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -155,10 +154,6 @@ const impact_node* literal_nearest_below(double x, double y, double limit) {
 point literal_impact_vector(double x, double y) {
   const impact_node* nearest = literal_nearest_below(x, y, world.height * world.width);
   return nearest == nullptr ? point{0, 0} : point{x - nearest->x, y - nearest->y};
-}
-
-bool same_bits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
 // Queries at random points, on impacts, at points with several impacts at exactly

@@ -2,7 +2,6 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <utility>
@@ -828,10 +827,6 @@ point literal_nav_vector(int i, int j) {
     theta += 0.7853981633974483;
   }
   return {-sum_x, -sum_y};
-}
-
-bool same_bits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 TEST_F(MapTest, NavigationVectorIsTheNegatedSumDownToTheSignOfZero) {

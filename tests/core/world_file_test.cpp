@@ -17,7 +17,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -485,10 +484,6 @@ literal_load load_with_fscanf(const std::string& text) {
   }
   std::fclose(in);
   return result;
-}
-
-bool same_bits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 TEST_F(WorldFileTest, ScanningAcceptsWhatTheCFormatsAcceptWithTheirValues) {
