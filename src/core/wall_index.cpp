@@ -411,20 +411,10 @@ const std::vector<const wall_node*>* gather_along(double px, double py, double u
 
 }  // namespace
 
-const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray) {
-  if (!finite_ends(ray)) return nullptr;
-  const double dx = ray.x2 - ray.x1;
-  const double dy = ray.y2 - ray.y1;
-  // The segment test multiplies by these; tiny ones would lose precision there.
-  if (tiny_but_not_zero(dx) || tiny_but_not_zero(dy)) return nullptr;
-  const double length = std::sqrt(dx * dx + dy * dy);
-  if (!(length > 0)) return nullptr;
-  return gather_along(ray.x1, ray.y1, dx / length, dy / length);
-}
-
 const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray, double ux,
                                                                double uy) {
   if (!finite_ends(ray) || !std::isfinite(ux) || !std::isfinite(uy)) return nullptr;
+  // The segment test multiplies by these; tiny ones would lose precision there.
   if (tiny_but_not_zero(ux) || tiny_but_not_zero(uy) || (ux == 0 && uy == 0)) return nullptr;
   return gather_along(ray.x1, ray.y1, ux, uy);
 }

@@ -19,15 +19,12 @@ constexpr double kWallIndexReach = 2.0;
 
 // Every wall that can report a crossing closer than kWallIndexReach to the ray's
 // start (a superset, passed through a conservative bound), in list order (newest
-// first). The ray runs `length` from (x1, y1) to (x2, y2). nullptr when the index
-// cannot decide (a ray starting far outside the world, a world of odd extent, ...);
-// the caller then tests every wall. The list stays valid until the next query.
-const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray);
-
-// The same for a ray whose direction is known: (ux, uy), of length 1 up to
-// rounding, from (x1, y1) towards (x2, y2), as vision builds its rays. It spares
-// the square root and divisions of working the direction out again; the bound's
-// margin is far above the rounding by which the two directions differ.
+// first). The ray runs from (x1, y1) to (x2, y2) along (ux, uy), of length 1 up to
+// rounding, as vision builds its rays; the bound's margin is far above the
+// rounding by which that direction and the line's own differ. nullptr when the
+// index cannot decide (a ray starting far outside the world, a world of odd
+// extent, ...); the caller then tests every wall. The list stays valid until the
+// next query.
 const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray, double ux,
                                                                double uy);
 
