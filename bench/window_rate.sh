@@ -31,17 +31,11 @@ mkdir -p "$OUT"
 
 WORK=$(mktemp -d)
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=../tests/e2e/x11_helpers.sh
+# shellcheck source=SCRIPTDIR/../tests/e2e/x11_helpers.sh
 source "$here/../tests/e2e/x11_helpers.sh"
 trap 'stop_all; rm -rf "$WORK"' EXIT
 
-# A screen larger than the picture, which the default server of the helpers is not.
-fifo="$WORK/displayfd"
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1920x1280x24 -nolisten tcp -noreset 3>"$fifo" >"$WORK/xvfb.log" 2>&1 &
-XVFB_PID=$!
-read -r -t 20 number <"$fifo" || fail "Xvfb did not start"
-export DISPLAY=":$number"
+start_xvfb 1920x1280x24  # a screen larger than the picture
 
 start_program "$PROGRAM"
 sleep 1

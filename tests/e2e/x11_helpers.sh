@@ -11,11 +11,11 @@ fail() {
 note() { echo "-- $*"; }
 
 # Starts Xvfb on a display number it picks itself (no clash with other servers)
-# and exports DISPLAY.
+# and exports DISPLAY. The screen is 1024x768x24 unless given (WxHxDEPTH).
 start_xvfb() {
   local fifo="$WORK/displayfd"
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" \
+  Xvfb -displayfd 3 -screen 0 "${1:-1024x768x24}" -nolisten tcp -noreset 3>"$fifo" \
     >"$WORK/xvfb.log" 2>&1 &
   XVFB_PID=$!
   local number=""
