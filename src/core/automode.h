@@ -2,18 +2,25 @@
 // two one-second ramp timers for obstruction.
 #pragma once
 
-// The last two heading errors seen by robot_auto_mode; element 1 is the newest.
-extern double nav_average[2];
+struct simulation;
+
+constexpr int kAutomodeTimers = 10;
+
+// The automatic mode's tick-to-tick state.
+struct automode_state {
+  // The last two heading errors seen by robot_auto_mode; element 1 is the newest.
+  double nav_average[2] = {0.0, 0.0};
+  // The ramp timers: start time (0 when idle) and the rate they ramp at.
+  double stime[kAutomodeTimers] = {};
+  double limits[kAutomodeTimers] = {};
+  bool first_run = true;
+};
 
 // Ramp timer: 0 while idle (arms when input >= threshold), then elapsed * limit
 // for one second, then exactly 1.0 once. Indices above 9 return 0.
-double timer_func(double input, unsigned index, double threshold, double limit);
+double timer_func(simulation& sim, double input, unsigned index, double threshold, double limit);
 // Sets the robot's speed and turn for this tick.
-void robot_auto_mode();
+void robot_auto_mode(simulation& sim);
 // Kept without callers: speed and turn with uniform noise; speed capped at 0.07.
 // Nothing in manual mode.
-void set_motion(double speed, double turn, double speed_noise, double turn_noise);
-
-// Idle timers and zero history, as at program start. Part of simulation_reset(),
-// which is what callers use.
-void automode_reset();
+void set_motion(simulation& sim, double speed, double turn, double speed_noise, double turn_noise);

@@ -4,24 +4,19 @@
 #include <cstring>
 #include <utility>
 
-namespace {
-std::function<void(std::string_view)>& console_sink() {
-  static std::function<void(std::string_view)> sink;
-  return sink;
-}
-}  // namespace
+#include "core/simulation.h"
 
-void write_console(const char* text) {
+void write_console(simulation& sim, const char* text) {
   if (text == nullptr) return;
   const std::string_view view(text, std::strlen(text));
-  if (console_sink()) {
-    console_sink()(view);
+  if (sim.console) {
+    sim.console(view);
     return;
   }
   std::fwrite(view.data(), 1, view.size(), stderr);
   std::fflush(stderr);
 }
 
-void set_console_sink(std::function<void(std::string_view)> sink) {
-  console_sink() = std::move(sink);
+void set_console_sink(simulation& sim, console_sink sink) {
+  sim.console = std::move(sink);
 }

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+struct simulation;
+
 // A colour as 0x00BBGGRR, red in the low byte.
 using colour_ref = std::uint32_t;
 
@@ -40,10 +42,17 @@ struct draw_object {
 // and a black pen); they are never counted as live.
 constexpr std::uint32_t kStockObjectId = 0xFFFFFFFFu;
 
-draw_object create_solid_brush(colour_ref colour);
+// A simulation's count of the objects it made: the next id, and how many are
+// live (made and not yet released).
+struct draw_object_count {
+  std::uint32_t next_id = 1;
+  long live = 0;
+};
+
+draw_object create_solid_brush(simulation& sim, colour_ref colour);
 // Always solid; only width 1 is ever used.
-draw_object create_pen(int width, colour_ref colour);
+draw_object create_pen(simulation& sim, int width, colour_ref colour);
 // Releasing the null object or a stock object does nothing.
-void delete_object(const draw_object& object);
+void delete_object(simulation& sim, const draw_object& object);
 // Objects created and not yet released (for tests that look for leaks).
-long live_draw_objects();
+long live_draw_objects(const simulation& sim);

@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "core/console.h"
-#include "core/robot.h"
+#include "core/simulation.h"
 
 const int offsets[8][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}};
-
-planner_counters planner_stats;
 
 namespace {
 
@@ -30,31 +28,26 @@ int map_index(double coordinate, double extent) {
   return static_cast<int>(cell);
 }
 
-// Cells (i * kMapSize + j) the last path trace marked. While `map_is_wavefront`
-// holds, world.map is the stored wavefront with just these marks on top, so a
-// planning run that reuses the wavefront clears them instead of copying the grid.
-std::vector<int> marked_cells;
-bool map_is_wavefront = false;
-
-void fill_grid(std::int32_t value) {
+void fill_grid(world_state& world, std::int32_t value) {
   for (auto& column : world.map)
     for (auto& cell : column) cell = value;
 }
 
 // Steps 1 to 3 of a planning run: everything unknown, impacts blocked with the
 // cells beside them, the target's cell 0.
-void build_occupancy() {
-  fill_grid(kMapOutside);
+void build_occupancy(simulation& sim) {
+  world_state& world = sim.world;
+  fill_grid(world, kMapOutside);
   for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
-    const int i = get_map_x(impact->x);
-    const int j = get_map_y(impact->y);
-    world_set_map(i, j);
-    world_set_map(i + 1, j);
-    world_set_map(i - 1, j);
-    world_set_map(i, j + 1);
-    world_set_map(i, j - 1);
+    const int i = get_map_x(sim, impact->x);
+    const int j = get_map_y(sim, impact->y);
+    world_set_map(sim, i, j);
+    world_set_map(sim, i + 1, j);
+    world_set_map(sim, i - 1, j);
+    world_set_map(sim, i, j + 1);
+    world_set_map(sim, i, j - 1);
   }
-  world.map[get_map_x(world.target_x)][get_map_y(world.target_y)] = 0;
+  world.map[get_map_x(sim, world.target_x)][get_map_y(sim, world.target_y)] = 0;
 }
 
 // The wavefront as one breadth-first sweep from the target. It yields exactly
@@ -64,16 +57,17 @@ void build_occupancy() {
 // The sweep runs on a copy of the grid framed by a border of blocked cells, one
 // array index per cell, so that no step needs a bounds test; the distances do
 // not depend on the order in which cells are taken.
-constexpr int kFramedSide = kMapSize + 2;
+constexpr int kFramedSide = planner_cache::kFramedSide;
 constexpr int kFramedCells = kFramedSide * kFramedSide;
 
 int framed_index(int i, int j) {
   return (i + 1) * kFramedSide + (j + 1);
 }
 
-void spread_wavefront() {
-  static std::int32_t framed[kFramedCells];
-  static int queue[kMapSize * kMapSize];
+void spread_wavefront(simulation& sim) {
+  world_state& world = sim.world;
+  std::int32_t* framed = sim.planner->framed;
+  int* queue = sim.planner->queue;
   std::fill(framed, framed + kFramedSide, kMapBlocked);
   std::fill(framed + kFramedCells - kFramedSide, framed + kFramedCells, kMapBlocked);
   for (int i = 0; i < kMapSize; ++i) {
@@ -84,7 +78,7 @@ void spread_wavefront() {
   }
   int head = 0;
   int tail = 0;
-  queue[tail++] = framed_index(get_map_x(world.target_x), get_map_y(world.target_y));
+  queue[tail++] = framed_index(get_map_x(sim, world.target_x), get_map_y(sim, world.target_y));
   static constexpr int steps[4] = {-kFramedSide, kFramedSide, -1, 1};
   while (head < tail) {
     const int cell = queue[head++];
@@ -102,9 +96,9 @@ void spread_wavefront() {
   }
 }
 
-void spread_wavefront_by_passes() {
+void spread_wavefront_by_passes(simulation& sim) {
   bool changed = true;
-  while (changed) world_compute_map_pass(changed);
+  while (changed) world_compute_map_pass(sim, changed);
 }
 
 // cos and sin of the neighbour directions, with the angle grown by a quarter pi
@@ -126,7 +120,7 @@ const direction_table directions;
 
 // The sum over the neighbours, then negated: subtracting term by term would give
 // +0 instead of -0 where the sum cancels, and so an angle of pi instead of -pi.
-void cell_nav_vector(int i, int j, point& out) {
+void cell_nav_vector(const world_state& world, int i, int j, point& out) {
   double sum_x = 0.0;
   double sum_y = 0.0;
   for (int k = 0; k < 8; ++k) {
@@ -140,10 +134,11 @@ void cell_nav_vector(int i, int j, point& out) {
 
 // Steps 5 to 8: walk down the distances from the robot's cell, marking the path
 // and laying out waypoints. False when the trace finds no way to the target.
-bool trace_path() {
-  int i = get_map_x(robot.x);
-  int j = get_map_y(robot.y);
-  world_free_waypoints();
+bool trace_path(simulation& sim) {
+  world_state& world = sim.world;
+  int i = get_map_x(sim, sim.robot.x);
+  int j = get_map_y(sim, sim.robot.y);
+  world_free_waypoints(sim);
   for (int n = 1;; ++n) {
     const int k = world_get_lowest_index(world.map, i, j);
     if (k == 8) return false;
@@ -151,10 +146,10 @@ bool trace_path() {
     j += offsets[k][1];
     const int value = masked(world.map[i][j]);
     point nav;
-    cell_nav_vector(i, j, nav);
+    cell_nav_vector(world, i, j, nav);
     world.map[i][j] |= kMapPathMark;
-    marked_cells.push_back(i * kMapSize + j);
-    world_add_waypoint(i * world.width / kMapSize, j * world.height / kMapSize,
+    sim.planner->marked_cells.push_back(i * kMapSize + j);
+    world_add_waypoint(sim, i * world.width / kMapSize, j * world.height / kMapSize,
                        std::atan2(nav.y, nav.x));
     if (value <= 0) break;
     if (n == kMaxPathSteps) return false;
@@ -167,111 +162,93 @@ bool trace_path() {
   return true;
 }
 
-// The impacts' cells (i * kMapSize + j), oldest first, kept up to date as impacts
-// are put at the head of the list; any other change makes it start afresh.
-// `version` changes whenever the cells do.
-struct impact_cells {
-  const impact_node* head = nullptr;
-  std::int32_t count = 0;
-  double width = 0.0;
-  double height = 0.0;
-  std::vector<int> oldest_first;
-  std::uint64_t version = 1;
-};
-
-impact_cells current_cells;
-
-int impact_cell(const impact_node* impact) {
-  return get_map_x(impact->x) * kMapSize + get_map_y(impact->y);
+int impact_cell(const simulation& sim, const impact_node* impact) {
+  return get_map_x(sim, impact->x) * kMapSize + get_map_y(sim, impact->y);
 }
 
-void recount_impact_cells() {
-  current_cells.oldest_first.clear();
-  for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
-    current_cells.oldest_first.push_back(impact_cell(impact));
+void recount_impact_cells(simulation& sim) {
+  std::vector<int>& cells = sim.planner->cells_oldest_first;
+  cells.clear();
+  for (const impact_node* impact = sim.world.impacts; impact != nullptr; impact = impact->next) {
+    cells.push_back(impact_cell(sim, impact));
   }
-  std::reverse(current_cells.oldest_first.begin(), current_cells.oldest_first.end());
+  std::reverse(cells.begin(), cells.end());
 }
 
 // Impacts put at the head since the last look, when that is all that happened.
-bool take_in_new_impacts() {
-  const std::int32_t added = world.num_impacts - current_cells.count;
-  if (added <= 0 || world.width != current_cells.width || world.height != current_cells.height) {
+bool take_in_new_impacts(simulation& sim) {
+  const world_state& world = sim.world;
+  planner_cache& cache = *sim.planner;
+  const std::int32_t added = world.num_impacts - cache.cells_count;
+  if (added <= 0 || world.width != cache.cells_width || world.height != cache.cells_height) {
     return false;
   }
   std::vector<int> fresh;
   const impact_node* impact = world.impacts;
-  while (impact != nullptr && impact != current_cells.head &&
+  while (impact != nullptr && impact != cache.cells_head &&
          static_cast<std::int32_t>(fresh.size()) < added) {
-    fresh.push_back(impact_cell(impact));
+    fresh.push_back(impact_cell(sim, impact));
     impact = impact->next;
   }
-  if (impact != current_cells.head || static_cast<std::int32_t>(fresh.size()) != added) {
+  if (impact != cache.cells_head || static_cast<std::int32_t>(fresh.size()) != added) {
     return false;
   }
-  current_cells.oldest_first.insert(current_cells.oldest_first.end(), fresh.rbegin(), fresh.rend());
+  cache.cells_oldest_first.insert(cache.cells_oldest_first.end(), fresh.rbegin(), fresh.rend());
   return true;
 }
 
-void refresh_impact_cells() {
-  if (world.impacts == current_cells.head && world.num_impacts == current_cells.count &&
-      world.width == current_cells.width && world.height == current_cells.height) {
+void refresh_impact_cells(simulation& sim) {
+  const world_state& world = sim.world;
+  planner_cache& cache = *sim.planner;
+  if (world.impacts == cache.cells_head && world.num_impacts == cache.cells_count &&
+      world.width == cache.cells_width && world.height == cache.cells_height) {
     return;
   }
-  if (!take_in_new_impacts()) recount_impact_cells();
-  current_cells.head = world.impacts;
-  current_cells.count = world.num_impacts;
-  current_cells.width = world.width;
-  current_cells.height = world.height;
-  ++current_cells.version;
+  if (!take_in_new_impacts(sim)) recount_impact_cells(sim);
+  cache.cells_head = world.impacts;
+  cache.cells_count = world.num_impacts;
+  cache.cells_width = world.width;
+  cache.cells_height = world.height;
+  ++cache.cells_version;
 }
 
-// The wavefront depends only on the impacts' cells, the target's cell and the
-// world's extent, not on the robot. While none of those change, a planning run
-// starts from the stored wavefront and only traces the path again.
-struct wavefront_cache {
-  bool valid = false;
-  double width = 0.0;
-  double height = 0.0;
-  int target_i = -1;
-  int target_j = -1;
-  std::uint64_t cells_version = 0;
-  map_grid grid;
-};
-
-wavefront_cache cache;
-
-bool cache_matches(int target_i, int target_j) {
-  refresh_impact_cells();
-  return cache.valid && cache.width == world.width && cache.height == world.height &&
-         cache.target_i == target_i && cache.target_j == target_j &&
-         cache.cells_version == current_cells.version;
+bool cache_matches(simulation& sim, int target_i, int target_j) {
+  refresh_impact_cells(sim);
+  const planner_cache& cache = *sim.planner;
+  return cache.wavefront_valid && cache.wavefront_width == sim.world.width &&
+         cache.wavefront_height == sim.world.height && cache.wavefront_target_i == target_i &&
+         cache.wavefront_target_j == target_j &&
+         cache.wavefront_cells_version == cache.cells_version;
 }
 
-void prepare_wavefront() {
-  const int target_i = get_map_x(world.target_x);
-  const int target_j = get_map_y(world.target_y);
-  if (cache_matches(target_i, target_j)) {
-    if (map_is_wavefront) {
-      for (int cell : marked_cells) world.map[cell / kMapSize][cell % kMapSize] &= ~kMapPathMark;
+void prepare_wavefront(simulation& sim) {
+  world_state& world = sim.world;
+  planner_cache& cache = *sim.planner;
+  const int target_i = get_map_x(sim, world.target_x);
+  const int target_j = get_map_y(sim, world.target_y);
+  if (cache_matches(sim, target_i, target_j)) {
+    if (cache.map_is_wavefront) {
+      for (int cell : cache.marked_cells) {
+        world.map[cell / kMapSize][cell % kMapSize] &= ~kMapPathMark;
+      }
     } else {
-      std::memcpy(world.map, cache.grid, sizeof(world.map));
+      std::memcpy(world.map, cache.wavefront, sizeof(world.map));
     }
-    marked_cells.clear();
-    map_is_wavefront = true;
+    cache.marked_cells.clear();
+    cache.map_is_wavefront = true;
     return;
   }
-  build_occupancy();
-  spread_wavefront();
-  marked_cells.clear();
-  map_is_wavefront = true;
-  cache.valid = true;
-  cache.width = world.width;
-  cache.height = world.height;
-  cache.target_i = target_i;
-  cache.target_j = target_j;
-  cache.cells_version = current_cells.version;
-  std::memcpy(cache.grid, world.map, sizeof(world.map));
+  build_occupancy(sim);
+  spread_wavefront(sim);
+  cache.marked_cells.clear();
+  cache.map_is_wavefront = true;
+  cache.wavefront_valid = true;
+  cache.wavefront_width = world.width;
+  cache.wavefront_height = world.height;
+  cache.wavefront_target_i = target_i;
+  cache.wavefront_target_j = target_j;
+  cache.wavefront_cells_version = cache.cells_version;
+  std::memcpy(cache.wavefront, world.map, sizeof(world.map));
 }
 
 // Which target cells are known to give no path, for one chain of planning runs.
@@ -279,10 +256,10 @@ void prepare_wavefront() {
 // run finds a path depends only on the target's cell.
 class failed_target_cells {
  public:
-  failed_target_cells() {
-    drawable_columns_ = drawable_cells(world.width, drawable_i_);
-    drawable_rows_ = drawable_cells(world.height, drawable_j_);
-    mark_cells_that_cannot_reach_the_robot();
+  explicit failed_target_cells(simulation& sim) {
+    drawable_columns_ = drawable_cells(*sim.planner, sim.world.width, drawable_i_);
+    drawable_rows_ = drawable_cells(*sim.planner, sim.world.height, drawable_j_);
+    mark_cells_that_cannot_reach_the_robot(sim);
   }
 
   bool known(int i, int j) const { return failed_[i][j]; }
@@ -300,16 +277,8 @@ class failed_target_cells {
   // The cells along one axis that f_rand(1, extent - 1) can land in. They depend
   // on the extent alone, and a boxed-in robot asks on every tick: the last two
   // extents' answers are kept.
-  static int drawable_cells(double extent, bool (&drawable)[kMapSize]) {
-    struct answer {
-      bool known = false;
-      double extent = 0.0;
-      bool drawable[kMapSize] = {};
-      int count = 0;
-    };
-    static answer last[2];
-    static int next = 0;
-    for (const answer& a : last) {
+  static int drawable_cells(planner_cache& cache, double extent, bool (&drawable)[kMapSize]) {
+    for (const planner_cache::drawable_answer& a : cache.drawable) {
       if (a.known && same_bits(a.extent, extent)) {
         std::copy(std::begin(a.drawable), std::end(a.drawable), std::begin(drawable));
         return a.count;
@@ -322,8 +291,8 @@ class failed_target_cells {
       if (!drawable[cell]) ++count;
       drawable[cell] = true;
     }
-    answer& a = last[next];
-    next = 1 - next;
+    planner_cache::drawable_answer& a = cache.drawable[cache.next_drawable];
+    cache.next_drawable = 1 - cache.next_drawable;
     a.known = true;
     a.extent = extent;
     std::copy(std::begin(drawable), std::end(drawable), std::begin(a.drawable));
@@ -336,11 +305,12 @@ class failed_target_cells {
   // steps over free cells; the target's cell seeds the wavefront even where an
   // impact blocks it, and a neighbour that is the target reads 0. One sweep
   // outward from the free neighbours finds every target cell that can.
-  void mark_cells_that_cannot_reach_the_robot() {
-    static bool blocked[kMapSize][kMapSize];
-    static int distance[kMapSize][kMapSize];
-    static bool reachable[kMapSize][kMapSize];
-    static int queue[kMapSize * kMapSize][2];
+  void mark_cells_that_cannot_reach_the_robot(simulation& sim) {
+    planner_cache& cache = *sim.planner;
+    auto& blocked = cache.blocked;
+    auto& distance = cache.distance;
+    auto& reachable = cache.reachable;
+    auto& queue = cache.reach_queue;
     for (int i = 0; i < kMapSize; ++i) {
       for (int j = 0; j < kMapSize; ++j) {
         blocked[i][j] = false;
@@ -349,17 +319,18 @@ class failed_target_cells {
       }
     }
     const auto clamp = [](int index) { return index < 0 ? 0 : (index > kLast ? kLast : index); };
-    for (const impact_node* impact = world.impacts; impact != nullptr; impact = impact->next) {
-      const int i = get_map_x(impact->x);
-      const int j = get_map_y(impact->y);
+    for (const impact_node* impact = sim.world.impacts; impact != nullptr;
+         impact = impact->next) {
+      const int i = get_map_x(sim, impact->x);
+      const int j = get_map_y(sim, impact->y);
       const int cross[5][2] = {{i, j}, {i + 1, j}, {i - 1, j}, {i, j + 1}, {i, j - 1}};
       for (const auto& c : cross) blocked[clamp(c[0])][clamp(c[1])] = true;
     }
 
     int head = 0;
     int tail = 0;
-    const int robot_i = get_map_x(robot.x);
-    const int robot_j = get_map_y(robot.y);
+    const int robot_i = get_map_x(sim, sim.robot.x);
+    const int robot_j = get_map_y(sim, sim.robot.y);
     for (const auto& step : offsets) {
       const int i = robot_i + step[0];
       const int j = robot_j + step[1];
@@ -371,7 +342,7 @@ class failed_target_cells {
       queue[tail][1] = j;
       ++tail;
     }
-    static const int steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+    static constexpr int steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
     while (head < tail) {
       const int i = queue[head][0];
       const int j = queue[head][1];
@@ -410,55 +381,57 @@ class failed_target_cells {
 // is known to fail, so a robot with no way out gives up at once, while one in a
 // pocket that only rare targets reach still gets its path.
 template <typename Attempt>
-void plan_with_fallback(Attempt attempt) {
-  ++planner_stats.runs;
+void plan_with_fallback(simulation& sim, Attempt attempt) {
+  world_state& world = sim.world;
+  planner_counters& stats = sim.planner_stats;
+  ++stats.runs;
   if (attempt()) return;
-  failed_target_cells failed;
-  failed.mark(get_map_x(world.target_x), get_map_y(world.target_y));
+  failed_target_cells failed(sim);
+  failed.mark(get_map_x(sim, world.target_x), get_map_y(sim, world.target_y));
   int draws_on_failed_cells = 0;
   while (!failed.every_drawable_cell_failed() && draws_on_failed_cells < kMaxDrawsOnFailedCells) {
     // y before x, as for the robot's new targets: the order of the draws decides
     // every later random number.
-    const double y = f_rand(1, world.height - 1);
-    const double x = f_rand(1, world.width - 1);
+    const double y = f_rand(sim, 1, world.height - 1);
+    const double x = f_rand(sim, 1, world.width - 1);
     world.target_set = true;
     world.target_x = x;
     world.target_y = y;
-    ++planner_stats.random_targets;
-    const int i = get_map_x(x);
-    const int j = get_map_y(y);
+    ++stats.random_targets;
+    const int i = get_map_x(sim, x);
+    const int j = get_map_y(sim, y);
     if (failed.known(i, j)) {
       ++draws_on_failed_cells;
       continue;
     }
     draws_on_failed_cells = 0;
-    ++planner_stats.runs;
+    ++stats.runs;
     if (attempt()) return;
     failed.mark(i, j);
   }
-  world_free_waypoints();
+  world_free_waypoints(sim);
   // With no waypoints left, a stale current index would count phantom arrivals
   // every tick and hold off replanning; start the count afresh.
   world.cur_waypoint = 0;
-  ++planner_stats.gave_up;
-  write_console("no path found to any target; the robot stays without waypoints\n");
+  ++stats.gave_up;
+  write_console(sim, "no path found to any target; the robot stays without waypoints\n");
 }
 
 }  // namespace
 
-int get_map_x(double x) {
-  return map_index(x, world.width);
+int get_map_x(const simulation& sim, double x) {
+  return map_index(x, sim.world.width);
 }
 
-int get_map_y(double y) {
-  return map_index(y, world.height);
+int get_map_y(const simulation& sim, double y) {
+  return map_index(y, sim.world.height);
 }
 
-void world_set_map(int i, int j) {
-  map_is_wavefront = false;
+void world_set_map(simulation& sim, int i, int j) {
+  sim.planner->map_is_wavefront = false;
   i = i < 0 ? 0 : (i > kLast ? kLast : i);
   j = j < 0 ? 0 : (j > kLast ? kLast : j);
-  world.map[i][j] = kMapBlocked;
+  sim.world.map[i][j] = kMapBlocked;
 }
 
 int world_test_map(const map_grid& grid, int i, int j) {
@@ -479,9 +452,10 @@ int world_get_lowest_index(const map_grid& grid, int i, int j) {
   return chosen;
 }
 
-void world_compute_map_pass(bool& changed) {
-  map_is_wavefront = false;
-  static map_grid next;
+void world_compute_map_pass(simulation& sim, bool& changed) {
+  world_state& world = sim.world;
+  sim.planner->map_is_wavefront = false;
+  map_grid& next = sim.planner->next_pass;
   bool any_change = false;
   for (int i = 0; i < kMapSize; ++i) {
     for (int j = 0; j < kMapSize; ++j) {
@@ -504,40 +478,37 @@ void world_compute_map_pass(bool& changed) {
   if (!any_change) changed = false;
 }
 
-void world_compute_map_grid() {
-  plan_with_fallback([] {
-    prepare_wavefront();
-    return trace_path();
+void world_compute_map_grid(simulation& sim) {
+  plan_with_fallback(sim, [&sim] {
+    prepare_wavefront(sim);
+    return trace_path(sim);
   });
 }
 
-void world_compute_map_grid_by_passes() {
-  plan_with_fallback([] {
-    build_occupancy();
-    spread_wavefront_by_passes();
-    return trace_path();
+void world_compute_map_grid_by_passes(simulation& sim) {
+  plan_with_fallback(sim, [&sim] {
+    build_occupancy(sim);
+    spread_wavefront_by_passes(sim);
+    return trace_path(sim);
   });
 }
 
-void world_invalidate_wavefront() {
-  cache.valid = false;
-  map_is_wavefront = false;
-  world_impacts_freed();
+void world_invalidate_wavefront(simulation& sim) {
+  sim.planner->wavefront_valid = false;
+  sim.planner->map_is_wavefront = false;
+  world_impacts_freed(sim);
 }
 
-void world_impacts_freed() {
-  current_cells = impact_cells{};
-  current_cells.version = cache.cells_version + 1;
+void world_impacts_freed(simulation& sim) {
+  planner_cache& cache = *sim.planner;
+  cache.cells_head = nullptr;
+  cache.cells_count = 0;
+  cache.cells_width = 0.0;
+  cache.cells_height = 0.0;
+  cache.cells_oldest_first.clear();
+  cache.cells_version = cache.wavefront_cells_version + 1;
 }
 
-void planner_reset() {
-  cache = wavefront_cache{};
-  marked_cells.clear();
-  map_is_wavefront = false;
-  world_impacts_freed();
-  planner_stats = planner_counters{};
-}
-
-void compute_map_nav(point& out, double x, double y) {
-  cell_nav_vector(get_map_x(x), get_map_y(y), out);
+void compute_map_nav(const simulation& sim, point& out, double x, double y) {
+  cell_nav_vector(sim.world, get_map_x(sim, x), get_map_y(sim, y), out);
 }

@@ -8,13 +8,10 @@
 
 #include "core/automode.h"
 #include "core/map.h"
+#include "core/simulation.h"
 #include "core/wall_index.h"
 #include "core/world.h"
 #include "core/world_field.h"
-
-robot_state robot;
-bool manual_mode = false;
-push_back_observation last_push_back;
 
 namespace {
 
@@ -24,100 +21,83 @@ constexpr double kImpactRange = 1.0;  // crossings closer than this become impac
 constexpr double kSixthOfPi = 0.5235987755982988;
 constexpr int kPushRays = 12;
 
-// Tick-to-tick state of the update.
-double last_waypoint_time = 0.0;
-double last_x = 0.0;
-double last_y = 0.0;
+using direction = ray_direction;
 
 // The cosine and sine of a ray's angle, computed once for every use of the ray.
-struct direction {
-  double c;
-  double s;
-};
-
-// The cosines and sines of the last angles asked for. A tick's sensor rays often
-// have exactly the angles of the previous tick's push-back rays, and the first
-// push-back ray has the heading's own angle; the same bits give the same values.
-struct direction_memo {
-  static constexpr int kSize = 16;
-  std::uint64_t angle_bits[kSize] = {};
-  direction values[kSize] = {};
-  int used = 0;
-  int next = 0;
-
-  direction get(double angle) {
-    const auto bits = std::bit_cast<std::uint64_t>(angle);
-    for (int k = 0; k < used; ++k) {
-      if (angle_bits[k] == bits) return values[k];
-    }
-    double c = std::cos(angle);
-    double s = std::sin(angle);
-    // The library writes the pair through memory one value at a time; reading it
-    // back as one 16-byte value stalled on store forwarding. Take each on its own.
-#if defined(__x86_64__) || defined(__i386__)
-    asm("" : "+x"(c));
-    asm("" : "+x"(s));
-#endif
-    const direction u{c, s};
-    angle_bits[next] = bits;
-    values[next] = u;
-    next = (next + 1) % kSize;
-    if (used < kSize) ++used;
-    return u;
+direction direction_of(simulation& sim, double angle) {
+  ray_direction_memo& memo = *sim.ray_directions;
+  const auto bits = std::bit_cast<std::uint64_t>(angle);
+  for (int k = 0; k < memo.used; ++k) {
+    if (memo.angle_bits[k] == bits) return memo.values[k];
   }
-};
-
-direction_memo recent_directions;
-
-direction direction_of(double angle) {
-  return recent_directions.get(angle);
+  double c = std::cos(angle);
+  double s = std::sin(angle);
+  // The library writes the pair through memory one value at a time; reading it
+  // back as one 16-byte value stalled on store forwarding. Take each on its own.
+#if defined(__x86_64__) || defined(__i386__)
+  asm("" : "+x"(c));
+  asm("" : "+x"(s));
+#endif
+  const direction u{c, s};
+  memo.angle_bits[memo.next] = bits;
+  memo.values[memo.next] = u;
+  memo.next = (memo.next + 1) % ray_direction_memo::kSize;
+  if (memo.used < ray_direction_memo::kSize) ++memo.used;
+  return u;
 }
 
-bool probe_blocked(double x, double y, direction u, double dist);
-double vision_along(double x, double y, direction u, bool& seen, point& hit);
+bool probe_blocked(simulation& sim, double x, double y, direction u, double dist);
+double vision_along(simulation& sim, double x, double y, direction u, bool& seen, point& hit);
 
 // True when both values lie strictly on the same side of the crossing.
 bool both_beyond(double a, double b, double crossing) {
   return (a > crossing && b > crossing) || (a < crossing && b < crossing);
 }
 
-double sensor_angle(int i) {
+double sensor_angle(const robot_state& robot, int i) {
   return robot.heading - kPi / 3 + i * kPi / 3;
 }
 
-void handle_target_reached() {
+void handle_target_reached(simulation& sim) {
+  const robot_state& robot = sim.robot;
+  const world_state& world = sim.world;
   const double dx = robot.x - world.target_x;
   const double dy = robot.y - world.target_y;
   if (vect_mag(dx, dy) < kTargetReachedDistance) {
     // y is drawn before x. The order of the draws decides every later random
     // number, so swapping them would change every run.
-    const double ty = f_rand(1, world.height - 1);
-    const double tx = f_rand(1, world.width - 1);
-    world_set_target(tx, ty);
+    const double ty = f_rand(sim, 1, world.height - 1);
+    const double tx = f_rand(sim, 1, world.width - 1);
+    world_set_target(sim, tx, ty);
   }
 }
 
-void count_waypoints() {
+void count_waypoints(simulation& sim) {
+  robot_update_memory& memory = sim.robot_memory;
   point v;
-  compute_waypoint_vector(robot.x, robot.y, v);
-  if (vect_mag(v.x, v.y) < robot.diameter && world.cur_waypoint > 0) {
-    last_waypoint_time = get_time();
-    --world.cur_waypoint;
+  compute_waypoint_vector(sim, sim.robot.x, sim.robot.y, v);
+  if (vect_mag(v.x, v.y) < sim.robot.diameter && sim.world.cur_waypoint > 0) {
+    memory.last_waypoint_time = get_time(sim);
+    --sim.world.cur_waypoint;
   }
-  if (get_time() - last_waypoint_time > kReplanAfterSeconds) world_compute_map_grid();
+  if (get_time(sim) - memory.last_waypoint_time > kReplanAfterSeconds) {
+    world_compute_map_grid(sim);
+  }
 }
 
-void read_sensors() {
+void read_sensors(simulation& sim) {
+  robot_state& robot = sim.robot;
   const double probe = robot.sensor_dist + robot.sensor_size / 2;
   for (int i = 0; i < kNumSensors; ++i) {
-    const direction u = direction_of(sensor_angle(i));
-    robot.sensor_hit[i] = probe_blocked(robot.x, robot.y, u, probe);
-    const double d = vision_along(robot.x, robot.y, u, robot.vision_seen[i], robot.vision_point[i]);
+    const direction u = direction_of(sim, sensor_angle(robot, i));
+    robot.sensor_hit[i] = probe_blocked(sim, robot.x, robot.y, u, probe);
+    const double d =
+        vision_along(sim, robot.x, robot.y, u, robot.vision_seen[i], robot.vision_point[i]);
     robot.sensor_value[i] = 2 - d;
   }
 }
 
-void update_heading_error() {
+void update_heading_error(robot_state& robot) {
   double e = robot.grad_angle - robot.heading;
   if (e > kTwoPi) e -= kTwoPi;
   if (e < 0) e += kTwoPi;
@@ -125,18 +105,19 @@ void update_heading_error() {
   robot.heading_error = e;
 }
 
-void turn_and_step() {
+void turn_and_step(simulation& sim) {
+  robot_state& robot = sim.robot;
   robot.heading += robot.turn;
   if (robot.heading > kPi) robot.heading -= kTwoPi;
   if (robot.heading < -kPi) robot.heading += kTwoPi;
-  const direction u = direction_of(robot.heading);
+  const direction u = direction_of(sim, robot.heading);
   robot.vel_x = robot.speed * u.c;
   robot.vel_y = robot.speed * u.s;
 }
 
 // Observation only: the simulation never reads last_push_back. A distance of -1
 // (no walls at all) met no wall and is left out.
-void note_push_back_ray(double distance, double radius) {
+void note_push_back_ray(push_back_observation& last_push_back, double distance, double radius) {
   if (distance < 0) return;
   if (distance < radius) last_push_back.wall_pushed = true;
   last_push_back.least_distance = std::min(last_push_back.least_distance, distance);
@@ -144,17 +125,18 @@ void note_push_back_ray(double distance, double radius) {
 
 // Twelve rays from the candidate position; each wall closer than the body's
 // radius pushes the step back along its ray.
-void push_back_from_walls() {
+void push_back_from_walls(simulation& sim) {
+  robot_state& robot = sim.robot;
   const double nx = robot.x + robot.vel_x;
   const double ny = robot.y + robot.vel_y;
   const double radius = robot.diameter / 2;
-  last_push_back = push_back_observation{};
+  sim.last_push_back = push_back_observation{};
   for (int k = 0; k < kPushRays; ++k) {
-    const direction u = direction_of(robot.heading + k * kSixthOfPi);
+    const direction u = direction_of(sim, robot.heading + k * kSixthOfPi);
     bool seen = false;
     point hit;
-    const double d = vision_along(nx, ny, u, seen, hit);
-    note_push_back_ray(d, radius);
+    const double d = vision_along(sim, nx, ny, u, seen, hit);
+    note_push_back_ray(sim.last_push_back, d, radius);
     if (d < radius) {
       const double p = radius - d;
       robot.vel_x -= p * u.c;
@@ -165,7 +147,7 @@ void push_back_from_walls() {
 
 // Moves and keeps the centre inside the world. std::max(bound, value) also turns
 // a NaN position (a hostile world file) into the bound.
-void move_and_clamp() {
+void move_and_clamp(robot_state& robot, const world_state& world) {
   robot.x += robot.vel_x;
   robot.x = std::max(robot.size_x / 2, robot.x);
   robot.x = std::min(world.width - robot.size_x / 2, robot.x);
@@ -174,13 +156,15 @@ void move_and_clamp() {
   robot.y = std::min(world.height - robot.size_y / 2, robot.y);
 }
 
-void leave_marker() {
-  const double dx = last_x - robot.x;
-  const double dy = last_y - robot.y;
+void leave_marker(simulation& sim) {
+  const robot_state& robot = sim.robot;
+  robot_update_memory& memory = sim.robot_memory;
+  const double dx = memory.last_x - robot.x;
+  const double dy = memory.last_y - robot.y;
   if (dx * dx + dy * dy > robot.diameter * robot.diameter * 0.015625) {
-    last_x = robot.x;
-    last_y = robot.y;
-    world_add_marker(robot.x, robot.y);
+    memory.last_x = robot.x;
+    memory.last_y = robot.y;
+    world_add_marker(sim, robot.x, robot.y);
   }
 }
 
@@ -226,7 +210,8 @@ line wall_box(const wall_node* wall) {
   return true;
 }
 
-[[gnu::always_inline]] inline double box_crossing(const line& ray, const line& box, point& hit) {
+[[gnu::always_inline]] inline double box_crossing(simulation& sim, const line& ray, const line& box,
+                                                  point& hit) {
   point crossing[4];
   bool crossed[4];
   double dist[4];
@@ -235,7 +220,7 @@ line wall_box(const wall_node* wall) {
     dist[s] = crossed[s] ? vect_mag(crossing[s].x - ray.x1, crossing[s].y - ray.y1) : kNoHit;
   }
   // Nearest crossing; equal distances go to the later side, distance 0 is passed over.
-  double best = world.width + world.height;
+  double best = sim.world.width + sim.world.height;
   int chosen = 0;
   for (int s = 0; s < 4; ++s) {
     if (dist[s] > 0 && dist[s] <= best) {
@@ -243,7 +228,7 @@ line wall_box(const wall_node* wall) {
       chosen = s;
     }
   }
-  if (dist[chosen] < kImpactRange) world_add_impact(crossing[chosen].x, crossing[chosen].y);
+  if (dist[chosen] < kImpactRange) world_add_impact(sim, crossing[chosen].x, crossing[chosen].y);
   if (crossed[chosen]) hit = crossing[chosen];
   return dist[chosen];
 }
@@ -268,10 +253,10 @@ struct nearest_wall {
 };
 
 // One wall's report, folded into the choice; a crossing nearer than 2 is seen.
-double test_wall(const line& ray, const wall_node* wall, nearest_wall& nearest, bool& seen,
-                 point& hit) {
+double test_wall(simulation& sim, const line& ray, const wall_node* wall, nearest_wall& nearest,
+                 bool& seen, point& hit) {
   point crossing;
-  const double d = box_crossing(ray, wall_box(wall), crossing);
+  const double d = box_crossing(sim, ray, wall_box(wall), crossing);
   if (d > 0 && d < kNoHit) {
     hit = crossing;
     seen = true;
@@ -287,10 +272,10 @@ double vision_result(const nearest_wall& nearest, point& hit) {
 }
 
 // Every wall in list order.
-double vision_over_every_wall(const line& ray, bool& seen, point& hit) {
-  nearest_wall nearest(world.width + world.height);
-  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
-    test_wall(ray, wall, nearest, seen, hit);
+double vision_over_every_wall(simulation& sim, const line& ray, bool& seen, point& hit) {
+  nearest_wall nearest(sim.world.width + sim.world.height);
+  for (const wall_node* wall = sim.world.walls; wall != nullptr; wall = wall->next) {
+    test_wall(sim, ray, wall, nearest, seen, hit);
   }
   return vision_result(nearest, hit);
 }
@@ -315,38 +300,40 @@ bool far_wall_misses_a_side(const line& ray, const wall_node* wall) {
 // offers no impact. So with nothing nearer than 2 the result is 2 as soon as any
 // wall reports exactly 2; only when none of the near walls does are the others
 // asked, in list order, until one does (almost always the first).
-double vision_over_near_walls(const line& ray, const std::vector<const wall_node*>& near,
-                              bool& seen, point& hit) {
-  nearest_wall nearest(world.width + world.height);
+double vision_over_near_walls(simulation& sim, const line& ray,
+                              const std::vector<const wall_node*>& near, bool& seen, point& hit) {
+  nearest_wall nearest(sim.world.width + sim.world.height);
   bool some_two = false;
   for (const wall_node* wall : near) {
-    if (test_wall(ray, wall, nearest, seen, hit) == kNoHit) some_two = true;
+    if (test_wall(sim, ray, wall, nearest, seen, hit) == kNoHit) some_two = true;
   }
   if (nearest.chosen && nearest.distance < kNoHit) return vision_result(nearest, hit);
   if (some_two) return kNoHit;
   std::size_t next_near = 0;
-  for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
+  for (const wall_node* wall = sim.world.walls; wall != nullptr; wall = wall->next) {
     if (next_near < near.size() && near[next_near] == wall) {
       ++next_near;
       continue;
     }
     if (far_wall_misses_a_side(ray, wall)) return kNoHit;
-    if (test_wall(ray, wall, nearest, seen, hit) == kNoHit) return kNoHit;
+    if (test_wall(sim, ray, wall, nearest, seen, hit) == kNoHit) return kNoHit;
   }
   return vision_result(nearest, hit);
 }
 
 }  // namespace
 
-void robot_init() {
+void robot_init(simulation& sim) {
+  robot_state& robot = sim.robot;
+  const world_state& world = sim.world;
   robot.aux_count = 5;
   robot.num_sensors = kNumSensors;
   robot.diameter = robot.size_x = robot.size_y = 0.5;
   robot.sensor_dist = 0.25;
   robot.sensor_size = 0.125;
-  robot.x = f_rand(0.5, world.width - 0.5);
-  robot.y = f_rand(robot.size_y, world.height - robot.size_y);
-  robot.heading = f_rand(0, kTwoPi);
+  robot.x = f_rand(sim, 0.5, world.width - 0.5);
+  robot.y = f_rand(sim, robot.size_y, world.height - robot.size_y);
+  robot.heading = f_rand(sim, 0, kTwoPi);
   robot.motion_speed = robot.motion_turn = 0;
   for (int i = 0; i < kNumSensors; ++i) {
     robot.sensor_hit[i] = false;
@@ -355,66 +342,59 @@ void robot_init() {
   robot.show_vision = false;
 }
 
-void robot_update() {
-  handle_target_reached();
-  compute_grad_point(robot.x, robot.y, robot.grad_angle, robot.grad_mag);
-  count_waypoints();
-  read_sensors();
-  update_heading_error();
-  if (!manual_mode) robot_auto_mode();
-  turn_and_step();
-  push_back_from_walls();
-  move_and_clamp();
-  leave_marker();
+void robot_update(simulation& sim) {
+  robot_state& robot = sim.robot;
+  handle_target_reached(sim);
+  compute_grad_point(sim, robot.x, robot.y, robot.grad_angle, robot.grad_mag);
+  count_waypoints(sim);
+  read_sensors(sim);
+  update_heading_error(robot);
+  if (!sim.manual_mode) robot_auto_mode(sim);
+  turn_and_step(sim);
+  push_back_from_walls(sim);
+  move_and_clamp(robot, sim.world);
+  leave_marker(sim);
 }
 
-void robot_motion(double speed, double turn) {
-  robot.motion_speed = speed;
-  robot.motion_turn = turn;
-}
-
-void robot_reset() {
-  robot = robot_state{};
-  manual_mode = false;
-  last_push_back = push_back_observation{};
-  last_waypoint_time = 0.0;
-  last_x = 0.0;
-  last_y = 0.0;
+void robot_motion(simulation& sim, double speed, double turn) {
+  sim.robot.motion_speed = speed;
+  sim.robot.motion_turn = turn;
 }
 
 bool check_intersect(line a, line b, point& hit) {
   return lines_cross(a, b, hit);
 }
 
-double check_box_intersect(line ray, line box, point& hit) {
-  return box_crossing(ray, box, hit);
+double check_box_intersect(simulation& sim, line ray, line box, point& hit) {
+  return box_crossing(sim, ray, box, hit);
 }
 
-bool check_sensor(double x, double y, double angle, double dist) {
-  return probe_blocked(x, y, direction_of(angle), dist);
+bool check_sensor(simulation& sim, double x, double y, double angle, double dist) {
+  return probe_blocked(sim, x, y, direction_of(sim, angle), dist);
 }
 
-double check_vision(double x, double y, double angle, bool& seen, point& hit) {
-  return vision_along(x, y, direction_of(angle), seen, hit);
+double check_vision(simulation& sim, double x, double y, double angle, bool& seen, point& hit) {
+  return vision_along(sim, x, y, direction_of(sim, angle), seen, hit);
 }
 
 namespace {
 
-bool probe_blocked(double x, double y, direction u, double dist) {
+bool probe_blocked(simulation& sim, double x, double y, direction u, double dist) {
   const double px = x + dist * u.c;
   const double py = y + dist * u.s;
-  return world_check_wall_point(px, py) != 0 || px < 0 || px > world.width || py < 0 ||
-         py > world.height;
+  return world_check_wall_point(sim, px, py) != 0 || px < 0 || px > sim.world.width || py < 0 ||
+         py > sim.world.height;
 }
 
-double vision_along(double x, double y, direction u, bool& seen, point& hit) {
+double vision_along(simulation& sim, double x, double y, direction u, bool& seen, point& hit) {
+  const world_state& world = sim.world;
   const double length = world.width * world.height;
   const line ray{x, y, x + length * u.c, y + length * u.s};
   seen = false;
   if (world.walls == nullptr) return -1;
-  const std::vector<const wall_node*>* near = wall_index_ray_candidates(ray, u.c, u.s);
-  if (near == nullptr) return vision_over_every_wall(ray, seen, hit);
-  return vision_over_near_walls(ray, *near, seen, hit);
+  const std::vector<const wall_node*>* near = wall_index_ray_candidates(sim, ray, u.c, u.s);
+  if (near == nullptr) return vision_over_every_wall(sim, ray, seen, hit);
+  return vision_over_near_walls(sim, ray, *near, seen, hit);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include "core/utility.h"
 
+struct simulation;
+
 constexpr int kNumSensors = 6;
 // Within this distance of the target the robot has reached it and draws a new one.
 constexpr double kTargetReachedDistance = 0.3;
@@ -38,12 +40,6 @@ struct robot_state {
   double heading_error;
 };
 
-extern robot_state robot;
-
-// Manual driving: the keys set speed and turn and the automatic mode stays out.
-// Starts false; only the M key changes it.
-extern bool manual_mode;
-
 // What the last tick's push-back met, for observers such as the run metrics; the
 // simulation itself never reads it. Rays that met no wall (the vision's -1 of a
 // world without walls) count for neither field.
@@ -52,31 +48,49 @@ struct push_back_observation {
   // The least distance at which a ray met a wall; infinity when none met one.
   double least_distance = std::numeric_limits<double>::infinity();
 };
-extern push_back_observation last_push_back;
+
+// The update's tick-to-tick state: when the robot last arrived at a waypoint and
+// where it left its last marker.
+struct robot_update_memory {
+  double last_waypoint_time = 0.0;
+  double last_x = 0.0;
+  double last_y = 0.0;
+};
+
+// The cosines and sines of the last angles a ray was cast at: a tick's sensor
+// rays often have exactly the angles of the previous tick's push-back rays, and
+// the first push-back ray has the heading's own angle; the same bits give the
+// same values. A cache of the simulation (robot.cpp reads it).
+struct ray_direction {
+  double c;  // cosine
+  double s;  // sine
+};
+struct ray_direction_memo {
+  static constexpr int kSize = 16;
+  std::uint64_t angle_bits[kSize] = {};
+  ray_direction values[kSize] = {};
+  int used = 0;
+  int next = 0;
+};
 
 // Places the robot at random inside the world (walls are not consulted).
-void robot_init();
+void robot_init(simulation& sim);
 // One tick: target, field, waypoints, replanning, sensing, steering, push-back,
 // move, marker trail.
-void robot_update();
+void robot_update(simulation& sim);
 // Kept without callers: stores its arguments in motion_speed and motion_turn;
 // nothing else.
-void robot_motion(double speed, double turn);
-
-// The record zeroed, the update's tick-to-tick state (last waypoint arrival, last
-// marker) cleared and manual_mode off, as at program start. Part of
-// simulation_reset(), which is what callers use.
-void robot_reset();
+void robot_motion(simulation& sim, double speed, double turn);
 
 // Segment test: true when a and b meet; hit receives the crossing of the lines.
 bool check_intersect(line a, line b, point& hit);
 // Distance from the ray's start to its nearest crossing of the box's sides, or 2;
 // a crossing closer than 1 is offered to the world as an impact.
-double check_box_intersect(line ray, line box, point& hit);
+double check_box_intersect(simulation& sim, line ray, line box, point& hit);
 
 // Touch probe: the point dist from (x, y) in direction angle lies in a wall or
 // outside the world.
-bool check_sensor(double x, double y, double angle, double dist);
+bool check_sensor(simulation& sim, double x, double y, double angle, double dist);
 // Vision ray: distance to the nearest wall met (capped at 2 while any wall is
 // missed), -1 with no walls; seen and hit tell where the nearest wall was met.
-double check_vision(double x, double y, double angle, bool& seen, point& hit);
+double check_vision(simulation& sim, double x, double y, double angle, bool& seen, point& hit);

@@ -3,14 +3,30 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 namespace {
+
+// Random bits for a temporary name, fresh for every try, so that two programs or
+// two threads writing beside the same file soon pick different names (O_EXCL
+// refuses a taken one). Without the kernel's generator, the clock and the
+// process stand in.
+unsigned random_name_bits(int attempt) {
+  unsigned value = 0;
+  if (::getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value)) {
+    return value;
+  }
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  return static_cast<unsigned>(now) * 2654435761u ^ static_cast<unsigned>(::getpid()) * 40503u ^
+         static_cast<unsigned>(attempt) * 7919u;
+}
 
 constexpr int kMaxLinkHops = 40;  // as the system's own limit for path lookups
 
@@ -182,13 +198,10 @@ bool safe_file::prepare(const std::string& path, bool allow_devices, std::string
 }
 
 bool safe_file::open_replacement(std::string& reason) {
-  static unsigned counter = 0;
-  const unsigned seed = static_cast<unsigned>(::getpid()) * 2654435761u ^
-                        static_cast<unsigned>(std::time(nullptr)) * 40503u;
   for (int attempt = 0; attempt < 100; ++attempt) {
     // A short name, so that a target name of up to 255 bytes still works.
     char name[16];
-    std::snprintf(name, sizeof name, ".rs-%08x", seed + 7919u * counter++);
+    std::snprintf(name, sizeof name, ".rs-%08x", random_name_bits(attempt));
     const std::string candidate = folder_ + "/" + name;
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {

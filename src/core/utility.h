@@ -1,10 +1,13 @@
-// Shared helpers: the random draw, angle wrapping, the clock and vector length,
-// and the two small geometric records every unit passes around.
+// Shared helpers: the random draw and the simulation's own generator, angle
+// wrapping, the clock and vector length, the two small geometric records every
+// unit passes around, and the holder of caches that a copy starts without.
 #pragma once
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+
+struct simulation;
 
 // Two pi to the digits every angle computation of the simulator uses.
 constexpr double kTwoPi = 6.283185307179586;
@@ -24,18 +27,43 @@ struct line {
   double y2 = 0.0;
 };
 
-// a + (b - a) * r / 32767 with r the next value of the standard generator
-// (std::rand, seeded with std::srand) reduced to 0..32767, both ends reachable.
-double f_rand(double a, double b);
+// The C library's srand/rand generator as glibc implements it (the additive
+// feedback generator of random(), 31 words of state, three apart), one per
+// simulation: seed(s) then next() gives exactly the values srand(s) then rand()
+// gives, so runs stay those of a program that used the process's one generator.
+// A fresh generator is in the state of srand(1), as a program before any srand.
+class random_generator {
+ public:
+  random_generator() { seed(1); }
+  void seed(std::uint32_t seed);
+  // The next value, 0 to 2^31 - 1.
+  std::int32_t next();
+
+  // The whole state, for snapshots: the words and the two positions.
+  static constexpr int kWords = 31;
+  std::uint32_t words[kWords] = {};
+  int front = 3;  // the word that receives the sum
+  int rear = 0;   // the word added to it
+};
+
+// a + (b - a) * r / 32767 with r the next value of the simulation's generator
+// reduced to 0..32767, both ends reachable.
+double f_rand(simulation& sim, double a, double b);
 // The value f_rand gives for the generator value r (0 to 32767).
 double f_rand_value(double a, double b, int r);
 
 // One correction by 2 pi: above 2 pi subtract it, below 0 add it. Not a modulo.
 double angle_wrap(double angle);
 
-// Seconds from a monotonic clock, or from the simulated clock while one is in use.
-// Only differences are meaningful.
-double get_time();
+// The clock a simulation reads: the monotonic clock of the machine, or a
+// simulated one that starts where it is set and moves only when it is moved.
+struct simulation_clock {
+  bool simulated = false;
+  double simulated_now = 0.0;
+};
+
+// Seconds from the simulation's clock. Only differences are meaningful.
+double get_time(const simulation& sim);
 
 // sqrt(x * x + y * y). Inline: the field lattice calls it tens of thousands of
 // times per frame.
@@ -50,9 +78,31 @@ inline bool same_bits(double a, double b) {
 }
 
 // Switches get_time() to a simulated clock that starts at start_seconds and moves
-// only through advance_simulated_clock(). Tests and the headless runner use it so
-// that runs are reproducible.
-void use_simulated_clock(double start_seconds);
-void advance_simulated_clock(double seconds);
+// only through advance_simulated_clock(). Tests and the runs without a window use
+// it so that runs are reproducible.
+void use_simulated_clock(simulation& sim, double start_seconds);
+void advance_simulated_clock(simulation& sim, double seconds);
 // Switches get_time() back to the monotonic clock.
-void use_real_clock();
+void use_real_clock(simulation& sim);
+
+// A cache or a scratch space of a simulation: what it holds can always be made
+// again from the simulation's state, so a copy of the simulation starts with an
+// empty one (T{}) and fills it as it goes, with the same results. It also keeps
+// a copy from pointing into the original's lists.
+template <typename T>
+class fresh_on_copy {
+ public:
+  fresh_on_copy() = default;
+  fresh_on_copy(const fresh_on_copy&) : value_() {}
+  fresh_on_copy& operator=(const fresh_on_copy&) {
+    value_ = T();
+    return *this;
+  }
+  T& operator*() { return value_; }
+  const T& operator*() const { return value_; }
+  T* operator->() { return &value_; }
+  const T* operator->() const { return &value_; }
+
+ private:
+  T value_{};
+};

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/simulation.h"
+
 // Why a wall left out of a ray's candidates cannot change the vision result:
 //
 // check_intersect accepts a crossing of an axis-aligned side only when its
@@ -42,36 +44,7 @@ constexpr double kMaxCellSide = 1.0;
 // walking the grid's cells.
 constexpr std::size_t kWallsForCellWalk = 24;
 
-struct wall_record {
-  const wall_node* node = nullptr;
-  // The wall as it was taken in, to notice a change of the newest wall.
-  double x = 0, y = 0, width = 0, height = 0;
-  // Its box widened by its rounding slack and twice the traversal margin.
-  double lo_x = 0, lo_y = 0, hi_x = 0, hi_y = 0;
-  int i0 = 0, i1 = -1, j0 = 0, j1 = -1;  // listed in these cells (none when i1 < i0)
-  bool in_side_list = false;
-  std::uint32_t stamp = 0;  // the last query that visited it
-};
-
-struct grid_index {
-  bool built = false;
-  double world_width = 0;
-  double world_height = 0;
-  const wall_node* head = nullptr;
-  std::int32_t num_walls = 0;
-  double x0 = 0, y0 = 0, x_end = 0, y_end = 0;
-  double cell = 1, inv_cell = 1;
-  int cols = 0, rows = 0;
-  std::vector<std::vector<std::uint32_t>> cells;  // [col * rows + row]: walls, oldest first
-  std::vector<std::uint32_t> side;                // walls visited by every query
-  std::vector<wall_record> records;               // by age: 0 is the oldest wall
-  std::uint32_t stamp = 0;
-  std::vector<std::uint32_t> found;
-  std::vector<const wall_node*> ray_result;
-  std::vector<const wall_node*> point_result;
-};
-
-grid_index index;
+using wall_record = wall_index_record;
 
 bool unchanged(const wall_record& r, const wall_node* w) {
   return same_bits(r.x, w->x) && same_bits(r.y, w->y) && same_bits(r.width, w->width) &&
@@ -83,21 +56,21 @@ bool usable_extent(double e) {
 }
 
 // Monotone in x, so a point inside a box always lands in one of the box's cells.
-int col_of(double x) {
+int col_of(const wall_index& index, double x) {
   const double c = std::floor((x - index.x0) * index.inv_cell);
   if (!(c >= 0)) return 0;
   if (c >= index.cols) return index.cols - 1;
   return static_cast<int>(c);
 }
 
-int row_of(double y) {
+int row_of(const wall_index& index, double y) {
   const double c = std::floor((y - index.y0) * index.inv_cell);
   if (!(c >= 0)) return 0;
   if (c >= index.rows) return index.rows - 1;
   return static_cast<int>(c);
 }
 
-std::vector<std::uint32_t>& cell_at(int i, int j) {
+std::vector<std::uint32_t>& cell_at(wall_index& index, int i, int j) {
   return index.cells[static_cast<std::size_t>(i) * index.rows + j];
 }
 
@@ -123,7 +96,7 @@ double slack_of(double bx1, double by1, double bx2, double by2) {
   return slack <= kMaxSlack ? slack : -1;
 }
 
-void take_in(std::uint32_t seq) {
+void take_in(wall_index& index, std::uint32_t seq) {
   wall_record& r = index.records[seq];
   const wall_node* w = r.node;
   r.x = w->x;
@@ -154,10 +127,10 @@ void take_in(std::uint32_t seq) {
   if (r.hi_x < index.x0 || r.lo_x > index.x_end || r.hi_y < index.y0 || r.lo_y > index.y_end) {
     return;
   }
-  const int i0 = col_of(r.lo_x);
-  const int i1 = col_of(r.hi_x);
-  const int j0 = row_of(r.lo_y);
-  const int j1 = row_of(r.hi_y);
+  const int i0 = col_of(index, r.lo_x);
+  const int i1 = col_of(index, r.hi_x);
+  const int j0 = row_of(index, r.lo_y);
+  const int j1 = row_of(index, r.hi_y);
   const long long listed = static_cast<long long>(i1 - i0 + 1) * (j1 - j0 + 1);
   if (listed > static_cast<long long>(index.cols) * index.rows / 8 + 64) {
     r.in_side_list = true;  // a huge wall: cheaper to test for every query
@@ -169,11 +142,11 @@ void take_in(std::uint32_t seq) {
   r.j0 = j0;
   r.j1 = j1;
   for (int i = i0; i <= i1; ++i)
-    for (int j = j0; j <= j1; ++j) cell_at(i, j).push_back(seq);
+    for (int j = j0; j <= j1; ++j) cell_at(index, i, j).push_back(seq);
 }
 
 // Takes the newest wall out again; it is the last entry wherever it is listed.
-void take_out_newest() {
+void take_out_newest(wall_index& index) {
   const auto seq = static_cast<std::uint32_t>(index.records.size() - 1);
   const wall_record& r = index.records[seq];
   if (r.in_side_list) {
@@ -181,10 +154,10 @@ void take_out_newest() {
     return;
   }
   for (int i = r.i0; i <= r.i1; ++i)
-    for (int j = r.j0; j <= r.j1; ++j) cell_at(i, j).pop_back();
+    for (int j = r.j0; j <= r.j1; ++j) cell_at(index, i, j).pop_back();
 }
 
-void remember_list_state() {
+void remember_list_state(wall_index& index, const world_state& world) {
   index.head = world.walls;
   index.num_walls = world.num_walls;
 }
@@ -209,7 +182,7 @@ double mean_spacing(const std::vector<const wall_node*>& nodes, double w, double
   return std::sqrt(area / static_cast<double>(std::max<std::size_t>(nodes.size(), 1)));
 }
 
-void rebuild() {
+void rebuild(wall_index& index, const world_state& world) {
   std::vector<const wall_node*> nodes;
   for (const wall_node* w = world.walls; w != nullptr; w = w->next) nodes.push_back(w);
   const double w = world.width;
@@ -231,15 +204,15 @@ void rebuild() {
   for (std::size_t pos = 0; pos < nodes.size(); ++pos) {
     index.records[nodes.size() - 1 - pos].node = nodes[pos];
   }
-  for (std::uint32_t seq = 0; seq < index.records.size(); ++seq) take_in(seq);
+  for (std::uint32_t seq = 0; seq < index.records.size(); ++seq) take_in(index, seq);
   index.world_width = w;
   index.world_height = h;
   index.built = true;
-  remember_list_state();
+  remember_list_state(index, world);
 }
 
 // Walls put at the head since the last query, when that is all that happened.
-bool take_in_new_walls() {
+bool take_in_new_walls(wall_index& index, const world_state& world) {
   const wall_node* old_head = index.head;
   const std::int32_t added = world.num_walls - index.num_walls;
   if (added < 0) return false;
@@ -253,38 +226,38 @@ bool take_in_new_walls() {
   // Many more walls than the cells were sized for: size them again.
   if (fresh.size() > index.records.size() + 64) return false;
   if (!index.records.empty() && !unchanged(index.records.back(), index.records.back().node)) {
-    take_out_newest();
-    take_in(static_cast<std::uint32_t>(index.records.size() - 1));
+    take_out_newest(index);
+    take_in(index, static_cast<std::uint32_t>(index.records.size() - 1));
   }
   for (auto it = fresh.rbegin(); it != fresh.rend(); ++it) {
     wall_record r;
     r.node = *it;
     index.records.push_back(r);
-    take_in(static_cast<std::uint32_t>(index.records.size() - 1));
+    take_in(index, static_cast<std::uint32_t>(index.records.size() - 1));
   }
-  remember_list_state();
+  remember_list_state(index, world);
   return true;
 }
 
 // Brings the index up to date with the wall list; false when it cannot serve.
-bool sync() {
+bool sync(wall_index& index, const world_state& world) {
   if (!usable_extent(world.width) || !usable_extent(world.height)) return false;
   if (!index.built || index.world_width != world.width || index.world_height != world.height) {
-    rebuild();
+    rebuild(index, world);
     return true;
   }
   if (world.walls == index.head && world.num_walls == index.num_walls) {
     if (!index.records.empty() && !unchanged(index.records.back(), index.head)) {
-      take_out_newest();  // the newest wall was dragged to a new size
-      take_in(static_cast<std::uint32_t>(index.records.size() - 1));
+      take_out_newest(index);  // the newest wall was dragged to a new size
+      take_in(index, static_cast<std::uint32_t>(index.records.size() - 1));
     }
     return true;
   }
-  if (!take_in_new_walls()) rebuild();
+  if (!take_in_new_walls(index, world)) rebuild(index, world);
   return true;
 }
 
-std::uint32_t next_stamp() {
+std::uint32_t next_stamp(wall_index& index) {
   if (++index.stamp == 0) {
     for (auto& r : index.records) r.stamp = 0;
     index.stamp = 1;
@@ -345,8 +318,9 @@ bool finite_ends(const line& ray) {
 
 // The walls near the first kWallIndexReach units from (px, py) along the unit
 // direction (ux, uy).
-const std::vector<const wall_node*>* gather_along(double px, double py, double ux, double uy) {
-  if (!sync()) return nullptr;
+const std::vector<const wall_node*>* gather_along(wall_index& index, const world_state& world,
+                                                  double px, double py, double ux, double uy) {
+  if (!sync(index, world)) return nullptr;
   const double t0 = -kMargin;
   const double t1 = kWallIndexReach + kMargin;
   const double ax = px + t0 * ux;
@@ -373,7 +347,7 @@ const std::vector<const wall_node*>* gather_along(double px, double py, double u
     return &index.ray_result;
   }
 
-  const std::uint32_t stamp = next_stamp();
+  const std::uint32_t stamp = next_stamp(index);
   index.found.clear();
   auto visit = [&](std::uint32_t seq) {
     wall_record& r = index.records[seq];
@@ -386,21 +360,21 @@ const std::vector<const wall_node*>* gather_along(double px, double py, double u
   // Column by column, the rows the thickened segment passes through.
   const bool steep = std::fabs(ux) < 1e-9;
   const double slope = steep ? 0.0 : uy / ux;
-  const int c0 = col_of(lo_x);
-  const int c1 = col_of(hi_x);
+  const int c0 = col_of(index, lo_x);
+  const int c1 = col_of(index, hi_x);
   for (int i = c0; i <= c1; ++i) {
-    int r0 = row_of(lo_y);
-    int r1 = row_of(hi_y);
+    int r0 = row_of(index, lo_y);
+    int r1 = row_of(index, hi_y);
     if (!steep) {
       const double xa = std::clamp(index.x0 + i * index.cell - kMargin, lo_x, hi_x);
       const double xb = std::clamp(index.x0 + (i + 1) * index.cell + kMargin, lo_x, hi_x);
       const double ya = py + (xa - px) * slope;
       const double yb = py + (xb - px) * slope;
-      r0 = row_of(std::max(std::min(ya, yb) - kMargin, lo_y));
-      r1 = row_of(std::min(std::max(ya, yb) + kMargin, hi_y));
+      r0 = row_of(index, std::max(std::min(ya, yb) - kMargin, lo_y));
+      r1 = row_of(index, std::min(std::max(ya, yb) + kMargin, hi_y));
     }
     for (int j = r0; j <= r1; ++j)
-      for (std::uint32_t seq : cell_at(i, j)) visit(seq);
+      for (std::uint32_t seq : cell_at(index, i, j)) visit(seq);
   }
 
   std::sort(index.found.begin(), index.found.end(), std::greater<>());
@@ -411,33 +385,37 @@ const std::vector<const wall_node*>* gather_along(double px, double py, double u
 
 }  // namespace
 
-const std::vector<const wall_node*>* wall_index_ray_candidates(const line& ray, double ux,
-                                                               double uy) {
+const std::vector<const wall_node*>* wall_index_ray_candidates(simulation& sim, const line& ray,
+                                                               double ux, double uy) {
   if (!finite_ends(ray) || !std::isfinite(ux) || !std::isfinite(uy)) return nullptr;
   // The segment test multiplies by these; tiny ones would lose precision there.
   if (tiny_but_not_zero(ux) || tiny_but_not_zero(uy) || (ux == 0 && uy == 0)) return nullptr;
-  return gather_along(ray.x1, ray.y1, ux, uy);
+  return gather_along(*sim.wall_grid, sim.world, ray.x1, ray.y1, ux, uy);
 }
 
-const std::vector<const wall_node*>* wall_index_point_candidates(double x, double y) {
-  if (!sync()) return nullptr;
+const std::vector<const wall_node*>* wall_index_point_candidates(simulation& sim, double x,
+                                                                 double y) {
+  wall_index& index = *sim.wall_grid;
+  if (!sync(index, sim.world)) return nullptr;
   if (!(x >= index.x0 && x <= index.x_end && y >= index.y0 && y <= index.y_end)) return nullptr;
   index.point_result.clear();
   for (std::uint32_t seq : index.side) index.point_result.push_back(index.records[seq].node);
-  for (std::uint32_t seq : cell_at(col_of(x), row_of(y))) {
+  for (std::uint32_t seq : cell_at(index, col_of(index, x), row_of(index, y))) {
     index.point_result.push_back(index.records[seq].node);
   }
   return &index.point_result;
 }
 
-void wall_index_forget() {
+void wall_index_forget(simulation& sim) {
+  wall_index& index = *sim.wall_grid;
   index.built = false;
   index.head = nullptr;
   index.records.clear();
 }
 
-void wall_index_wall_changed(const wall_node* wall) {
+void wall_index_wall_changed(simulation& sim, const wall_node* wall) {
+  const wall_index& index = *sim.wall_grid;
   // The newest wall is compared at every query; any other needs a fresh start.
   if (index.built && !index.records.empty() && index.records.back().node == wall) return;
-  wall_index_forget();
+  wall_index_forget(sim);
 }

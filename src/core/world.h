@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "core/draw_object.h"
+
+struct simulation;
 
 constexpr int kMapSize = 75;
 
@@ -70,56 +73,53 @@ struct world_state {
   std::int32_t map[kMapSize][kMapSize];  // [i along x][j along y]
 };
 
-extern world_state world;
-
-// The client area's size in pixels, onto which the conversions below map the
-// world. The shell sets it (memdc_setup); the simulation only reads it.
-extern std::int32_t display_x;
-extern std::int32_t display_y;
+// Copies the lists of `from` into `to`, node for node in the same order, for a
+// copy of a simulation; `to`'s own lists must be empty or already owned elsewhere.
+void world_copy_lists(const world_state& from, world_state& to);
+// Frees every list node of the record (a simulation's end).
+void world_free_lists(world_state& world);
 
 // Resets the world to the default 10 x 10 world with four boundary walls,
 // re-initialises the robot and runs a planning run.
-void world_setup();
+void world_setup(simulation& sim);
 // Empties every list and releases the eleven drawing objects.
-void world_destroy();
-// world_destroy, then the record and the display size as at program start (all
-// zero). Part of simulation_reset(), which is what callers use.
-void world_reset();
+void world_destroy(simulation& sim);
 // One simulation step.
-void world_update();
+void world_update(simulation& sim);
 
-void world_add_wall(double x, double y, double width, double height);
-void world_add_waypoint(double x, double y, double angle);
-void world_add_marker(double x, double y);
+void world_add_wall(simulation& sim, double x, double y, double width, double height);
+void world_add_waypoint(simulation& sim, double x, double y, double angle);
+void world_add_marker(simulation& sim, double x, double y);
 // Adds an impact unless one lies closer than 0.1; an accepted impact replans.
-void world_add_impact(double x, double y);
+void world_add_impact(simulation& sim, double x, double y);
 // Receives every point offered to world_add_impact, accepted or not, in order;
 // none by default. Lets a test compare the impacts two forms of vision offer.
-using impact_offer_watcher = void (*)(double x, double y);
-void world_watch_impact_offers(impact_offer_watcher watcher);
+using impact_offer_watcher = std::function<void(double x, double y)>;
+void world_watch_impact_offers(simulation& sim, impact_offer_watcher watcher);
 // Moves the target and replans.
-void world_set_target(double x, double y);
+void world_set_target(simulation& sim, double x, double y);
 
 // Changes a wall's extent in place (a wall being dragged out with the mouse).
 // Every change of a wall in the list goes through here, so that vision's index of
 // the walls stays true.
-void world_resize_wall(wall_node* wall, double width, double height);
+void world_resize_wall(simulation& sim, wall_node* wall, double width, double height);
 
-void world_free_walls();
-void world_free_waypoints();
-void world_free_impacts();
-void world_free_markers();
+void world_free_walls(simulation& sim);
+void world_free_waypoints(simulation& sim);
+void world_free_impacts(simulation& sim);
+void world_free_markers(simulation& sim);
 
 // 1 when the point lies in or on some wall, else 0.
-int world_check_wall_point(double x, double y);
+int world_check_wall_point(simulation& sim, double x, double y);
 
-// World units to pixels of the client area, truncated toward zero. Values that do
-// not fit an int (NaN, infinities, huge coordinates) saturate; NaN gives 0.
-int get_screen_x(double x);
-int get_screen_y(double y);
+// World units to pixels of the simulation's client area (display_x by
+// display_y), truncated toward zero. Values that do not fit an int (NaN,
+// infinities, huge coordinates) saturate; NaN gives 0.
+int get_screen_x(const simulation& sim, double x);
+int get_screen_y(const simulation& sim, double y);
 // Pixels to world units. A zero-sized client area gives 0 instead of NaN.
-double get_world_x(unsigned int px);
-double get_world_y(unsigned int py);
+double get_world_x(const simulation& sim, unsigned int px);
+double get_world_y(const simulation& sim, unsigned int py);
 
 struct pixel_rect {
   std::int32_t left;
@@ -128,4 +128,5 @@ struct pixel_rect {
   std::int32_t bottom;
 };
 // Pixel rectangle of a w x h box centred on (cx, cy).
-void get_bounding_rect(double cx, double cy, double w, double h, pixel_rect& r);
+void get_bounding_rect(const simulation& sim, double cx, double cy, double w, double h,
+                       pixel_rect& r);

@@ -6,17 +6,19 @@
 #include "core/console.h"
 #include "core/impact_array.h"
 #include "core/map.h"
-#include "core/world.h"
+#include "core/simulation.h"
 
-void compute_impact_vector(double x, double y, point& out) {
+void compute_impact_vector(simulation& sim, double x, double y, point& out) {
+  const world_state& world = sim.world;
   out = point{0.0, 0.0};
   if (world.num_impacts == 0) return;
   // Only impacts closer than sqrt(width * height) count; ties go to the newest.
-  const point* nearest = impact_array_nearest(x, y, world.height * world.width);
+  const point* nearest = impact_array_nearest(sim, x, y, world.height * world.width);
   if (nearest != nullptr) out = point{x - nearest->x, y - nearest->y};
 }
 
-void compute_waypoint_vector(double x, double y, point& out) {
+void compute_waypoint_vector(simulation& sim, double x, double y, point& out) {
+  const world_state& world = sim.world;
   out = point{0.0, 0.0};
   if (world.num_waypoints == 0) return;
   const waypoint_node* current = nullptr;
@@ -25,19 +27,20 @@ void compute_waypoint_vector(double x, double y, point& out) {
     if (waypoint->index == world.cur_waypoint) current = waypoint;
   }
   if (current == nullptr) {
-    write_console("waypoint not found\n");
+    write_console(sim, "waypoint not found\n");
     return;
   }
   out = point{x - current->x, y - current->y};
 }
 
-void compute_grad_point(double x, double y, double& angle, double& magnitude) {
+void compute_grad_point(simulation& sim, double x, double y, double& angle, double& magnitude) {
+  const world_state& world = sim.world;
   double fx = 0.0;
   double fy = 0.0;
   magnitude = 0.0;
 
   point v;
-  compute_impact_vector(x, y, v);
+  compute_impact_vector(sim, x, y, v);
   double m = vect_mag(v.x, v.y);
   if (m > 0) {
     const double falloff = std::pow(m, 1.5);
@@ -48,7 +51,7 @@ void compute_grad_point(double x, double y, double& angle, double& magnitude) {
     magnitude += vect_mag(rx, ry);
   }
 
-  compute_waypoint_vector(x, y, v);
+  compute_waypoint_vector(sim, x, y, v);
   m = vect_mag(v.x, v.y);
   if (m > 0) {
     const double ax = world.scale2 * v.x;
@@ -58,7 +61,7 @@ void compute_grad_point(double x, double y, double& angle, double& magnitude) {
     magnitude -= vect_mag(ax, ay);
   }
 
-  compute_map_nav(v, x, y);
+  compute_map_nav(sim, v, x, y);
   m = vect_mag(v.x, v.y);
   if (m > 0) {
     const double nx = world.scale3 * v.x / m;

@@ -16,9 +16,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/robot.h"
 #include "core/safe_file.h"
-#include "core/world.h"
+#include "core/simulation.h"
 
 namespace {
 
@@ -369,30 +368,30 @@ bool world_parse_text(std::string_view text, world_file_data& data, world_file_e
   return true;
 }
 
-void world_apply_data(const world_file_data& data) {
-  world_setup();
-  world_free_walls();
-  if (data.x) robot.x = *data.x;
-  if (data.y) robot.y = *data.y;
-  if (data.heading) robot.heading = world_loaded_heading(*data.heading);
+void world_apply_data(simulation& sim, const world_file_data& data) {
+  world_setup(sim);
+  world_free_walls(sim);
+  if (data.x) sim.robot.x = *data.x;
+  if (data.y) sim.robot.y = *data.y;
+  if (data.heading) sim.robot.heading = world_loaded_heading(*data.heading);
   for (const world_file_wall& wall : data.walls) {
-    world_add_wall(wall.x, wall.y, wall.width, wall.height);
+    world_add_wall(sim, wall.x, wall.y, wall.width, wall.height);
   }
 }
 
-bool world_read_text(std::string_view text, std::string& error) {
+bool world_read_text(simulation& sim, std::string_view text, std::string& error) {
   world_file_data data;
   world_file_error parse_error;
   if (!world_parse_text(text, data, parse_error)) {
     error = parse_error.message;
     return false;
   }
-  world_apply_data(data);
+  world_apply_data(sim, data);
   error.clear();
   return true;
 }
 
-bool world_read_file(const std::string& path, std::string& error) {
+bool world_read_file(simulation& sim, const std::string& path, std::string& error) {
   const std::string prefix = "cannot load " + quoted(path) + ": ";
   if (path.empty()) {
     error = "cannot load: no file name given";
@@ -459,7 +458,7 @@ bool world_read_file(const std::string& path, std::string& error) {
     error = prefix + parse_error.message;
     return false;
   }
-  world_apply_data(data);
+  world_apply_data(sim, data);
   error.clear();
   return true;
 }
@@ -489,7 +488,9 @@ void append_pose_and_count(std::string& out, double x, double y, double heading,
 
 }  // namespace
 
-std::string world_format_text() {
+std::string world_format_text(const simulation& sim) {
+  const world_state& world = sim.world;
+  const robot_state& robot = sim.robot;
   std::size_t count = 0;
   for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) ++count;
 
@@ -528,7 +529,9 @@ bool world_data_to_text(const world_file_data& data, std::string& text, std::str
   return true;
 }
 
-bool world_text_to_save(std::string& text, std::string& reason) {
+bool world_text_to_save(const simulation& sim, std::string& text, std::string& reason) {
+  const world_state& world = sim.world;
+  const robot_state& robot = sim.robot;
   // Refuse a world whose file could not be loaded again.
   static const char* const kPoseNames[3] = {"the robot's x", "the robot's y",
                                             "the robot's heading"};
@@ -550,7 +553,7 @@ bool world_text_to_save(std::string& text, std::string& reason) {
   }
   // No limit on the walls or the size: the load limits protect the window, but a
   // save must never lose a world the program holds.
-  text = world_format_text();
+  text = world_format_text(sim);
   return true;
 }
 
@@ -594,11 +597,11 @@ bool write_world_text(const std::string& path, bool made, const std::string& tex
 
 }  // namespace
 
-bool world_write_file(const std::string& path, std::string& error) {
+bool world_write_file(const simulation& sim, const std::string& path, std::string& error) {
   if (!save_path_given(path, error)) return false;
   std::string text;
   std::string reason;
-  const bool made = world_text_to_save(text, reason);
+  const bool made = world_text_to_save(sim, text, reason);
   return write_world_text(path, made, text, reason, error);
 }
 

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+struct simulation;
+
 // Files above either limit are refused without being loaded.
 constexpr std::size_t kWorldFileMaxBytes = std::size_t{16} * 1024 * 1024;
 constexpr std::size_t kWorldFileMaxWalls = 100000;
@@ -67,14 +69,14 @@ bool world_parse_text(std::string_view text, world_file_data& data, world_file_e
 // file order. A heading beyond kHeadingKeptAsWritten either way becomes the same
 // direction within half a turn of 0. The grid and waypoints are left as the reset
 // made them.
-void world_apply_data(const world_file_data& data);
+void world_apply_data(simulation& sim, const world_file_data& data);
 
 // Reads a world file and, only when all of it could be read and parsed, applies
 // it with world_apply_data. On failure the world stays exactly as it was and
 // error names the file and the reason (and the line, for bad content).
-bool world_read_file(const std::string& path, std::string& error);
+bool world_read_file(simulation& sim, const std::string& path, std::string& error);
 // The same from text already in memory; error starts with "line N: " for bad content.
-bool world_read_text(std::string_view text, std::string& error);
+bool world_read_text(simulation& sim, std::string_view text, std::string& error);
 
 // Writes the robot's pose and the walls, from the head of the list, through a
 // safe_file (core/safe_file.h): the old file is replaced only once the new one
@@ -82,12 +84,12 @@ bool world_read_text(std::string_view text, std::string& error);
 // Refuses targets that are folders or other non-regular files, and worlds
 // holding values that are not finite (the file could not be read again). Any
 // number of walls is saved. error names the file and the reason.
-bool world_write_file(const std::string& path, std::string& error);
+bool world_write_file(const simulation& sim, const std::string& path, std::string& error);
 // The text a save writes, or false with the reason (without the file name) when
 // the world holds a value that is not finite.
-bool world_text_to_save(std::string& text, std::string& reason);
+bool world_text_to_save(const simulation& sim, std::string& text, std::string& reason);
 // The text world_write_file writes, for the current world.
-std::string world_format_text();
+std::string world_format_text(const simulation& sim);
 
 // The text a save writes after world_apply_data(data), without touching the world:
 // the pose (the heading as a load keeps it), then the walls newest first, that is

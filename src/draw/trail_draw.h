@@ -8,6 +8,8 @@
 #include "core/utility.h"
 #include "draw/draw_context.h"
 
+struct simulation;
+
 // Orange: none of the scene's own colours, so the trail stands out on the white
 // floor, the field lattice and the walls alike.
 constexpr colour_ref kTrailColour = rgb(255, 128, 0);
@@ -24,4 +26,4 @@ constexpr bool is_trail_break(const point& p) {
 // from its first point through the others; the last piece goes on to `end` (the
 // robot's position now). An empty trail draws nothing. The pen that was current
 // stays current afterwards.
-void draw_trail(draw_context& dc, std::span<const point> trail, point end);
+void draw_trail(simulation& sim, draw_context& dc, std::span<const point> trail, point end);

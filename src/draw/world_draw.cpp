@@ -2,8 +2,7 @@
 
 #include <cmath>
 
-#include "core/robot.h"
-#include "core/world.h"
+#include "core/simulation.h"
 #include "core/world_field.h"
 #include "draw/draw_context.h"
 #include "draw/graphics.h"
@@ -36,56 +35,59 @@ double lattice_arrow_length(double magnitude) {
 }
 
 // Everything world_draw draws before the robot.
-void draw_under_robot(draw_context& dc) {
+void draw_under_robot(simulation& sim, draw_context& dc) {
+  const world_state& world = sim.world;
   // Whatever ran before (the image's set-up, Qt, the Python interpreter) may have
   // left the vector state dirty; a frame with the lattice then takes twice as long.
   clear_upper_vector_state();
   dc.select_object(world.white_pen);
   dc.select_object(world.white_brush);
-  dc.rectangle(0, 0, display_x, display_y);
+  dc.rectangle(0, 0, sim.display_x, sim.display_y);
 
-  if (world.show_grad) world_draw_grad(dc);
+  if (world.show_grad) world_draw_grad(sim, dc);
 
   dc.select_object(world.black_pen);
   dc.select_object(world.white_brush);
 
   // Drawing the walls leaves the wall pen selected, so the target's outline is in
   // the wall colour when walls are shown and black when they are hidden.
-  if (world.show_walls) world_draw_walls(dc);
+  if (world.show_walls) world_draw_walls(sim, dc);
 
   if (world.target_set) {
     dc.select_object(world.green_brush);
     dc.ellipse(
-        get_screen_x(world.target_x - kTargetHalf), get_screen_y(world.target_y - kTargetHalf),
-        get_screen_x(world.target_x + kTargetHalf), get_screen_y(world.target_y + kTargetHalf));
+        get_screen_x(sim, world.target_x - kTargetHalf), get_screen_y(sim, world.target_y - kTargetHalf),
+        get_screen_x(sim, world.target_x + kTargetHalf), get_screen_y(sim, world.target_y + kTargetHalf));
   }
 
-  world_draw_waypoints(dc);
+  world_draw_waypoints(sim, dc);
 }
 
 }  // namespace
 
-void world_draw(draw_context& dc) {
-  draw_under_robot(dc);
-  robot_draw(dc);
+void world_draw(simulation& sim, draw_context& dc) {
+  draw_under_robot(sim, dc);
+  robot_draw(sim, dc);
 }
 
-void world_draw_with_trail(draw_context& dc, std::span<const point> trail) {
-  draw_under_robot(dc);
-  draw_trail(dc, trail, point{robot.x, robot.y});
-  robot_draw(dc);
+void world_draw_with_trail(simulation& sim, draw_context& dc, std::span<const point> trail) {
+  draw_under_robot(sim, dc);
+  draw_trail(sim, dc, trail, point{sim.robot.x, sim.robot.y});
+  robot_draw(sim, dc);
 }
 
-void world_draw_walls(draw_context& dc) {
+void world_draw_walls(simulation& sim, draw_context& dc) {
+  const world_state& world = sim.world;
   dc.select_object(world.wall_brush);
   dc.select_object(world.wall_pen);
   for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
-    dc.rectangle(get_screen_x(wall->x), get_screen_y(wall->y), get_screen_x(wall->x + wall->width),
-                 get_screen_y(wall->y + wall->height));
+    dc.rectangle(get_screen_x(sim, wall->x), get_screen_y(sim, wall->y), get_screen_x(sim, wall->x + wall->width),
+                 get_screen_y(sim, wall->y + wall->height));
   }
 }
 
-void world_draw_waypoints(draw_context& dc) {
+void world_draw_waypoints(simulation& sim, draw_context& dc) {
+  const world_state& world = sim.world;
   dc.select_object(world.wall_brush);
   dc.select_object(world.wall_pen);
   for (const waypoint_node* waypoint = world.waypoints; waypoint != nullptr;
@@ -97,45 +99,46 @@ void world_draw_waypoints(draw_context& dc) {
       dc.select_object(world.wall_brush);
       dc.select_object(world.wall_pen);
     }
-    dc.ellipse(get_screen_x(waypoint->x - kWaypointHalf), get_screen_y(waypoint->y - kWaypointHalf),
-               get_screen_x(waypoint->x + kWaypointHalf),
-               get_screen_y(waypoint->y + kWaypointHalf));
+    dc.ellipse(get_screen_x(sim, waypoint->x - kWaypointHalf), get_screen_y(sim, waypoint->y - kWaypointHalf),
+               get_screen_x(sim, waypoint->x + kWaypointHalf),
+               get_screen_y(sim, waypoint->y + kWaypointHalf));
   }
 }
 
-void world_draw_grad(draw_context& dc) {
+void world_draw_grad(simulation& sim, draw_context& dc) {
+  const world_state& world = sim.world;
   dc.select_object(world.green_pen);
-  const int half_w = display_x / kLatticeSize / 2;
-  const int half_h = display_y / kLatticeSize / 2;
+  const int half_w = sim.display_x / kLatticeSize / 2;
+  const int half_h = sim.display_y / kLatticeSize / 2;
 
   for (int i = 0; i < kLatticeSize; ++i) {
     const double wx = static_cast<double>(i) / kLatticeSize * world.width;
-    const int px = get_screen_x(wx);
+    const int px = get_screen_x(sim, wx);
     for (int j = 0; j < kLatticeSize; ++j) {
       const double wy = static_cast<double>(j) / kLatticeSize * world.height;
       double angle = 0.0;
       double magnitude = 0.0;
-      compute_grad_point(wx, wy, angle, magnitude);
+      compute_grad_point(sim, wx, wy, angle, magnitude);
 
       // Each cell gets a brush and a pen of its own colour, released as soon as
       // they are no longer selected.
       const colour_ref colour = lattice_colour(magnitude);
-      const draw_object brush = create_solid_brush(colour);
-      const draw_object pen = create_pen(1, colour);
+      const draw_object brush = create_solid_brush(sim, colour);
+      const draw_object pen = create_pen(sim, 1, colour);
       const draw_object previous_brush = dc.select_object(brush);
       dc.select_object(pen);
-      const int py = get_screen_y(wy);
+      const int py = get_screen_y(sim, wy);
       dc.rectangle(px - half_w - 1, py - half_h - 1, px + half_w + 1, py + half_h + 1);
       dc.select_object(previous_brush);
       dc.select_object(world.green_pen);
-      delete_object(brush);
-      delete_object(pen);
+      delete_object(sim, brush);
+      delete_object(sim, pen);
 
-      draw_arrow(dc, wx, wy, angle, lattice_arrow_length(magnitude));
+      draw_arrow(sim, dc, wx, wy, angle, lattice_arrow_length(magnitude));
     }
   }
 }
 
-void world_draw_impacts(draw_context& /*dc*/) {}
-void world_draw_markers(draw_context& /*dc*/) {}
-void world_draw_map_grid(draw_context& /*dc*/) {}
+void world_draw_impacts(simulation& /*sim*/, draw_context& /*dc*/) {}
+void world_draw_markers(simulation& /*sim*/, draw_context& /*dc*/) {}
+void world_draw_map_grid(simulation& /*sim*/, draw_context& /*dc*/) {}

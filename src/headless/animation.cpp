@@ -20,10 +20,11 @@ gif_writer::byte_sink sink_into(safe_file& file, int& write_error) {
 
 }  // namespace
 
-animation::animation(int width, int height, std::uint64_t every, double speed, safe_file& file)
+animation::animation(simulator& app, int width, int height, std::uint64_t every, double speed,
+                     safe_file& file)
     : every_(std::max<std::uint64_t>(every, 1)),
       speed_(speed),
-      picture_(width, height),
+      picture_(app, width, height),
       writer_(width, height, sink_into(file, write_error_)) {}
 
 bool animation::add_frame(std::uint64_t now_ms) {

@@ -15,7 +15,8 @@ class animation {
  public:
   // Frames of width x height every `every` ticks, played `speed` times faster
   // than the simulated clock, written into the open file.
-  animation(int width, int height, std::uint64_t every, double speed, safe_file& file);
+  animation(simulator& app, int width, int height, std::uint64_t every, double speed,
+            safe_file& file);
 
   bool frame_due(std::uint64_t tick) const { return tick % every_ == 0; }
   // Draws the world as it is now and adds it as the frame of this simulated time.

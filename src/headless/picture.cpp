@@ -3,26 +3,25 @@
 #include <QBuffer>
 #include <QByteArray>
 
-#include "core/world.h"
 #include "draw/world_draw.h"
-#include "shell/driver.h"
-#include "shell/trail.h"
+#include "shell/simulator.h"
 
-scene_picture::scene_picture(int width, int height) : image_(width, height) {
-  display_x = width;
-  display_y = height;
+scene_picture::scene_picture(simulator& app, int width, int height)
+    : app_(app), image_(width, height) {
+  app.sim.display_x = width;
+  app.sim.display_y = height;
 }
 
 void scene_picture::draw() {
-  if (trail_recording()) {
+  if (trail_recording(app_)) {
     // Catches a jump made by keys since the last tick (a reset, say), so that it
     // is not drawn as a line.
-    trail_note_robot();
-    world_draw_with_trail(image_, trail_points());
+    trail_note_robot(app_);
+    world_draw_with_trail(app_.sim, image_, trail_points(app_));
   } else {
-    world_draw(image_);
+    world_draw(app_.sim, image_);
   }
-  if (show_stats) image_.text_out(1, 1, statistics_line());
+  if (app_.driver.show_stats) image_.text_out(1, 1, statistics_line(app_));
 }
 
 const std::uint32_t* scene_picture::pixels() const {

@@ -9,11 +9,13 @@
 
 #include "qtdraw/qimage_context.h"
 
+struct simulator;
+
 class scene_picture {
  public:
   // An image of width x height, which also becomes the size the world's pixel
   // conversions use (display_x, display_y).
-  scene_picture(int width, int height);
+  scene_picture(simulator& app, int width, int height);
 
   // Draws the world as it is now. Text needs a QGuiApplication; without one the
   // statistics line is left out.
@@ -26,5 +28,6 @@ class scene_picture {
   bool encode_png(std::string& png, std::string& error) const;
 
  private:
+  simulator& app_;
   qimage_context image_;
 };

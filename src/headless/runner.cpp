@@ -12,11 +12,8 @@
 #include <vector>
 
 #include "core/console.h"
-#include "core/map.h"
-#include "core/robot.h"
 #include "core/safe_file.h"
-#include "core/utility.h"
-#include "core/world.h"
+#include "core/simulation.h"
 #include "core/world_file.h"
 #include "draw/draw_context.h"
 #include "headless/animation.h"
@@ -24,7 +21,7 @@
 #include "headless/picture.h"
 #include "shell/driver.h"
 #include "shell/run_metrics.h"
-#include "shell/simulation_reset.h"
+#include "shell/simulator.h"
 #include "shell/trail.h"
 #include "tools/occupancy_map.h"
 #include "tools/world_generator.h"
@@ -55,14 +52,17 @@ struct console_counter {
   }
 };
 
-void trace_row(std::FILE* stream, std::uint64_t tick, std::uint64_t now_ms) {
+void trace_row(std::FILE* stream, const simulation& sim, std::uint64_t tick,
+               std::uint64_t now_ms) {
+  const robot_state& robot = sim.robot;
+  const world_state& world = sim.world;
   std::fprintf(
       stream, "%llu,%llu.%03llu,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%d,%d,%d,%llu\n",
       static_cast<unsigned long long>(tick), static_cast<unsigned long long>(now_ms / 1000),
       static_cast<unsigned long long>(now_ms % 1000), robot.x, robot.y, robot.heading, robot.speed,
       robot.turn, world.target_x, world.target_y, static_cast<int>(world.num_impacts),
       static_cast<int>(world.num_waypoints), static_cast<int>(world.cur_waypoint),
-      static_cast<unsigned long long>(planner_stats.runs));
+      static_cast<unsigned long long>(sim.planner_stats.runs));
 }
 
 std::string write_error(const std::string& path, const std::string& reason) {
@@ -107,7 +107,7 @@ class progress_line {
 };
 
 // The gains the command line gives, set as the keys set them (no bounds).
-void apply_gains(const run_options& options) {
+void apply_gains(world_state& world, const run_options& options) {
   if (options.scale1) world.scale1 = *options.scale1;
   if (options.scale2) world.scale2 = *options.scale2;
   if (options.scale3) world.scale3 = *options.scale3;
@@ -129,14 +129,6 @@ std::string shortfall(const run_options& options, const run_metrics_record& metr
   }
   return {};
 }
-
-// Everything the run changes in the process, put back at the end whatever happens.
-struct process_state_guard {
-  ~process_state_guard() {
-    set_console_sink({});
-    use_real_clock();
-  }
-};
 
 // --generate and --import-map: make the world, write it, run nothing. A bad
 // description is a bad argument, a map that cannot be read a file error; either
@@ -204,34 +196,34 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     return fail(write_error(options.events_path, reason), kExitFileError);
   }
 
-  // Whatever ran before in this process leaves nothing behind.
-  simulation_reset();
-  process_state_guard restore;
+  // The run's own simulation: nothing of another run in this process is seen.
   console_counter console{err, 0};
-  set_console_sink([&console](std::string_view text) { console.take(text); });
-  simulated_run window(options.width, options.height);
+  auto run = std::make_unique<simulated_run>(options.width, options.height);
+  simulated_run& window = *run;
+  simulator& app = window.app();
+  simulation& sim = app.sim;
+  set_console_sink(sim, [&console](std::string_view text) { console.take(text); });
   window.start(seed, options.period_ms, options.manual);
 
-  if (!options.world_path.empty() && !world_read_file(options.world_path, error)) {
-    system_shutdown();
+  if (!options.world_path.empty() && !world_read_file(sim, options.world_path, error)) {
     return fail(error, kExitFileError);
   }
-  if (options.grad) world.show_grad = true;
-  if (options.vision) robot.show_vision = true;
-  if (options.stats) show_stats = true;
-  apply_gains(options);
+  if (options.grad) sim.world.show_grad = true;
+  if (options.vision) sim.robot.show_vision = true;
+  if (options.stats) app.driver.show_stats = true;
+  apply_gains(sim.world, options);
   window.start_metrics(!options.events_path.empty());
-  if (options.trail) trail_start();
+  if (options.trail) trail_start(app);
   std::unique_ptr<animation> film;
   if (gif_file.is_open()) {
-    film = std::make_unique<animation>(options.width, options.height, options.frame_every,
+    film = std::make_unique<animation>(app, options.width, options.height, options.frame_every,
                                        options.gif_speed, gif_file);
   }
 
   std::FILE* trace = trace_file.stream();
   if (trace != nullptr) {
     std::fprintf(trace, "%s\n", kTraceHeader);
-    trace_row(trace, 0, 0);
+    trace_row(trace, sim, 0, 0);
   }
 
   run_summary summary;
@@ -257,9 +249,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
            !window.quit_requested()) {
       const key_event& event = key_events[next_event++];
       if (event.down) {
-        key_down(window, event.key_code);
+        key_down(app, window, event.key_code);
       } else {
-        key_up(event.key_code);
+        key_up(app, event.key_code);
       }
     }
     // A frame shows the state after the tick's key events.
@@ -278,24 +270,24 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     ++tick;
 
     last_row_written = tick % options.trace_every == 0;
-    if (trace != nullptr && last_row_written) trace_row(trace, tick, window.now_ms());
+    if (trace != nullptr && last_row_written) trace_row(trace, sim, tick, window.now_ms());
     if ((tick & 0xFF) == 0) progress.update(tick, elapsed());
   }
   summary.wall_seconds = elapsed();
   progress.finish();
 
   if (interrupted) {
-    system_shutdown();
     return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
                 kExitSignalBase + static_cast<int>(*stop));
   }
-  if (film && !film_failed && !film->finish(window.now_ms(), timer_val)) film_failed = true;
+  if (film && !film_failed && !film->finish(window.now_ms(), app.driver.timer_val)) {
+    film_failed = true;
+  }
   if (film_failed) {
-    system_shutdown();
     return fail(write_error(options.gif_path, film->error()) + "; no files written",
                 kExitFileError);
   }
-  if (trace != nullptr && !last_row_written) trace_row(trace, tick, window.now_ms());
+  if (trace != nullptr && !last_row_written) trace_row(trace, sim, tick, window.now_ms());
   if (next_event < key_events.size() && !window.quit_requested()) {
     std::fprintf(err, "%s: %zu key events fall after the last tick and were not used\n",
                  kProgramName, key_events.size() - next_event);
@@ -303,38 +295,35 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
 
   summary.ticks = tick;
   summary.simulated_seconds = static_cast<double>(window.now_ms()) / 1000.0;
-  summary.planning_runs = planner_stats.runs;
-  summary.planning_failures = planner_stats.random_targets;
-  summary.planning_gave_up = planner_stats.gave_up;
-  summary.walls = world.num_walls;
-  summary.impacts = world.num_impacts;
-  summary.waypoints = world.num_waypoints;
-  summary.x = robot.x;
-  summary.y = robot.y;
-  summary.heading = robot.heading;
-  summary.metrics = run_metrics();
+  summary.planning_runs = sim.planner_stats.runs;
+  summary.planning_failures = sim.planner_stats.random_targets;
+  summary.planning_gave_up = sim.planner_stats.gave_up;
+  summary.walls = sim.world.num_walls;
+  summary.impacts = sim.world.num_impacts;
+  summary.waypoints = sim.world.num_waypoints;
+  summary.x = sim.robot.x;
+  summary.y = sim.robot.y;
+  summary.heading = sim.robot.heading;
+  summary.metrics = run_metrics(app);
   summary.targets_reached = summary.metrics.targets_reached;
   if (events_file.is_open()) events_file.write(format_events_csv(summary.metrics));
 
   if (png_file.is_open()) {
     std::string png;
-    scene_picture picture(options.width, options.height);
+    scene_picture picture(app, options.width, options.height);
     picture.draw();
     if (!picture.encode_png(png, error)) {
-      system_shutdown();
       return fail(error, kExitFileError);
     }
     png_file.write(png);
   }
   if (save_file.is_open()) {
     std::string text;
-    if (!world_text_to_save(text, reason)) {
-      system_shutdown();
+    if (!world_text_to_save(sim, text, reason)) {
       return fail(save_error(options.save_path, reason), kExitFileError);
     }
     save_file.write(text);
   }
-  system_shutdown();
 
   // All outputs or none: every file complete, then the summary, then all of
   // them put in place.

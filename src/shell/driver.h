@@ -12,6 +12,8 @@
 #include "shell/virtual_key.h"
 
 class draw_context;
+struct simulation;
+struct simulator;
 
 // The program's name: the window's title and the title of its dialogs.
 constexpr const char* kProgramTitle = "Robot Simulator";
@@ -36,16 +38,6 @@ class platform {
   virtual std::unique_ptr<draw_context> create_image(int width, int height) = 0;
 };
 
-extern bool keys[256];
-extern std::int32_t timer_val;
-extern std::int32_t updates;
-extern std::int32_t updates_per_second;
-extern bool show_stats;
-// The driver also sets manual_mode (core/robot.h) and display_x, display_y
-// (core/world.h), which the simulation reads.
-// The off-screen image every world drawing goes into.
-extern std::unique_ptr<draw_context> memdc;
-
 // A driving command given by a program (the Python interface) rather than by the
 // keys. While it is set, check_keys applies it in manual mode in place of the W,
 // S, A, D table; a tick in automatic mode drops it.
@@ -53,25 +45,31 @@ struct drive_command {
   double speed = 0.0;
   double turn = 0.0;
 };
-extern std::optional<drive_command> program_drive;
+
+// The driver's flags and counters. The driver also sets manual_mode and
+// display_x, display_y of the simulation, which the simulation reads.
+struct driver_state {
+  bool keys[256] = {};
+  std::int32_t timer_val = 10;
+  std::int32_t updates = 0;
+  std::int32_t updates_per_second = 0;
+  bool show_stats = false;
+  std::optional<drive_command> program_drive;
+};
 
 // Start-up with the random generator seeded from the calendar time.
-void system_startup(platform& window);
+void system_startup(simulator& app, platform& window);
 // The same with a given seed, for reproducible runs.
-void system_startup(platform& window, unsigned seed);
+void system_startup(simulator& app, platform& window, unsigned seed);
 // Measures the client area and creates a new off-screen image of that size.
-void memdc_setup(platform& window);
-void timer_message(platform& window, unsigned timer_id);
-void key_down(platform& window, unsigned key_code);
-void key_up(unsigned key_code);
-void check_keys();
-void manual_motion(double speed, double turn);
-void system_shutdown();
+void memdc_setup(simulator& app, platform& window);
+void timer_message(simulator& app, platform& window, unsigned timer_id);
+void key_down(simulator& app, platform& window, unsigned key_code);
+void key_up(simulator& app, unsigned key_code);
+void check_keys(simulator& app);
+void manual_motion(simulation& sim, double speed, double turn);
+void system_shutdown(simulator& app);
 
 // The statistics line that painting writes over the picture: the last second's
 // tick count and the three gains.
-std::string statistics_line();
-
-// Every driver global as at program start, the off-screen image released. Part
-// of simulation_reset(), which is what callers use.
-void driver_reset();
+std::string statistics_line(const simulator& app);

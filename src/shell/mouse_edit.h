@@ -8,23 +8,26 @@
 // coordinate 0 instead of a division by zero.
 #pragma once
 
-// A wall is being dragged: from a left press to the next left release.
-extern bool mouse_is_down;
-// The target follows the pointer: from a right press to the next right release.
-extern bool right_mouse_down;
+struct simulator;
+
+struct mouse_edit_state {
+  // A wall is being dragged: from a left press to the next left release.
+  bool mouse_is_down = false;
+  // The target follows the pointer: from a right press to the next right release.
+  bool right_mouse_down = false;
+};
 
 // Left press: a wall of zero size at the pointer becomes the newest wall.
-void mouse_down(int x, int y);
+void mouse_down(simulator& app, int x, int y);
 // Pointer move: resizes the newest wall while the left button is held (only to
 // the right of and below its corner), then moves the target while the right
 // button is held.
-void mouse_move(int x, int y);
+void mouse_move(simulator& app, int x, int y);
 // Left release: the dragged wall keeps the extent of the last accepted move.
-void mouse_up(int x, int y);
+void mouse_up(simulator& app, int x, int y);
 // Right press: the target moves to the pointer at once.
-void right_button_down(int x, int y);
-void right_button_up();
+void right_button_down(simulator& app, int x, int y);
+void right_button_up(simulator& app);
 
-// Both buttons up again: when the window shuts down, and as part of
-// simulation_reset().
-void mouse_edit_reset();
+// Both buttons up again: when the window shuts down.
+void mouse_edit_reset(simulator& app);

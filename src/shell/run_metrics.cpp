@@ -3,39 +3,12 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/robot.h"
-#include "core/utility.h"
-#include "core/world.h"
+#include "core/simulation.h"
+#include "shell/simulator.h"
 
 namespace {
 
-struct open_span {
-  std::uint64_t first_tick = 1;
-  std::uint64_t start_ms = 0;
-  double x = 0.0;
-  double y = 0.0;
-};
-
-struct observer_state {
-  bool started = false;
-  bool keep_events = false;
-  run_metrics_record record;
-  // The robot where the last observation saw it.
-  double robot_x = 0.0;
-  double robot_y = 0.0;
-  // The target as last seen and how far the robot was from it when it was set.
-  double target_x = 0.0;
-  double target_y = 0.0;
-  double target_distance_when_set = 0.0;
-  // Set before a tick that will find the robot at the target.
-  bool reach_pending = false;
-  std::uint64_t last_reach_tick = 0;
-  double distance_at_last_reach = 0.0;
-  open_span span;
-  std::uint64_t last_ms = 0;
-};
-
-observer_state state;
+using observer_state = run_metrics_observer;
 
 double distance_between(double ax, double ay, double bx, double by) {
   return vect_mag(ax - bx, ay - by);
@@ -43,20 +16,22 @@ double distance_between(double ax, double ay, double bx, double by) {
 
 // A target moved by anything (the robot reaching it, the planner's random choice,
 // a click, a loaded file) is one set now, with the robot at (from_x, from_y).
-void notice_target_change(double from_x, double from_y) {
+void notice_target_change(observer_state& state, const world_state& world, double from_x,
+                          double from_y) {
   if (world.target_x == state.target_x && world.target_y == state.target_y) return;
   state.target_x = world.target_x;
   state.target_y = world.target_y;
   state.target_distance_when_set = distance_between(from_x, from_y, world.target_x, world.target_y);
 }
 
-void begin_span(std::uint64_t next_tick, std::uint64_t now_ms) {
-  state.span = open_span{next_tick, now_ms, robot.x, robot.y};
+void begin_span(observer_state& state, const robot_state& robot, std::uint64_t next_tick,
+                std::uint64_t now_ms) {
+  state.span = observer_state::open_span{next_tick, now_ms, robot.x, robot.y};
 }
 
 // The open span as a spell when it is long enough; it ended at the last
 // observation, after tick last_tick.
-bool span_as_spell(std::uint64_t last_tick, stuck_spell& spell) {
+bool span_as_spell(const observer_state& state, std::uint64_t last_tick, stuck_spell& spell) {
   if (state.last_ms - state.span.start_ms < kStuckSpellMs) return false;
   spell = stuck_spell{state.span.first_tick, last_tick,    state.span.start_ms,
                       state.last_ms,         state.span.x, state.span.y};
@@ -71,7 +46,8 @@ void add_spell(run_metrics_record& record, const stuck_spell& spell, bool keep) 
   if (keep) record.stuck.push_back(spell);
 }
 
-void record_reach(std::uint64_t tick, std::uint64_t now_ms, double distance_before_tick) {
+void record_reach(observer_state& state, std::uint64_t tick, std::uint64_t now_ms,
+                  double distance_before_tick) {
   target_event event;
   event.tick = tick;
   event.time_ms = now_ms;
@@ -86,12 +62,13 @@ void record_reach(std::uint64_t tick, std::uint64_t now_ms, double distance_befo
   state.distance_at_last_reach = distance_before_tick;
 }
 
-void update_span(std::uint64_t tick, std::uint64_t now_ms, bool reached) {
+void update_span(observer_state& state, const robot_state& robot, std::uint64_t tick,
+                 std::uint64_t now_ms, bool reached) {
   const bool left = distance_between(robot.x, robot.y, state.span.x, state.span.y) >= kStuckRadius;
   if (reached || left) {
     stuck_spell spell;
-    if (span_as_spell(tick - 1, spell)) add_spell(state.record, spell, state.keep_events);
-    begin_span(tick + 1, now_ms);
+    if (span_as_spell(state, tick - 1, spell)) add_spell(state.record, spell, state.keep_events);
+    begin_span(state, robot, tick + 1, now_ms);
   }
 }
 
@@ -102,7 +79,10 @@ double targets_per_minute(std::uint64_t targets_reached, double simulated_second
                                : 0.0;
 }
 
-void run_metrics_start(std::uint64_t now_ms, bool keep_events) {
+void run_metrics_start(simulator& app, std::uint64_t now_ms, bool keep_events) {
+  observer_state& state = app.metrics;
+  const robot_state& robot = app.sim.robot;
+  const world_state& world = app.sim.world;
   state = observer_state{};
   state.started = true;
   state.keep_events = keep_events;
@@ -114,47 +94,50 @@ void run_metrics_start(std::uint64_t now_ms, bool keep_events) {
   state.target_distance_when_set =
       distance_between(robot.x, robot.y, world.target_x, world.target_y);
   state.last_ms = now_ms;
-  begin_span(1, now_ms);
+  begin_span(state, robot, 1, now_ms);
 }
 
-void run_metrics_before_tick() {
+void run_metrics_before_tick(simulator& app) {
+  observer_state& state = app.metrics;
   if (!state.started) return;
+  const robot_state& robot = app.sim.robot;
+  const world_state& world = app.sim.world;
   // The robot may have been placed anew between ticks; that is no travel.
   state.robot_x = robot.x;
   state.robot_y = robot.y;
-  notice_target_change(robot.x, robot.y);
+  notice_target_change(state, world, robot.x, robot.y);
   // The condition the robot's update tests first thing in the tick.
   state.reach_pending =
       vect_mag(robot.x - world.target_x, robot.y - world.target_y) < kTargetReachedDistance;
 }
 
-void run_metrics_after_tick(std::uint64_t now_ms) {
+void run_metrics_after_tick(simulator& app, std::uint64_t now_ms) {
+  observer_state& state = app.metrics;
   if (!state.started) return;
+  const robot_state& robot = app.sim.robot;
+  const push_back_observation& last_push_back = app.sim.last_push_back;
   run_metrics_record& record = state.record;
   const std::uint64_t tick = ++record.ticks;
   const double distance_before_tick = record.distance;
   record.distance += distance_between(robot.x, robot.y, state.robot_x, state.robot_y);
-  if (state.reach_pending) record_reach(tick, now_ms, distance_before_tick);
+  if (state.reach_pending) record_reach(state, tick, now_ms, distance_before_tick);
   // Every target change inside a tick happens before the robot moves.
-  notice_target_change(state.robot_x, state.robot_y);
+  notice_target_change(state, app.sim.world, state.robot_x, state.robot_y);
   if (last_push_back.wall_pushed) ++record.contacts;
   record.least_push_distance = std::min(record.least_push_distance, last_push_back.least_distance);
-  update_span(tick, now_ms, state.reach_pending);
+  update_span(state, robot, tick, now_ms, state.reach_pending);
   state.reach_pending = false;
   state.robot_x = robot.x;
   state.robot_y = robot.y;
   state.last_ms = now_ms;
 }
 
-run_metrics_record run_metrics() {
+run_metrics_record run_metrics(const simulator& app) {
+  const observer_state& state = app.metrics;
   run_metrics_record result = state.record;
   stuck_spell spell;
-  if (state.started && span_as_spell(result.ticks, spell)) {
+  if (state.started && span_as_spell(state, result.ticks, spell)) {
     add_spell(result, spell, state.keep_events);
   }
   return result;
-}
-
-void run_metrics_reset() {
-  state = observer_state{};
 }

@@ -53,22 +53,49 @@ struct run_metrics_record {
   double longest_stuck_seconds() const { return static_cast<double>(longest_stuck_ms) / 1000.0; }
 };
 
+// What the observer keeps between its observations. Only run_metrics.cpp reads
+// the fields.
+struct run_metrics_observer {
+  struct open_span {
+    std::uint64_t first_tick = 1;
+    std::uint64_t start_ms = 0;
+    double x = 0.0;
+    double y = 0.0;
+  };
+  bool started = false;
+  bool keep_events = false;
+  run_metrics_record record;
+  // The robot where the last observation saw it.
+  double robot_x = 0.0;
+  double robot_y = 0.0;
+  // The target as last seen and how far the robot was from it when it was set.
+  double target_x = 0.0;
+  double target_y = 0.0;
+  double target_distance_when_set = 0.0;
+  // Set before a tick that will find the robot at the target.
+  bool reach_pending = false;
+  std::uint64_t last_reach_tick = 0;
+  double distance_at_last_reach = 0.0;
+  open_span span;
+  std::uint64_t last_ms = 0;
+};
+
+struct simulator;
+
 // Targets per simulated minute, 0 for a run of no time.
 double targets_per_minute(std::uint64_t targets_reached, double simulated_seconds);
 
 // Begins a run's metrics from the current state (after start-up and loading);
 // now_ms is the run's simulated time, 0 at its start. keep_events keeps every
 // target reached and stuck spell in the record, not only the totals.
-void run_metrics_start(std::uint64_t now_ms, bool keep_events = false);
+void run_metrics_start(simulator& app, std::uint64_t now_ms, bool keep_events = false);
 // Just before a tick: notes a target that was moved since the last tick and
 // whether the tick will find the robot at the target.
-void run_metrics_before_tick();
+void run_metrics_before_tick(simulator& app);
 // Just after a tick, with the simulated time at its end.
-void run_metrics_after_tick(std::uint64_t now_ms);
+void run_metrics_after_tick(simulator& app, std::uint64_t now_ms);
 
 // The metrics so far. The span still open counts as a stuck spell when it is
 // already long enough, so this can be read at any time.
-run_metrics_record run_metrics();
+run_metrics_record run_metrics(const simulator& app);
 
-// Nothing observed, as at program start. Part of simulation_reset().
-void run_metrics_reset();

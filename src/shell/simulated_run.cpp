@@ -2,40 +2,38 @@
 
 #include <algorithm>
 
-#include "core/robot.h"
-#include "core/utility.h"
-#include "core/world.h"
+#include "core/simulation.h"
 #include "draw/draw_context.h"
 #include "shell/run_metrics.h"
 
 void simulated_run::start(std::uint32_t seed, int period_ms, bool manual) {
-  timer_val = period_ms;
-  manual_mode = manual;
-  use_simulated_clock(kSimulatedClockStart);
-  system_startup(*this, seed);
+  app_.driver.timer_val = period_ms;
+  app_.sim.manual_mode = manual;
+  use_simulated_clock(app_.sim, kSimulatedClockStart);
+  system_startup(app_, *this, seed);
 }
 
 void simulated_run::tick() {
-  run_metrics_before_tick();
+  run_metrics_before_tick(app_);
   // The tick first when both fall due together, as it was started first.
   while (rate_period_ != 0 && rate_due_ < tick_due_) {
     advance_to(rate_due_);
     rate_due_ += rate_period_;
-    timer_message(*this, kRateTimerId);
+    timer_message(app_, *this, kRateTimerId);
   }
   advance_to(tick_due_);
   tick_due_ += tick_period_;
-  timer_message(*this, kTickTimerId);
+  timer_message(app_, *this, kTickTimerId);
   ++ticks_;
   while (rate_period_ != 0 && rate_due_ <= now_) {
     rate_due_ += rate_period_;
-    timer_message(*this, kRateTimerId);
+    timer_message(app_, *this, kRateTimerId);
   }
-  run_metrics_after_tick(now_);
+  run_metrics_after_tick(app_, now_);
 }
 
 void simulated_run::start_metrics(bool keep_events) {
-  run_metrics_start(now_, keep_events);
+  run_metrics_start(app_, now_, keep_events);
 }
 
 void simulated_run::set_timer(int id, int period_ms) {
@@ -62,10 +60,11 @@ std::unique_ptr<draw_context> simulated_run::create_image(int /*width*/, int /*h
 
 void simulated_run::advance_to(std::uint64_t time_ms) {
   if (time_ms <= now_) return;
-  advance_simulated_clock(static_cast<double>(time_ms - now_) / 1000.0);
+  advance_simulated_clock(app_.sim, static_cast<double>(time_ms - now_) / 1000.0);
   now_ = time_ms;
 }
 
-bool robot_at_target() {
-  return vect_mag(robot.x - world.target_x, robot.y - world.target_y) < kTargetReachedDistance;
+bool robot_at_target(const simulation& sim) {
+  return vect_mag(sim.robot.x - sim.world.target_x, sim.robot.y - sim.world.target_y) <
+         kTargetReachedDistance;
 }

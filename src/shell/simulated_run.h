@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "shell/driver.h"
+#include "shell/simulator.h"
 
 // The simulated clock starts here rather than at 0: the automatic mode's ramp
 // timers take a start time of 0 to mean "not running", and a window's monotonic
@@ -39,6 +40,8 @@ constexpr std::uint64_t smallest_gif_step(std::uint64_t ticks) {
   return step == 0 ? 1 : step;
 }
 
+// A run owns its simulator; a copy of a run is a second run in the same state,
+// with the same future.
 class simulated_run final : public platform {
  public:
   // The client size only sets display_x and display_y at start-up, as the
@@ -47,9 +50,14 @@ class simulated_run final : public platform {
       : client_width_(client_width), client_height_(client_height) {}
 
   // The window's start-up: the tick period and the driving mode as given, the
-  // simulated clock, then system_startup with the seed. The caller resets the
-  // simulation first (simulation_reset()) and installs its console sink.
+  // simulated clock, then system_startup with the seed. The caller installs its
+  // console sink first, if it wants one.
   void start(std::uint32_t seed, int period_ms, bool manual);
+
+  simulator& app() { return app_; }
+  const simulator& app() const { return app_; }
+  simulation& sim() { return app_.sim; }
+  const simulation& sim() const { return app_.sim; }
 
   // Begins the run metrics (shell/run_metrics.h) from the state now, once the
   // run's world is loaded; every tick from then on is observed.
@@ -74,6 +82,7 @@ class simulated_run final : public platform {
  private:
   void advance_to(std::uint64_t time_ms);
 
+  simulator app_;
   int client_width_;
   int client_height_;
   bool quit_ = false;
@@ -86,4 +95,4 @@ class simulated_run final : public platform {
 };
 
 // True when the robot is within the distance at which it takes a target as reached.
-bool robot_at_target();
+bool robot_at_target(const simulation& sim);

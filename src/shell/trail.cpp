@@ -2,18 +2,14 @@
 
 #include <vector>
 
-#include "core/robot.h"
+#include "core/simulation.h"
+#include "shell/simulator.h"
 #include "draw/trail_draw.h"
 
 namespace {
 
 // The robot's marker test: farther than diameter / 8, compared squared.
 constexpr double kSpacingOfDiameterSquared = 0.015625;
-
-std::vector<point> points;
-bool recording = false;
-point last_seen;              // the robot at the last call
-double spacing_factor = 1.0;  // 4 to the number of thinnings (squared spacing)
 
 double squared_distance(const point& a, const point& b) {
   const double dx = a.x - b.x;
@@ -22,7 +18,8 @@ double squared_distance(const point& a, const point& b) {
 }
 
 // Every other point of each piece goes; a piece's first and last points stay.
-void thin() {
+void thin(trail_state& trail) {
+  std::vector<point>& points = trail.points;
   std::vector<point> kept;
   kept.reserve(points.size() / 2 + 16);
   std::size_t ordinal = 0;
@@ -45,49 +42,48 @@ void thin() {
     kept.erase(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(from));
   }
   points.swap(kept);
-  spacing_factor *= 4.0;
+  trail.spacing_factor *= 4.0;
 }
 
-void keep(const point& p) {
-  points.push_back(p);
-  if (points.size() >= kMaxTrailPoints) thin();
+void keep(trail_state& trail, const point& p) {
+  trail.points.push_back(p);
+  if (trail.points.size() >= kMaxTrailPoints) thin(trail);
 }
 
 }  // namespace
 
-void trail_start() {
-  trail_reset();
-  recording = true;
-  last_seen = point{robot.x, robot.y};
-  points.push_back(last_seen);
+void trail_start(simulator& app) {
+  trail_reset(app);
+  trail_state& trail = app.trail;
+  trail.recording = true;
+  trail.last_seen = point{app.sim.robot.x, app.sim.robot.y};
+  trail.points.push_back(trail.last_seen);
 }
 
-bool trail_recording() {
-  return recording;
+bool trail_recording(const simulator& app) {
+  return app.trail.recording;
 }
 
-void trail_note_robot() {
-  if (!recording) return;
+void trail_note_robot(simulator& app) {
+  trail_state& trail = app.trail;
+  if (!trail.recording) return;
+  const robot_state& robot = app.sim.robot;
   const point now{robot.x, robot.y};
   const double diameter_squared = robot.diameter * robot.diameter;
-  if (squared_distance(now, last_seen) > diameter_squared) {
-    keep(kTrailBreak);
-    keep(now);
-  } else if (squared_distance(now, points.back()) >
-             diameter_squared * kSpacingOfDiameterSquared * spacing_factor) {
-    keep(now);
+  if (squared_distance(now, trail.last_seen) > diameter_squared) {
+    keep(trail, kTrailBreak);
+    keep(trail, now);
+  } else if (squared_distance(now, trail.points.back()) >
+             diameter_squared * kSpacingOfDiameterSquared * trail.spacing_factor) {
+    keep(trail, now);
   }
-  last_seen = now;
+  trail.last_seen = now;
 }
 
-std::span<const point> trail_points() {
-  return points;
+std::span<const point> trail_points(const simulator& app) {
+  return app.trail.points;
 }
 
-void trail_reset() {
-  points.clear();
-  points.shrink_to_fit();
-  recording = false;
-  last_seen = point{};
-  spacing_factor = 1.0;
+void trail_reset(simulator& app) {
+  app.trail = trail_state{};
 }

@@ -6,28 +6,39 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "core/utility.h"
+
+struct simulator;
 
 // When the trail reaches this many points it is thinned: every other point of
 // each piece goes and the spacing doubles, so a run of any length keeps at most
 // this many (1 MiB) and a frame never draws more.
 constexpr std::size_t kMaxTrailPoints = 65536;
 
+// The trail as it is kept.
+struct trail_state {
+  std::vector<point> points;
+  bool recording = false;
+  point last_seen;              // the robot at the last call
+  double spacing_factor = 1.0;  // 4 to the number of thinnings (squared spacing)
+};
+
 // Starts a new trail at the robot's position now; from then on the driver's tick
 // calls trail_note_robot().
-void trail_start();
-bool trail_recording();
+void trail_start(simulator& app);
+bool trail_recording(const simulator& app);
 
 // Keeps the robot's position when it lies more than the spacing from the last
 // point kept. A jump of more than the robot's diameter since the last call (a
 // reset, a loaded world, a robot placed by hand) ends the piece and starts a new
 // one there, drawn unconnected. Does nothing while the trail is not recording.
-void trail_note_robot();
+void trail_note_robot(simulator& app);
 
 // The points kept, oldest first, pieces separated by a point whose coordinates
 // are NaN (see draw/trail_draw.h). The robot's position now is not among them.
-std::span<const point> trail_points();
+std::span<const point> trail_points(const simulator& app);
 
 // No trail, not recording: the start of a program.
-void trail_reset();
+void trail_reset(simulator& app);
