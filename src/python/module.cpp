@@ -3,8 +3,15 @@
 // TypeError, a value out of range (NaN, infinities, negative counts, sizes outside
 // the headless runner's limits) a ValueError.
 //
-// numpy is imported only by the members that return arrays, so the module itself
-// imports without it.
+// Every Simulation owns its simulation, so any number can be open at once, on
+// any threads. Each call holds the simulation's mutex (waiting for it with
+// Python's lock let go), so one simulation used from two threads is used by one
+// at a time; the long calls (step, record_gif, render) let go of Python's lock
+// while they run, so simulations on different threads run at the same time.
+//
+// numpy's C interface is set up when the module loads, if numpy is there (two
+// threads setting it up at once on first use could deadlock); the module itself
+// imports without numpy, only the members that return arrays need it.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -12,17 +19,18 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <tuple>
 
-#include "core/map.h"
-#include "core/robot.h"
-#include "core/world.h"
+#include "core/simulation.h"
 #include "python/navigation.h"
 #include "python/session.h"
+#include "python/vector_navigation.h"
 #include "python/world_making.h"
 #include "shell/key_names.h"
+#include "shell/snapshot.h"
 
 namespace py = pybind11;
 
@@ -130,6 +138,34 @@ unsigned key_code(const py::handle& name) {
 }
 
 // ---------------------------------------------------------------------------
+// Locking
+
+// Holds a session's mutex for one call. Waiting for it lets go of Python's lock,
+// so that a thread running the session's ticks with Python's lock let go can
+// take it back (to look for Ctrl-C) while this one waits.
+class session_lock {
+ public:
+  explicit session_lock(const session& s) : lock_(s.mutex(), std::try_to_lock) {
+    if (!lock_.owns_lock()) {
+      const py::gil_scoped_release release;
+      lock_.lock();
+    }
+  }
+
+ private:
+  std::unique_lock<std::recursive_mutex> lock_;
+};
+
+// The question a long call asks between ticks, with Python's lock let go: takes
+// it back and runs the signal handlers; Ctrl-C (or any handler that raises)
+// raises from here.
+bool python_interrupted() {
+  const py::gil_scoped_acquire acquire;
+  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  return false;
+}
+
+// ---------------------------------------------------------------------------
 // Results
 
 // The robot record as it is now, copied.
@@ -139,7 +175,7 @@ struct robot_snapshot {
   double grad_angle, grad_mag, heading_error;
 };
 
-robot_snapshot snapshot_robot() {
+robot_snapshot snapshot_robot(const robot_state& robot) {
   robot_snapshot s{robot.x,
                    robot.y,
                    robot.heading,
@@ -173,7 +209,7 @@ py::array_t<double> list_array(const Node* head, std::int32_t count, py::ssize_t
   return out;
 }
 
-py::array_t<std::int32_t> grid_copy() {
+py::array_t<std::int32_t> grid_copy(const world_state& world) {
   py::array_t<std::int32_t> out({kMapSize, kMapSize});
   std::memcpy(out.mutable_data(), world.map, sizeof world.map);
   return out;
@@ -227,16 +263,174 @@ void check_image_size(long long width, long long height) {
   }
 }
 
+// A member without arguments that reads or changes the open session, under its lock.
+template <typename Fn>
+auto locked(Fn fn) {
+  return [fn](session& s) {
+    const session_lock lock(s);
+    s.require_open();
+    return fn(s);
+  };
+}
+
+py::array_t<float> observation_of(const session& s) {
+  py::array_t<float> observation(kObservationSize);
+  navigation_observation(s.sim(), observation.mutable_data());
+  return observation;
+}
+
+// ---------------------------------------------------------------------------
+// The batched environment
+
+// The vector environment's state in C++, with a lock for the calls that reach it
+// from several Python threads.
+struct vector_env {
+  vector_env(std::size_t n, navigation_settings settings, std::size_t threads)
+      : envs(n, std::move(settings), threads) {}
+  std::mutex mutex;
+  vector_navigation envs;
+  navigation_batch batch;
+};
+
+// Holds the vector environment's lock, waiting for it with Python's lock let go.
+class vector_lock {
+ public:
+  explicit vector_lock(vector_env& v) : lock_(v.mutex, std::try_to_lock) {
+    if (!lock_.owns_lock()) {
+      const py::gil_scoped_release release;
+      lock_.lock();
+    }
+  }
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+};
+
+template <typename T, typename From>
+py::array_t<T> array_of(const std::vector<From>& values) {
+  py::array_t<T> out(static_cast<py::ssize_t>(values.size()));
+  T* data = out.mutable_data();
+  for (std::size_t i = 0; i < values.size(); ++i) data[i] = static_cast<T>(values[i]);
+  return out;
+}
+
+// (observations, rewards, terminated, truncated, was_reset, ticks, contacts, seeds)
+py::tuple batch_tuple(const navigation_batch& b, std::size_t n) {
+  py::array_t<float> observations({static_cast<py::ssize_t>(n), py::ssize_t{kObservationSize}});
+  std::memcpy(observations.mutable_data(), b.observations.data(),
+              b.observations.size() * sizeof(float));
+  return py::make_tuple(observations, array_of<double>(b.rewards), array_of<bool>(b.terminated),
+                        array_of<bool>(b.truncated), array_of<bool>(b.was_reset),
+                        array_of<std::int64_t>(b.ticks), array_of<std::int64_t>(b.contacts),
+                        array_of<std::int64_t>(b.seeds));
+}
+
+std::vector<std::uint32_t> seeds_of(const py::handle& seeds, std::size_t n) {
+  const auto array = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(seeds);
+  if (!array || array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) != n) {
+    value_error("the seeds must be " + std::to_string(n) + " integers");
+  }
+  std::vector<std::uint32_t> out(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::int64_t seed = array.data()[k];
+    if (seed < 0 || seed > UINT32_MAX) value_error("a seed must be from 0 to 4294967295");
+    out[k] = static_cast<std::uint32_t>(seed);
+  }
+  return out;
+}
+
+void bind_vector_env(py::module_& m) {
+  py::class_<vector_env>(m, "_VectorNavigation",
+                         "The C++ side of robosim.env.VectorNavigationEnv (use that).")
+      .def(py::init([](std::size_t n, const py::object& world, std::uint64_t max_ticks,
+                       std::uint64_t frame_skip, std::size_t threads, double target_bonus,
+                       double contact_penalty) {
+             navigation_settings settings;
+             if (!world.is_none()) settings.world = file_path(world, "world");
+             settings.max_ticks = max_ticks;
+             settings.frame_skip = frame_skip;
+             settings.target_bonus = target_bonus;
+             settings.contact_penalty = contact_penalty;
+             return std::make_unique<vector_env>(n, std::move(settings), threads);
+           }),
+           py::arg("num_envs"), py::arg("world"), py::arg("max_ticks"), py::arg("frame_skip"),
+           py::arg("num_threads"), py::arg("target_bonus"), py::arg("contact_penalty"))
+      .def_property_readonly("num_threads",
+                             [](vector_env& v) { return v.envs.threads(); })
+      .def("set_action_range",
+           [](vector_env& v, double speed_low, double speed_high, double turn_low,
+              double turn_high) {
+             const vector_lock lock(v);
+             v.envs.set_action_range(speed_low, speed_high, turn_low, turn_high);
+           })
+      .def("reset",
+           [](vector_env& v, const py::object& seeds) {
+             const vector_lock lock(v);
+             const std::vector<std::uint32_t> chosen = seeds_of(seeds, v.envs.size());
+             {
+               const py::gil_scoped_release release;
+               v.envs.reset(chosen.data(), v.batch);
+             }
+             return batch_tuple(v.batch, v.envs.size());
+           })
+      .def("step",
+           [](vector_env& v, const py::object& actions, const py::object& next_seeds) {
+             const vector_lock lock(v);
+             const std::size_t n = v.envs.size();
+             const auto a =
+                 py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(actions);
+             if (!a || a.ndim() != 2 || static_cast<std::size_t>(a.shape(0)) != n ||
+                 a.shape(1) != 2) {
+               value_error("the actions must be an array of " + std::to_string(n) + " x 2");
+             }
+             for (py::ssize_t i = 0; i < a.size(); ++i) {
+               if (!std::isfinite(a.data()[i])) value_error("the actions must be finite numbers");
+             }
+             const std::vector<std::uint32_t> seeds = seeds_of(next_seeds, n);
+             {
+               const py::gil_scoped_release release;
+               v.envs.step(a.data(), seeds.data(), v.batch);
+             }
+             return batch_tuple(v.batch, n);
+           })
+      .def("render", [](vector_env& v, std::size_t k, int width, int height) {
+        const vector_lock lock(v);
+        if (k >= v.envs.size() || v.envs.env(k) == nullptr) value_error("no such environment");
+        session& s = *v.envs.env(k);
+        py::array_t<std::uint8_t> frame(
+            {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width), py::ssize_t{3}});
+        std::uint8_t* pixels = frame.mutable_data();
+        {
+          const py::gil_scoped_release release;
+          s.render(width, height, false, false, pixels);
+        }
+        return frame;
+      });
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_robosim, m) {
-  m.doc() = "The robot simulator's simulation, one per process (see robosim.Simulation).";
+  m.doc() =
+      "The robot simulator's simulation (see robosim.Simulation); any number at once, on any "
+      "threads.";
+
+  // Set up numpy's C interface now, while one thread loads the module; without
+  // numpy the members that return arrays say so when called.
+  try {
+    py::module_::import("numpy");
+    (void)py::detail::npy_api::get();
+  } catch (py::error_already_set&) {
+    PyErr_Clear();
+  }
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const world_file_failure& failure) {
       raise_world_file_failure(failure);
+    } catch (const snapshot_error& failure) {
+      PyErr_SetString(PyExc_ValueError, failure.what());
     }
   });
 
@@ -260,6 +454,21 @@ PYBIND11_MODULE(_robosim, m) {
                ", heading=" + std::string(py::repr(py::float_(s.heading))) + ")";
       });
 
+  // robosim._restore_simulation, a plain Python function that pickle can name,
+  // makes the Simulation again with Simulation._from_snapshot.
+  const auto reduced = [](session& s) {
+    const py::object restore = py::module_::import("robosim").attr("_restore_simulation");
+    const session_lock lock(s);
+    s.require_open();
+    return py::make_tuple(restore, py::make_tuple(py::bytes(s.snapshot())));
+  };
+
+  const auto copy_of = [](session& s) {
+    const session_lock lock(s);
+    s.require_open();
+    return std::make_unique<session>(s);
+  };
+
   py::class_<session>(m, "Simulation")
       .def(py::init([](const py::object& seed, const py::object& world, const py::object& period,
                        const py::object& manual) {
@@ -272,82 +481,125 @@ PYBIND11_MODULE(_robosim, m) {
            }),
            py::arg("seed") = py::none(), py::arg("world") = py::none(), py::arg("period_ms") = 10,
            py::arg("manual") = false)
-      .def("close", &session::close)
-      .def_property_readonly("closed", &session::closed)
+      .def("close",
+           [](session& s) {
+             const session_lock lock(s);
+             s.close();
+           })
+      .def_property_readonly("closed",
+                             [](session& s) {
+                               const session_lock lock(s);
+                               return s.closed();
+                             })
       .def(
           "__enter__",
           [](session& s) -> session& {
+            const session_lock lock(s);
             s.require_open();
             return s;
           },
           py::return_value_policy::reference)
-      .def("__exit__", [](session& s, const py::args&) { s.close(); })
+      .def("__exit__",
+           [](session& s, const py::args&) {
+             const session_lock lock(s);
+             s.close();
+           })
+      .def("copy", copy_of,
+           "An independent Simulation in exactly this state: stepped alike, both have the same "
+           "future, bit for bit.")
+      .def("__copy__", copy_of)
+      .def("__deepcopy__", [copy_of](session& s, const py::object&) { return copy_of(s); })
+      // Pickled as the snapshot's bytes, for every protocol: copyreg's way for
+      // protocols 0 and 1 cannot make an instance of an extension type.
+      .def("__reduce_ex__", [reduced](session& s, const py::object&) { return reduced(s); })
+      .def("__reduce__", reduced)
+      .def_static(
+          "_from_snapshot",
+          [](const py::bytes& snapshot) {
+            const std::string bytes = snapshot;
+            return std::make_unique<session>(std::string_view(bytes));
+          },
+          "A Simulation made again from the bytes of its pickled state.")
       .def(
           "step",
           [](session& s, const py::object& ticks) {
             const auto count = static_cast<std::uint64_t>(
                 whole_number(ticks, "ticks", 0, static_cast<long long>(kMaxTicks)));
+            const session_lock lock(s);
+            s.require_open();
             // Ctrl-C raises KeyboardInterrupt from here; the ticks run so far stay.
-            return s.step(count, [] {
-              if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-              return false;
-            });
+            const py::gil_scoped_release release;
+            return s.step(count, python_interrupted);
           },
           py::arg("ticks") = 1)
-      .def_property_readonly("tick", &session::tick)
-      .def_property_readonly("time", &session::time)
+      .def_property_readonly("tick", locked([](session& s) { return s.tick(); }))
+      .def_property_readonly("time", locked([](session& s) { return s.time(); }))
       .def_property(
-          "manual", &session::manual,
-          [](session& s, const py::object& value) { s.set_manual(flag(value, "manual")); })
+          "manual", locked([](session& s) { return s.manual(); }),
+          [](session& s, const py::object& value) {
+            const bool manual = flag(value, "manual");
+            const session_lock lock(s);
+            s.set_manual(manual);
+          })
       .def("drive",
            [](session& s, const py::object& speed, const py::object& turn) {
              const double v = real_number(speed, "speed");
              const double w = real_number(turn, "turn");
+             const session_lock lock(s);
              s.drive(v, w);
            })
-      .def("key_down", [](session& s, const py::object& name) { s.key_down(key_code(name)); })
-      .def("key_up", [](session& s, const py::object& name) { s.key_up(key_code(name)); })
+      .def("key_down",
+           [](session& s, const py::object& name) {
+             const unsigned code = key_code(name);
+             const session_lock lock(s);
+             s.key_down(code);
+           })
+      .def("key_up",
+           [](session& s, const py::object& name) {
+             const unsigned code = key_code(name);
+             const session_lock lock(s);
+             s.key_up(code);
+           })
       .def("press",
            [](session& s, const py::object& name) {
              const unsigned code = key_code(name);
+             const session_lock lock(s);
              s.key_down(code);
              s.key_up(code);
            })
       .def_property_readonly("robot",
-                             [](const session& s) {
-                               s.require_open();
-                               return snapshot_robot();
-                             })
+                             locked([](session& s) { return snapshot_robot(s.sim().robot); }))
       .def("set_pose",
            [](session& s, const py::object& x, const py::object& y, const py::object& heading) {
              const double px = real_number(x, "x");
              const double py_ = real_number(y, "y");
              const double h = real_number(heading, "heading");
+             const session_lock lock(s);
              s.set_pose(px, py_, h);
            })
       .def_property(
           "target",
-          [](const session& s) {
-            s.require_open();
-            return py::make_tuple(world.target_x, world.target_y);
-          },
+          locked([](session& s) {
+            return py::make_tuple(s.sim().world.target_x, s.sim().world.target_y);
+          }),
           [](session& s, const py::object& value) {
             const auto xy = real_numbers(value, "target", 2);
+            const session_lock lock(s);
             s.set_target(xy[0], xy[1]);
           })
       .def_property(
           "gains",
-          [](const session& s) {
-            s.require_open();
+          locked([](session& s) {
+            const world_state& world = s.sim().world;
             return py::make_tuple(world.scale1, world.scale2, world.scale3);
-          },
+          }),
           [](session& s, const py::object& value) {
             const auto g = real_numbers(value, "gains", 3);
+            const session_lock lock(s);
             s.set_gains(g[0], g[1], g[2]);
           })
-      .def_property_readonly("walls",
-                             [](const session& s) {
-                               s.require_open();
+      .def_property_readonly("walls", locked([](session& s) {
+                               const world_state& world = s.sim().world;
                                return list_array(world.walls, world.num_walls, 4,
                                                  [](const wall_node& w, double* row) {
                                                    row[0] = w.x;
@@ -355,7 +607,7 @@ PYBIND11_MODULE(_robosim, m) {
                                                    row[2] = w.width;
                                                    row[3] = w.height;
                                                  });
-                             })
+                             }))
       .def("add_wall",
            [](session& s, const py::object& x, const py::object& y, const py::object& width,
               const py::object& height) {
@@ -364,22 +616,21 @@ PYBIND11_MODULE(_robosim, m) {
              const double ww = real_number(width, "width");
              const double wh = real_number(height, "height");
              if (ww < 0 || wh < 0) value_error("a wall's width and height must not be negative");
+             const session_lock lock(s);
              s.add_wall(wx, wy, ww, wh);
            })
-      .def("clear_walls", &session::clear_walls)
-      .def_property_readonly("impacts",
-                             [](const session& s) {
-                               s.require_open();
+      .def("clear_walls", locked([](session& s) { s.clear_walls(); }))
+      .def_property_readonly("impacts", locked([](session& s) {
+                               const world_state& world = s.sim().world;
                                return list_array(world.impacts, world.num_impacts, 2,
                                                  [](const impact_node& i, double* row) {
                                                    row[0] = i.x;
                                                    row[1] = i.y;
                                                  });
-                             })
-      .def("clear_impacts", &session::clear_impacts)
-      .def_property_readonly("waypoints",
-                             [](const session& s) {
-                               s.require_open();
+                             }))
+      .def("clear_impacts", locked([](session& s) { s.clear_impacts(); }))
+      .def_property_readonly("waypoints", locked([](session& s) {
+                               const world_state& world = s.sim().world;
                                return list_array(world.waypoints, world.num_waypoints, 4,
                                                  [](const waypoint_node& w, double* row) {
                                                    row[0] = w.x;
@@ -387,20 +638,23 @@ PYBIND11_MODULE(_robosim, m) {
                                                    row[2] = w.angle;
                                                    row[3] = w.index;
                                                  });
-                             })
+                             }))
       .def_property_readonly("cur_waypoint",
-                             [](const session& s) {
-                               s.require_open();
-                               return world.cur_waypoint;
-                             })
-      .def_property_readonly("grid",
-                             [](const session& s) {
-                               s.require_open();
-                               return grid_copy();
-                             })
-      .def("plan", &session::plan)
-      .def("load", [](session& s, const py::object& path) { s.load(file_path(path, "path")); })
-      .def("save", [](session& s, const py::object& path) { s.save(file_path(path, "path")); })
+                             locked([](session& s) { return s.sim().world.cur_waypoint; }))
+      .def_property_readonly("grid", locked([](session& s) { return grid_copy(s.sim().world); }))
+      .def("plan", locked([](session& s) { s.plan(); }))
+      .def("load",
+           [](session& s, const py::object& path) {
+             const std::string file = file_path(path, "path");
+             const session_lock lock(s);
+             s.load(file);
+           })
+      .def("save",
+           [](session& s, const py::object& path) {
+             const std::string file = file_path(path, "path");
+             const session_lock lock(s);
+             s.save(file);
+           })
       .def(
           "render",
           [](session& s, const py::object& width, const py::object& height, const py::object& grad,
@@ -410,10 +664,15 @@ PYBIND11_MODULE(_robosim, m) {
             check_image_size(w, h);
             const bool g = flag(grad, "grad");
             const bool v = flag(vision, "vision");
+            const session_lock lock(s);
             s.require_open();
             py::array_t<std::uint8_t> frame(
                 {static_cast<py::ssize_t>(h), static_cast<py::ssize_t>(w), py::ssize_t{3}});
-            s.render(static_cast<int>(w), static_cast<int>(h), g, v, frame.mutable_data());
+            std::uint8_t* pixels = frame.mutable_data();
+            {
+              const py::gil_scoped_release release;
+              s.render(static_cast<int>(w), static_cast<int>(h), g, v, pixels);
+            }
             return frame;
           },
           py::arg("width") = 640, py::arg("height") = 480, py::arg("grad") = false,
@@ -440,35 +699,31 @@ PYBIND11_MODULE(_robosim, m) {
                   " make more than " + std::to_string(kMaxGifFrames) +
                   " frames; use every=" + std::to_string(smallest_gif_step(count)) + " or more");
             }
+            const session_lock lock(s);
+            s.require_open();
             // Ctrl-C raises KeyboardInterrupt from here; the file is left as it was.
+            const py::gil_scoped_release release;
             return s.record_gif(file, count, step, static_cast<int>(w), static_cast<int>(h), g, v,
-                                t, [] {
-                                  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-                                  return false;
-                                });
+                                t, python_interrupted);
           },
           py::arg("path"), py::arg("ticks"), py::arg("every") = 10, py::arg("width") = 640,
           py::arg("height") = 480, py::arg("grad") = false, py::arg("vision") = false,
           py::arg("trail") = false)
-      .def_property_readonly("stats", [](const session& s) { return stats_dict(s.stats()); })
+      .def_property_readonly("stats", locked([](session& s) { return stats_dict(s.stats()); }))
       .def(
           "_navigation_step",
           [](session& s, double speed, double turn, std::uint64_t ticks) {
+            const session_lock lock(s);
             s.require_open();
             const navigation_outcome outcome = navigation_step(s, speed, turn, ticks);
-            py::array_t<float> observation(kObservationSize);
-            navigation_observation(observation.mutable_data());
-            return py::make_tuple(observation, s.tick(), outcome.reached, outcome.contact_ticks,
-                                  outcome.progress);
+            return py::make_tuple(observation_of(s), s.tick(), outcome.reached,
+                                  outcome.contact_ticks, outcome.progress);
           },
           "One step of robosim.env.NavigationEnv: (observation, tick, reached, contacts, "
           "progress). The arguments are the environment's, already checked.")
-      .def("_navigation_observation", [](const session& s) {
-        s.require_open();
-        py::array_t<float> observation(kObservationSize);
-        navigation_observation(observation.mutable_data());
-        return observation;
-      });
+      .def("_navigation_observation", locked([](session& s) { return observation_of(s); }));
+
+  bind_vector_env(m);
 
   m.def(
       "generate_world",

@@ -2,9 +2,7 @@
 
 #include <cmath>
 
-#include "core/robot.h"
-#include "core/utility.h"
-#include "core/world.h"
+#include "core/simulation.h"
 
 namespace {
 
@@ -14,7 +12,9 @@ double wrapped(double angle) {
 
 }  // namespace
 
-void navigation_observation(float* out) {
+void navigation_observation(const simulation& sim, float* out) {
+  const robot_state& robot = sim.robot;
+  const world_state& world = sim.world;
   for (int i = 0; i < kNumSensors; ++i) {
     out[i] = static_cast<float>(robot.sensor_value[i]);
     out[kNumSensors + i] = robot.sensor_hit[i] ? 1.0f : 0.0f;
@@ -28,13 +28,16 @@ void navigation_observation(float* out) {
 
 navigation_outcome navigation_step(session& s, double speed, double turn, std::uint64_t ticks) {
   s.drive(speed, turn);
+  const simulation& sim = s.sim();
+  const robot_state& robot = sim.robot;
+  const world_state& world = sim.world;
   const double start_x = robot.x;
   const double start_y = robot.y;
   navigation_outcome outcome;
   while (outcome.ticks < ticks && s.tick_once()) {
     ++outcome.ticks;
-    if (last_push_back.wall_pushed) ++outcome.contact_ticks;
-    if (robot_at_target()) {
+    if (sim.last_push_back.wall_pushed) ++outcome.contact_ticks;
+    if (robot_at_target(sim)) {
       outcome.reached = true;
       break;
     }

@@ -18,7 +18,7 @@
 constexpr int kObservationSize = 15;
 
 // Fills out[0..14] from the simulation as it is now.
-void navigation_observation(float* out);
+void navigation_observation(const simulation& sim, float* out);
 
 struct navigation_outcome {
   std::uint64_t ticks = 0;          // ticks run

@@ -10,22 +10,17 @@
 #include <cstring>
 
 #include "core/console.h"
-#include "core/map.h"
-#include "core/robot.h"
 #include "core/safe_file.h"
-#include "core/world.h"
+#include "core/simulation.h"
 #include "core/world_file.h"
 #include "draw/gif_writer.h"
 #include "draw/world_draw.h"
 #include "shell/driver.h"
 #include "shell/run_metrics.h"
-#include "shell/simulation_reset.h"
+#include "shell/snapshot.h"
 #include "shell/trail.h"
 
 namespace {
-
-// The one open session of the process.
-session* open_session = nullptr;
 
 // Ticks between two questions whether the caller wants to stop (Ctrl-C in Python).
 constexpr std::uint64_t kTicksBetweenInterruptChecks = 4096;
@@ -49,41 +44,60 @@ world_file_failure load_failure(const std::string& path, const std::string& mess
 
 session::session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
                  bool manual) {
-  if (open_session != nullptr) {
-    throw std::runtime_error(
-        "a robosim.Simulation is already open in this process: the simulation's state is "
-        "process-wide, so only one can be open at a time. Close it first (close() or a with "
-        "block), or run each simulation in its own process (for example with multiprocessing)");
-  }
-  simulation_reset();
-  set_console_sink([this](std::string_view text) { take_console(text); });
   run_ = std::make_unique<simulated_run>(kSessionClientWidth, kSessionClientHeight);
+  install_console_sink();
   run_->start(seed, period_ms, manual);
-  open_session = this;
-  if (world_path) {
-    try {
-      load(*world_path);
-    } catch (...) {
-      close();
-      throw;
-    }
-  }
+  if (world_path) load(*world_path);
   run_->start_metrics(false);
+}
+
+session::session(const session& other) {
+  const std::lock_guard<std::recursive_mutex> lock(other.mutex_);
+  other.require_open();
+  run_ = std::make_unique<simulated_run>(*other.run_);
+  console_messages_ = other.console_messages_;
+  console_lines_ = other.console_lines_;
+  console_partial_ = other.console_partial_;
+  install_console_sink();
+}
+
+session::session(std::string_view snapshot) {
+  snapshot_reader in(snapshot);
+  auto run = std::make_unique<simulated_run>(kSessionClientWidth, kSessionClientHeight);
+  read_run_state(in, *run);
+  console_messages_ = in.get<std::uint64_t>();
+  const std::uint64_t lines = in.get_count(sizeof(std::uint64_t));
+  if (lines > kConsoleLinesKept) throw snapshot_error("the snapshot is corrupt: too many lines");
+  for (std::uint64_t i = 0; i < lines; ++i) console_lines_.push_back(in.get_text());
+  console_partial_ = in.get_text();
+  in.expect_end();
+  run_ = std::move(run);
+  install_console_sink();
+}
+
+std::string session::snapshot() const {
+  require_open();
+  snapshot_writer out;
+  write_run_state(out, *run_);
+  out.put(console_messages_);
+  out.put(static_cast<std::uint64_t>(console_lines_.size()));
+  for (const std::string& line : console_lines_) out.put_text(line);
+  out.put_text(console_partial_);
+  return out.finish();
 }
 
 session::~session() {
   close();
 }
 
+void session::install_console_sink() {
+  set_console_sink(run_->sim(), [this](std::string_view text) { take_console(text); });
+}
+
 void session::close() {
-  if (run_ == nullptr) return;
-  system_shutdown();
-  // Nothing of this run is left behind for the next one, not even the console sink
-  // that points at this object.
-  simulation_reset();
+  const std::lock_guard<std::recursive_mutex> lock(mutex_);
   run_.reset();
   frame_.reset();
-  if (open_session == this) open_session = nullptr;
 }
 
 void session::require_open() const {
@@ -98,7 +112,11 @@ std::uint64_t session::step(std::uint64_t ticks, const std::function<bool()>& in
   while (done < ticks && !run_->quit_requested()) {
     run_->tick();
     ++done;
-    if (done % kTicksBetweenInterruptChecks == 0 && interrupted && interrupted()) break;
+    if (done % kTicksBetweenInterruptChecks == 0 && interrupted) {
+      const bool stop = interrupted();
+      require_open();  // the Python code that ran may have closed this session
+      if (stop) break;
+    }
   }
   return done;
 }
@@ -121,86 +139,86 @@ double session::time() const {
 
 bool session::manual() const {
   require_open();
-  return manual_mode;
+  return sim().manual_mode;
 }
 
 void session::set_manual(bool manual) {
   require_open();
-  manual_mode = manual;
-  if (!manual) program_drive.reset();
+  sim().manual_mode = manual;
+  if (!manual) run_->app().driver.program_drive.reset();
 }
 
 void session::drive(double speed, double turn) {
   require_open();
-  if (!manual_mode) {
+  if (!sim().manual_mode) {
     throw std::runtime_error(
         "drive() needs manual mode: the automatic mode sets the speed and the turn itself; "
         "set manual = True first (or open the Simulation with manual=True)");
   }
-  program_drive = drive_command{speed, turn};
+  run_->app().driver.program_drive = drive_command{speed, turn};
 }
 
 void session::key_down(unsigned code) {
   require_open();
-  ::key_down(*run_, code);
+  ::key_down(run_->app(), *run_, code);
 }
 
 void session::key_up(unsigned code) {
   require_open();
-  ::key_up(code);
+  ::key_up(run_->app(), code);
 }
 
 void session::set_pose(double x, double y, double heading) {
   require_open();
-  robot.x = x;
-  robot.y = y;
-  robot.heading = world_loaded_heading(heading);
+  sim().robot.x = x;
+  sim().robot.y = y;
+  sim().robot.heading = world_loaded_heading(heading);
 }
 
 void session::set_target(double x, double y) {
   require_open();
-  world_set_target(x, y);
+  world_set_target(sim(), x, y);
 }
 
 void session::set_gains(double scale1, double scale2, double scale3) {
   require_open();
-  world.scale1 = scale1;
-  world.scale2 = scale2;
-  world.scale3 = scale3;
+  sim().world.scale1 = scale1;
+  sim().world.scale2 = scale2;
+  sim().world.scale3 = scale3;
 }
 
 void session::add_wall(double x, double y, double width, double height) {
   require_open();
-  world_add_wall(x, y, width, height);
+  world_add_wall(sim(), x, y, width, height);
 }
 
 void session::clear_walls() {
   require_open();
-  world_free_walls();
+  world_free_walls(sim());
 }
 
 void session::clear_impacts() {
   require_open();
   // What the N key does.
-  world_free_markers();
-  world_free_impacts();
+  world_free_markers(sim());
+  world_free_impacts(sim());
 }
 
 void session::plan() {
   require_open();
-  world_compute_map_grid();
+  world_compute_map_grid(sim());
 }
 
 void session::load(const std::string& path) {
   require_open();
   std::string error;
-  if (!world_read_file(path, error)) throw load_failure(path, error);
+  if (!world_read_file(sim(), path, error)) throw load_failure(path, error);
 }
 
 void session::save(const std::string& path) {
   require_open();
   std::string error;
-  if (!world_write_file(path, error)) throw world_file_failure(error, true, 0);
+  if (!world_write_file(sim(), path, error)) throw world_file_failure(error, true, 0);
 }
 
 void session::draw_frame(int width, int height, bool grad, bool vision) {
@@ -213,24 +231,26 @@ void session::draw_frame(int width, int height, bool grad, bool vision) {
   }
   // The picture is drawn at the asked size, as the headless picture is; the
   // switches and the size the simulation had are put back afterwards.
-  const std::int32_t old_x = display_x;
-  const std::int32_t old_y = display_y;
-  const bool old_grad = world.show_grad;
-  const bool old_vision = robot.show_vision;
-  display_x = width;
-  display_y = height;
-  world.show_grad = old_grad || grad;
-  robot.show_vision = old_vision || vision;
-  if (trail_recording()) {
-    trail_note_robot();  // a jump since the last tick starts a new piece
-    world_draw_with_trail(*frame_, trail_points());
+  simulator& app = run_->app();
+  simulation& s = app.sim;
+  const std::int32_t old_x = s.display_x;
+  const std::int32_t old_y = s.display_y;
+  const bool old_grad = s.world.show_grad;
+  const bool old_vision = s.robot.show_vision;
+  s.display_x = width;
+  s.display_y = height;
+  s.world.show_grad = old_grad || grad;
+  s.robot.show_vision = old_vision || vision;
+  if (trail_recording(app)) {
+    trail_note_robot(app);  // a jump since the last tick starts a new piece
+    world_draw_with_trail(s, *frame_, trail_points(app));
   } else {
-    world_draw(*frame_);
+    world_draw(s, *frame_);
   }
-  display_x = old_x;
-  display_y = old_y;
-  world.show_grad = old_grad;
-  robot.show_vision = old_vision;
+  s.display_x = old_x;
+  s.display_y = old_y;
+  s.world.show_grad = old_grad;
+  s.robot.show_vision = old_vision;
 }
 
 void session::render(int width, int height, bool grad, bool vision, std::uint8_t* rgb) {
@@ -250,13 +270,13 @@ void session::render(int width, int height, bool grad, bool vision, std::uint8_t
 session_stats session::stats() const {
   require_open();
   session_stats s;
-  s.metrics = run_metrics();
+  s.metrics = run_metrics(run_->app());
   s.targets_reached = s.metrics.targets_reached;
   s.targets_per_minute =
       targets_per_minute(s.targets_reached, static_cast<double>(run_->now_ms()) / 1000.0);
-  s.planning_runs = planner_stats.runs;
-  s.planning_failures = planner_stats.random_targets;
-  s.planning_gave_up = planner_stats.gave_up;
+  s.planning_runs = sim().planner_stats.runs;
+  s.planning_failures = sim().planner_stats.random_targets;
+  s.planning_gave_up = sim().planner_stats.gave_up;
   s.console_messages = console_messages_;
   s.console.assign(console_lines_.begin(), console_lines_.end());
   if (!console_partial_.empty()) s.console.push_back(console_partial_);
@@ -305,13 +325,15 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
   };
 
   // The trail, when asked for, is this recording's own and ends with it.
-  if (trail) trail_start();
+  if (trail) trail_start(run_->app());
+  // The recording's trail ends with it, unless the session was closed meanwhile.
   struct trail_ender {
+    session& owner;
     bool trail;
     ~trail_ender() {
-      if (trail) trail_reset();
+      if (trail && !owner.closed()) trail_reset(owner.run().app());
     }
-  } end_trail{trail};
+  } end_trail{*this, trail};
 
   const std::uint64_t start_ms = run_->now_ms();
   auto add_frame = [&] {
@@ -326,13 +348,15 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
   while (done < ticks && !run_->quit_requested()) {
     run_->tick();
     ++done;
-    if (done % kTicksBetweenInterruptChecks == 0 && interrupted && interrupted()) {
-      file.discard();
-      return done;
+    if (done % kTicksBetweenInterruptChecks == 0 && interrupted) {
+      const bool stop = interrupted();
+      if (stop || closed()) file.discard();
+      require_open();  // the Python code that ran may have closed this session
+      if (stop) return done;
     }
     if (done % every == 0 || done == ticks || run_->quit_requested()) add_frame();
   }
-  const double interval = static_cast<double>(every) * std::max(timer_val, 1);
+  const double interval = static_cast<double>(every) * std::max(run_->app().driver.timer_val, 1);
   if (!film.finish(static_cast<double>(run_->now_ms() - start_ms) + interval)) throw failed();
   if (!file.finish(reason) || !file.commit(reason)) {
     throw world_file_failure("cannot write " + path + ": " + reason, true, 0);

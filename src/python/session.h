@@ -3,19 +3,23 @@
 // the headless runner ticks it, plus the operations of the keys, the mouse and
 // the menu, and pictures on request.
 //
-// The simulation's records are process-wide, so only one session can be open in
-// a process at a time. Everything here expects arguments the module has already
-// checked (finite numbers, counts and sizes within the run's limits) and reports
-// failures as exceptions, which the module turns into Python's:
+// Every session owns its simulation, so any number can be open at once. A
+// session is used by one thread at a time: the module holds its mutex() around
+// every call (and lets go of Python's lock while it waits for it or runs ticks).
+// Everything here expects arguments the module has already checked (finite
+// numbers, counts and sizes within the run's limits) and reports failures as
+// exceptions, which the module turns into Python's:
 //   std::invalid_argument  ValueError
 //   std::runtime_error     RuntimeError
 //   world_file_failure     OSError (cannot read or write) or ValueError (not a world file)
+//   snapshot_error         ValueError
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -61,22 +65,33 @@ struct session_stats {
 
 class session {
  public:
-  // Opens the process's simulation: a full simulation_reset(), the window's
-  // start-up with the seed, then the world file when one is given. Throws
-  // std::runtime_error when another session is open, world_file_failure when the
-  // world cannot be loaded (and then nothing stays open).
+  // Opens a simulation: the window's start-up with the seed, then the world file
+  // when one is given. Throws world_file_failure when the world cannot be loaded.
   session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
           bool manual);
+  // A second session in exactly the state of this open one (its console lines
+  // too): stepped alike, both have the same future.
+  session(const session& other);
+  // A session restored from snapshot(); throws snapshot_error for bytes that
+  // are not a snapshot of this version.
+  explicit session(std::string_view snapshot);
   ~session();
-  session(const session&) = delete;
   session& operator=(const session&) = delete;
 
-  // Ends the simulation and frees the process's slot; later calls do nothing.
+  // Ends the simulation; later calls do nothing.
   void close();
   bool closed() const { return run_ == nullptr; }
 
+  // The whole state as bytes (see shell/snapshot.h).
+  std::string snapshot() const;
+
+  // Held by whoever uses the session; recursive, so that Python code run from
+  // inside a long call (a signal handler) may use the session too.
+  std::recursive_mutex& mutex() const { return mutex_; }
+
   // Runs up to `ticks` ticks; fewer when Esc ended the run or when `interrupted`
-  // (asked every few thousand ticks) says so. Returns the ticks run.
+  // (asked every few thousand ticks) says so. Throws std::runtime_error when the
+  // session was closed while `interrupted` ran. Returns the ticks run.
   std::uint64_t step(std::uint64_t ticks, const std::function<bool()>& interrupted);
   // One tick, unless Esc ended the run (then false). The session must be open.
   bool tick_once();
@@ -125,15 +140,22 @@ class session {
 
   session_stats stats() const;
 
+  // The simulation and the run; the session must be open.
+  simulation& sim() { return run_->sim(); }
+  const simulation& sim() const { return run_->sim(); }
+  simulated_run& run() { return *run_; }
+
   // Throws std::runtime_error when the session is closed.
   void require_open() const;
 
  private:
   void take_console(std::string_view text);
+  void install_console_sink();
   // Draws the scene into frame_ at width x height with the switches asked for,
   // then puts the simulation's own size and switches back.
   void draw_frame(int width, int height, bool grad, bool vision);
 
+  mutable std::recursive_mutex mutex_;
   std::unique_ptr<simulated_run> run_;
   std::unique_ptr<raster_context> frame_;
   std::uint64_t console_messages_ = 0;

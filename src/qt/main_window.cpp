@@ -27,10 +27,10 @@ void MainWindow::mainMenu(int commandId) {
   if (!view_->isRunning() && commandId != kExitCommand) return;
   switch (commandId) {
     case kOpenCommand:
-      world_load(this);
+      world_load(view_->app().sim, this);
       break;
     case kSaveCommand:
-      world_save(this);
+      world_save(view_->app().sim, this);
       break;
     case kExitCommand:
       close();

@@ -7,7 +7,7 @@
 #include <QTimerEvent>
 #include <algorithm>
 
-#include "core/world.h"
+#include "core/simulation.h"
 #include "draw/world_draw.h"
 #include "qtdraw/qimage_context.h"
 #include "shell/mouse_edit.h"
@@ -28,8 +28,8 @@ void SimulationView::startUp() {
   if (started_) return;
   started_ = true;
   running_ = true;
-  mouse_edit_reset();
-  system_startup(*this);
+  mouse_edit_reset(app_);
+  system_startup(app_, *this);
 }
 
 void SimulationView::shutDown() {
@@ -37,8 +37,8 @@ void SimulationView::shutDown() {
   running_ = false;
   // The timers end with the window: no tick may follow the shut-down.
   timers_.clear();
-  system_shutdown();
-  mouse_edit_reset();
+  system_shutdown(app_);
+  mouse_edit_reset(app_);
   update();
 }
 
@@ -48,8 +48,8 @@ int SimulationView::timerPeriod(int id) const {
   return found->second.period_ms;
 }
 
-QString SimulationView::statisticsLine() {
-  return QString::fromStdString(statistics_line());
+QString SimulationView::statisticsLine() const {
+  return QString::fromStdString(statistics_line(app_));
 }
 
 void SimulationView::set_timer(int id, int period_ms) {
@@ -84,12 +84,12 @@ void SimulationView::showEvent(QShowEvent* event) {
 
 void SimulationView::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
-  auto* image = dynamic_cast<qimage_context*>(memdc.get());
+  auto* image = dynamic_cast<qimage_context*>(app_.memdc.get());
   if (!running_ || image == nullptr || image->image().isNull()) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
-  if (show_stats) memdc->text_out(1, 1, statistics_line());
+  if (app_.driver.show_stats) app_.memdc->text_out(1, 1, statistics_line(app_));
   painter.drawImage(0, 0, image->image());
   // Between a resize and the new image the widget can be larger than the image.
   if (image->width() < width()) {
@@ -103,17 +103,17 @@ void SimulationView::paintEvent(QPaintEvent* /*event*/) {
 void SimulationView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   if (!running_) return;
-  memdc.reset();
-  memdc_setup(*this);
+  app_.memdc.reset();
+  memdc_setup(app_, *this);
   // Draw the new image at once, so that a paint before the next tick does not show
   // an empty picture.
-  if (memdc) world_draw(*memdc);
+  if (app_.memdc) world_draw(app_.sim, *app_.memdc);
 }
 
 void SimulationView::timerEvent(QTimerEvent* event) {
   for (const auto& [id, entry] : timers_) {
     if (entry.timer.timerId() == event->timerId()) {
-      timer_message(*this, static_cast<unsigned>(id));
+      timer_message(app_, *this, static_cast<unsigned>(id));
       return;
     }
   }
@@ -128,7 +128,7 @@ void SimulationView::keyPressEvent(QKeyEvent* event) {
     return;
   }
   // Every press runs the key table, auto-repeated ones too.
-  key_down(*this, *code);
+  key_down(app_, *this, *code);
 }
 
 void SimulationView::keyReleaseEvent(QKeyEvent* event) {
@@ -138,39 +138,39 @@ void SimulationView::keyReleaseEvent(QKeyEvent* event) {
     event->ignore();
     return;
   }
-  key_up(*code);
+  key_up(app_, *code);
 }
 
 void SimulationView::focusOutEvent(QFocusEvent* event) {
   QWidget::focusOutEvent(event);
   // A key released while another window has the keyboard never reports its
   // release here; let go of every held key now so none stays down for good.
-  keys_.release_all([](unsigned code) { key_up(code); });
+  keys_.release_all([this](unsigned code) { key_up(app_, code); });
 }
 
 void SimulationView::mousePressEvent(QMouseEvent* event) {
   if (!running_) return;
   const QPoint at = event->position().toPoint();
   if (event->button() == Qt::LeftButton) {
-    mouse_down(at.x(), at.y());
+    mouse_down(app_, at.x(), at.y());
   } else if (event->button() == Qt::RightButton) {
-    right_button_down(at.x(), at.y());
+    right_button_down(app_, at.x(), at.y());
   }
 }
 
 void SimulationView::mouseMoveEvent(QMouseEvent* event) {
   if (!running_) return;
   const QPoint at = event->position().toPoint();
-  mouse_move(at.x(), at.y());
+  mouse_move(app_, at.x(), at.y());
 }
 
 void SimulationView::mouseReleaseEvent(QMouseEvent* event) {
   if (!running_) return;
   const QPoint at = event->position().toPoint();
   if (event->button() == Qt::LeftButton) {
-    mouse_up(at.x(), at.y());
+    mouse_up(app_, at.x(), at.y());
   } else if (event->button() == Qt::RightButton) {
-    right_button_up();
+    right_button_up(app_);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "qt/key_map.h"
 #include "qt/keyboard_layout.h"
 #include "shell/driver.h"
+#include "shell/simulator.h"
 
 class qimage_context;
 
@@ -35,7 +36,11 @@ class SimulationView : public QWidget, public platform {
   // The period a timer runs at, or -1 when it is not running (for tests).
   int timerPeriod(int id) const;
   // The statistics line as it is drawn when show_stats is on.
-  static QString statisticsLine();
+  QString statisticsLine() const;
+
+  // The window's one simulation, with the shell's state around it.
+  simulator& app() { return app_; }
+  const simulator& app() const { return app_; }
 
   // platform
   void set_timer(int id, int period_ms) override;
@@ -66,6 +71,7 @@ class SimulationView : public QWidget, public platform {
     int period_ms = 0;
   };
 
+  simulator app_;
   std::map<int, running_timer> timers_;
   std::unique_ptr<keyboard_layout> layout_;
   key_tracker keys_;

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/console.h"
+#include "core/simulation.h"
 #include "core/world_file.h"
 #include "qt/chosen_path.h"
 #include "shell/driver.h"
@@ -88,27 +90,27 @@ void report_failure(QWidget* parent, const QString& what, const QString& file_na
 
 }  // namespace
 
-void world_load(QWidget* centre_on) {
+void world_load(simulation& sim, QWidget* centre_on) {
   const dialog_answer answer =
       ask_for_file(centre_on, QFileDialog::AcceptOpen, QObject::tr("World files (*.dat)"));
   if (answer.end != dialog_end::chosen) return;
   const chosen_path path = path_of_chosen_name(answer.file);
   std::string error = path.error;
-  if (error.empty() && world_read_file(path.bytes, error)) return;
+  if (error.empty() && world_read_file(sim, path.bytes, error)) return;
   report_failure(centre_on, QObject::tr("Cannot open world file %1:\n%2"), answer.file, error);
 }
 
-void world_save(QWidget* centre_on) {
+void world_save(simulation& sim, QWidget* centre_on) {
   const dialog_answer answer =
       ask_for_file(centre_on, QFileDialog::AcceptSave, QObject::tr("Map files (*.dat)"));
   if (answer.end == dialog_end::abandoned) return;
   if (answer.end == dialog_end::cancelled) {
-    write_console("erer");
+    write_console(sim, "erer");
     return;
   }
   const chosen_path path = path_of_chosen_name(answer.file);
   std::string error = path.error;
-  if (error.empty() && world_write_file(path.bytes, error)) return;
+  if (error.empty() && world_write_file(sim, path.bytes, error)) return;
   report_failure(centre_on, QObject::tr("Cannot save world file %1:\n%2"), answer.file, error);
 }
 

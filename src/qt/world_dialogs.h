@@ -9,14 +9,15 @@
 #pragma once
 
 class QWidget;
+struct simulation;
 
 // Asks for a world file and loads it. A cancelled dialog changes nothing; a file
 // that cannot be read leaves the world as it was. The dialog is centred on
 // `centre_on` when one is given.
-void world_load(QWidget* centre_on = nullptr);
+void world_load(simulation& sim, QWidget* centre_on = nullptr);
 // Asks for a file name (confirming before replacing a file) and saves the world.
 // A cancelled dialog writes "erer" to the console and saves nothing.
-void world_save(QWidget* centre_on = nullptr);
+void world_save(simulation& sim, QWidget* centre_on = nullptr);
 
 // Closes every open Open or Save dialog as abandoned: their commands then end
 // without loading, saving or writing "erer". The window calls it when it closes,

@@ -40,6 +40,9 @@ constexpr std::uint64_t smallest_gif_step(std::uint64_t ticks) {
   return step == 0 ? 1 : step;
 }
 
+class snapshot_writer;
+class snapshot_reader;
+
 // A run owns its simulator; a copy of a run is a second run in the same state,
 // with the same future.
 class simulated_run final : public platform {
@@ -80,6 +83,9 @@ class simulated_run final : public platform {
   std::unique_ptr<draw_context> create_image(int width, int height) override;
 
  private:
+  friend void write_run_state(snapshot_writer& out, const simulated_run& run);
+  friend void read_run_state(snapshot_reader& in, simulated_run& run);
+
   void advance_to(std::uint64_t time_ms);
 
   simulator app_;

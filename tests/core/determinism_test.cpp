@@ -13,29 +13,6 @@ namespace {
 constexpr unsigned kSeed = 20240611;
 constexpr int kTicks = 3000;
 
-class DeterminismTest : public SimulationTest {};
-
-// Starts the program afresh as the window would, with two walls drawn in, and
-// runs it: a tick every 10 ms of simulated time and the rate report every second.
-// With observe, the run metrics watch every tick, as in a run without a window.
-void run_simulation(unsigned seed, int ticks, bool observe = false) {
-  simulation_reset();
-  set_console_sink([](std::string_view) {});
-  use_simulated_clock(1000.0);
-  fake_platform window;
-  system_startup(window, seed);
-  world_add_wall(3, 3, 0.4, 3);
-  world_add_wall(5.5, 6.5, 2.5, 0.4);
-  if (observe) run_metrics_start(0);
-  for (int tick = 1; tick <= ticks; ++tick) {
-    if (observe) run_metrics_before_tick();
-    advance_simulated_clock(0.01);
-    timer_message(window, kTickTimerId);
-    if (observe) run_metrics_after_tick(static_cast<std::uint64_t>(tick) * 10);
-    if (tick % 100 == 0) timer_message(window, kRateTimerId);
-  }
-}
-
 class byte_sink {
  public:
   template <typename T>
@@ -46,8 +23,36 @@ class byte_sink {
   std::vector<unsigned char> bytes;
 };
 
+class DeterminismTest : public SimulationTest {
+ protected:
+// Starts the program afresh as the window would, with two walls drawn in, and
+// runs it: a tick every 10 ms of simulated time and the rate report every second.
+// With observe, the run metrics watch every tick, as in a run without a window.
+void run_simulation(simulator& app, unsigned seed, int ticks, bool observe = false) {
+  simulation& sim = app.sim;
+  simulation_reset(app);
+  set_console_sink(sim, [](std::string_view) {});
+  use_simulated_clock(sim, 1000.0);
+  fake_platform window;
+  system_startup(app, window, seed);
+  world_add_wall(sim, 3, 3, 0.4, 3);
+  world_add_wall(sim, 5.5, 6.5, 2.5, 0.4);
+  if (observe) run_metrics_start(app, 0);
+  for (int tick = 1; tick <= ticks; ++tick) {
+    if (observe) run_metrics_before_tick(app);
+    advance_simulated_clock(sim, 0.01);
+    timer_message(app, window, kTickTimerId);
+    if (observe) run_metrics_after_tick(app, static_cast<std::uint64_t>(tick) * 10);
+    if (tick % 100 == 0) timer_message(app, window, kRateTimerId);
+  }
+}
+
+
 // Every piece of state a run leaves behind, field by field (no padding bytes).
-std::vector<unsigned char> full_state() {
+std::vector<unsigned char> full_state(simulator& app) {
+  simulation& sim = app.sim;
+  world_state& world = app.sim.world;
+  robot_state& robot = app.sim.robot;
   byte_sink s;
   s.add(robot.x);
   s.add(robot.y);
@@ -68,8 +73,8 @@ std::vector<unsigned char> full_state() {
   s.add(robot.grad_angle);
   s.add(robot.grad_mag);
   s.add(robot.heading_error);
-  s.add(nav_average[0]);
-  s.add(nav_average[1]);
+  s.add(sim.automode.nav_average[0]);
+  s.add(sim.automode.nav_average[1]);
   s.add(world.target_x);
   s.add(world.target_y);
   s.add(world.num_walls);
@@ -87,13 +92,15 @@ std::vector<unsigned char> full_state() {
     s.add(w->index);
   }
   s.add(world.map);
-  s.add(updates);
-  s.add(updates_per_second);
+  s.add(app.driver.updates);
+  s.add(app.driver.updates_per_second);
   return s.bytes;
 }
 
 // FNV-1a over the bytes of the pose, the target and the two counts.
-std::uint64_t fingerprint() {
+std::uint64_t fingerprint(simulation& sim) {
+  world_state& world = sim.world;
+  robot_state& robot = sim.robot;
   byte_sink s;
   s.add(robot.x);
   s.add(robot.y);
@@ -109,28 +116,29 @@ std::uint64_t fingerprint() {
   }
   return hash;
 }
+};
 
 TEST_F(DeterminismTest, SameSeedGivesABitIdenticalRun) {
-  run_simulation(kSeed, kTicks);
-  const std::vector<unsigned char> first = full_state();
+  run_simulation(app, kSeed, kTicks);
+  const std::vector<unsigned char> first = full_state(app);
   // The run did something worth comparing.
   EXPECT_GT(world.num_impacts, 0);
-  EXPECT_GT(updates_per_second, 0);
+  EXPECT_GT(app.driver.updates_per_second, 0);
 
-  run_simulation(kSeed, kTicks);
-  EXPECT_EQ(full_state(), first);
+  run_simulation(app, kSeed, kTicks);
+  EXPECT_EQ(full_state(app), first);
 
-  run_simulation(kSeed + 1, kTicks);
-  EXPECT_NE(full_state(), first);
+  run_simulation(app, kSeed + 1, kTicks);
+  EXPECT_NE(full_state(app), first);
 }
 
 TEST_F(DeterminismTest, WatchingWithTheRunMetricsChangesNothing) {
-  run_simulation(kSeed, kTicks);
-  const std::vector<unsigned char> unobserved = full_state();
-  run_simulation(kSeed, kTicks, true);
-  EXPECT_GT(run_metrics().distance, 1.0);  // the metrics did watch
-  EXPECT_GT(run_metrics().contacts, 0u);
-  EXPECT_EQ(full_state(), unobserved);
+  run_simulation(app, kSeed, kTicks);
+  const std::vector<unsigned char> unobserved = full_state(app);
+  run_simulation(app, kSeed, kTicks, true);
+  EXPECT_GT(run_metrics(app).distance, 1.0);  // the metrics did watch
+  EXPECT_GT(run_metrics(app).contacts, 0u);
+  EXPECT_EQ(full_state(app), unobserved);
 }
 
 TEST_F(DeterminismTest, EndStateMatchesTheRecordedFingerprint) {
@@ -142,9 +150,9 @@ TEST_F(DeterminismTest, EndStateMatchesTheRecordedFingerprint) {
   // It also depends on the C library's rand() and on the mathematical functions
   // being correctly rounded (glibc on x86-64); another platform may need its own.
   constexpr std::uint64_t kRecorded = 0x2f5e6b1e3187dc12ull;
-  run_simulation(kSeed, kTicks, true);  // the run metrics watching, which changes nothing
-  EXPECT_EQ(fingerprint(), kRecorded)
-      << "fingerprint 0x" << std::hex << fingerprint() << " after " << std::dec << kTicks
+  run_simulation(app, kSeed, kTicks, true);  // the run metrics watching, which changes nothing
+  EXPECT_EQ(fingerprint(sim), kRecorded)
+      << "fingerprint 0x" << std::hex << fingerprint(sim) << " after " << std::dec << kTicks
       << " ticks: robot (" << robot.x << ", " << robot.y << ") heading " << robot.heading
       << ", target (" << world.target_x << ", " << world.target_y << "), " << world.num_impacts
       << " impacts, " << world.num_waypoints << " waypoints";

@@ -57,8 +57,9 @@ struct world_state_text {
   std::int32_t impacts, waypoints;
   bool operator==(const world_state_text&) const = default;
 
-  static world_state_text take() {
-    return {world_format_text(), world.target_x, world.target_y, world.num_impacts,
+  static world_state_text take(simulation& sim) {
+    const world_state& world = sim.world;
+    return {world_format_text(sim), world.target_x, world.target_y, world.num_impacts,
             world.num_waypoints};
   }
 };
@@ -87,31 +88,31 @@ class HostileInputTest : public SimulationTest {
   void start(int width, int height) {
     window_.width = width;
     window_.height = height;
-    system_startup(window_, 7);
+    system_startup(app, window_, 7);
   }
 
   // Ticks of the simulation timer, 10 ms of simulated time apart; each one draws a
   // frame into the off-screen image.
   void run_ticks(int count) {
     for (int i = 0; i < count; ++i) {
-      advance_simulated_clock(0.01);
-      timer_message(window_, kTickTimerId);
+      advance_simulated_clock(sim, 0.01);
+      timer_message(app, window_, kTickTimerId);
     }
   }
 
   // One frame with everything shown, the field lattice included (ticks draw the
   // lattice only when it is switched on; it is left off there to keep runs short).
-  static void draw_full_frame() {
+  void draw_full_frame() {
     world.show_grad = true;
     robot.show_vision = true;
     recording_context frame;
-    world_draw(frame);
+    world_draw(sim, frame);
     world.show_grad = false;
     EXPECT_GT(frame.count(draw_call_kind::rectangle), 75u * 75u);
   }
 
   // Whatever the world held, a tick leaves the robot's centre inside the world.
-  static void expect_robot_inside_the_world() {
+  void expect_robot_inside_the_world() {
     EXPECT_TRUE(std::isfinite(robot.x) && std::isfinite(robot.y) && std::isfinite(robot.heading))
         << robot.x << " " << robot.y << " " << robot.heading;
     EXPECT_GE(robot.x, robot.size_x / 2);
@@ -124,16 +125,16 @@ class HostileInputTest : public SimulationTest {
   // and the reason, with the world left exactly as it was.
   void expect_refused(const std::string& text, int line, const std::string& reason) {
     const fs::path file = write_file("bad.dat", text);
-    const world_state_text before = world_state_text::take();
+    const world_state_text before = world_state_text::take(sim);
     std::string error;
-    EXPECT_FALSE(world_read_file(file.string(), error)) << text;
+    EXPECT_FALSE(world_read_file(sim, file.string(), error)) << text;
     EXPECT_NE(error.find("cannot load \"" + file.string() + "\": "), std::string::npos) << error;
     if (line > 0) {
       EXPECT_NE(error.find("line " + std::to_string(line) + ": "), std::string::npos)
           << text << " -> " << error;
     }
     EXPECT_NE(error.find(reason), std::string::npos) << text << " -> " << error;
-    EXPECT_EQ(world_state_text::take(), before) << text;
+    EXPECT_EQ(world_state_text::take(sim), before) << text;
   }
 
   fs::path dir_;
@@ -147,7 +148,7 @@ TEST_F(HostileInputTest, EmptyFileLoadsAsAWorldWithoutWalls) {
   start(640, 480);
   const fs::path file = write_file("empty.dat", "");
   std::string error;
-  ASSERT_TRUE(world_read_file(file.string(), error)) << error;
+  ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
   // Nothing in the file: every value keeps the reset's, and there are no walls.
   EXPECT_EQ(world.walls, nullptr);
   EXPECT_EQ(world.num_walls, 0);
@@ -158,7 +159,7 @@ TEST_F(HostileInputTest, EmptyFileLoadsAsAWorldWithoutWalls) {
 
 TEST_F(HostileInputTest, BinaryDataIsRefusedAndTheWorldIsKept) {
   start(640, 480);
-  world_add_wall(3, 3, 1, 1);
+  world_add_wall(sim, 3, 3, 1, 1);
   expect_refused(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), 1,
                  "expected a number for the robot's x, found characters that are not text");
   expect_refused(std::string("2.5\n7.25\n\0\0\0\0", 12), 3, "the robot's heading");
@@ -169,11 +170,11 @@ TEST_F(HostileInputTest, BinaryDataIsRefusedAndTheWorldIsKept) {
     std::string bytes(1 + generator() % 512, '\0');
     for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
     const fs::path file = write_file("random.dat", bytes);
-    const world_state_text before = world_state_text::take();
+    const world_state_text before = world_state_text::take(sim);
     std::string error;
-    if (!world_read_file(file.string(), error)) {
+    if (!world_read_file(sim, file.string(), error)) {
       EXPECT_FALSE(error.empty());
-      EXPECT_EQ(world_state_text::take(), before);
+      EXPECT_EQ(world_state_text::take(sim), before);
     }
   }
   run_ticks(200);
@@ -207,7 +208,7 @@ TEST_F(HostileInputTest, NegativeCountReadsEveryWallPresent) {
   start(640, 480);
   for (const char* count : {"-1", "-2", "-2147483648"}) {
     std::string error;
-    ASSERT_TRUE(world_read_text(world_text_with(kCountSlot, count), error)) << count << error;
+    ASSERT_TRUE(world_read_text(sim, world_text_with(kCountSlot, count), error)) << count << error;
     EXPECT_EQ(world.num_walls, 2) << count;
     EXPECT_EQ(list_length(world.walls), 2) << count;
   }
@@ -246,7 +247,7 @@ TEST_F(HostileInputTest, LargestFiniteValuesInEveryFieldLoadAndRun) {
     for (const char* value : {"1e308", "-1e308", "1.7976931348623157e308", "4.9e-324"}) {
       SCOPED_TRACE(std::string(kSlotNames[slot]) + " = " + value);
       std::string error;
-      ASSERT_TRUE(world_read_text(world_text_with(slot, value), error)) << error;
+      ASSERT_TRUE(world_read_text(sim, world_text_with(slot, value), error)) << error;
       ASSERT_EQ(world.num_walls, 2);
       robot.show_vision = true;
       draw_full_frame();
@@ -255,8 +256,8 @@ TEST_F(HostileInputTest, LargestFiniteValuesInEveryFieldLoadAndRun) {
       draw_full_frame();
       // The loaded world saves (in full, without an exponent) and loads again.
       const fs::path file = dir_ / "again.dat";
-      ASSERT_TRUE(world_write_file(file.string(), error)) << error;
-      ASSERT_TRUE(world_read_file(file.string(), error)) << error;
+      ASSERT_TRUE(world_write_file(sim, file.string(), error)) << error;
+      ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
       EXPECT_EQ(world.num_walls, 2);
     }
   }
@@ -268,7 +269,7 @@ TEST_F(HostileInputTest, RobotFarOutsideTheWorldIsBroughtInsideByTheFirstTick) {
   for (const char* pose : poses) {
     SCOPED_TRACE(pose);
     std::string error;
-    ASSERT_TRUE(world_read_text(std::string(pose) + " 4 9.95 0 0.05 10 0 0 0.05 10 "
+    ASSERT_TRUE(world_read_text(sim, std::string(pose) + " 4 9.95 0 0.05 10 0 0 0.05 10 "
                                                     "0 9.95 10 0.05 0 0 10 0.05",
                                 error))
         << error;
@@ -285,19 +286,19 @@ TEST_F(HostileInputTest, HeadingOfAnySizeIsTakenAsTheSameDirection) {
   // Headings up to a thousand radians either way are kept exactly; the ticks
   // bring them back one turn at a time.
   for (const double heading : {-3.0, 0.0, 1.5, 4.0, 6.28, 0.5 + 3 * kTwoPi, -1000.0}) {
-    ASSERT_TRUE(world_read_text("5 5 " + std::to_string(heading) + " 0", error)) << error;
+    ASSERT_TRUE(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0", error)) << error;
     EXPECT_DOUBLE_EQ(robot.heading, std::stod(std::to_string(heading)));
   }
   // Larger ones are turned into the same direction within a half turn either way,
   // so the robot steers at once instead of spinning for ever.
   for (const double turns : {1000.0, -1000.0, 1e6}) {
     const double heading = 0.5 + turns * kTwoPi;
-    ASSERT_TRUE(world_read_text("5 5 " + std::to_string(heading) + " 0", error)) << error;
+    ASSERT_TRUE(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0", error)) << error;
     EXPECT_LE(std::fabs(robot.heading), kPi);
     EXPECT_NEAR(std::cos(robot.heading), std::cos(heading), 1e-6) << heading;
     EXPECT_NEAR(std::sin(robot.heading), std::sin(heading), 1e-6) << heading;
   }
-  ASSERT_TRUE(world_read_text("5 5 1e308 0", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "5 5 1e308 0", error)) << error;
   EXPECT_LE(std::fabs(robot.heading), kPi);
   run_ticks(100);
   EXPECT_LE(std::fabs(robot.heading), kPi);
@@ -306,14 +307,14 @@ TEST_F(HostileInputTest, HeadingOfAnySizeIsTakenAsTheSameDirection) {
 TEST_F(HostileInputTest, WallsOfNegativeSizeLoadDrawAndRun) {
   start(640, 480);
   std::string error;
-  ASSERT_TRUE(world_read_text("5 5 0 3\n2 2 -1 -1\n8 3 -9 0.1\n-5 -5 -1e6 -1e6\n", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "5 5 0 3\n2 2 -1 -1\n8 3 -9 0.1\n-5 -5 -1e6 -1e6\n", error)) << error;
   EXPECT_EQ(world.num_walls, 3);
   // Used as they are: no point lies inside a wall of negative extent.
-  EXPECT_EQ(world_check_wall_point(1.5, 1.5), 0);
+  EXPECT_EQ(world_check_wall_point(sim, 1.5, 1.5), 0);
   recording_context frame;
-  display_x = 640;
-  display_y = 480;
-  world_draw(frame);
+  sim.display_x = 640;
+  sim.display_y = 480;
+  world_draw(sim, frame);
   EXPECT_EQ(frame.count(draw_call_kind::rectangle), 1u + 3u);  // background and walls
   run_ticks(2000);
   expect_robot_inside_the_world();
@@ -330,16 +331,16 @@ TEST_F(HostileInputTest, HundredThousandWallsLoadAndTickButNoMore) {
   }
   const fs::path file = write_file("many.dat", text);
   std::string error;
-  ASSERT_TRUE(world_read_file(file.string(), error)) << error;
+  ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
   EXPECT_EQ(world.num_walls, 100000);
   run_ticks(2);  // slow with so many walls, but each tick ends
   expect_robot_inside_the_world();
 
   text += "1 1 1 1\n";
-  const world_state_text before = world_state_text::take();
-  EXPECT_FALSE(world_read_file(write_file("too-many.dat", text).string(), error));
+  const world_state_text before = world_state_text::take(sim);
+  EXPECT_FALSE(world_read_file(sim, write_file("too-many.dat", text).string(), error));
   EXPECT_NE(error.find("more than 100000 walls"), std::string::npos) << error;
-  EXPECT_EQ(world_state_text::take(), before);
+  EXPECT_EQ(world_state_text::take(sim), before);
 }
 
 // ---------------------------------------------------------------------------
@@ -347,32 +348,32 @@ TEST_F(HostileInputTest, HundredThousandWallsLoadAndTickButNoMore) {
 
 TEST_F(HostileInputTest, DirectoryInsteadOfAFileIsRefusedForLoadAndSave) {
   start(640, 480);
-  const world_state_text before = world_state_text::take();
+  const world_state_text before = world_state_text::take(sim);
   std::string error;
-  EXPECT_FALSE(world_read_file(dir_.string(), error));
+  EXPECT_FALSE(world_read_file(sim, dir_.string(), error));
   EXPECT_EQ(error, "cannot load \"" + dir_.string() + "\": it is a folder, not a world file");
-  EXPECT_FALSE(world_write_file(dir_.string(), error));
+  EXPECT_FALSE(world_write_file(sim, dir_.string(), error));
   EXPECT_EQ(error, "cannot save \"" + dir_.string() + "\": it is a folder");
   EXPECT_TRUE(fs::is_directory(dir_));
   EXPECT_TRUE(fs::is_empty(dir_));
-  EXPECT_EQ(world_state_text::take(), before);
+  EXPECT_EQ(world_state_text::take(sim), before);
 }
 
 TEST_F(HostileInputTest, FileThatVanishesBeforeTheReadIsReported) {
   start(640, 480);
-  world_add_wall(3, 3, 1, 1);
-  const world_state_text before = world_state_text::take();
+  world_add_wall(sim, 3, 3, 1, 1);
+  const world_state_text before = world_state_text::take(sim);
   // Chosen in the dialog, then removed (or replaced by a folder) before the read.
   const fs::path file = write_file("chosen.dat", "5 5 0 0\n");
   fs::remove(file);
   std::string error;
-  EXPECT_FALSE(world_read_file(file.string(), error));
+  EXPECT_FALSE(world_read_file(sim, file.string(), error));
   EXPECT_EQ(error, "cannot load \"" + file.string() + "\": No such file or directory");
-  EXPECT_EQ(world_state_text::take(), before);
+  EXPECT_EQ(world_state_text::take(sim), before);
   fs::create_directory(file);
-  EXPECT_FALSE(world_read_file(file.string(), error));
+  EXPECT_FALSE(world_read_file(sim, file.string(), error));
   EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
-  EXPECT_EQ(world_state_text::take(), before);
+  EXPECT_EQ(world_state_text::take(sim), before);
 }
 
 TEST_F(HostileInputTest, UnwritableSaveTargetIsReportedAndNothingChanges) {
@@ -380,11 +381,11 @@ TEST_F(HostileInputTest, UnwritableSaveTargetIsReportedAndNothingChanges) {
   std::string error;
   // A folder that does not exist, and a file system that takes no new files.
   const fs::path nowhere = dir_ / "no-such-folder" / "world.dat";
-  EXPECT_FALSE(world_write_file(nowhere.string(), error));
+  EXPECT_FALSE(world_write_file(sim, nowhere.string(), error));
   EXPECT_EQ(error, "cannot save \"" + nowhere.string() + "\": No such file or directory");
   EXPECT_FALSE(fs::exists(nowhere.parent_path()));
   if (fs::is_directory("/proc/self")) {
-    EXPECT_FALSE(world_write_file("/proc/robosim-world.dat", error));
+    EXPECT_FALSE(world_write_file(sim, "/proc/robosim-world.dat", error));
     EXPECT_NE(error.find("cannot save \"/proc/robosim-world.dat\": "), std::string::npos);
     EXPECT_FALSE(fs::exists("/proc/robosim-world.dat"));
   }
@@ -394,7 +395,7 @@ TEST_F(HostileInputTest, UnwritableSaveTargetIsReportedAndNothingChanges) {
     const fs::path file = write_file("keep.dat", "old\n");
     fs::permissions(dir_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    EXPECT_FALSE(world_write_file(file.string(), error));
+    EXPECT_FALSE(world_write_file(sim, file.string(), error));
     EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
     fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
     EXPECT_EQ(read_bytes(file), "old\n");
@@ -405,7 +406,7 @@ TEST_F(HostileInputTest, FullDiskSaveFailsAndKeepsTheOldFile) {
   start(640, 480);
   std::string error;
   if (fs::exists("/dev/full")) {
-    EXPECT_FALSE(world_write_file("/dev/full", error));
+    EXPECT_FALSE(world_write_file(sim, "/dev/full", error));
     EXPECT_EQ(error, "cannot save \"/dev/full\": it is not a regular file");
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
   }
@@ -413,14 +414,14 @@ TEST_F(HostileInputTest, FullDiskSaveFailsAndKeepsTheOldFile) {
   // A disk that fills up part of the way through the file: writes beyond 512
   // bytes fail, as they do on a full disk.
   const fs::path file = write_file("keep.dat", "old contents\n");
-  for (int i = 0; i < 100; ++i) world_add_wall(i * 0.05, 2.0, 0.5, 0.5);
+  for (int i = 0; i < 100; ++i) world_add_wall(sim, i * 0.05, 2.0, 0.5, 0.5);
   rlimit saved_limit{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_limit), 0);
   rlimit small = saved_limit;
   small.rlim_cur = 512;
   auto* const saved_handler = ::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool saved = world_write_file(file.string(), error);
+  const bool saved = world_write_file(sim, file.string(), error);
   ::setrlimit(RLIMIT_FSIZE, &saved_limit);
   ::signal(SIGXFSZ, saved_handler);
   EXPECT_FALSE(saved);
@@ -438,18 +439,18 @@ TEST_F(HostileInputTest, FullDiskSaveFailsAndKeepsTheOldFile) {
 
 TEST_F(HostileInputTest, ZeroSizedWindowRunsAndDrawsNothingOutsideIt) {
   start(0, 0);
-  EXPECT_EQ(display_x, 0);
-  EXPECT_EQ(display_y, 0);
+  EXPECT_EQ(sim.display_x, 0);
+  EXPECT_EQ(sim.display_y, 0);
   EXPECT_EQ(window_.images.back(), std::make_pair(0, 0));
   // Every pixel of no window maps to the world's corner, never to NaN.
   for (const unsigned px : {0u, 1u, 640u, UINT_MAX}) {
-    EXPECT_EQ(get_world_x(px), 0.0);
-    EXPECT_EQ(get_world_y(px), 0.0);
+    EXPECT_EQ(get_world_x(sim, px), 0.0);
+    EXPECT_EQ(get_world_y(sim, px), 0.0);
   }
   world.show_grad = true;
   robot.show_vision = true;
   recording_context frame;
-  world_draw(frame);
+  world_draw(sim, frame);
   world.show_grad = false;
   // The lattice cells keep their one-pixel margin; everything else is at 0.
   for (const draw_call& call : frame.shapes()) {
@@ -463,8 +464,8 @@ TEST_F(HostileInputTest, ZeroSizedWindowRunsAndDrawsNothingOutsideIt) {
   // Restored to a normal size, as a minimised window is.
   window_.width = 640;
   window_.height = 480;
-  memdc_setup(window_);
-  EXPECT_EQ(display_x, 640);
+  memdc_setup(app, window_);
+  EXPECT_EQ(sim.display_x, 640);
   run_ticks(10);
 }
 
@@ -473,7 +474,7 @@ TEST_F(HostileInputTest, HugeWindowDrawsTheWorldToItsFullSize) {
   EXPECT_EQ(window_.images.back(), std::make_pair(10000, 10000));
   world.show_grad = true;
   recording_context frame;
-  world_draw(frame);
+  world_draw(sim, frame);
   world.show_grad = false;
   const auto rectangles = frame.calls_of(draw_call_kind::rectangle);
   ASSERT_FALSE(rectangles.empty());
@@ -485,7 +486,7 @@ TEST_F(HostileInputTest, HugeWindowDrawsTheWorldToItsFullSize) {
       EXPECT_LE(v, 10200);
     }
   }
-  EXPECT_NEAR(get_world_x(9999), 9.999, 1e-12);
+  EXPECT_NEAR(get_world_x(sim, 9999), 9.999, 1e-12);
   run_ticks(1000);
   expect_robot_inside_the_world();
 }
@@ -494,12 +495,12 @@ TEST_F(HostileInputTest, PointerFarOutsideTheWindowGivesFiniteWorldPositions) {
   start(640, 480);
   // The largest pixel values a pointer event could carry, converted as the window does.
   for (const unsigned px : {640u, 65535u, 0x7FFFFFFFu, UINT_MAX}) {
-    const double wx = get_world_x(px);
-    const double wy = get_world_y(px);
+    const double wx = get_world_x(sim, px);
+    const double wy = get_world_y(sim, px);
     EXPECT_TRUE(std::isfinite(wx) && std::isfinite(wy)) << px;
     // A target placed there is planned for without fault (no path leads there, so
     // the planner picks a reachable one), and the robot goes on.
-    world_set_target(wx, wy);
+    world_set_target(sim, wx, wy);
     EXPECT_TRUE(std::isfinite(world.target_x) && std::isfinite(world.target_y));
     run_ticks(100);
     expect_robot_inside_the_world();
@@ -510,20 +511,20 @@ TEST_F(HostileInputTest, EveryKeyHeldAtOnceNeitherCrashesNorHangs) {
   start(640, 480);
   // Each press runs the action of every key held so far; codes above 255 fold
   // onto the low byte.
-  for (unsigned code = 0; code < 512; ++code) key_down(window_, code);
-  for (const bool held : keys) EXPECT_TRUE(held);
+  for (unsigned code = 0; code < 512; ++code) key_down(app, window_, code);
+  for (const bool held : app.driver.keys) EXPECT_TRUE(held);
   EXPECT_FALSE(window_.quits.empty()) << "Esc asked to quit";
-  EXPECT_GE(timer_val, 0);
+  EXPECT_GE(app.driver.timer_val, 0);
   EXPECT_TRUE(std::isfinite(world.scale1) && std::isfinite(world.scale2) &&
               std::isfinite(world.scale3));
   // Held on through ticks (W, S, A and D together drive as W and A).
-  manual_mode = true;
+  sim.manual_mode = true;
   world.show_grad = false;
   run_ticks(2000);
   expect_robot_inside_the_world();
   EXPECT_EQ(robot.speed, 0.03);
   EXPECT_EQ(robot.turn, -0.03);
-  for (unsigned code = 0; code < 256; ++code) key_up(code);
+  for (unsigned code = 0; code < 256; ++code) key_up(app, code);
   run_ticks(10);
   EXPECT_EQ(robot.speed, 0.0);
 }
@@ -541,7 +542,7 @@ TEST_F(HostileInputTest, NotFiniteValuesInTheWorldDoNotBreakTheTicks) {
       // The automatic mode remembers the last heading error: start each case afresh.
       start_afresh();
       start(640, 480);
-      world_add_wall(2, 2, 1, 1);
+      world_add_wall(sim, 2, 2, 1, 1);
       double* const fields[7] = {&robot.x,
                                  &robot.y,
                                  &robot.heading,

@@ -16,7 +16,7 @@ namespace {
 class ImpactLookupTest : public SimulationTest {};
 
 // The acceptance rule, literally: no impact in the list closer than 0.1.
-bool literal_accepts(double x, double y) {
+bool literal_accepts(world_state& world, double x, double y) {
   for (const impact_node* i = world.impacts; i != nullptr; i = i->next) {
     const double dx = x - i->x;
     const double dy = y - i->y;
@@ -29,7 +29,7 @@ bool literal_accepts(double x, double y) {
 // coordinates' own rounding is larger than a bucket's margins.
 TEST_F(ImpactLookupTest, OffersAreAcceptedExactlyWhenNoImpactLiesWithinTheMergeDistance) {
   for (const double origin : {0.0, 1e8, -3e5}) {
-    world_free_impacts();
+    world_free_impacts(sim);
     std::mt19937_64 rng(4);
     std::uniform_real_distribution<double> pos(origin - 1, origin + 11);
     std::uniform_real_distribution<double> near(-0.11, 0.11);
@@ -52,18 +52,18 @@ TEST_F(ImpactLookupTest, OffersAreAcceptedExactlyWhenNoImpactLiesWithinTheMergeD
       } else if (n % 13 == 0 && world.impacts != nullptr) {
         // 0.1 away along one axis from an impact on a bucket edge.
         x = std::round(world.impacts->x * 8) / 8;
-        insert_impact_unplanned(x, y);
+        insert_impact_unplanned(sim, x, y);
         x += n % 2 ? 0.1 : -0.1;
       }
-      const bool expected = literal_accepts(x, y);
+      const bool expected = literal_accepts(world, x, y);
       const int before = world.num_impacts;
-      world_add_impact(x, y);
+      world_add_impact(sim, x, y);
       ASSERT_EQ(world.num_impacts == before + 1, expected)
           << "offer " << n << " at " << x << ", " << y << " about " << origin;
       expected ? ++accepted : ++refused;
       // The list also changes in other ways: emptied, or impacts put in directly.
-      if (n % 1500 == 1499) world_free_impacts();
-      if (n % 700 == 5) insert_impact_unplanned(x + 0.05, y);
+      if (n % 1500 == 1499) world_free_impacts(sim);
+      if (n % 700 == 5) insert_impact_unplanned(sim, x + 0.05, y);
     }
     EXPECT_GT(accepted, 1000) << origin;
     EXPECT_GT(refused, 1000) << origin;
@@ -78,13 +78,13 @@ TEST_F(ImpactLookupTest, PlanningFollowsImpactsHoweverTheListChanges) {
       case 0:
       case 1:
       case 2:
-        world_add_impact(pos(rng), pos(rng));
+        world_add_impact(sim, pos(rng), pos(rng));
         break;
       case 3:
-        insert_impact_unplanned(pos(rng), pos(rng));
+        insert_impact_unplanned(sim, pos(rng), pos(rng));
         break;
       case 4:
-        if (n % 5 == 0) world_free_impacts();
+        if (n % 5 == 0) world_free_impacts(sim);
         break;
       default:
         robot.x = pos(rng);
@@ -92,14 +92,14 @@ TEST_F(ImpactLookupTest, PlanningFollowsImpactsHoweverTheListChanges) {
     }
     const double tx = world.target_x;
     const double ty = world.target_y;
-    std::srand(static_cast<unsigned>(n));
-    world_compute_map_grid();
+    sim.rng.seed(static_cast<unsigned>(n));
+    world_compute_map_grid(sim);
     std::vector<std::int32_t> fast(&world.map[0][0], &world.map[0][0] + kMapSize * kMapSize);
     const double fast_tx = world.target_x;
     world.target_x = tx;
     world.target_y = ty;
-    std::srand(static_cast<unsigned>(n));
-    world_compute_map_grid_by_passes();
+    sim.rng.seed(static_cast<unsigned>(n));
+    world_compute_map_grid_by_passes(sim);
     std::vector<std::int32_t> slow(&world.map[0][0], &world.map[0][0] + kMapSize * kMapSize);
     ASSERT_EQ(fast, slow) << "step " << n;
     ASSERT_EQ(fast_tx, world.target_x) << "step " << n;
@@ -116,16 +116,16 @@ TEST_F(ImpactLookupTest, AnImpactInTheMemoryOfAFreedOneIsNotTakenForIt) {
   robot.y = 2.9;
   bool reused = false;
   for (int attempt = 0; attempt < 50 && !reused; ++attempt) {
-    world_free_impacts();
-    insert_impact_unplanned(5.0, 3.0 + attempt * 0.01);
-    world_compute_map_grid();
+    world_free_impacts(sim);
+    insert_impact_unplanned(sim, 5.0, 3.0 + attempt * 0.01);
+    world_compute_map_grid(sim);
     const impact_node* before = world.impacts;
-    world_free_impacts();
-    insert_impact_unplanned(2.0, 8.0);
+    world_free_impacts(sim);
+    insert_impact_unplanned(sim, 2.0, 8.0);
     reused = world.impacts == before;
-    world_compute_map_grid();
+    world_compute_map_grid(sim);
     std::vector<std::int32_t> fast(&world.map[0][0], &world.map[0][0] + kMapSize * kMapSize);
-    world_compute_map_grid_by_passes();
+    world_compute_map_grid_by_passes(sim);
     std::vector<std::int32_t> slow(&world.map[0][0], &world.map[0][0] + kMapSize * kMapSize);
     ASSERT_EQ(fast, slow);
   }
@@ -134,7 +134,7 @@ TEST_F(ImpactLookupTest, AnImpactInTheMemoryOfAFreedOneIsNotTakenForIt) {
 
 // The nearest impact below any limit, literally: from the newest, the first with
 // a smaller squared distance than the best so far.
-const impact_node* literal_nearest_below(double x, double y, double limit) {
+const impact_node* literal_nearest_below(world_state& world, double x, double y, double limit) {
   double best = limit;
   const impact_node* nearest = nullptr;
   for (const impact_node* i = world.impacts; i != nullptr; i = i->next) {
@@ -151,15 +151,16 @@ const impact_node* literal_nearest_below(double x, double y, double limit) {
 
 // The field's vector to the nearest impact, literally: the limit starts at
 // width * height.
-point literal_impact_vector(double x, double y) {
-  const impact_node* nearest = literal_nearest_below(x, y, world.height * world.width);
+point literal_impact_vector(world_state& world, double x, double y) {
+  const impact_node* nearest = literal_nearest_below(world, x, y, world.height * world.width);
   return nearest == nullptr ? point{0, 0} : point{x - nearest->x, y - nearest->y};
 }
 
 // Queries at random points, on impacts, at points with several impacts at exactly
 // the same distance (the newest must win), at exactly the cut-off distance, and
 // at values that are not finite.
-void expect_literal_nearest(std::mt19937_64& rng, int step) {
+void expect_literal_nearest(simulation& sim, std::mt19937_64& rng, int step) {
+  world_state& world = sim.world;
   std::uniform_real_distribution<double> pos(-2, 12);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
@@ -167,8 +168,8 @@ void expect_literal_nearest(std::mt19937_64& rng, int step) {
   if (world.impacts != nullptr) queries.push_back({world.impacts->x, world.impacts->y});
   for (const point& q : queries) {
     point fast;
-    compute_impact_vector(q.x, q.y, fast);
-    const point slow = world.num_impacts == 0 ? point{0, 0} : literal_impact_vector(q.x, q.y);
+    compute_impact_vector(sim, q.x, q.y, fast);
+    const point slow = world.num_impacts == 0 ? point{0, 0} : literal_impact_vector(world, q.x, q.y);
     ASSERT_TRUE(same_bits(fast.x, slow.x) && same_bits(fast.y, slow.y))
         << "step " << step << " at " << q.x << ", " << q.y << ": " << fast.x << ", " << fast.y
         << " instead of " << slow.x << ", " << slow.y;
@@ -176,7 +177,7 @@ void expect_literal_nearest(std::mt19937_64& rng, int step) {
 }
 
 TEST_F(ImpactLookupTest, NearestImpactOfTheFieldIsTheLiteralListScanHoweverTheListChanges) {
-  world_free_impacts();
+  world_free_impacts(sim);
   std::mt19937_64 rng(15);
   std::uniform_real_distribution<double> pos(-1, 11);
   const double odd[] = {std::numeric_limits<double>::quiet_NaN(),
@@ -188,23 +189,23 @@ TEST_F(ImpactLookupTest, NearestImpactOfTheFieldIsTheLiteralListScanHoweverTheLi
   for (int n = 0; n < 3000; ++n) {
     const int kind = n % 9;
     if (kind <= 2) {
-      world_add_impact(pos(rng), pos(rng));
+      world_add_impact(sim, pos(rng), pos(rng));
     } else if (kind == 3) {
-      insert_impact_unplanned(pos(rng), pos(rng));
+      insert_impact_unplanned(sim, pos(rng), pos(rng));
     } else if (kind == 4) {
       const point& p = equidistant[(n / 9) % 6];
-      insert_impact_unplanned(p.x, p.y);
+      insert_impact_unplanned(sim, p.x, p.y);
     } else if (kind == 5 && n % 4 == 1) {
-      insert_impact_unplanned(odd[(n / 4) % 5], pos(rng));
+      insert_impact_unplanned(sim, odd[(n / 4) % 5], pos(rng));
     } else if (kind == 6 && world.impacts != nullptr) {
-      insert_impact_unplanned(world.impacts->x, world.impacts->y);  // a copy of the newest
+      insert_impact_unplanned(sim, world.impacts->x, world.impacts->y);  // a copy of the newest
     } else if (kind == 7 && n % 5 == 0) {
       // Several impacts at once between two looks.
-      for (int k = 0; k < 3; ++k) insert_impact_unplanned(pos(rng), pos(rng));
+      for (int k = 0; k < 3; ++k) insert_impact_unplanned(sim, pos(rng), pos(rng));
     } else if (kind == 8 && n % 400 == 8) {
-      world_free_impacts();
+      world_free_impacts(sim);
     }
-    expect_literal_nearest(rng, n);
+    expect_literal_nearest(sim, rng, n);
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(world.num_impacts, 100);
@@ -224,7 +225,7 @@ TEST_F(ImpactLookupTest, NearestImpactAmongManyIsTheLiteralScanOverEveryExtentAn
   std::uniform_real_distribution<double> unit(0, 1);
   int queries = 0;
   for (int round = 0; round < 4; ++round) {
-    world_free_impacts();
+    world_free_impacts(sim);
     for (const point& extent : extents) {
       world.width = extent.x;
       world.height = extent.y;
@@ -248,9 +249,9 @@ TEST_F(ImpactLookupTest, NearestImpactAmongManyIsTheLiteralScanOverEveryExtentAn
           const point c = at(0.25, 0.75);
           const double d = w / 64;
           for (const point& e : {point{d, 0}, point{-d, 0}, point{0, d}, point{0, -d}})
-            insert_impact_unplanned(c.x + e.x, c.y + e.y);
+            insert_impact_unplanned(sim, c.x + e.x, c.y + e.y);
         }
-        insert_impact_unplanned(p.x, p.y);
+        insert_impact_unplanned(sim, p.x, p.y);
       }
       for (int q = 0; q < 300; ++q) {
         point query = at(unit(rng) * 1.4 - 0.2, unit(rng) * 1.4 - 0.2);
@@ -261,8 +262,8 @@ TEST_F(ImpactLookupTest, NearestImpactAmongManyIsTheLiteralScanOverEveryExtentAn
         double limit = world.width * world.height;
         if (q % 5 == 1) limit = unit(rng) * unit(rng) * w * w * 0.01;
         if (q % 17 == 2) limit = 0;
-        const point* fast = impact_array_nearest(query.x, query.y, limit);
-        const impact_node* slow = literal_nearest_below(query.x, query.y, limit);
+        const point* fast = impact_array_nearest(sim, query.x, query.y, limit);
+        const impact_node* slow = literal_nearest_below(world, query.x, query.y, limit);
         ASSERT_EQ(fast == nullptr, slow == nullptr)
             << "extent " << extent.x << " x " << extent.y << ", query " << query.x << ", "
             << query.y << ", limit " << limit;
@@ -284,13 +285,13 @@ TEST_F(ImpactLookupTest, NearestImpactAmongManyIsTheLiteralScanOverEveryExtentAn
 // holds an older impact 0.5 away; a newer one exactly as far lies just across the
 // cell's edge, in a cell not read yet. The search must read on and take it.
 TEST_F(ImpactLookupTest, ATieJustBeyondTheCellsReadSoFarGoesToTheNewerImpact) {
-  world_free_impacts();
+  world_free_impacts(sim);
   world.width = 32;
   world.height = 32;
-  for (int n = 0; n < 120; ++n) insert_impact_unplanned(30 + n * 0.01, 30);  // far off
-  insert_impact_unplanned(10.5, 10.0);  // older, in the query's own cell
-  insert_impact_unplanned(11.0, 10.5);  // newer, on the edge of the next cell
-  const point* nearest = impact_array_nearest(10.5, 10.5, world.width * world.height);
+  for (int n = 0; n < 120; ++n) insert_impact_unplanned(sim, 30 + n * 0.01, 30);  // far off
+  insert_impact_unplanned(sim, 10.5, 10.0);  // older, in the query's own cell
+  insert_impact_unplanned(sim, 11.0, 10.5);  // newer, on the edge of the next cell
+  const point* nearest = impact_array_nearest(sim, 10.5, 10.5, world.width * world.height);
   ASSERT_NE(nearest, nullptr);
   EXPECT_EQ(nearest->x, 11.0);
   EXPECT_EQ(nearest->y, 10.5);
@@ -302,15 +303,15 @@ TEST_F(ImpactLookupTest, NearestImpactAfterTheListIsEmptiedAndRefilledInTheSameM
 #endif
   bool reused = false;
   for (int attempt = 0; attempt < 50 && !reused; ++attempt) {
-    world_free_impacts();
-    insert_impact_unplanned(5.0, 3.0 + attempt * 0.01);
+    world_free_impacts(sim);
+    insert_impact_unplanned(sim, 5.0, 3.0 + attempt * 0.01);
     point v;
-    compute_impact_vector(5, 5, v);
+    compute_impact_vector(sim, 5, 5, v);
     const impact_node* before = world.impacts;
-    world_free_impacts();
-    insert_impact_unplanned(2.0, 8.0);
+    world_free_impacts(sim);
+    insert_impact_unplanned(sim, 2.0, 8.0);
     reused = world.impacts == before;
-    compute_impact_vector(5, 5, v);
+    compute_impact_vector(sim, 5, 5, v);
     ASSERT_EQ(v.x, 3.0);
     ASSERT_EQ(v.y, -3.0);
   }

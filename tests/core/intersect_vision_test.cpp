@@ -22,7 +22,7 @@ line box_of(double x, double y, double width, double height) {
   return line{x, y, x + width, y + height};
 }
 
-std::vector<point> impact_points() {
+std::vector<point> impact_points(world_state& world) {
   std::vector<point> points;
   for (const impact_node* i = world.impacts; i; i = i->next) points.push_back({i->x, i->y});
   return points;
@@ -115,7 +115,7 @@ TEST_F(IntersectTest, RayCrossingAVerticalSideWithRoundingStillCounts) {
 
 TEST_F(IntersectTest, RayIntoABoxReturnsTheNearSideAndOffersAnImpact) {
   point hit = kUntouched;
-  const double d = check_box_intersect(ray_from(0.5, 0.5, 0), {1, 0, 2, 1}, hit);
+  const double d = check_box_intersect(sim, ray_from(0.5, 0.5, 0), {1, 0, 2, 1}, hit);
   EXPECT_DOUBLE_EQ(d, 0.5);
   EXPECT_DOUBLE_EQ(hit.x, 1);
   EXPECT_DOUBLE_EQ(hit.y, 0.5);
@@ -126,32 +126,32 @@ TEST_F(IntersectTest, RayIntoABoxReturnsTheNearSideAndOffersAnImpact) {
 
 TEST_F(IntersectTest, BoxWhoseNearestCrossingIsBeyondTwoGivesTwoAndNoImpact) {
   point hit;
-  EXPECT_EQ(check_box_intersect(ray_from(0.5, 0.5, 0), {4, 0, 5, 1}, hit), 2);
+  EXPECT_EQ(check_box_intersect(sim, ray_from(0.5, 0.5, 0), {4, 0, 5, 1}, hit), 2);
   EXPECT_EQ(world.num_impacts, 0);
 }
 
 TEST_F(IntersectTest, MissedBoxGivesTwoAndNoImpact) {
   point hit;
-  EXPECT_EQ(check_box_intersect(ray_from(0.5, 0.5, 0), {1, 2, 2, 3}, hit), 2);
-  EXPECT_EQ(check_box_intersect(ray_from(0.5, 0.5, kPi), {1, 0, 2, 1}, hit), 2);  // behind
+  EXPECT_EQ(check_box_intersect(sim, ray_from(0.5, 0.5, 0), {1, 2, 2, 3}, hit), 2);
+  EXPECT_EQ(check_box_intersect(sim, ray_from(0.5, 0.5, kPi), {1, 0, 2, 1}, hit), 2);  // behind
   EXPECT_EQ(world.num_impacts, 0);
 }
 
 TEST_F(IntersectTest, CrossingFromOneToTwoIsReturnedButNotOfferedAsImpact) {
   point hit;
-  EXPECT_DOUBLE_EQ(check_box_intersect(ray_from(0.5, 0.5, 0), {2, 0, 3, 1}, hit), 1.5);
+  EXPECT_DOUBLE_EQ(check_box_intersect(sim, ray_from(0.5, 0.5, 0), {2, 0, 3, 1}, hit), 1.5);
   EXPECT_DOUBLE_EQ(hit.x, 2);
   // Exactly 1 is not below 1.
-  EXPECT_EQ(check_box_intersect(ray_from(0.5, 0.5, 0), {1.5, 0, 2.5, 1}, hit), 1);
+  EXPECT_EQ(check_box_intersect(sim, ray_from(0.5, 0.5, 0), {1.5, 0, 2.5, 1}, hit), 1);
   EXPECT_EQ(world.num_impacts, 0);
   // Just below 1 is.
-  EXPECT_LT(check_box_intersect(ray_from(0.5, 0.5, 0), {1.499, 0, 2.5, 1}, hit), 1);
+  EXPECT_LT(check_box_intersect(sim, ray_from(0.5, 0.5, 0), {1.499, 0, 2.5, 1}, hit), 1);
   EXPECT_EQ(world.num_impacts, 1);
 }
 
 TEST_F(IntersectTest, RayThroughTwoOppositeCornersCrossesAllFourSides) {
   point hit = kUntouched;
-  const double d = check_box_intersect({0, 0, 100, 100}, {3, 3, 4, 4}, hit);
+  const double d = check_box_intersect(sim, {0, 0, 100, 100}, {3, 3, 4, 4}, hit);
   EXPECT_NEAR(d, 3 * std::sqrt(2.0), 1e-12);
   EXPECT_NEAR(hit.x, 3, 1e-12);
   EXPECT_NEAR(hit.y, 3, 1e-12);
@@ -162,7 +162,7 @@ TEST_F(IntersectTest, CornerCrossingsBeyondTheWorldsSpanFallBackToSideZero) {
   // All four crossings lie beyond width + height = 20, so no side qualifies and
   // side 0, crossed at (15, 15), is the one reported.
   point hit = kUntouched;
-  const double d = check_box_intersect({0, 0, 100, 100}, {15, 15, 16, 16}, hit);
+  const double d = check_box_intersect(sim, {0, 0, 100, 100}, {15, 15, 16, 16}, hit);
   EXPECT_NEAR(d, 15 * std::sqrt(2.0), 1e-12);
   EXPECT_NEAR(hit.x, 15, 1e-12);
   EXPECT_NEAR(hit.y, 15, 1e-12);
@@ -170,14 +170,14 @@ TEST_F(IntersectTest, CornerCrossingsBeyondTheWorldsSpanFallBackToSideZero) {
 
 TEST_F(IntersectTest, RayStartingOnASidePassesOverDistanceZero) {
   point hit;
-  const double d = check_box_intersect(ray_from(1, 0.5, 0), {1, 0, 2, 1}, hit);
+  const double d = check_box_intersect(sim, ray_from(1, 0.5, 0), {1, 0, 2, 1}, hit);
   EXPECT_DOUBLE_EQ(d, 1);
   EXPECT_DOUBLE_EQ(hit.x, 2);
 }
 
 TEST_F(IntersectTest, RayStartingInsideABoxMeetsItsFarSide) {
   point hit;
-  const double d = check_box_intersect(ray_from(1.75, 0.5, 0), {1, 0, 2, 1}, hit);
+  const double d = check_box_intersect(sim, ray_from(1.75, 0.5, 0), {1, 0, 2, 1}, hit);
   EXPECT_DOUBLE_EQ(d, 0.25);
   EXPECT_DOUBLE_EQ(hit.x, 2);
   ASSERT_EQ(world.num_impacts, 1);
@@ -186,7 +186,7 @@ TEST_F(IntersectTest, RayStartingInsideABoxMeetsItsFarSide) {
 
 TEST_F(IntersectTest, BoxCornersMayBeGivenInEitherOrder) {
   point hit;
-  EXPECT_DOUBLE_EQ(check_box_intersect(ray_from(0.5, 0.5, 0), {2, 1, 1, 0}, hit), 0.5);
+  EXPECT_DOUBLE_EQ(check_box_intersect(sim, ray_from(0.5, 0.5, 0), {2, 1, 1, 0}, hit), 0.5);
   EXPECT_DOUBLE_EQ(hit.x, 1);
 }
 
@@ -194,38 +194,38 @@ TEST_F(IntersectTest, BoxCornersMayBeGivenInEitherOrder) {
 // Touch probe
 
 TEST_F(VisionTest, ProbeOnAWallEdgeIsBlocked) {
-  replace_walls({{0, 4, 0.25, 2}});
-  EXPECT_TRUE(check_sensor(0.5, 5, kPi, 0.25));     // probe at x = 0.25, the edge
-  EXPECT_FALSE(check_sensor(0.5, 5, kPi, 0.2499));  // just outside the wall
-  EXPECT_TRUE(check_sensor(0.5, 5, kPi, 0.4));      // inside it
+  replace_walls(sim, {{0, 4, 0.25, 2}});
+  EXPECT_TRUE(check_sensor(sim, 0.5, 5, kPi, 0.25));     // probe at x = 0.25, the edge
+  EXPECT_FALSE(check_sensor(sim, 0.5, 5, kPi, 0.2499));  // just outside the wall
+  EXPECT_TRUE(check_sensor(sim, 0.5, 5, kPi, 0.4));      // inside it
 }
 
 TEST_F(VisionTest, ProbeOnTheWorldsBorderIsNotBlockedButBeyondItIs) {
-  world_free_walls();
-  EXPECT_FALSE(check_sensor(9.75, 5, 0, 0.25));  // x = width exactly
-  EXPECT_TRUE(check_sensor(9.75, 5, 0, 0.26));
-  EXPECT_FALSE(check_sensor(5, 9.75, kPi / 2, 0.25));  // y = height exactly
-  EXPECT_TRUE(check_sensor(5, 9.75, kPi / 2, 0.26));
-  EXPECT_FALSE(check_sensor(0.25, 5, kPi, 0.25));  // x = 0
-  EXPECT_TRUE(check_sensor(0.1, 5, kPi, 0.2));
-  EXPECT_TRUE(check_sensor(5, 0.1, -kPi / 2, 0.2));
-  EXPECT_FALSE(check_sensor(5, 5, 1.0, 0.3125));
+  world_free_walls(sim);
+  EXPECT_FALSE(check_sensor(sim, 9.75, 5, 0, 0.25));  // x = width exactly
+  EXPECT_TRUE(check_sensor(sim, 9.75, 5, 0, 0.26));
+  EXPECT_FALSE(check_sensor(sim, 5, 9.75, kPi / 2, 0.25));  // y = height exactly
+  EXPECT_TRUE(check_sensor(sim, 5, 9.75, kPi / 2, 0.26));
+  EXPECT_FALSE(check_sensor(sim, 0.25, 5, kPi, 0.25));  // x = 0
+  EXPECT_TRUE(check_sensor(sim, 0.1, 5, kPi, 0.2));
+  EXPECT_TRUE(check_sensor(sim, 5, 0.1, -kPi / 2, 0.2));
+  EXPECT_FALSE(check_sensor(sim, 5, 5, 1.0, 0.3125));
 }
 
 TEST_F(VisionTest, ProbeInTheDefaultWorldsBoundaryWall) {
-  EXPECT_TRUE(check_sensor(0.3, 5, kPi, 0.3125));   // x = -0.0125: in the wall and outside
-  EXPECT_TRUE(check_sensor(0.35, 5, kPi, 0.3125));  // x = 0.0375: in the left wall
-  EXPECT_FALSE(check_sensor(0.4, 5, kPi, 0.3125));  // x = 0.0875
+  EXPECT_TRUE(check_sensor(sim, 0.3, 5, kPi, 0.3125));   // x = -0.0125: in the wall and outside
+  EXPECT_TRUE(check_sensor(sim, 0.35, 5, kPi, 0.3125));  // x = 0.0375: in the left wall
+  EXPECT_FALSE(check_sensor(sim, 0.4, 5, kPi, 0.3125));  // x = 0.0875
 }
 
 // ---------------------------------------------------------------------------
 // Vision ray
 
 TEST_F(VisionTest, NoWallsGivesMinusOneAndLeavesTheHitPointUntouched) {
-  world_free_walls();
+  world_free_walls(sim);
   bool seen = true;
   point hit = kUntouched;
-  EXPECT_EQ(check_vision(5, 5, 0.3, seen, hit), -1);
+  EXPECT_EQ(check_vision(sim, 5, 5, 0.3, seen, hit), -1);
   EXPECT_FALSE(seen);
   EXPECT_EQ(hit.x, kUntouched.x);
   EXPECT_EQ(hit.y, kUntouched.y);
@@ -233,10 +233,10 @@ TEST_F(VisionTest, NoWallsGivesMinusOneAndLeavesTheHitPointUntouched) {
 }
 
 TEST_F(VisionTest, FaceOneAndAHalfAheadIsSeenWithoutAnImpact) {
-  world_add_wall(6.5, 4, 0.5, 2);
+  world_add_wall(sim, 6.5, 4, 0.5, 2);
   bool seen = false;
   point hit;
-  EXPECT_DOUBLE_EQ(check_vision(5, 5, 0, seen, hit), 1.5);
+  EXPECT_DOUBLE_EQ(check_vision(sim, 5, 5, 0, seen, hit), 1.5);
   EXPECT_TRUE(seen);
   EXPECT_DOUBLE_EQ(hit.x, 6.5);
   EXPECT_DOUBLE_EQ(hit.y, 5);
@@ -244,29 +244,29 @@ TEST_F(VisionTest, FaceOneAndAHalfAheadIsSeenWithoutAnImpact) {
 }
 
 TEST_F(VisionTest, FaceCloserThanOneIsSeenAndOfferedAsAnImpact) {
-  world_add_wall(5.8, 4, 0.5, 2);
+  world_add_wall(sim, 5.8, 4, 0.5, 2);
   bool seen = false;
   point hit;
-  EXPECT_NEAR(check_vision(5, 5, 0, seen, hit), 0.8, 1e-12);
+  EXPECT_NEAR(check_vision(sim, 5, 5, 0, seen, hit), 0.8, 1e-12);
   EXPECT_TRUE(seen);
   EXPECT_DOUBLE_EQ(hit.x, 5.8);
   ASSERT_EQ(world.num_impacts, 1);
   EXPECT_DOUBLE_EQ(world.impacts->x, hit.x);
   EXPECT_DOUBLE_EQ(world.impacts->y, hit.y);
   // Looking again offers the same point, which the world now merges.
-  const auto runs = planner_stats.runs;
-  check_vision(5, 5, 0, seen, hit);
+  const auto runs = sim.planner_stats.runs;
+  check_vision(sim, 5, 5, 0, seen, hit);
   EXPECT_EQ(world.num_impacts, 1);
-  EXPECT_EQ(planner_stats.runs, runs);
+  EXPECT_EQ(sim.planner_stats.runs, runs);
 }
 
 TEST_F(VisionTest, NothingWithinTwoGivesTwoAndNotSeen) {
-  world_add_wall(8, 4, 0.5, 2);  // 3 ahead
-  world_add_wall(2, 2, 1, 1);    // off the ray
-  world_add_wall(6, 7, 1, 1);    // off the ray
+  world_add_wall(sim, 8, 4, 0.5, 2);  // 3 ahead
+  world_add_wall(sim, 2, 2, 1, 1);    // off the ray
+  world_add_wall(sim, 6, 7, 1, 1);    // off the ray
   bool seen = true;
   point hit;
-  EXPECT_EQ(check_vision(5, 5, 0, seen, hit), 2);
+  EXPECT_EQ(check_vision(sim, 5, 5, 0, seen, hit), 2);
   EXPECT_FALSE(seen);
   EXPECT_EQ(world.num_impacts, 0);
 }
@@ -275,23 +275,23 @@ TEST_F(VisionTest, DefaultWorldFromTheCentreSeesNothingInAnyDirection) {
   for (int k = 0; k < 12; ++k) {
     bool seen = true;
     point hit;
-    EXPECT_EQ(check_vision(5, 5, k * kPi / 6, seen, hit), 2) << k;
+    EXPECT_EQ(check_vision(sim, 5, 5, k * kPi / 6, seen, hit), 2) << k;
     EXPECT_FALSE(seen);
   }
   EXPECT_EQ(world.num_impacts, 0);
 }
 
 TEST_F(VisionTest, WallsDoNotHideEachOtherFromImpacts) {
-  world_add_wall(5.6, 4, 0.1, 2);  // face 0.6 ahead
-  world_add_wall(5.9, 4, 0.1, 2);  // face 0.9 ahead, behind the first
-  world_add_wall(6.2, 4, 0.1, 2);  // face 1.2 ahead: seen through, but not an impact
+  world_add_wall(sim, 5.6, 4, 0.1, 2);  // face 0.6 ahead
+  world_add_wall(sim, 5.9, 4, 0.1, 2);  // face 0.9 ahead, behind the first
+  world_add_wall(sim, 6.2, 4, 0.1, 2);  // face 1.2 ahead: seen through, but not an impact
   bool seen = false;
   point hit;
-  EXPECT_NEAR(check_vision(5, 5, 0, seen, hit), 0.6, 1e-12);
+  EXPECT_NEAR(check_vision(sim, 5, 5, 0, seen, hit), 0.6, 1e-12);
   EXPECT_TRUE(seen);
   EXPECT_DOUBLE_EQ(hit.x, 5.6);
   EXPECT_DOUBLE_EQ(hit.y, 5);
-  const std::vector<point> impacts = impact_points();
+  const std::vector<point> impacts = impact_points(world);
   ASSERT_EQ(impacts.size(), 2u);
   // Walls are tested from the head (newest) on, so the nearer face comes last.
   EXPECT_DOUBLE_EQ(impacts[0].x, 5.6);
@@ -299,14 +299,14 @@ TEST_F(VisionTest, WallsDoNotHideEachOtherFromImpacts) {
 }
 
 TEST_F(VisionTest, NearestWallWinsWhateverItsPlaceInTheList) {
-  world_add_wall(5.6, 4, 0.1, 2);
-  world_add_wall(6.5, 4, 0.1, 2);
+  world_add_wall(sim, 5.6, 4, 0.1, 2);
+  world_add_wall(sim, 6.5, 4, 0.1, 2);
   bool seen = false;
   point hit;
-  EXPECT_NEAR(check_vision(5, 5, 0, seen, hit), 0.6, 1e-12);
+  EXPECT_NEAR(check_vision(sim, 5, 5, 0, seen, hit), 0.6, 1e-12);
   EXPECT_DOUBLE_EQ(hit.x, 5.6);
-  replace_walls({{6.5, 4, 0.1, 2}, {5.6, 4, 0.1, 2}});
-  EXPECT_NEAR(check_vision(5, 5, 0, seen, hit), 0.6, 1e-12);
+  replace_walls(sim, {{6.5, 4, 0.1, 2}, {5.6, 4, 0.1, 2}});
+  EXPECT_NEAR(check_vision(sim, 5, 5, 0, seen, hit), 0.6, 1e-12);
   EXPECT_DOUBLE_EQ(hit.x, 5.6);
 }
 
@@ -323,36 +323,36 @@ TEST_F(VisionTest, EqualDistancesGoToTheOlderWall) {
   const tie_case t;
   point qa;
   point qb;
-  const double da = check_box_intersect(ray_from(5, 5, t.angle, 100),
+  const double da = check_box_intersect(sim, ray_from(5, 5, t.angle, 100),
                                         box_of(t.a.x, t.a.y, t.a.width, t.a.height), qa);
-  const double db = check_box_intersect(ray_from(5, 5, t.angle, 100),
+  const double db = check_box_intersect(sim, ray_from(5, 5, t.angle, 100),
                                         box_of(t.b.x, t.b.y, t.b.width, t.b.height), qb);
   ASSERT_EQ(da, db);
   ASSERT_TRUE(qa.x != qb.x || qa.y != qb.y) << "no longer a tie with distinct points";
-  world_free_impacts();
+  world_free_impacts(sim);
 
   bool seen = false;
   point hit;
-  replace_walls({t.a, t.b});  // a is older
-  EXPECT_EQ(check_vision(5, 5, t.angle, seen, hit), da);
+  replace_walls(sim, {t.a, t.b});  // a is older
+  EXPECT_EQ(check_vision(sim, 5, 5, t.angle, seen, hit), da);
   EXPECT_TRUE(seen);
   EXPECT_EQ(hit.x, qa.x);
   EXPECT_EQ(hit.y, qa.y);
 
-  replace_walls({t.b, t.a});  // b is older
-  EXPECT_EQ(check_vision(5, 5, t.angle, seen, hit), db);
+  replace_walls(sim, {t.b, t.a});  // b is older
+  EXPECT_EQ(check_vision(sim, 5, 5, t.angle, seen, hit), db);
   EXPECT_EQ(hit.x, qb.x);
   EXPECT_EQ(hit.y, qb.y);
 }
 
 TEST_F(VisionTest, RayStartingInsideAWallMeetsItsFarSide) {
-  replace_walls({{6.5, 4, 0.5, 2}});
+  replace_walls(sim, {{6.5, 4, 0.5, 2}});
   bool seen = false;
   point hit;
-  EXPECT_NEAR(check_vision(6.6, 5, 0, seen, hit), 0.4, 1e-12);
+  EXPECT_NEAR(check_vision(sim, 6.6, 5, 0, seen, hit), 0.4, 1e-12);
   EXPECT_TRUE(seen);
   EXPECT_DOUBLE_EQ(hit.x, 7);
-  EXPECT_NEAR(check_vision(6.6, 5, kPi, seen, hit), 0.1, 1e-12);
+  EXPECT_NEAR(check_vision(sim, 6.6, 5, kPi, seen, hit), 0.1, 1e-12);
   EXPECT_DOUBLE_EQ(hit.x, 6.5);
   EXPECT_EQ(world.num_impacts, 2);
 }
@@ -361,14 +361,14 @@ TEST_F(VisionTest, RayLengthIsTheProductOfTheExtents) {
   // A 100 x 1 world casts rays 100 long: a face 1.5 ahead is met.
   world.width = 100;
   world.height = 1;
-  replace_walls({{6.5, 0, 0.5, 1}});
+  replace_walls(sim, {{6.5, 0, 0.5, 1}});
   bool seen = false;
   point hit;
-  EXPECT_DOUBLE_EQ(check_vision(5, 0.5, 0, seen, hit), 1.5);
+  EXPECT_DOUBLE_EQ(check_vision(sim, 5, 0.5, 0, seen, hit), 1.5);
   // A 1 x 1 world has a ray of length 1: a face 1.5 away is not crossed.
   world.width = 1;
   world.height = 1;
-  EXPECT_EQ(check_vision(5, 0.5, 0, seen, hit), 2);
+  EXPECT_EQ(check_vision(sim, 5, 0.5, 0, seen, hit), 2);
   EXPECT_FALSE(seen);
   world.width = 10;
   world.height = 10;
@@ -379,13 +379,13 @@ TEST_F(VisionTest, InAWorldSpanningLessThanTwoAMissedWallCountsAsNoWall) {
   // wall is chosen.
   world.width = 0.5;
   world.height = 0.5;
-  replace_walls({{0.3, 0.3, 0.1, 0.1}});
+  replace_walls(sim, {{0.3, 0.3, 0.1, 0.1}});
   bool seen = true;
   point hit = kUntouched;
-  EXPECT_EQ(check_vision(0.1, 0.1, kPi, seen, hit), -1);
+  EXPECT_EQ(check_vision(sim, 0.1, 0.1, kPi, seen, hit), -1);
   EXPECT_FALSE(seen);
   // A wall the ray meets is still reported.
-  EXPECT_NEAR(check_vision(0.1, 0.35, 0, seen, hit), 0.2, 1e-12);
+  EXPECT_NEAR(check_vision(sim, 0.1, 0.35, 0, seen, hit), 0.2, 1e-12);
   EXPECT_TRUE(seen);
   world.width = 10;
   world.height = 10;
@@ -401,6 +401,7 @@ struct vision_result {
 };
 
 struct vision_job {
+  simulation* sim;
   double x;
   double y;
   double angle;
@@ -410,14 +411,14 @@ struct vision_job {
 void* run_vision(void* arg) {
   auto* job = static_cast<vision_job*>(arg);
   job->result.distance =
-      check_vision(job->x, job->y, job->angle, job->result.seen, job->result.hit);
+      check_vision(*job->sim, job->x, job->y, job->angle, job->result.seen, job->result.hit);
   return nullptr;
 }
 
 // Runs check_vision on a thread with a 256 KiB stack: per-wall arrays on the
 // stack would need megabytes for the lists below and crash.
-vision_result vision_on_small_stack(double x, double y, double angle) {
-  vision_job job{x, y, angle, {}};
+vision_result vision_on_small_stack(simulation& sim, double x, double y, double angle) {
+  vision_job job{&sim, x, y, angle, {}};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, 256 * 1024);
@@ -441,34 +442,34 @@ TEST_F(VisionTest, TwoHundredThousandWallsGiveTheSameResultsAsTheFewThatMatter) 
   };
 
   // Reference: only the relevant walls, in the same relative order.
-  world_free_walls();
-  for (const auto& [position, w] : relevant) world_add_wall(w.x, w.y, w.width, w.height);
-  world_free_impacts();
-  const vision_result expected = vision_on_small_stack(1, 5, 0);
-  const std::vector<point> expected_impacts = impact_points();
+  world_free_walls(sim);
+  for (const auto& [position, w] : relevant) world_add_wall(sim, w.x, w.y, w.width, w.height);
+  world_free_impacts(sim);
+  const vision_result expected = vision_on_small_stack(sim, 1, 5, 0);
+  const std::vector<point> expected_impacts = impact_points(world);
   ASSERT_EQ(expected_impacts.size(), 3u);
   EXPECT_NEAR(expected.distance, 0.3, 1e-12);
   EXPECT_TRUE(expected.seen);
 
   // The same walls among 200,000 that lie off the ray.
-  world_free_walls();
+  world_free_walls(sim);
   std::size_t next_relevant = 0;
   for (int n = 0; n < kWalls; ++n) {
     if (next_relevant < relevant.size() && relevant[next_relevant].first == n) {
       const wall_spec& w = relevant[next_relevant++].second;
-      world_add_wall(w.x, w.y, w.width, w.height);
+      world_add_wall(sim, w.x, w.y, w.width, w.height);
     } else {
-      world_add_wall(0.1 + (n % 1000) * 0.0098, 7 + (n / 1000) * 0.01, 0.005, 0.005);
+      world_add_wall(sim, 0.1 + (n % 1000) * 0.0098, 7 + (n / 1000) * 0.01, 0.005, 0.005);
     }
   }
   ASSERT_EQ(world.num_walls, kWalls);
-  world_free_impacts();
-  const vision_result got = vision_on_small_stack(1, 5, 0);
+  world_free_impacts(sim);
+  const vision_result got = vision_on_small_stack(sim, 1, 5, 0);
   EXPECT_EQ(got.distance, expected.distance);
   EXPECT_EQ(got.seen, expected.seen);
   EXPECT_EQ(got.hit.x, expected.hit.x);
   EXPECT_EQ(got.hit.y, expected.hit.y);
-  const std::vector<point> impacts = impact_points();
+  const std::vector<point> impacts = impact_points(world);
   ASSERT_EQ(impacts.size(), expected_impacts.size());
   for (std::size_t n = 0; n < impacts.size(); ++n) {
     EXPECT_EQ(impacts[n].x, expected_impacts[n].x);
@@ -477,10 +478,10 @@ TEST_F(VisionTest, TwoHundredThousandWallsGiveTheSameResultsAsTheFewThatMatter) 
 
   // A ray that meets none of them still reads 2, and one into the field of small
   // walls finds the nearest of those.
-  const vision_result none = vision_on_small_stack(1, 5, kPi);
+  const vision_result none = vision_on_small_stack(sim, 1, 5, kPi);
   EXPECT_EQ(none.distance, 2);
   EXPECT_FALSE(none.seen);
-  const vision_result up = vision_on_small_stack(0.1025, 6.5, kPi / 2);
+  const vision_result up = vision_on_small_stack(sim, 0.1025, 6.5, kPi / 2);
   EXPECT_NEAR(up.distance, 0.5, 1e-12);
   EXPECT_TRUE(up.seen);
 }

@@ -26,7 +26,7 @@ struct plan_snapshot {
   double target_y = 0;
 };
 
-plan_snapshot snapshot() {
+plan_snapshot snapshot(world_state& world) {
   plan_snapshot s;
   s.grid.assign(&world.map[0][0], &world.map[0][0] + kMapSize * kMapSize);
   for (const waypoint_node* w = world.waypoints; w; w = w->next) s.waypoints.push_back(*w);
@@ -59,19 +59,19 @@ class PlannerPropertyTest : public SimulationTest {
   void compare_both_ways(unsigned seed, int world_number) {
     const double tx = world.target_x;
     const double ty = world.target_y;
-    std::srand(seed);
-    world_compute_map_grid_by_passes();
-    const plan_snapshot slow = snapshot();
+    sim.rng.seed(seed);
+    world_compute_map_grid_by_passes(sim);
+    const plan_snapshot slow = snapshot(world);
 
     world.target_x = tx;
     world.target_y = ty;
-    std::srand(seed);
-    world_compute_map_grid();
-    expect_same_plan(snapshot(), slow, world_number);
+    sim.rng.seed(seed);
+    world_compute_map_grid(sim);
+    expect_same_plan(snapshot(world), slow, world_number);
   }
 
   void scatter_impacts(std::mt19937& rng, int count) {
-    world_free_impacts();
+    world_free_impacts(sim);
     std::uniform_real_distribution<double> coordinate(-0.5, 10.5);
     for (int n = 0; n < count; ++n) {
       world.impacts = new impact_node{coordinate(rng), coordinate(rng), world.impacts};
@@ -138,7 +138,7 @@ TEST_F(PlannerPropertyTest, SweepMatchesRepeatedPassesWhenRobotIsBoxedIn) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> position(1.0, 9.0);
   for (int n = 0; n < 5; ++n) {
-    world_free_impacts();
+    world_free_impacts(sim);
     robot.x = position(rng);
     robot.y = position(rng);
     box_in_robot();
@@ -155,8 +155,8 @@ TEST_F(PlannerPropertyTest, ReusedWavefrontMatchesFreshRunAsRobotMoves) {
   scatter_impacts(rng, 60);
   world.target_x = 5.2;
   world.target_y = 4.7;
-  world_invalidate_wavefront();
-  world_compute_map_grid();
+  world_invalidate_wavefront(sim);
+  world_compute_map_grid(sim);
   for (int n = 0; n < 300; ++n) {
     robot.x = position(rng);
     robot.y = position(rng);
@@ -175,25 +175,25 @@ TEST_F(PlannerPropertyTest, ChainsOfReusingRunsLeaveNoMarksOfEarlierPaths) {
     scatter_impacts(rng, chain % 40);
     world.target_x = position(rng);
     world.target_y = position(rng);
-    world_invalidate_wavefront();
-    world_compute_map_grid();
+    world_invalidate_wavefront(sim);
+    world_compute_map_grid(sim);
     for (int run = 0; run < 1 + chain % 9; ++run) {
       robot.x = position(rng);
       robot.y = position(rng);
-      world_compute_map_grid();
+      world_compute_map_grid(sim);
     }
     robot.x = position(rng);
     robot.y = position(rng);
     const double tx = world.target_x;
     const double ty = world.target_y;
-    std::srand(static_cast<unsigned>(chain));
-    world_compute_map_grid();
-    const plan_snapshot fast = snapshot();
+    sim.rng.seed(static_cast<unsigned>(chain));
+    world_compute_map_grid(sim);
+    const plan_snapshot fast = snapshot(world);
     world.target_x = tx;
     world.target_y = ty;
-    std::srand(static_cast<unsigned>(chain));
-    world_compute_map_grid_by_passes();
-    expect_same_plan(fast, snapshot(), chain);
+    sim.rng.seed(static_cast<unsigned>(chain));
+    world_compute_map_grid_by_passes(sim);
+    expect_same_plan(fast, snapshot(world), chain);
     if (HasFatalFailure()) return;
   }
 }
@@ -201,14 +201,14 @@ TEST_F(PlannerPropertyTest, ChainsOfReusingRunsLeaveNoMarksOfEarlierPaths) {
 TEST_F(PlannerPropertyTest, WavefrontIsRecomputedWhenImpactsOrTargetChange) {
   robot.x = 1.0;
   robot.y = 1.0;
-  world_set_target(8, 8);
-  const plan_snapshot before = snapshot();
-  world_add_impact(4.5, 4.5);
+  world_set_target(sim, 8, 8);
+  const plan_snapshot before = snapshot(world);
+  world_add_impact(sim, 4.5, 4.5);
   compare_both_ways(1, 1);
-  world_free_impacts();
-  world_compute_map_grid();
-  expect_same_plan(snapshot(), before, 2);
-  world_set_target(2, 8);
+  world_free_impacts(sim);
+  world_compute_map_grid(sim);
+  expect_same_plan(snapshot(world), before, 2);
+  world_set_target(sim, 2, 8);
   compare_both_ways(3, 3);
 }
 

@@ -50,27 +50,27 @@ int as_ordinary_user(const std::function<int()>& body) {
 
 // Saves the world there: 0 on success, 1 on failure with `expected` in the
 // message, 2 otherwise.
-int save(const std::string& path, const std::string& expected = "") {
+int save(simulation& sim, const std::string& path, const std::string& expected = "") {
   std::string error;
-  if (!world_write_file(path, error)) return error.find(expected) != std::string::npos ? 1 : 2;
+  if (!world_write_file(sim, path, error)) return error.find(expected) != std::string::npos ? 1 : 2;
   return expected.empty() ? 0 : 2;
 }
 
-class SafeFileTest : public ::testing::Test {
+class SafeFileTest : public SimulationTest {
  protected:
   void SetUp() override {
-    simulation_reset();
-    std::srand(3);
-    world_setup();
-    world_add_wall(1, 2, 3, 4);
-    text_ = world_format_text();
+    simulation_reset(app);
+    sim.rng.seed(3);
+    world_setup(sim);
+    world_add_wall(sim, 1, 2, 3, 4);
+    text_ = world_format_text(sim);
     dir_ = make_scratch_directory("safe_file_test").string();
     ::chmod(dir_.c_str(), 0777);
   }
   void TearDown() override {
     ::chmod(dir_.c_str(), 0777);
     remove_scratch_directory(dir_);
-    world_destroy();
+    world_destroy(sim);
   }
   // A folder of its own owned by the ordinary user, or by root.
   std::string folder(const char* name, mode_t mode, uid_t owner) const {
@@ -80,7 +80,7 @@ class SafeFileTest : public ::testing::Test {
     ::chmod(path.c_str(), mode);
     return path;
   }
-  static void own(const std::string& path, uid_t owner, mode_t mode) {
+  void own(const std::string& path, uid_t owner, mode_t mode) {
     if (::geteuid() == 0) (void)::chown(path.c_str(), owner, owner);
     ::chmod(path.c_str(), mode);
   }
@@ -93,7 +93,7 @@ TEST_F(SafeFileTest, ReadOnlyFileOfTheUserIsRefusedAndLeftAlone) {
   const std::string file = place + "/locked.dat";
   write_bytes(file, "old\n");
   own(file, kNobody, 0444);
-  const int result = as_ordinary_user([&] { return save(file, "Permission denied"); });
+  const int result = as_ordinary_user([&] { return save(sim, file, "Permission denied"); });
   if (result == -1) GTEST_SKIP() << "cannot switch to an ordinary user";
   EXPECT_EQ(result, 1) << "0: replaced a file the user may not write";
   EXPECT_EQ(read_bytes(file), "old\n");
@@ -110,7 +110,7 @@ TEST_F(SafeFileTest, WritableFileInAFolderTheUserMayNotWriteIsWrittenInPlace) {
   struct stat before {};
   ASSERT_EQ(::stat(file.c_str(), &before), 0);
 
-  const int result = as_ordinary_user([&] { return save(file); });
+  const int result = as_ordinary_user([&] { return save(sim, file); });
   if (result == -1) GTEST_SKIP() << "cannot switch to an ordinary user";
   EXPECT_EQ(result, 0);
   EXPECT_EQ(read_bytes(file), text_);
@@ -129,7 +129,7 @@ TEST_F(SafeFileTest, FileOfSomeoneElseInAStickyFolderIsWrittenInPlace) {
   const std::string file = place + "/roots.dat";
   write_bytes(file, "old\n");
   own(file, 0, 0666);
-  const int result = as_ordinary_user([&] { return save(file); });
+  const int result = as_ordinary_user([&] { return save(sim, file); });
   if (result == -1) GTEST_SKIP() << "cannot switch to an ordinary user";
   EXPECT_EQ(result, 0);
   EXPECT_EQ(read_bytes(file), text_);
@@ -143,7 +143,7 @@ TEST_F(SafeFileTest, FileOfSomeoneElseInAStickyFolderIsWrittenInPlace) {
 TEST_F(SafeFileTest, NewFileInAFolderTheUserMayNotWriteIsRefused) {
   const std::string place = folder("closed", 0755, 0);
   const int result =
-      as_ordinary_user([&] { return save(place + "/new.dat", "Permission denied"); });
+      as_ordinary_user([&] { return save(sim, place + "/new.dat", "Permission denied"); });
   if (result == -1) GTEST_SKIP() << "cannot switch to an ordinary user";
   EXPECT_EQ(result, 1);
   EXPECT_TRUE(names_in(place).empty());
@@ -156,12 +156,12 @@ TEST_F(SafeFileTest, NamesAreUsedByteForByte) {
                                           std::string(250, '\xe9')};
   for (const std::string& name : names) {
     const std::string path = dir_ + "/" + name;
-    ASSERT_EQ(save(path), 0) << name.size();
-    EXPECT_EQ(read_bytes(path), world_format_text());
+    ASSERT_EQ(save(sim, path), 0) << name.size();
+    EXPECT_EQ(read_bytes(path), world_format_text(sim));
     std::string error;
-    ASSERT_TRUE(world_read_file(path, error)) << error;
-    ASSERT_EQ(save(path), 0);  // and replaced
-    EXPECT_EQ(read_bytes(path), world_format_text());
+    ASSERT_TRUE(world_read_file(sim, path, error)) << error;
+    ASSERT_EQ(save(sim, path), 0);  // and replaced
+    EXPECT_EQ(read_bytes(path), world_format_text(sim));
   }
   std::vector<std::string> expected = names;
   std::sort(expected.begin(), expected.end());
@@ -174,7 +174,7 @@ TEST_F(SafeFileTest, SymbolicLinksAreWrittenThroughEvenWhenTheyDangle) {
   ASSERT_EQ(::symlink("target.dat", dangling.c_str()), 0);
   const std::string chain = dir_ + "/chain.dat";
   ASSERT_EQ(::symlink("dangling.dat", chain.c_str()), 0);
-  ASSERT_EQ(save(chain), 0);
+  ASSERT_EQ(save(sim, chain), 0);
   EXPECT_TRUE(fs::is_symlink(dangling));
   EXPECT_TRUE(fs::is_symlink(chain));
   EXPECT_EQ(read_bytes(target), text_);
@@ -184,7 +184,7 @@ TEST_F(SafeFileTest, SymbolicLinksAreWrittenThroughEvenWhenTheyDangle) {
   const std::string b = dir_ + "/loop-b";
   ASSERT_EQ(::symlink("loop-b", a.c_str()), 0);
   ASSERT_EQ(::symlink("loop-a", b.c_str()), 0);
-  EXPECT_EQ(save(a, "Too many levels of symbolic links"), 1);
+  EXPECT_EQ(save(sim, a, "Too many levels of symbolic links"), 1);
   EXPECT_TRUE(fs::is_symlink(a));
   EXPECT_EQ(names_in(dir_).size(), 5u);
 }
@@ -226,9 +226,9 @@ TEST_F(SafeFileTest, WorldSavesAndLoadsUnderANameThatIsNotUtf8) {
   robot.x = 2.5;
   const std::string path = dir_ + "/\xff\xfe.dat";
   std::string error;
-  ASSERT_TRUE(world_write_file(path, error)) << error;
+  ASSERT_TRUE(world_write_file(sim, path, error)) << error;
   robot.x = 7;
-  ASSERT_TRUE(world_read_file(path, error)) << error;
+  ASSERT_TRUE(world_read_file(sim, path, error)) << error;
   EXPECT_EQ(robot.x, 2.5);
   EXPECT_EQ(names_in(dir_), std::vector<std::string>{"\xff\xfe.dat"});
 }

@@ -1,6 +1,7 @@
-// Shared fixture: every test starts from the program's start state
-// (simulation_reset), then the default world with a fixed seed, a simulated clock
-// and a 640 x 480 display.
+// Shared fixture: every test has its own simulator, which starts in the
+// program's start state, then gets the default world with a fixed seed, a
+// simulated clock and a 640 x 480 display. `sim`, `world` and `robot` name its
+// parts, as the program's own code names them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,36 +23,44 @@
 #include "core/console.h"
 #include "core/map.h"
 #include "core/robot.h"
+#include "core/simulation.h"
 #include "core/utility.h"
 #include "core/world.h"
 #include "draw/draw_context.h"
 #include "shell/driver.h"
 #include "shell/simulation_reset.h"
+#include "shell/simulator.h"
 
 class SimulationTest : public ::testing::Test {
  protected:
   void SetUp() override { start_afresh(); }
-  void TearDown() override { simulation_reset(); }
+  void TearDown() override {}
 
   // What SetUp does, also for a test that runs several cases in a row.
   void start_afresh() {
-    simulation_reset();
-    use_simulated_clock(1000.0);
+    simulation_reset(app);
+    use_simulated_clock(sim, 1000.0);
     console_text.clear();
-    set_console_sink([this](std::string_view text) { console_text.append(text); });
-    std::srand(12345);
-    display_x = 640;
-    display_y = 480;
-    world_setup();
+    set_console_sink(sim, [this](std::string_view text) { console_text.append(text); });
+    sim.rng.seed(12345);
+    sim.display_x = 640;
+    sim.display_y = 480;
+    world_setup(sim);
   }
 
   // Places the robot and replans, as a tick would.
-  static void place_robot(double x, double y, double heading = 0.0) {
+  void place_robot(double x, double y, double heading = 0.0) {
     robot.x = x;
     robot.y = y;
     robot.heading = heading;
   }
 
+  // Held on the heap: a simulator is a few hundred kilobytes.
+  std::unique_ptr<simulator> owned = std::make_unique<simulator>();
+  simulator& app = *owned;
+  simulation& sim = app.sim;
+  world_state& world = sim.world;
+  robot_state& robot = sim.robot;
   std::string console_text;
 };
 
@@ -112,28 +121,28 @@ struct wall_spec {
 
 // Replaces the wall list; the walls are added in the given order, so the last one
 // ends up at the head of the list (the newest).
-inline void replace_walls(std::initializer_list<wall_spec> walls) {
-  world_free_walls();
-  for (const wall_spec& w : walls) world_add_wall(w.x, w.y, w.width, w.height);
+inline void replace_walls(simulation& sim, std::initializer_list<wall_spec> walls) {
+  world_free_walls(sim);
+  for (const wall_spec& w : walls) world_add_wall(sim, w.x, w.y, w.width, w.height);
 }
 
 // Puts an impact at the head of the list without the planning run that
 // world_add_impact starts, for building many-impact worlds cheaply.
-inline void insert_impact_unplanned(double x, double y) {
-  world.impacts = new impact_node{x, y, world.impacts};
-  ++world.num_impacts;
+inline void insert_impact_unplanned(simulation& sim, double x, double y) {
+  sim.world.impacts = new impact_node{x, y, sim.world.impacts};
+  ++sim.world.num_impacts;
 }
 
 // World coordinate of the centre of grid cell i along x (or j along y).
-inline double cell_centre_x(int i) {
-  return (i + 0.5) * world.width / kMapSize;
+inline double cell_centre_x(const simulation& sim, int i) {
+  return (i + 0.5) * sim.world.width / kMapSize;
 }
-inline double cell_centre_y(int j) {
-  return (j + 0.5) * world.height / kMapSize;
+inline double cell_centre_y(const simulation& sim, int j) {
+  return (j + 0.5) * sim.world.height / kMapSize;
 }
 
-inline void fill_map(std::int32_t value) {
-  for (auto& column : world.map)
+inline void fill_map(simulation& sim, std::int32_t value) {
+  for (auto& column : sim.world.map)
     for (auto& cell : column) cell = value;
 }
 

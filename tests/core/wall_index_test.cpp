@@ -41,7 +41,7 @@ bool segments(line a, line b, point& hit) {
   return true;
 }
 
-double box(line ray, line b, point& hit, std::vector<point>& offers) {
+double box(const world_state& world, line ray, line b, point& hit, std::vector<point>& offers) {
   const line sides[4] = {{b.x1, b.y1, b.x2, b.y1},
                          {b.x1, b.y2, b.x2, b.y2},
                          {b.x1, b.y1, b.x1, b.y2},
@@ -68,7 +68,7 @@ double box(line ray, line b, point& hit, std::vector<point>& offers) {
   return dist[chosen];
 }
 
-double vision(double x, double y, double angle, bool& seen, point& hit,
+double vision(const world_state& world, double x, double y, double angle, bool& seen, point& hit,
               std::vector<point>& offers) {
   const double length = world.width * world.height;
   const line ray{x, y, x + length * std::cos(angle), y + length * std::sin(angle)};
@@ -77,7 +77,7 @@ double vision(double x, double y, double angle, bool& seen, point& hit,
   std::vector<point> q;
   for (const wall_node* w = world.walls; w != nullptr; w = w->next) {
     point qi;
-    const double di = box(ray, {w->x, w->y, w->x + w->width, w->y + w->height}, qi, offers);
+    const double di = box(world, ray, {w->x, w->y, w->x + w->width, w->y + w->height}, qi, offers);
     d.push_back(di);
     q.push_back(qi);
     if (di > 0 && di < 2) {
@@ -99,7 +99,7 @@ double vision(double x, double y, double angle, bool& seen, point& hit,
   return d[chosen];
 }
 
-int point_in_wall(double x, double y) {
+int point_in_wall(world_state& world, double x, double y) {
   for (const wall_node* w = world.walls; w != nullptr; w = w->next) {
     if (w->x <= x && x <= w->x + w->width && w->y <= y && y <= w->y + w->height) return 1;
   }
@@ -125,10 +125,10 @@ class WallIndexTest : public SimulationTest {
  public:
   void SetUp() override {
     SimulationTest::SetUp();
-    world_watch_impact_offers(watch);
+    world_watch_impact_offers(sim, watch);
   }
   void TearDown() override {
-    world_watch_impact_offers(nullptr);
+    world_watch_impact_offers(sim, nullptr);
     SimulationTest::TearDown();
   }
 
@@ -136,16 +136,16 @@ class WallIndexTest : public SimulationTest {
   // cleared now and then so that the world's own bookkeeping stays small (the
   // offers do not depend on it).
   void expect_same_ray(double x, double y, double angle) {
-    if (world.num_impacts > 200) world_free_impacts();
+    if (world.num_impacts > 200) world_free_impacts(sim);
     bool seen_ref = true;
     point hit_ref = kSentinel;
     std::vector<point> offers_ref;
-    const double d_ref = literal::vision(x, y, angle, seen_ref, hit_ref, offers_ref);
+    const double d_ref = literal::vision(world, x, y, angle, seen_ref, hit_ref, offers_ref);
 
     bool seen = true;
     point hit = kSentinel;
     watched_offers.clear();
-    const double d = check_vision(x, y, angle, seen, hit);
+    const double d = check_vision(sim, x, y, angle, seen, hit);
     ++rays;
 
     const std::string where = "ray from (" + std::to_string(x) + ", " + std::to_string(y) +
@@ -165,7 +165,7 @@ class WallIndexTest : public SimulationTest {
   }
 
   void expect_same_point(double x, double y) {
-    ASSERT_EQ(world_check_wall_point(x, y), literal::point_in_wall(x, y))
+    ASSERT_EQ(world_check_wall_point(sim, x, y), literal::point_in_wall(world, x, y))
         << "point (" << x << ", " << y << ")";
   }
 
@@ -178,7 +178,8 @@ class WallIndexTest : public SimulationTest {
 // negative size, copies of earlier walls (equal distances), big boxes, walls far
 // outside the world or with values that are not finite, and slivers far from
 // the origin whose crossings stray far off their box.
-void add_random_walls(std::mt19937_64& rng, int count) {
+void add_random_walls(simulation& sim, std::mt19937_64& rng, int count) {
+  world_state& world = sim.world;
   std::uniform_real_distribution<double> pos(-1.0, 11.0);
   std::uniform_real_distribution<double> size(0.0, 0.6);
   std::uniform_int_distribution<int> kind(0, 99);
@@ -189,42 +190,42 @@ void add_random_walls(std::mt19937_64& rng, int count) {
     const double x = pos(rng);
     const double y = pos(rng);
     if (k < 70) {
-      world_add_wall(x, y, size(rng), size(rng));
+      world_add_wall(sim, x, y, size(rng), size(rng));
     } else if (k < 74) {
-      world_add_wall(x, y, 0, 0);
+      world_add_wall(sim, x, y, 0, 0);
     } else if (k < 78) {
-      world_add_wall(x, y, k % 2 ? 0.0 : size(rng), k % 2 ? size(rng) : 0.0);
+      world_add_wall(sim, x, y, k % 2 ? 0.0 : size(rng), k % 2 ? size(rng) : 0.0);
     } else if (k < 81) {
-      world_add_wall(x, y, -size(rng), -size(rng));
+      world_add_wall(sim, x, y, -size(rng), -size(rng));
     } else if (k < 86 && world.walls != nullptr) {
       const wall_node* w = world.walls;
-      world_add_wall(w->x, w->y, w->width, w->height);
+      world_add_wall(sim, w->x, w->y, w->width, w->height);
     } else if (k < 88) {
-      world_add_wall(x - 4, y - 4, size(rng) * 15, size(rng) * 15);
+      world_add_wall(sim, x - 4, y - 4, size(rng) * 15, size(rng) * 15);
     } else if (k < 91) {
       const double far[] = {-1e3, 5e3, 1e6, -1e9, 1e120, -1e200};
-      world_add_wall(far[n % 6], y, size(rng), size(rng) * 1e3);
+      world_add_wall(sim, far[n % 6], y, size(rng), size(rng) * 1e3);
     } else if (k < 93) {
       const double odd[] = {inf, -inf, nan};
       if (n % 2) {
-        world_add_wall(odd[n % 3], y, 1, 1);
+        world_add_wall(sim, odd[n % 3], y, 1, 1);
       } else {
-        world_add_wall(x, y, odd[n % 3], 0.5);
+        world_add_wall(sim, x, y, odd[n % 3], 0.5);
       }
     } else if (k < 96) {
       // A sliver: extent far below the last place of its position.
       const double tiny[] = {1e-12, 1e-15, 3e-16, 1e-90, 1e-120};
-      world_add_wall(x, y, tiny[n % 5], size(rng) * 3);
+      world_add_wall(sim, x, y, tiny[n % 5], size(rng) * 3);
     } else {
       // On a lattice, so rays along diagonals pass box corners.
-      world_add_wall(std::floor(x), std::floor(y), 0.5, 0.5);
+      world_add_wall(sim, std::floor(x), std::floor(y), 0.5, 0.5);
     }
   }
 }
 
 // Rays from random starts (inside walls and on their sides too) in random and
 // axis directions, aimed at corners of random walls, and a few from far away.
-void random_rays(WallIndexTest& t, std::mt19937_64& rng, int count) {
+void random_rays(world_state& world, WallIndexTest& t, std::mt19937_64& rng, int count) {
   std::uniform_real_distribution<double> pos(-0.8, 10.8);
   std::uniform_real_distribution<double> turn(-kPi, kPi);
   std::uniform_int_distribution<int> kind(0, 19);
@@ -263,9 +264,9 @@ TEST_F(WallIndexTest, RandomWorldsOfEverySizeGiveTheLiteralResultsAndOffers) {
   const int sizes[] = {0, 1, 2, 3, 5, 8, 20, 60, 200, 1000, 5000, 20000};
   for (int size : sizes) {
     for (int world_number = 0; world_number < 3; ++world_number) {
-      world_free_walls();
-      add_random_walls(rng, size);
-      random_rays(*this, rng, 300);
+      world_free_walls(sim);
+      add_random_walls(sim, rng, size);
+      random_rays(world, *this, rng, 300);
       if (HasFatalFailure()) return;
     }
   }
@@ -281,8 +282,8 @@ TEST_F(WallIndexTest, TheRayQueryHoldsEveryWallThatCanMatterInListOrder) {
   std::uniform_real_distribution<double> turn(-kPi, kPi);
   int checked = 0;
   for (int size : {30, 2000}) {
-    world_free_walls();
-    add_random_walls(rng, size);
+    world_free_walls(sim);
+    add_random_walls(sim, rng, size);
     for (int n = 0; n < 400; ++n) {
       const double x = pos(rng);
       const double y = pos(rng);
@@ -296,10 +297,10 @@ TEST_F(WallIndexTest, TheRayQueryHoldsEveryWallThatCanMatterInListOrder) {
         point q;
         std::vector<point> offers;
         const double d =
-            literal::box(ray, {w->x, w->y, w->x + w->width, w->y + w->height}, q, offers);
+            literal::box(world, ray, {w->x, w->y, w->x + w->width, w->y + w->height}, q, offers);
         if (d < 2 || !offers.empty()) must.push_back(w);
       }
-      const std::vector<const wall_node*>* list = wall_index_ray_candidates(ray, c, s);
+      const std::vector<const wall_node*>* list = wall_index_ray_candidates(sim, ray, c, s);
       if (list == nullptr) continue;
       // In list order, so a merge walk finds each wall that must be there.
       std::size_t at = 0;
@@ -315,17 +316,17 @@ TEST_F(WallIndexTest, TheRayQueryHoldsEveryWallThatCanMatterInListOrder) {
 
 TEST_F(WallIndexTest, OneHundredThousandWallsGiveTheLiteralResults) {
   std::mt19937_64 rng(100000);
-  world_free_walls();
-  add_random_walls(rng, 100000);
-  random_rays(*this, rng, 150);
+  world_free_walls(sim);
+  add_random_walls(sim, rng, 100000);
+  random_rays(world, *this, rng, 150);
 }
 
 TEST_F(WallIndexTest, PointTestAgreesWithTheLiteralScan) {
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> pos(-4, 14);
   for (int size : {0, 4, 50, 3000}) {
-    world_free_walls();
-    add_random_walls(rng, size);
+    world_free_walls(sim);
+    add_random_walls(sim, rng, size);
     for (int n = 0; n < 3000; ++n) {
       expect_same_point(pos(rng), pos(rng));
       if (HasFatalFailure()) return;
@@ -345,25 +346,25 @@ TEST_F(WallIndexTest, PointTestAgreesWithTheLiteralScan) {
 TEST_F(WallIndexTest, RayThroughTwoOppositeCornersOfTheOnlyWallReportsBeyondTwo) {
   // From (-1.061, -1.061) at a quarter turn the ray crosses all four sides of the
   // box (3, 3)-(4, 4); no wall reports 2, so the farther crossing is the result.
-  replace_walls({{3, 3, 1, 1}});
+  replace_walls(sim, {{3, 3, 1, 1}});
   const double start = -1061 * 0.001;
   bool seen = true;
   point hit = kSentinel;
-  const double d = check_vision(start, start, kPi / 4, seen, hit);
+  const double d = check_vision(sim, start, start, kPi / 4, seen, hit);
   EXPECT_GT(d, 2);
   EXPECT_LT(d, 6);
   EXPECT_FALSE(seen);
   expect_same_ray(start, start, kPi / 4);
   // Any wall that is simply missed brings the result back to 2.
-  world_add_wall(8, 0.5, 0.2, 0.2);
-  EXPECT_EQ(check_vision(start, start, kPi / 4, seen, hit), 2);
+  world_add_wall(sim, 8, 0.5, 0.2, 0.2);
+  EXPECT_EQ(check_vision(sim, start, start, kPi / 4, seen, hit), 2);
   expect_same_ray(start, start, kPi / 4);
   // And the corner wall may come first or last in the list.
-  replace_walls({{8, 0.5, 0.2, 0.2}, {3, 3, 1, 1}});
+  replace_walls(sim, {{8, 0.5, 0.2, 0.2}, {3, 3, 1, 1}});
   expect_same_ray(start, start, kPi / 4);
   // Several walls along the diagonal, none missed by the ray: every one of them
   // must be asked, and the nearest crossing beyond 2 is the result.
-  replace_walls({{5, 5, 1, 1}, {3, 3, 1, 1}, {7, 7, 0.5, 0.5}});
+  replace_walls(sim, {{5, 5, 1, 1}, {3, 3, 1, 1}, {7, 7, 0.5, 0.5}});
   expect_same_ray(start, start, kPi / 4);
   EXPECT_GT(beyond_two, 1);
 }
@@ -381,7 +382,7 @@ TEST_F(WallIndexTest, ASliverFarAwayThatReportsANearCrossingIsStillAsked) {
     const double c = 3 + i * 0.0023;
     const double apparent = -(x1 * c - x0 * c) / (x0 - x1);  // where the side seems to be
     if (!(std::fabs(apparent - c) > 2.5 && apparent > 0.5 && apparent < 9 && c < 9.5)) continue;
-    replace_walls({{x0, c, x1 - x0, 0.5}});
+    replace_walls(sim, {{x0, c, x1 - x0, 0.5}});
     const double sx = 9.5;
     const double sy = apparent - 0.6;
     const double aim = std::atan2(apparent - sy, x0 - sx);
@@ -390,14 +391,14 @@ TEST_F(WallIndexTest, ASliverFarAwayThatReportsANearCrossingIsStillAsked) {
       bool seen = false;
       point hit;
       std::vector<point> offers;
-      const double d = literal::vision(sx, sy, angle, seen, hit, offers);
+      const double d = literal::vision(world, sx, sy, angle, seen, hit, offers);
       if (d < 1 && offers.size() == 1 && vect_mag(x0 - sx, c - sy) > 2.5) {
         found = true;
         expect_same_ray(sx, sy, angle);
         // Among many walls off the ray, one of them just behind its start.
-        for (int n = 0; n < 2000; ++n) world_add_wall((n % 40) * 0.2, (n / 40) * 0.2, 0.1, 0.1);
-        world_add_wall(sx - 0.3, sy - 0.1, 0.1, 0.2);
-        world_add_wall(x0, c, x1 - x0, 0.5);
+        for (int n = 0; n < 2000; ++n) world_add_wall(sim, (n % 40) * 0.2, (n / 40) * 0.2, 0.1, 0.1);
+        world_add_wall(sim, sx - 0.3, sy - 0.1, 0.1, 0.2);
+        world_add_wall(sim, x0, c, x1 - x0, 0.5);
         expect_same_ray(sx, sy, angle);
         EXPECT_EQ(with_offers, 2);
       }
@@ -408,7 +409,7 @@ TEST_F(WallIndexTest, ASliverFarAwayThatReportsANearCrossingIsStillAsked) {
 
 TEST_F(WallIndexTest, EqualDistancesOnSeveralWallsGoToTheOldestAsInTheLiteralScan) {
   // Four copies of one wall, and one sharing its near face: every crossing ties.
-  replace_walls({{2, 4, 0.5, 2}, {2, 4, 0.5, 2}, {2, 3, 1, 1.5}, {2, 4, 0.5, 2}, {2, 4, 0.5, 2}});
+  replace_walls(sim, {{2, 4, 0.5, 2}, {2, 4, 0.5, 2}, {2, 3, 1, 1.5}, {2, 4, 0.5, 2}, {2, 4, 0.5, 2}});
   for (double y : {4.0, 4.5, 5.0, 5.5, 6.0}) {
     expect_same_ray(1.5, y, 0);
     expect_same_ray(1.5, y, 0.3);
@@ -420,17 +421,17 @@ TEST_F(WallIndexTest, EqualDistancesOnSeveralWallsGoToTheOldestAsInTheLiteralSca
 TEST_F(WallIndexTest, FollowsWallsAddedDraggedLoadedAndFreed) {
   std::mt19937_64 rng(3);
   auto check_some_rays = [&] {
-    random_rays(*this, rng, 40);
+    random_rays(world, *this, rng, 40);
     std::uniform_real_distribution<double> pos(-1, 11);
     for (int n = 0; n < 200; ++n) expect_same_point(pos(rng), pos(rng));
   };
   check_some_rays();  // the default world
   // Walls drawn one after the other, each dragged out in steps as the mouse does.
   for (int n = 0; n < 30 && !HasFatalFailure(); ++n) {
-    world_add_wall(0.3 * n, 0.2 * n, 0, 0);
+    world_add_wall(sim, 0.3 * n, 0.2 * n, 0, 0);
     check_some_rays();
     for (int step = 1; step <= 3; ++step) {
-      world_resize_wall(world.walls, 0.2 * step, 0.15 * step);
+      world_resize_wall(sim, world.walls, 0.2 * step, 0.15 * step);
       check_some_rays();
     }
   }
@@ -439,18 +440,18 @@ TEST_F(WallIndexTest, FollowsWallsAddedDraggedLoadedAndFreed) {
   world.walls->height = 0.05;
   check_some_rays();
   // An older wall resized.
-  world_resize_wall(world.walls->next->next, 4, 4);
+  world_resize_wall(sim, world.walls->next->next, 4, 4);
   check_some_rays();
   // Many walls at once, as a load does, then a load from text.
-  add_random_walls(rng, 3000);
+  add_random_walls(sim, rng, 3000);
   check_some_rays();
   std::string error;
-  ASSERT_TRUE(world_read_text("5\n5\n0\n3\n4 4 1 1\n6 4 0.5 2\n1 1 8 0.05\n", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "5\n5\n0\n3\n4 4 1 1\n6 4 0.5 2\n1 1 8 0.05\n", error)) << error;
   check_some_rays();
   // Emptied, then the default world again.
-  world_free_walls();
+  world_free_walls(sim);
   check_some_rays();
-  world_setup();
+  world_setup(sim);
   check_some_rays();
 }
 
@@ -460,9 +461,9 @@ TEST_F(WallIndexTest, OtherWorldExtentsStillGiveTheLiteralResults) {
   for (const auto& e : extents) {
     world.width = e[0];
     world.height = e[1];
-    world_free_walls();
-    add_random_walls(rng, 400);
-    random_rays(*this, rng, 200);
+    world_free_walls(sim);
+    add_random_walls(sim, rng, 400);
+    random_rays(world, *this, rng, 200);
     if (HasFatalFailure()) break;
   }
   world.width = 10;
@@ -472,17 +473,17 @@ TEST_F(WallIndexTest, OtherWorldExtentsStillGiveTheLiteralResults) {
 TEST_F(WallIndexTest, RaysOfARunningRobotAmongManyWallsGiveTheLiteralResults) {
   // The positions a driving robot takes: against walls, in corners, between them.
   std::mt19937_64 rng(21);
-  world_free_walls();
-  world_add_wall(0, 0, 10, 0.05);
-  world_add_wall(0, 9.95, 10, 0.05);
-  world_add_wall(0, 0, 0.05, 10);
-  world_add_wall(9.95, 0, 0.05, 10);
-  add_random_walls(rng, 1500);
+  world_free_walls(sim);
+  world_add_wall(sim, 0, 0, 10, 0.05);
+  world_add_wall(sim, 0, 9.95, 10, 0.05);
+  world_add_wall(sim, 0, 0, 0.05, 10);
+  world_add_wall(sim, 9.95, 0, 0.05, 10);
+  add_random_walls(sim, rng, 1500);
   robot.x = 5;
   robot.y = 5;
   for (int tick = 0; tick < 300; ++tick) {
-    advance_simulated_clock(0.01);
-    world_update();
+    advance_simulated_clock(sim, 0.01);
+    world_update(sim);
     for (int i = 0; i < kNumSensors; ++i) {
       expect_same_ray(robot.x, robot.y, robot.heading - kPi / 3 + i * kPi / 3);
     }

@@ -38,7 +38,7 @@ namespace {
 
 using wall_values = std::array<double, 4>;
 
-std::vector<wall_values> walls_from_head() {
+std::vector<wall_values> walls_from_head(const world_state& world) {
   std::vector<wall_values> out;
   for (const wall_node* w = world.walls; w != nullptr; w = w->next) {
     out.push_back({w->x, w->y, w->width, w->height});
@@ -58,8 +58,10 @@ struct world_snapshot {
   std::int32_t cur_waypoint;
   bool show_walls, show_grad;
 
-  static world_snapshot take() {
-    return {walls_from_head(),  world.num_walls,  robot.x,           robot.y,
+  static world_snapshot take(const simulation& sim) {
+    const world_state& world = sim.world;
+    const robot_state& robot = sim.robot;
+    return {walls_from_head(world),  world.num_walls,  robot.x,           robot.y,
             robot.heading,      world.target_x,   world.target_y,    world.scale1,
             world.scale2,       world.scale3,     world.num_impacts, world.num_waypoints,
             world.cur_waypoint, world.show_walls, world.show_grad};
@@ -87,26 +89,26 @@ class locale_guard {
   std::string saved_;
 };
 
-class WorldFileTest : public ::testing::Test {
+class WorldFileTest : public SimulationTest {
  protected:
   void SetUp() override {
-    simulation_reset();
-    std::srand(12345);
-    use_simulated_clock(100.0);
-    world_setup();
+    simulation_reset(app);
+    sim.rng.seed(12345);
+    use_simulated_clock(sim, 100.0);
+    world_setup(sim);
     dir_ = make_scratch_directory("world_file_test");
   }
 
   void TearDown() override {
     remove_scratch_directory(dir_);
-    simulation_reset();
+    simulation_reset(app);
   }
 
   // A world that differs from the default in everything a reset would change.
-  static void make_world_differ_from_default() {
-    world_add_wall(1.0, 2.0, 3.0, 0.5);
-    world_add_impact(3.0, 3.0);
-    world_set_target(7.5, 2.5);
+  void make_world_differ_from_default() {
+    world_add_wall(sim, 1.0, 2.0, 3.0, 0.5);
+    world_add_impact(sim, 3.0, 3.0);
+    world_set_target(sim, 7.5, 2.5);
     world.scale1 = 0.5;
     world.scale2 = 0.25;
     world.scale3 = 0.75;
@@ -134,23 +136,23 @@ TEST_F(WorldFileTest, DefaultWorldWritesTheEightLinesByteForByte) {
   robot.x = 2.5;
   robot.y = 7.25;
   robot.heading = 1.5;
-  EXPECT_EQ(world_format_text(), kDefaultWorldText);
+  EXPECT_EQ(world_format_text(sim), kDefaultWorldText);
 
   const fs::path file = dir_ / "default.dat";
   std::string error;
-  ASSERT_TRUE(world_write_file(file.string(), error)) << error;
+  ASSERT_TRUE(world_write_file(sim, file.string(), error)) << error;
   EXPECT_TRUE(error.empty());
   EXPECT_EQ(read_bytes(file), kDefaultWorldText);
   EXPECT_EQ(files_in_dir(), std::vector<std::string>{"default.dat"}) << "no temporary left";
 }
 
 TEST_F(WorldFileTest, WriterRoundsToSixDecimalsWithoutExponent) {
-  world_free_walls();
-  world_add_wall(0.05, -0.0000004, 123456.7891234, 1e-7);
+  world_free_walls(sim);
+  world_add_wall(sim, 0.05, -0.0000004, 123456.7891234, 1e-7);
   robot.x = 0.1234565;  // not exactly representable: rounds as printf does
   robot.y = -3.0;
   robot.heading = 6.283185307179586;
-  EXPECT_EQ(world_format_text(),
+  EXPECT_EQ(world_format_text(sim),
             "0.123456\n-3.000000\n6.283185\n1\n0.050000 -0.000000 123456.789123 0.000000\n");
 }
 
@@ -160,7 +162,7 @@ TEST_F(WorldFileTest, WriterRoundsToSixDecimalsWithoutExponent) {
 TEST_F(WorldFileTest, LoadingTheEightLinesResetsTheWorldAndReversesTheWalls) {
   make_world_differ_from_default();
   std::string error;
-  ASSERT_TRUE(world_read_text(kDefaultWorldText, error)) << error;
+  ASSERT_TRUE(world_read_text(sim, kDefaultWorldText, error)) << error;
 
   EXPECT_DOUBLE_EQ(robot.x, 2.5);
   EXPECT_DOUBLE_EQ(robot.y, 7.25);
@@ -176,35 +178,35 @@ TEST_F(WorldFileTest, LoadingTheEightLinesResetsTheWorldAndReversesTheWalls) {
   // Top, bottom, left, right from the head: the reverse of the file.
   const std::vector<wall_values> expected = {
       {0, 0, 10, 0.05}, {0, 9.95, 10, 0.05}, {0, 0, 0.05, 10}, {9.95, 0, 0.05, 10}};
-  EXPECT_EQ(walls_from_head(), expected);
+  EXPECT_EQ(walls_from_head(world), expected);
   EXPECT_EQ(world.num_walls, 4);
 }
 
 TEST_F(WorldFileTest, RoundTripReversesTheWallsAndKeepsSixDecimals) {
-  world_free_walls();
-  world_add_wall(1.0, 2.0, 3.0, 4.0);
-  world_add_wall(1.23456789, 2.5, 0.0000004, 7.9999996);
-  world_add_wall(-1.5, 11.25, 0.1, 0.2);
+  world_free_walls(sim);
+  world_add_wall(sim, 1.0, 2.0, 3.0, 4.0);
+  world_add_wall(sim, 1.23456789, 2.5, 0.0000004, 7.9999996);
+  world_add_wall(sim, -1.5, 11.25, 0.1, 0.2);
   robot.x = 3.14159265;
   robot.y = 2.71828182;
   robot.heading = 0.5;
   const fs::path first = dir_ / "first.dat";
   std::string error;
-  ASSERT_TRUE(world_write_file(first.string(), error)) << error;
+  ASSERT_TRUE(world_write_file(sim, first.string(), error)) << error;
   const std::string first_text = read_bytes(first);
 
-  ASSERT_TRUE(world_read_file(first.string(), error)) << error;
+  ASSERT_TRUE(world_read_file(sim, first.string(), error)) << error;
   EXPECT_EQ(robot.x, 3.141593);
   EXPECT_EQ(robot.y, 2.718282);
   EXPECT_EQ(robot.heading, 0.5);
   const std::vector<wall_values> reversed = {
       {1.0, 2.0, 3.0, 4.0}, {1.234568, 2.5, 0.0, 8.0}, {-1.5, 11.25, 0.1, 0.2}};
-  EXPECT_EQ(walls_from_head(), reversed);
+  EXPECT_EQ(walls_from_head(world), reversed);
   EXPECT_EQ(world.num_walls, 3);
 
   // Saving the loaded world writes the walls in the opposite order to the file.
   const fs::path second = dir_ / "second.dat";
-  ASSERT_TRUE(world_write_file(second.string(), error)) << error;
+  ASSERT_TRUE(world_write_file(sim, second.string(), error)) << error;
   EXPECT_EQ(read_bytes(second),
             "3.141593\n2.718282\n0.500000\n3\n"
             "1.000000 2.000000 3.000000 4.000000\n"
@@ -212,8 +214,8 @@ TEST_F(WorldFileTest, RoundTripReversesTheWallsAndKeepsSixDecimals) {
             "-1.500000 11.250000 0.100000 0.200000\n");
   EXPECT_NE(read_bytes(second), first_text);
   // A second round trip restores the first file exactly.
-  ASSERT_TRUE(world_read_file(second.string(), error)) << error;
-  ASSERT_TRUE(world_write_file(second.string(), error)) << error;
+  ASSERT_TRUE(world_read_file(sim, second.string(), error)) << error;
+  ASSERT_TRUE(world_write_file(sim, second.string(), error)) << error;
   EXPECT_EQ(read_bytes(second), first_text);
 }
 
@@ -248,8 +250,8 @@ TEST_F(WorldFileTest, DataWrittenDirectlyIsTheSaveOfTheWorldItMakes) {
     std::string direct;
     std::string reason;
     ASSERT_TRUE(world_data_to_text(data, direct, reason)) << reason;
-    world_apply_data(data);
-    ASSERT_EQ(direct, world_format_text()) << "data " << n;
+    world_apply_data(sim, data);
+    ASSERT_EQ(direct, world_format_text(sim)) << "data " << n;
   }
   const fs::path file = dir_ / "direct.dat";
   world_file_data data;
@@ -291,27 +293,27 @@ TEST_F(WorldFileTest, DataWithoutAPoseOrWithValuesNotFiniteIsNotWritten) {
 TEST_F(WorldFileTest, CountDecidesHowManyWallsAreRead) {
   std::string error;
   // Zero: no walls at all, not even the boundary.
-  ASSERT_TRUE(world_read_text("1\n2\n3\n0\n", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "1\n2\n3\n0\n", error)) << error;
   EXPECT_EQ(world.walls, nullptr);
   EXPECT_EQ(world.num_walls, 0);
-  EXPECT_EQ(world_check_wall_point(0.02, 5.0), 0);
+  EXPECT_EQ(world_check_wall_point(sim, 0.02, 5.0), 0);
 
   // More walls announced than present: the walls that are there.
-  ASSERT_TRUE(world_read_text("1\n2\n3\n3\n1 1 1 1\n2 2 2 2\n", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "1\n2\n3\n3\n1 1 1 1\n2 2 2 2\n", error)) << error;
   EXPECT_EQ(world.num_walls, 2);
-  EXPECT_EQ(walls_from_head(), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
+  EXPECT_EQ(walls_from_head(world), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
 
   // Fewer announced than present: the rest of the file is not read, whatever it holds.
-  ASSERT_TRUE(world_read_text("1\n2\n3\n2\n1 1 1 1\n2 2 2 2\n3 3 3 3\nnot a wall\n", error))
+  ASSERT_TRUE(world_read_text(sim, "1\n2\n3\n2\n1 1 1 1\n2 2 2 2\n3 3 3 3\nnot a wall\n", error))
       << error;
   EXPECT_EQ(world.num_walls, 2);
-  EXPECT_EQ(walls_from_head(), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
+  EXPECT_EQ(walls_from_head(world), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
 
   // Negative, taken as unsigned: to the end of the file.
-  ASSERT_TRUE(world_read_text("1\n2\n3\n-1\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n", error))
+  ASSERT_TRUE(world_read_text(sim, "1\n2\n3\n-1\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n", error))
       << error;
   EXPECT_EQ(world.num_walls, 5);
-  EXPECT_EQ(walls_from_head().front(), (wall_values{5, 5, 5, 5}));
+  EXPECT_EQ(walls_from_head(world).front(), (wall_values{5, 5, 5, 5}));
 
   world_file_data data;
   world_file_error parse_error;
@@ -322,15 +324,15 @@ TEST_F(WorldFileTest, CountDecidesHowManyWallsAreRead) {
 
 TEST_F(WorldFileTest, FileEndingEarlyKeepsTheValuesOfTheReset) {
   // The same seed makes the reset draw the same random robot pose.
-  std::srand(777);
-  world_setup();
+  sim.rng.seed(777);
+  world_setup(sim);
   const double reset_y = robot.y;
   const double reset_heading = robot.heading;
 
   make_world_differ_from_default();
-  std::srand(777);
+  sim.rng.seed(777);
   std::string error;
-  ASSERT_TRUE(world_read_text("3.5\n", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "3.5\n", error)) << error;
   EXPECT_EQ(robot.x, 3.5);
   EXPECT_EQ(robot.y, reset_y);
   EXPECT_EQ(robot.heading, reset_heading);
@@ -341,8 +343,8 @@ TEST_F(WorldFileTest, FileEndingEarlyKeepsTheValuesOfTheReset) {
 
   // An empty file is a reset without walls.
   make_world_differ_from_default();
-  std::srand(777);
-  ASSERT_TRUE(world_read_text("", error)) << error;
+  sim.rng.seed(777);
+  ASSERT_TRUE(world_read_text(sim, "", error)) << error;
   EXPECT_EQ(robot.y, reset_y);
   EXPECT_EQ(world.walls, nullptr);
   EXPECT_EQ(world.num_walls, 0);
@@ -358,8 +360,8 @@ TEST_F(WorldFileTest, FileEndingEarlyKeepsTheValuesOfTheReset) {
 
 TEST_F(WorldFileTest, WhiteSpaceAndLineEndsDoNotMatter) {
   std::string error;
-  ASSERT_TRUE(world_read_text(kDefaultWorldText, error));
-  const world_snapshot plain = world_snapshot::take();
+  ASSERT_TRUE(world_read_text(sim, kDefaultWorldText, error));
+  const world_snapshot plain = world_snapshot::take(sim);
 
   const char* const variants[] = {
       // Windows line ends.
@@ -377,8 +379,8 @@ TEST_F(WorldFileTest, WhiteSpaceAndLineEndsDoNotMatter) {
   };
   for (const char* text : variants) {
     make_world_differ_from_default();
-    ASSERT_TRUE(world_read_text(text, error)) << error << "\n" << text;
-    world_snapshot loaded = world_snapshot::take();
+    ASSERT_TRUE(world_read_text(sim, text, error)) << error << "\n" << text;
+    world_snapshot loaded = world_snapshot::take(sim);
     EXPECT_EQ(loaded.walls, plain.walls) << text;
     EXPECT_EQ(loaded.robot_x, plain.robot_x) << text;
     EXPECT_EQ(loaded.robot_y, plain.robot_y) << text;
@@ -419,14 +421,14 @@ TEST_F(WorldFileTest, ContentThatIsNotAWorldFileIsReportedAndChangesNothing) {
       {"1\n\n\nx\xC3\n", 4, "found characters that are not text"},
   };
   make_world_differ_from_default();
-  const world_snapshot before = world_snapshot::take();
+  const world_snapshot before = world_snapshot::take(sim);
   for (const bad_text_case& c : cases) {
     std::string error;
-    EXPECT_FALSE(world_read_text(c.text, error)) << c.text;
+    EXPECT_FALSE(world_read_text(sim, c.text, error)) << c.text;
     EXPECT_NE(error.find("line " + std::to_string(c.line) + ": "), std::string::npos)
         << c.text << " -> " << error;
     EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << " -> " << error;
-    EXPECT_EQ(world_snapshot::take(), before) << c.text;
+    EXPECT_EQ(world_snapshot::take(sim), before) << c.text;
 
     world_file_data data;
     world_file_error parse_error;
@@ -525,7 +527,7 @@ TEST_F(WorldFileTest, ScanningAcceptsWhatTheCFormatsAcceptWithTheirValues) {
     EXPECT_EQ(literal.walls, c.walls);
   }
   std::string error;
-  ASSERT_TRUE(world_read_text("5\n5\n0\n1\n1 1 1 1;", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "5\n5\n0\n1\n1 1 1 1;", error)) << error;
   EXPECT_EQ(world.num_walls, 1);
 }
 
@@ -595,53 +597,53 @@ TEST_F(WorldFileTest, ReaderAgreesWithTheCScanningOnRandomTexts) {
 TEST_F(WorldFileTest, HeadingsUpToAThousandRadiansLoadAsWrittenAndLargerOnesAreFolded) {
   std::string error;
   for (const double heading : {10.0, -10.0, 999.5, 1000.0, -1000.0}) {
-    ASSERT_TRUE(world_read_text("5 5 " + std::to_string(heading) + " 0", error)) << error;
+    ASSERT_TRUE(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0", error)) << error;
     EXPECT_EQ(robot.heading, heading);
   }
-  ASSERT_TRUE(world_read_text("5 5 10 0", error)) << error;
-  EXPECT_EQ(world_format_text().substr(0, 28), "5.000000\n5.000000\n10.000000\n");
+  ASSERT_TRUE(world_read_text(sim, "5 5 10 0", error)) << error;
+  EXPECT_EQ(world_format_text(sim).substr(0, 28), "5.000000\n5.000000\n10.000000\n");
   // The tick corrects it by one turn at a time, as any heading.
-  manual_mode = true;
+  sim.manual_mode = true;
   robot.speed = 0;
   robot.turn = 0;
-  world_update();
+  world_update(sim);
   EXPECT_DOUBLE_EQ(robot.heading, 10 - kTwoPi);
-  world_update();
+  world_update(sim);
   EXPECT_DOUBLE_EQ(robot.heading, 10 - 2 * kTwoPi);
-  manual_mode = false;
+  sim.manual_mode = false;
 
   for (const double heading : {1000.001, -1000.001, 1e6}) {
-    ASSERT_TRUE(world_read_text("5 5 " + std::to_string(heading) + " 0", error)) << error;
+    ASSERT_TRUE(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0", error)) << error;
     EXPECT_LE(std::fabs(robot.heading), kPi) << heading;
     EXPECT_NEAR(std::cos(robot.heading), std::cos(heading), 1e-6) << heading;
   }
-  ASSERT_TRUE(world_read_text("5 5 1e308 0", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "5 5 1e308 0", error)) << error;
   EXPECT_LE(std::fabs(robot.heading), kPi);
 }
 
 TEST_F(WorldFileTest, BinaryDataIsRefusedWithoutLoopingOrCrashing) {
   make_world_differ_from_default();
-  const world_snapshot before = world_snapshot::take();
+  const world_snapshot before = world_snapshot::take(sim);
 
   // A valid start followed by binary garbage, and garbage from the first byte.
   const std::string mixed = std::string("2.5\n7.0\n") + std::string("\x01\x00\xff\xfe\x80", 5);
   std::string error;
-  EXPECT_FALSE(world_read_text(mixed, error));
+  EXPECT_FALSE(world_read_text(sim, mixed, error));
   EXPECT_EQ(error,
             "line 3: expected a number for the robot's heading, found characters that "
             "are not text");
-  EXPECT_EQ(world_snapshot::take(), before);
+  EXPECT_EQ(world_snapshot::take(sim), before);
 
   const fs::path file = dir_ / "image.dat";
   std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
   write_bytes(file, png);
-  EXPECT_FALSE(world_read_file(file.string(), error));
+  EXPECT_FALSE(world_read_file(sim, file.string(), error));
   EXPECT_NE(error.find(file.string()), std::string::npos) << error;
   EXPECT_NE(error.find("line 1: expected a number for the robot's x, found characters that are "
                        "not text"),
             std::string::npos)
       << error;
-  EXPECT_EQ(world_snapshot::take(), before);
+  EXPECT_EQ(world_snapshot::take(sim), before);
 
   // Random bytes, and random mixes of digits, signs and white space that may
   // happen to form numbers: each parse ends, and any result is a clean one.
@@ -672,45 +674,45 @@ TEST_F(WorldFileTest, BinaryDataIsRefusedWithoutLoopingOrCrashing) {
 
 TEST_F(WorldFileTest, UnreadableFileLeavesTheWorldExactlyAsItWas) {
   make_world_differ_from_default();
-  const world_snapshot before = world_snapshot::take();
+  const world_snapshot before = world_snapshot::take(sim);
   std::string error;
 
   const fs::path missing = dir_ / "missing.dat";
-  EXPECT_FALSE(world_read_file(missing.string(), error));
+  EXPECT_FALSE(world_read_file(sim, missing.string(), error));
   EXPECT_EQ(error, "cannot load \"" + missing.string() + "\": No such file or directory");
-  EXPECT_EQ(world_snapshot::take(), before);
+  EXPECT_EQ(world_snapshot::take(sim), before);
 
-  EXPECT_FALSE(world_read_file(dir_.string(), error));
+  EXPECT_FALSE(world_read_file(sim, dir_.string(), error));
   EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
-  EXPECT_EQ(world_snapshot::take(), before);
+  EXPECT_EQ(world_snapshot::take(sim), before);
 
   // A named pipe would block a plain open; it is refused before opening.
   const fs::path pipe = dir_ / "pipe.dat";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  EXPECT_FALSE(world_read_file(pipe.string(), error));
+  EXPECT_FALSE(world_read_file(sim, pipe.string(), error));
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
-  EXPECT_EQ(world_snapshot::take(), before);
+  EXPECT_EQ(world_snapshot::take(sim), before);
 
-  EXPECT_FALSE(world_read_file("", error));
+  EXPECT_FALSE(world_read_file(sim, "", error));
   EXPECT_FALSE(error.empty());
-  EXPECT_EQ(world_snapshot::take(), before);
+  EXPECT_EQ(world_snapshot::take(sim), before);
 }
 
 TEST_F(WorldFileTest, AbsurdFilesAreRefused) {
   make_world_differ_from_default();
-  const world_snapshot before = world_snapshot::take();
+  const world_snapshot before = world_snapshot::take(sim);
   std::string error;
 
   // A file of 17 MiB (sparse, so it costs no disk) is refused before reading.
   const fs::path huge = dir_ / "huge.dat";
   write_bytes(huge, "1\n2\n3\n-1\n");
   fs::resize_file(huge, 17u * 1024 * 1024);
-  EXPECT_FALSE(world_read_file(huge.string(), error));
+  EXPECT_FALSE(world_read_file(sim, huge.string(), error));
   EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
-  EXPECT_EQ(world_snapshot::take(), before);
+  EXPECT_EQ(world_snapshot::take(sim), before);
 
   const std::string big_text(kWorldFileMaxBytes + 1, ' ');
-  EXPECT_FALSE(world_read_text(big_text, error));
+  EXPECT_FALSE(world_read_text(sim, big_text, error));
   EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
 
   // The wall limit counts walls actually present, not the count line.
@@ -724,8 +726,8 @@ TEST_F(WorldFileTest, AbsurdFilesAreRefused) {
   EXPECT_FALSE(world_parse_text(text, data, parse_error));
   EXPECT_EQ(parse_error.line, static_cast<int>(4 + kWorldFileMaxWalls + 1));
   EXPECT_NE(parse_error.message.find("more than 100000 walls"), std::string::npos);
-  EXPECT_FALSE(world_read_text(text, error));
-  EXPECT_EQ(world_snapshot::take(), before);
+  EXPECT_FALSE(world_read_text(sim, text, error));
+  EXPECT_EQ(world_snapshot::take(sim), before);
 
   ASSERT_TRUE(world_parse_text("1 2 3 2000000000 1 1 1 1", data, parse_error));
   EXPECT_EQ(data.walls.size(), 1u);
@@ -747,21 +749,21 @@ TEST_F(WorldFileTest, DecimalPointWhateverTheLocale) {
   robot.x = 2.5;
   robot.y = 7.25;
   robot.heading = 1.5;
-  EXPECT_EQ(world_format_text(), kDefaultWorldText);
+  EXPECT_EQ(world_format_text(sim), kDefaultWorldText);
   const fs::path file = dir_ / "de.dat";
   std::string error;
-  ASSERT_TRUE(world_write_file(file.string(), error)) << error;
+  ASSERT_TRUE(world_write_file(sim, file.string(), error)) << error;
   EXPECT_EQ(read_bytes(file), kDefaultWorldText);
 
-  world_add_impact(1.0, 1.0);
-  ASSERT_TRUE(world_read_file(file.string(), error)) << error;
+  world_add_impact(sim, 1.0, 1.0);
+  ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
   EXPECT_EQ(robot.x, 2.5);
   EXPECT_EQ(robot.y, 7.25);
   EXPECT_EQ(robot.heading, 1.5);
-  EXPECT_EQ(walls_from_head().front(), (wall_values{0, 0, 10, 0.05}));
+  EXPECT_EQ(walls_from_head(world).front(), (wall_values{0, 0, 10, 0.05}));
 
   // A comma is not taken as a decimal separator under this locale either.
-  EXPECT_FALSE(world_read_text("2,5\n", error));
+  EXPECT_FALSE(world_read_text(sim, "2,5\n", error));
   EXPECT_NE(error.find("decimal separator"), std::string::npos);
 }
 
@@ -770,19 +772,19 @@ TEST_F(WorldFileTest, DecimalPointWhateverTheLocale) {
 
 TEST_F(WorldFileTest, SavingOverAFolderOrADeviceFails) {
   std::string error;
-  EXPECT_FALSE(world_write_file(dir_.string(), error));
+  EXPECT_FALSE(world_write_file(sim, dir_.string(), error));
   EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
   EXPECT_TRUE(fs::is_directory(dir_));
 
   if (fs::exists("/dev/full")) {
-    EXPECT_FALSE(world_write_file("/dev/full", error));
+    EXPECT_FALSE(world_write_file(sim, "/dev/full", error));
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
   }
 
-  EXPECT_FALSE(world_write_file((dir_ / "no-such-folder" / "w.dat").string(), error));
+  EXPECT_FALSE(world_write_file(sim, (dir_ / "no-such-folder" / "w.dat").string(), error));
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
-  EXPECT_FALSE(world_write_file("", error));
+  EXPECT_FALSE(world_write_file(sim, "", error));
   EXPECT_TRUE(files_in_dir().empty());
 }
 
@@ -795,8 +797,8 @@ TEST_F(WorldFileTest, SavingIntoAReadOnlyFolderKeepsTheOldFile) {
   std::string error;
   if (::geteuid() != 0) {
     // The file is the user's own and writable: it is written in place.
-    EXPECT_TRUE(world_write_file(file.string(), error)) << error;
-    EXPECT_EQ(read_bytes(file), world_format_text());
+    EXPECT_TRUE(world_write_file(sim, file.string(), error)) << error;
+    EXPECT_EQ(read_bytes(file), world_format_text(sim));
     return;
   } else {
     // Permissions do not bind root: try as an ordinary user, to whom the file
@@ -806,7 +808,7 @@ TEST_F(WorldFileTest, SavingIntoAReadOnlyFolderKeepsTheOldFile) {
     if (child == 0) {
       if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
       std::string child_error;
-      const bool saved = world_write_file(file.string(), child_error);
+      const bool saved = world_write_file(sim, file.string(), child_error);
       ::_exit(saved ? 1 : child_error.find("Permission denied") != std::string::npos ? 0 : 3);
     }
     int status = 0;
@@ -822,8 +824,8 @@ TEST_F(WorldFileTest, SavingIntoAReadOnlyFolderKeepsTheOldFile) {
 TEST_F(WorldFileTest, SaveFailingHalfWayKeepsTheOldFile) {
   const fs::path file = dir_ / "keep.dat";
   write_bytes(file, "old contents\n");
-  for (int i = 0; i < 200; ++i) world_add_wall(i * 0.01, 1.0, 0.5, 0.5);
-  ASSERT_GT(world_format_text().size(), 4096u);
+  for (int i = 0; i < 200; ++i) world_add_wall(sim, i * 0.01, 1.0, 0.5, 0.5);
+  ASSERT_GT(world_format_text(sim).size(), 4096u);
 
   // Let writes stop after 1 KiB, as on a full disk.
   rlimit saved_limit{};
@@ -833,7 +835,7 @@ TEST_F(WorldFileTest, SaveFailingHalfWayKeepsTheOldFile) {
   auto* const saved_handler = ::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string error;
-  const bool saved = world_write_file(file.string(), error);
+  const bool saved = world_write_file(sim, file.string(), error);
   ::setrlimit(RLIMIT_FSIZE, &saved_limit);
   ::signal(SIGXFSZ, saved_handler);
 
@@ -852,32 +854,32 @@ TEST_F(WorldFileTest, SaveReplacesThroughLinksAndKeepsPermissions) {
   fs::create_symlink(file, link);
 
   std::string error;
-  ASSERT_TRUE(world_write_file(link.string(), error)) << error;
+  ASSERT_TRUE(world_write_file(sim, link.string(), error)) << error;
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(read_bytes(file), world_format_text());
+  EXPECT_EQ(read_bytes(file), world_format_text(sim));
   EXPECT_EQ(fs::status(file).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST_F(WorldFileTest, AnyNumberOfWallsAndAnySizeIsSaved) {
   // More walls than a load takes: the save writes them all.
-  for (std::size_t i = 0; i <= kWorldFileMaxWalls; ++i) world_add_wall(1, 1, 1, 1);
+  for (std::size_t i = 0; i <= kWorldFileMaxWalls; ++i) world_add_wall(sim, 1, 1, 1, 1);
   const fs::path many = dir_ / "many.dat";
   std::string error;
-  ASSERT_TRUE(world_write_file(many.string(), error)) << error;
-  EXPECT_EQ(read_bytes(many), world_format_text());
+  ASSERT_TRUE(world_write_file(sim, many.string(), error)) << error;
+  EXPECT_EQ(read_bytes(many), world_format_text(sim));
   EXPECT_NE(read_bytes(many).find("\n100005\n"), std::string::npos);
 
   // Fewer walls, but a text beyond the load limit: saved too.
-  world_free_walls();
-  for (int i = 0; i < 14000; ++i) world_add_wall(1e300, -1e300, 1e300, 1e300);
-  const std::string text = world_format_text();
+  world_free_walls(sim);
+  for (int i = 0; i < 14000; ++i) world_add_wall(sim, 1e300, -1e300, 1e300, 1e300);
+  const std::string text = world_format_text(sim);
   ASSERT_GT(text.size(), kWorldFileMaxBytes);
   const fs::path large = dir_ / "large.dat";
-  ASSERT_TRUE(world_write_file(large.string(), error)) << error;
+  ASSERT_TRUE(world_write_file(sim, large.string(), error)) << error;
   EXPECT_EQ(fs::file_size(large), text.size());
   // Loading keeps its limit and says so.
-  EXPECT_FALSE(world_read_file(large.string(), error));
+  EXPECT_FALSE(world_read_file(sim, large.string(), error));
   EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
 }
 
@@ -886,11 +888,11 @@ TEST_F(WorldFileTest, WorldsTheReaderWouldRefuseAreNotSaved) {
   write_bytes(file, "old\n");
   std::string error;
   robot.heading = std::nan("");
-  EXPECT_FALSE(world_write_file(file.string(), error));
+  EXPECT_FALSE(world_write_file(sim, file.string(), error));
   EXPECT_NE(error.find("the robot's heading is not a finite number"), std::string::npos);
   robot.heading = 0.0;
-  world_add_wall(1.0, 1.0, INFINITY, 1.0);
-  EXPECT_FALSE(world_write_file(file.string(), error));
+  world_add_wall(sim, 1.0, 1.0, INFINITY, 1.0);
+  EXPECT_FALSE(world_write_file(sim, file.string(), error));
   EXPECT_NE(error.find("wall 1 has a value that is not a finite number"), std::string::npos);
   EXPECT_EQ(read_bytes(file), "old\n");
 }
@@ -911,14 +913,14 @@ TEST_F(WorldFileTest, ExampleWorldsLoadAndTheRobotMovesInFreeSpace) {
 
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.filename().string());
-    simulation_reset();
-    use_simulated_clock(100.0);
-    std::srand(99);
+    simulation_reset(app);
+    use_simulated_clock(sim, 100.0);
+    sim.rng.seed(99);
     std::string error;
-    ASSERT_TRUE(world_read_file(file.string(), error)) << error;
+    ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
 
     // The four boundary walls are there, every wall lies inside the world.
-    std::vector<wall_values> walls = walls_from_head();
+    std::vector<wall_values> walls = walls_from_head(world);
     for (const wall_values& boundary : std::vector<wall_values>{
              {0, 0, 10, 0.05}, {0, 9.95, 10, 0.05}, {0, 0, 0.05, 10}, {9.95, 0, 0.05, 10}}) {
       EXPECT_NE(std::find(walls.begin(), walls.end(), boundary), walls.end());
@@ -937,7 +939,7 @@ TEST_F(WorldFileTest, ExampleWorldsLoadAndTheRobotMovesInFreeSpace) {
       const double angle = kTwoPi * k / 16;
       for (const double r : {0.0, 0.125, 0.25}) {
         EXPECT_EQ(
-            world_check_wall_point(robot.x + r * std::cos(angle), robot.y + r * std::sin(angle)), 0)
+            world_check_wall_point(sim, robot.x + r * std::cos(angle), robot.y + r * std::sin(angle)), 0)
             << "robot at (" << robot.x << ", " << robot.y << ") touches a wall";
       }
     }
@@ -947,9 +949,9 @@ TEST_F(WorldFileTest, ExampleWorldsLoadAndTheRobotMovesInFreeSpace) {
     const double start_y = robot.y;
     double farthest = 0.0;
     for (int tick = 0; tick < 1500; ++tick) {
-      advance_simulated_clock(0.01);
-      world_update();
-      ASSERT_EQ(world_check_wall_point(robot.x, robot.y), 0) << "tick " << tick;
+      advance_simulated_clock(sim, 0.01);
+      world_update(sim);
+      ASSERT_EQ(world_check_wall_point(sim, robot.x, robot.y), 0) << "tick " << tick;
       farthest = std::max(farthest, vect_mag(robot.x - start_x, robot.y - start_y));
     }
     EXPECT_GT(farthest, 1.0);

@@ -2,6 +2,7 @@
 // and line conventions, clipping, sizes down to zero, drawing into given memory,
 // and every shape against a pixel-by-pixel form of its rule on random and
 // adversarial coordinates.
+#include "core/simulation.h"
 #include "draw/raster_context.h"
 
 #include <gtest/gtest.h>
@@ -34,15 +35,16 @@ struct box {
 
 class RasterContextTest : public ::testing::Test {
  protected:
+  simulation sim;  // the maker of the drawing objects
   RasterContextTest() : dc(40, 30) {
-    brush = create_solid_brush(kBlue);
-    pen = create_pen(1, kRed);
+    brush = create_solid_brush(sim, kBlue);
+    pen = create_pen(sim, 1, kRed);
     dc.select_object(brush);
     dc.select_object(pen);
   }
   ~RasterContextTest() override {
-    delete_object(brush);
-    delete_object(pen);
+    delete_object(sim, brush);
+    delete_object(sim, pen);
   }
 
   std::uint32_t at(int x, int y) const { return dc.pixel(x, y); }
@@ -106,13 +108,13 @@ TEST_F(RasterContextTest, ThinAndEmptyRectangles) {
 }
 
 TEST_F(RasterContextTest, ColoursArePaintedExactlyAsOpaqueRgb) {
-  const draw_object wall = create_solid_brush(rgb(0, 128, 200));
+  const draw_object wall = create_solid_brush(sim, rgb(0, 128, 200));
   dc.select_object(wall);
   dc.rectangle(0, 0, 5, 5);
   EXPECT_EQ(at(2, 2), 0xFF0080C8u);
   EXPECT_EQ(raster_pixel(rgb(1, 2, 3)), 0xFF010203u);
   dc.select_object(brush);
-  delete_object(wall);
+  delete_object(sim, wall);
 }
 
 TEST_F(RasterContextTest, RectangleIsClippedToTheBuffer) {
@@ -224,16 +226,17 @@ TEST(RasterContextMemory, DrawsIntoGivenRowsAndLeavesTheRestAlone) {
   raster_context dc(memory.data(), 5, 3, 8);
   ASSERT_EQ(dc.stride(), 8);
   EXPECT_EQ(dc.pixel(4, 2), kUntouched);  // the content is kept, not cleared
-  const draw_object red_pen = create_pen(1, kRed);
-  const draw_object red_brush = create_solid_brush(kRed);
+  simulation sim;
+  const draw_object red_pen = create_pen(sim, 1, kRed);
+  const draw_object red_brush = create_solid_brush(sim, kRed);
   dc.select_object(red_pen);
   dc.select_object(red_brush);
   dc.rectangle(INT_MIN, INT_MIN, INT_MAX, INT_MAX);
   dc.move_to(-100, 1);
   dc.line_to(100, 1);
   dc.ellipse(-3, -3, 20, 20);
-  delete_object(red_pen);
-  delete_object(red_brush);
+  delete_object(sim, red_pen);
+  delete_object(sim, red_brush);
   for (int y = 0; y < 3; ++y) {
     for (int x = 0; x < 8; ++x) {
       const std::uint32_t p = memory[static_cast<std::size_t>(y * 8 + x)];
@@ -373,10 +376,11 @@ TEST_P(RasterReferenceTest, EveryShapeMatchesItsPixelRuleBitForBit) {
   raster_context dc(w, h);
   pixels want(static_cast<std::size_t>(w) * h, raster_pixel(rgb(0, 0, 0)));
   int pos_x = 0, pos_y = 0;
+  simulation sim;
 
   for (int n = 0; n < 1500; ++n) {
-    const draw_object pen = create_pen(1, any_colour(rng));
-    const draw_object brush = create_solid_brush(any_colour(rng));
+    const draw_object pen = create_pen(sim, 1, any_colour(rng));
+    const draw_object brush = create_solid_brush(sim, any_colour(rng));
     dc.select_object(pen);
     dc.select_object(brush);
     const shape_colours c{raster_pixel(pen.colour), raster_pixel(brush.colour)};
@@ -402,8 +406,8 @@ TEST_P(RasterReferenceTest, EveryShapeMatchesItsPixelRuleBitForBit) {
       pos_x = l;
       pos_y = t;
     }
-    delete_object(pen);
-    delete_object(brush);
+    delete_object(sim, pen);
+    delete_object(sim, brush);
 
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)

@@ -40,7 +40,7 @@ TEST_F(RobotDrawTest, SensorColoursFollowTheTouchState) {
 }
 
 TEST_F(RobotDrawTest, BodyHeadingSensorsAndFieldArrowInOrder) {
-  robot_draw(dc);
+  robot_draw(sim, dc);
   const auto shapes = dc.shapes();
   // Body, heading arrow (5 strokes), six sensor discs, field arrow (5 strokes).
   ASSERT_EQ(shapes.size(), 1u + 5u + 6u + 5u);
@@ -52,7 +52,7 @@ TEST_F(RobotDrawTest, BodyHeadingSensorsAndFieldArrowInOrder) {
 
   // The heading arrow, in black, half-length sensor_size.
   recording_context heading;
-  draw_arrow(heading, 5.0, 5.0, 0.0, robot.sensor_size);
+  draw_arrow(sim, heading, 5.0, 5.0, 0.0, robot.sensor_size);
   const auto want = heading.shapes();
   for (std::size_t k = 0; k < 5; ++k) {
     EXPECT_TRUE(
@@ -62,7 +62,7 @@ TEST_F(RobotDrawTest, BodyHeadingSensorsAndFieldArrowInOrder) {
 
   // The field arrow in blue along grad_angle, half-length 0.1.
   recording_context field;
-  draw_arrow(field, 5.0, 5.0, kPi / 2, 0.1);
+  draw_arrow(sim, field, 5.0, 5.0, kPi / 2, 0.1);
   const auto want_field = field.shapes();
   for (std::size_t k = 0; k < 5; ++k) {
     const draw_call& got = shapes[12 + k];
@@ -75,7 +75,7 @@ TEST_F(RobotDrawTest, BodyHeadingSensorsAndFieldArrowInOrder) {
 TEST_F(RobotDrawTest, SensorDiscsSitOnTheRimStartingAtMinusSixtyDegrees) {
   robot.sensor_hit[1] = true;
   robot.sensor_hit[4] = true;
-  robot_draw(dc);
+  robot_draw(sim, dc);
   const auto discs = dc.calls_of(draw_call_kind::ellipse);
   ASSERT_EQ(discs.size(), 7u);
   for (int i = 0; i < kNumSensors; ++i) {
@@ -84,9 +84,9 @@ TEST_F(RobotDrawTest, SensorDiscsSitOnTheRimStartingAtMinusSixtyDegrees) {
     const double mx = 5.0 + robot.sensor_dist * std::cos(angle);
     const double my = 5.0 + robot.sensor_dist * std::sin(angle);
     const double half = robot.sensor_size * 0.5;
-    EXPECT_TRUE(same_shape(disc, draw_call_kind::ellipse, get_screen_x(mx - half),
-                           get_screen_y(my - half), get_screen_x(mx + half),
-                           get_screen_y(my + half)))
+    EXPECT_TRUE(same_shape(disc, draw_call_kind::ellipse, get_screen_x(sim, mx - half),
+                           get_screen_y(sim, my - half), get_screen_x(sim, mx + half),
+                           get_screen_y(sim, my + half)))
         << "sensor " << i;
     EXPECT_EQ(disc.brush_colour(), (i == 1 || i == 4) ? kRed : kWhite) << "sensor " << i;
     EXPECT_EQ(disc.pen.id, world.black_pen.id);
@@ -103,13 +103,13 @@ TEST_F(RobotDrawTest, VisionLinesOnlyWhenShownAndOnlyForRaysThatSawAWall) {
   robot.vision_point[3] = {5.0, 2.0};
   robot.vision_point[2] = {1.0, 1.0};  // not seen: never drawn
 
-  robot_draw(dc);
+  robot_draw(sim, dc);
   // Hidden: the only lines are the two arrows' strokes.
   EXPECT_EQ(dc.count(draw_call_kind::line_to), 6u);
 
   dc.clear();
   robot.show_vision = true;
-  robot_draw(dc);
+  robot_draw(sim, dc);
   EXPECT_EQ(dc.count(draw_call_kind::line_to), 8u);
   std::vector<draw_call> rays;
   for (const draw_call& call : dc.calls_of(draw_call_kind::line_to))
@@ -120,30 +120,30 @@ TEST_F(RobotDrawTest, VisionLinesOnlyWhenShownAndOnlyForRaysThatSawAWall) {
 }
 
 TEST_F(RobotDrawTest, LeavesBluePenAndWhiteBrushSelectedAndNoBrushBehind) {
-  const long live_before = live_draw_objects();
+  const long live_before = live_draw_objects(sim);
   robot.sensor_hit[2] = true;
-  robot_draw(dc);
+  robot_draw(sim, dc);
   EXPECT_EQ(dc.current_pen().id, world.blue_pen.id);
   EXPECT_EQ(dc.current_brush().id, world.white_brush.id);
-  EXPECT_EQ(live_draw_objects(), live_before);
+  EXPECT_EQ(live_draw_objects(sim), live_before);
 }
 
 TEST_F(RobotDrawTest, SensorDiscPutsThePreviousBrushBack) {
   dc.select_object(world.red_brush);
-  const long live_before = live_draw_objects();
-  draw_sensor(dc, 5.0, 5.0, 0.0, 1.0, 0.5, rgb(1, 2, 3));
+  const long live_before = live_draw_objects(sim);
+  draw_sensor(sim, dc, 5.0, 5.0, 0.0, 1.0, 0.5, rgb(1, 2, 3));
   const auto discs = dc.calls_of(draw_call_kind::ellipse);
   ASSERT_EQ(discs.size(), 1u);
   // Centred 1 to the right of (5, 5), 0.5 across.
   EXPECT_TRUE(same_shape(discs[0], draw_call_kind::ellipse, 368, 228, 400, 252));
   EXPECT_EQ(discs[0].brush_colour(), rgb(1, 2, 3));
   EXPECT_EQ(dc.current_brush().id, world.red_brush.id);
-  EXPECT_EQ(live_draw_objects(), live_before);
+  EXPECT_EQ(live_draw_objects(sim), live_before);
 }
 
 TEST_F(RobotDrawTest, DrawLineUsesTheCurrentPen) {
   dc.select_object(world.wall_pen);
-  draw_line(dc, line{1.0, 1.0, 2.0, 3.0});
+  draw_line(sim, dc, line{1.0, 1.0, 2.0, 3.0});
   const auto lines = dc.calls_of(draw_call_kind::line_to);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(same_shape(lines[0], draw_call_kind::line_to, 64, 48, 128, 144));

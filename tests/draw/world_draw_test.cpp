@@ -22,16 +22,16 @@ constexpr int kCells = 75;
 class WorldDrawTest : public SimulationTest {
  protected:
   // Replaces the planner's waypoints with a list whose indices are given.
-  static void set_waypoints(const std::vector<point>& positions, int current) {
-    world_free_waypoints();
-    for (const point& p : positions) world_add_waypoint(p.x, p.y, 0.0);
+  void set_waypoints(const std::vector<point>& positions, int current) {
+    world_free_waypoints(sim);
+    for (const point& p : positions) world_add_waypoint(sim, p.x, p.y, 0.0);
     int index = 0;
     for (waypoint_node* w = world.waypoints; w != nullptr; w = w->next) w->index = index++;
     world.cur_waypoint = current;
   }
 
   // A field whose value at the lattice point (4, 4) (i = j = 30) is known exactly.
-  static void set_gains(double s1, double s2, double s3) {
+  void set_gains(double s1, double s2, double s3) {
     world.scale1 = s1;
     world.scale2 = s2;
     world.scale3 = s3;
@@ -42,7 +42,7 @@ class WorldDrawTest : public SimulationTest {
     draw_call rectangle;
     std::vector<draw_call> arrow;  // move_to, line_to, move_to, line_to, line_to
   };
-  static lattice_cell cell_at_4_4(const recording_context& dc) {
+  lattice_cell cell_at_4_4(const recording_context& dc) {
     const auto shapes = dc.shapes();
     // Every cell is one rectangle followed by the five calls of its arrow.
     const std::size_t first = (30 * kCells + 30) * 6;
@@ -51,9 +51,9 @@ class WorldDrawTest : public SimulationTest {
     return cell;
   }
 
-  static std::vector<draw_call> arrow_calls(double x, double y, double angle, double length) {
+  std::vector<draw_call> arrow_calls(double x, double y, double angle, double length) {
     recording_context dc;
-    draw_arrow(dc, x, y, angle, length);
+    draw_arrow(sim, dc, x, y, angle, length);
     return dc.shapes();
   }
 
@@ -79,7 +79,7 @@ void expect_same_shapes(const std::vector<draw_call>& got, const std::vector<dra
 }
 
 TEST_F(WorldDrawTest, ArrowIsAShaftAndTwoBarbsFromTheCentre) {
-  draw_arrow(dc, 5.0, 5.0, 0.0, 1.0);
+  draw_arrow(sim, dc, 5.0, 5.0, 0.0, 1.0);
   const auto calls = dc.shapes();
   ASSERT_EQ(calls.size(), 5u);
   // Shaft from (4, 5) to (6, 5): pixels (256, 240) to (384, 240).
@@ -96,7 +96,7 @@ TEST_F(WorldDrawTest, ArrowIsAShaftAndTwoBarbsFromTheCentre) {
 }
 
 TEST_F(WorldDrawTest, ArrowPointsDownTheScreenForAPositiveQuarterTurn) {
-  draw_arrow(dc, 5.0, 5.0, kPi / 2, 1.0);
+  draw_arrow(sim, dc, 5.0, 5.0, kPi / 2, 1.0);
   const auto calls = dc.shapes();
   ASSERT_EQ(calls.size(), 5u);
   // Tail above the centre, head below it (y grows downward).
@@ -109,7 +109,7 @@ TEST_F(WorldDrawTest, ArrowPointsDownTheScreenForAPositiveQuarterTurn) {
 }
 
 TEST_F(WorldDrawTest, ArrowOfLengthZeroCollapsesToItsCentre) {
-  draw_arrow(dc, 5.0, 5.0, 1.0, 0.0);
+  draw_arrow(sim, dc, 5.0, 5.0, 1.0, 0.0);
   for (const draw_call& call : dc.shapes()) {
     EXPECT_EQ(call.kind == draw_call_kind::move_to ? call.x1 : call.x2, 320);
     EXPECT_EQ(call.kind == draw_call_kind::move_to ? call.y1 : call.y2, 240);
@@ -118,7 +118,7 @@ TEST_F(WorldDrawTest, ArrowOfLengthZeroCollapsesToItsCentre) {
 
 TEST_F(WorldDrawTest, SceneIsBackgroundWallsTargetWaypointsThenRobot) {
   set_waypoints({{2.0, 2.0}}, 0);
-  world_draw(dc);
+  world_draw(sim, dc);
   const auto shapes = dc.shapes();
   ASSERT_GE(shapes.size(), 7u);
   // The background fills the client area in white.
@@ -140,7 +140,7 @@ TEST_F(WorldDrawTest, SceneIsBackgroundWallsTargetWaypointsThenRobot) {
   EXPECT_TRUE(same_shape(shapes[6], draw_call_kind::ellipse, 124, 93, 131, 98));
   // The robot comes last: its body is the next ellipse, green with a black outline.
   pixel_rect body{};
-  get_bounding_rect(robot.x, robot.y, robot.diameter, robot.diameter, body);
+  get_bounding_rect(sim, robot.x, robot.y, robot.diameter, robot.diameter, body);
   EXPECT_TRUE(
       same_shape(shapes[7], draw_call_kind::ellipse, body.left, body.top, body.right, body.bottom));
   // Without the lattice nothing else is a rectangle.
@@ -149,7 +149,7 @@ TEST_F(WorldDrawTest, SceneIsBackgroundWallsTargetWaypointsThenRobot) {
 
 TEST_F(WorldDrawTest, TargetOutlineTakesTheWallPenWhenWallsAreShownAndBlackOtherwise) {
   world.show_walls = true;
-  world_draw(dc);
+  world_draw(sim, dc);
   auto ellipses = dc.calls_of(draw_call_kind::ellipse);
   ASSERT_FALSE(ellipses.empty());
   EXPECT_EQ(ellipses[0].brush_colour(), kGreen);
@@ -157,7 +157,7 @@ TEST_F(WorldDrawTest, TargetOutlineTakesTheWallPenWhenWallsAreShownAndBlackOther
 
   dc.clear();
   world.show_walls = false;
-  world_draw(dc);
+  world_draw(sim, dc);
   // No wall is drawn: the only rectangle is the background.
   EXPECT_EQ(dc.count(draw_call_kind::rectangle), 1u);
   ellipses = dc.calls_of(draw_call_kind::ellipse);
@@ -170,7 +170,7 @@ TEST_F(WorldDrawTest, TargetOutlineTakesTheWallPenWhenWallsAreShownAndBlackOther
 TEST_F(WorldDrawTest, NoTargetDiscWithoutATarget) {
   world.target_set = false;
   set_waypoints({}, 0);
-  world_draw(dc);
+  world_draw(sim, dc);
   // The first ellipse is the robot's body (black outline), not the target.
   const auto ellipses = dc.calls_of(draw_call_kind::ellipse);
   ASSERT_FALSE(ellipses.empty());
@@ -179,7 +179,7 @@ TEST_F(WorldDrawTest, NoTargetDiscWithoutATarget) {
 
 TEST_F(WorldDrawTest, OnlyTheCurrentWaypointIsRedWithABlackOutline) {
   set_waypoints({{1.0, 1.0}, {2.0, 2.0}, {3.0, 3.0}}, 1);
-  world_draw_waypoints(dc);
+  world_draw_waypoints(sim, dc);
   auto discs = dc.calls_of(draw_call_kind::ellipse);
   ASSERT_EQ(discs.size(), 3u);
   // The list runs newest first: (3, 3) has index 0, (2, 2) index 1.
@@ -194,24 +194,24 @@ TEST_F(WorldDrawTest, OnlyTheCurrentWaypointIsRedWithABlackOutline) {
   // With no waypoint at the current index, none is red.
   dc.clear();
   world.cur_waypoint = 7;
-  world_draw_waypoints(dc);
+  world_draw_waypoints(sim, dc);
   discs = dc.calls_of(draw_call_kind::ellipse);
   ASSERT_EQ(discs.size(), 3u);
   for (const draw_call& disc : discs) EXPECT_EQ(disc.brush_colour(), kWallColour);
 }
 
 TEST_F(WorldDrawTest, ZeroSizedWallIsStillDrawn) {
-  world_add_wall(5.0, 5.0, 0.0, 0.0);
-  world_draw_walls(dc);
+  world_add_wall(sim, 5.0, 5.0, 0.0, 0.0);
+  world_draw_walls(sim, dc);
   const auto rects = dc.calls_of(draw_call_kind::rectangle);
   ASSERT_EQ(rects.size(), 5u);
   EXPECT_TRUE(same_shape(rects[0], draw_call_kind::rectangle, 320, 240, 320, 240));
 }
 
 TEST_F(WorldDrawTest, ImpactsAndMarkersAreNeverDrawn) {
-  world_add_impact(3.0, 3.0);
-  world_draw_impacts(dc);
-  world_draw_markers(dc);
+  world_add_impact(sim, 3.0, 3.0);
+  world_draw_impacts(sim, dc);
+  world_draw_markers(sim, dc);
   EXPECT_TRUE(dc.calls().empty());
 }
 
@@ -219,15 +219,15 @@ TEST_F(WorldDrawTest, ImpactsAndMarkersAreNeverDrawn) {
 // term, an impact 1 away gives a repulsion of exactly scale1, and a waypoint 0.5
 // away an attraction of exactly 0.5 * scale2.
 TEST_F(WorldDrawTest, NegativeFieldColoursTheCellRedAndCapsTheArrow) {
-  world_free_impacts();
+  world_free_impacts(sim);
   set_waypoints({{4.5, 4.0}}, 0);
   set_gains(0.0, 1.0, 0.0);
   double angle = 0, magnitude = 0;
-  compute_grad_point(4.0, 4.0, angle, magnitude);
+  compute_grad_point(sim, 4.0, 4.0, angle, magnitude);
   ASSERT_EQ(magnitude, -0.5);
 
   world.show_grad = true;
-  world_draw_grad(dc);
+  world_draw_grad(sim, dc);
   const lattice_cell cell = cell_at_4_4(dc);
   EXPECT_EQ(cell.rectangle.brush_colour(), rgb(127, 0, 0));
   EXPECT_EQ(cell.rectangle.pen_colour(), rgb(127, 0, 0));
@@ -239,14 +239,14 @@ TEST_F(WorldDrawTest, NegativeFieldColoursTheCellRedAndCapsTheArrow) {
 }
 
 TEST_F(WorldDrawTest, PositiveFieldColoursTheCellBlueWithAShorterArrow) {
-  world_free_impacts();
-  world_add_impact(5.0, 4.0);
+  world_free_impacts(sim);
+  world_add_impact(sim, 5.0, 4.0);
   set_gains(0.3, 0.0, 0.0);
   double angle = 0, magnitude = 0;
-  compute_grad_point(4.0, 4.0, angle, magnitude);
+  compute_grad_point(sim, 4.0, 4.0, angle, magnitude);
   ASSERT_EQ(magnitude, 0.3);
 
-  world_draw_grad(dc);
+  world_draw_grad(sim, dc);
   const lattice_cell cell = cell_at_4_4(dc);
   EXPECT_EQ(cell.rectangle.brush_colour(), rgb(0, 0, 76));
   EXPECT_EQ(cell.rectangle.pen_colour(), rgb(0, 0, 76));
@@ -254,21 +254,21 @@ TEST_F(WorldDrawTest, PositiveFieldColoursTheCellBlueWithAShorterArrow) {
 }
 
 TEST_F(WorldDrawTest, StrongFieldSaturatesTheColourAndTheArrow) {
-  world_free_impacts();
-  world_add_impact(5.0, 4.0);
+  world_free_impacts(sim);
+  world_add_impact(sim, 5.0, 4.0);
   set_gains(2.0, 0.0, 0.0);
-  world_draw_grad(dc);
+  world_draw_grad(sim, dc);
   const lattice_cell cell = cell_at_4_4(dc);
   EXPECT_EQ(cell.rectangle.brush_colour(), rgb(0, 0, 255));
   double angle = 0, magnitude = 0;
-  compute_grad_point(4.0, 4.0, angle, magnitude);
+  compute_grad_point(sim, 4.0, 4.0, angle, magnitude);
   expect_same_shapes(cell.arrow, arrow_calls(4.0, 4.0, angle, 0.1));
 }
 
 TEST_F(WorldDrawTest, ZeroFieldIsABlackCellWithAnArrowCollapsedToItsPoint) {
-  world_free_impacts();
+  world_free_impacts(sim);
   set_gains(0.0, 0.0, 0.0);
-  world_draw_grad(dc);
+  world_draw_grad(sim, dc);
   const lattice_cell cell = cell_at_4_4(dc);
   EXPECT_EQ(cell.rectangle.brush_colour(), kBlack);
   for (const draw_call& stroke : cell.arrow) {
@@ -278,13 +278,13 @@ TEST_F(WorldDrawTest, ZeroFieldIsABlackCellWithAnArrowCollapsedToItsPoint) {
 }
 
 TEST_F(WorldDrawTest, LatticeMakesOneBrushAndPenPerCellAndReleasesThem) {
-  const long live_before = live_draw_objects();
-  world_draw(dc);  // lattice off
+  const long live_before = live_draw_objects(sim);
+  world_draw(sim, dc);  // lattice off
   const std::size_t calls_without = dc.calls().size();
   dc.clear();
   world.show_grad = true;
-  world_draw(dc);
-  EXPECT_EQ(live_draw_objects(), live_before);
+  world_draw(sim, dc);
+  EXPECT_EQ(live_draw_objects(sim), live_before);
 
   std::set<std::uint32_t> cell_brushes;
   std::set<std::uint32_t> cell_pens;
@@ -318,23 +318,23 @@ TEST_F(WorldDrawTest, LatticeMakesOneBrushAndPenPerCellAndReleasesThem) {
 }
 
 TEST_F(WorldDrawTest, LatticeStartsAtTheTopLeftCorner) {
-  world_draw_grad(dc);
+  world_draw_grad(sim, dc);
   const auto rects = dc.calls_of(draw_call_kind::rectangle);
   ASSERT_EQ(rects.size(), static_cast<std::size_t>(kCells * kCells));
   EXPECT_TRUE(same_shape(rects[0], draw_call_kind::rectangle, -5, -4, 5, 4));
   // The second cell is one step down (j runs inside i); the last one lies one
   // spacing short of the bottom-right corner.
   EXPECT_EQ(rects[1].x1, -5);
-  EXPECT_EQ(rects[1].y1, get_screen_y(10.0 / 75) - 4);
-  EXPECT_EQ(rects.back().x1, get_screen_x(74.0 / 75 * 10) - 5);
-  EXPECT_EQ(rects.back().y1, get_screen_y(74.0 / 75 * 10) - 4);
+  EXPECT_EQ(rects[1].y1, get_screen_y(sim, 10.0 / 75) - 4);
+  EXPECT_EQ(rects.back().x1, get_screen_x(sim, 74.0 / 75 * 10) - 5);
+  EXPECT_EQ(rects.back().y1, get_screen_y(sim, 74.0 / 75 * 10) - 4);
 }
 
 TEST_F(WorldDrawTest, ZeroSizedClientAreaDrawsEverythingAtTheOrigin) {
-  display_x = 0;
-  display_y = 0;
+  sim.display_x = 0;
+  sim.display_y = 0;
   world.show_grad = true;
-  world_draw(dc);
+  world_draw(sim, dc);
   const auto shapes = dc.shapes();
   ASSERT_FALSE(shapes.empty());
   EXPECT_TRUE(same_shape(shapes[0], draw_call_kind::rectangle, 0, 0, 0, 0));

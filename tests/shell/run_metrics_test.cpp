@@ -15,27 +15,27 @@ class RunMetricsTest : public SimulationTest {
   void SetUp() override {
     SimulationTest::SetUp();
     // Manual mode without keys: each tick moves the robot by exactly the speed set.
-    manual_mode = true;
+    sim.manual_mode = true;
   }
 
-  static void drive(double speed) {
+  void drive(double speed) {
     robot.speed = speed;
     robot.turn = 0;
   }
 
   void start(bool keep_events = true) {
     now_ms_ = 0;
-    run_metrics_start(now_ms_, keep_events);
+    run_metrics_start(app, now_ms_, keep_events);
   }
 
   // Ticks as a run without a window does: observation around each world step.
   void ticks(int count, std::uint64_t period_ms = kTickMs) {
     for (int n = 0; n < count; ++n) {
-      run_metrics_before_tick();
-      advance_simulated_clock(static_cast<double>(period_ms) / 1000.0);
+      run_metrics_before_tick(app);
+      advance_simulated_clock(sim, static_cast<double>(period_ms) / 1000.0);
       now_ms_ += period_ms;
-      world_update();
-      run_metrics_after_tick(now_ms_);
+      world_update(sim);
+      run_metrics_after_tick(app, now_ms_);
     }
   }
 
@@ -44,19 +44,19 @@ class RunMetricsTest : public SimulationTest {
 
 TEST_F(RunMetricsTest, StraightRunToATargetGivesItsTicksAndDistances) {
   place_robot(2.01, 5.0, 0.0);
-  world_set_target(6.0, 5.0);  // far from the robot's start; not yet seen by the metrics
+  world_set_target(sim, 6.0, 5.0);  // far from the robot's start; not yet seen by the metrics
   start();
-  world_set_target(6.0, 5.0);  // the same point again is no change
+  world_set_target(sim, 6.0, 5.0);  // the same point again is no change
   drive(0.025);
   // After 148 steps the robot is at x = 5.71, within 0.3 of the target; the 149th
   // tick finds it there and draws a new target before it moves.
   ticks(148);
-  EXPECT_TRUE(run_metrics().targets.empty());
+  EXPECT_TRUE(run_metrics(app).targets.empty());
   const double new_target_before[2] = {world.target_x, world.target_y};
   ticks(1);
   EXPECT_NE(world.target_x, new_target_before[0]);
 
-  const run_metrics_record m = run_metrics();
+  const run_metrics_record m = run_metrics(app);
   ASSERT_EQ(m.targets.size(), 1u);
   const target_event& e = m.targets[0];
   EXPECT_EQ(e.tick, 149u);
@@ -77,7 +77,7 @@ TEST_F(RunMetricsTest, StraightRunToATargetGivesItsTicksAndDistances) {
   place_robot(tx - 0.1, ty, 0.0);  // put beside it: no travel, reached next tick
   drive(0.0);
   ticks(1);
-  const run_metrics_record after = run_metrics();
+  const run_metrics_record after = run_metrics(app);
   ASSERT_EQ(after.targets.size(), 2u);
   EXPECT_EQ(after.targets[1].ticks_since, 1u);
   EXPECT_NEAR(after.targets[1].distance_since, 0.025, 1e-9);  // tick 149's step only
@@ -86,8 +86,8 @@ TEST_F(RunMetricsTest, StraightRunToATargetGivesItsTicksAndDistances) {
 }
 
 TEST_F(RunMetricsTest, RobotDrivenIntoAWallCountsEveryTickItIsPushedBack) {
-  world_add_wall(6.0, 3.0, 0.4, 4.0);
-  world_set_target(2.0, 8.0);
+  world_add_wall(sim, 6.0, 3.0, 0.4, 4.0);
+  world_set_target(sim, 2.0, 8.0);
   place_robot(5.0, 5.0, 0.0);
   start();
   drive(0.02);
@@ -98,7 +98,7 @@ TEST_F(RunMetricsTest, RobotDrivenIntoAWallCountsEveryTickItIsPushedBack) {
     // A push-back shortens the commanded step; nothing else does here.
     if (robot.x - x < 0.02 - 1e-12) ++shortened_steps;
   }
-  const run_metrics_record m = run_metrics();
+  const run_metrics_record m = run_metrics(app);
   EXPECT_GT(shortened_steps, 600);
   EXPECT_EQ(m.contacts, static_cast<std::uint64_t>(shortened_steps));
   // The body is held about one radius from the wall's face at x = 6.
@@ -110,12 +110,12 @@ TEST_F(RunMetricsTest, RobotDrivenIntoAWallCountsEveryTickItIsPushedBack) {
 }
 
 TEST_F(RunMetricsTest, RobotInTheOpenHasNoContacts) {
-  world_set_target(2.0, 8.0);
+  world_set_target(sim, 2.0, 8.0);
   place_robot(3.0, 5.0, 0.0);
   start();
   drive(0.02);
   ticks(150);
-  const run_metrics_record m = run_metrics();
+  const run_metrics_record m = run_metrics(app);
   EXPECT_EQ(m.contacts, 0u);
   EXPECT_GT(m.least_push_distance, 2.0 - 1e-9);  // the vision reports nothing nearer
 }
@@ -126,20 +126,20 @@ TEST_F(RunMetricsTest, BoxedInRobotRecordsOneStuckSpellFromFiveSeconds) {
   // elsewhere would "reach" the random targets the planner draws right beside it
   // when it finds no path out; new targets lie at least 1 from the walls, so here
   // none can come within reach.
-  manual_mode = false;
-  world_add_wall(0.8, 0.0, 0.15, 1.0);
-  world_add_wall(0.0, 0.8, 1.0, 0.15);
-  world_set_target(8.0, 8.0);
+  sim.manual_mode = false;
+  world_add_wall(sim, 0.8, 0.0, 0.15, 1.0);
+  world_add_wall(sim, 0.0, 0.8, 1.0, 0.15);
+  world_set_target(sim, 8.0, 8.0);
   place_robot(0.425, 0.425, 0.3);
   start();
   // Ticks of 50 ms keep the test short: the planner tries its random targets on
   // every tick here.
   ticks(99, 50);
-  EXPECT_TRUE(run_metrics().stuck.empty()) << "4.95 s is not yet a spell";
+  EXPECT_TRUE(run_metrics(app).stuck.empty()) << "4.95 s is not yet a spell";
   ticks(1, 50);
-  ASSERT_EQ(run_metrics().stuck.size(), 1u);
+  ASSERT_EQ(run_metrics(app).stuck.size(), 1u);
   ticks(100, 50);
-  const run_metrics_record m = run_metrics();
+  const run_metrics_record m = run_metrics(app);
   ASSERT_EQ(m.stuck.size(), 1u);
   EXPECT_EQ(m.stuck[0].first_tick, 1u);
   EXPECT_EQ(m.stuck[0].last_tick, 200u);
@@ -151,7 +151,7 @@ TEST_F(RunMetricsTest, BoxedInRobotRecordsOneStuckSpellFromFiveSeconds) {
 }
 
 TEST_F(RunMetricsTest, LeavingTheRadiusEndsTheSpellAtTheLastTickInside) {
-  world_set_target(2.0, 8.0);
+  world_set_target(sim, 2.0, 8.0);
   place_robot(5.0, 5.0, 0.0);
   start();
   drive(0.0);
@@ -160,7 +160,7 @@ TEST_F(RunMetricsTest, LeavingTheRadiusEndsTheSpellAtTheLastTickInside) {
   ticks(20);
   drive(0.0);
   ticks(300);  // 3 s standing again: too short
-  const run_metrics_record m = run_metrics();
+  const run_metrics_record m = run_metrics(app);
   ASSERT_EQ(m.stuck.size(), 1u);
   EXPECT_EQ(m.stuck[0].first_tick, 1u);
   EXPECT_EQ(m.stuck[0].last_tick, 604u);
@@ -176,10 +176,10 @@ TEST_F(RunMetricsTest, ReachingATargetEndsASpan) {
   drive(0.0);
   start();
   for (int n = 0; n < 700; ++n) {
-    world_set_target(5.1, 5.0);
+    world_set_target(sim, 5.1, 5.0);
     ticks(1);
   }
-  const run_metrics_record m = run_metrics();
+  const run_metrics_record m = run_metrics(app);
   EXPECT_EQ(m.targets.size(), 700u);
   EXPECT_TRUE(m.stuck.empty());
   EXPECT_NEAR(m.targets[5].distance_when_set, 0.1, 1e-12);
@@ -188,18 +188,18 @@ TEST_F(RunMetricsTest, ReachingATargetEndsASpan) {
 TEST_F(RunMetricsTest, WithoutTheEventListsTheTotalsAreTheSame) {
   auto run = [this](bool keep_events) {
     start_afresh();
-    manual_mode = true;
-    world_set_target(2.0, 8.0);
+    sim.manual_mode = true;
+    world_set_target(sim, 2.0, 8.0);
     place_robot(5.0, 5.0, 0.0);
     start(keep_events);
     drive(0.0);
     ticks(600);  // a spell of 6 s
     for (int n = 0; n < 3; ++n) {
-      world_set_target(5.1, 5.0);
+      world_set_target(sim, 5.1, 5.0);
       ticks(1);
     }
     ticks(550);  // and one of 5.5 s still open at the end
-    return run_metrics();
+    return run_metrics(app);
   };
   const run_metrics_record kept = run(true);
   const run_metrics_record totals = run(false);
@@ -217,16 +217,16 @@ TEST_F(RunMetricsTest, WithoutTheEventListsTheTotalsAreTheSame) {
 
 TEST_F(RunMetricsTest, NothingIsObservedBeforeAStartOrAfterAReset) {
   ticks(10);
-  EXPECT_EQ(run_metrics().ticks, 0u);
+  EXPECT_EQ(run_metrics(app).ticks, 0u);
   start();
   ticks(10);
-  EXPECT_EQ(run_metrics().ticks, 10u);
-  simulation_reset();
-  const run_metrics_record m = run_metrics();
+  EXPECT_EQ(run_metrics(app).ticks, 10u);
+  simulation_reset(app);
+  const run_metrics_record m = run_metrics(app);
   EXPECT_EQ(m.ticks, 0u);
   EXPECT_EQ(m.distance, 0.0);
   EXPECT_TRUE(m.stuck.empty());
-  EXPECT_EQ(last_push_back.least_distance, INFINITY);
+  EXPECT_EQ(sim.last_push_back.least_distance, INFINITY);
 }
 
 }  // namespace

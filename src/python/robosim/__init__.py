@@ -24,6 +24,13 @@ from robosim._robosim import (
     import_map,
 )
 
+
+
+def _restore_simulation(snapshot):
+    """Makes a pickled Simulation again (pickle calls it; see Simulation.__reduce__)."""
+    return Simulation._from_snapshot(snapshot)
+
+
 __all__ = [
     "Simulation",
     "RobotState",

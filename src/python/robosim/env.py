@@ -31,7 +31,10 @@ import math
 
 import numpy as np
 
+import os
+
 from robosim import Simulation
+from robosim._robosim import _VectorNavigation
 
 try:  # pragma: no cover - depends on what is installed
     import gymnasium as _gymnasium
@@ -120,7 +123,8 @@ class NavigationEnv(_Base):
     ``frame_skip``: ticks per step, the action held for all of them.
     ``render_mode``: None or "rgb_array".
 
-    One environment per process, like the Simulation it holds.
+    Any number can be open at once (a training and an evaluation environment,
+    a notebook cell run again); each holds its own Simulation.
     """
 
     metadata = {"render_modes": ["rgb_array"], "render_fps": 100}
@@ -138,8 +142,8 @@ class NavigationEnv(_Base):
         self.observation_space = _box(OBSERVATION_LOW, OBSERVATION_HIGH, np.float32)
         self._set_action_scale("manual")
         self._episode_rng = None
-        # Opening the simulation here claims the process's one simulation at once
-        # (and checks the world file); reset() opens a fresh one for each episode.
+        # Opening a simulation here checks the world file at once; reset() opens a
+        # fresh one for each episode.
         self._sim = Simulation(seed=0, world=world, manual=True)
 
     # -- Gymnasium interface ------------------------------------------------
@@ -218,17 +222,193 @@ class NavigationEnv(_Base):
         low, high = ACTION_RANGES[scale]
         self.action_space = _box(low, high, np.float64)
 
+    @staticmethod
+    def _checked_seed(seed):
+        if isinstance(seed, bool) or not hasattr(seed, "__index__"):
+            raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
+        seed = seed.__index__()
+        if not 0 <= seed < 2**32:
+            raise ValueError(f"seed must be from 0 to 4294967295, got {seed}")
+        return seed
+
     def _episode_seed(self, seed):
         """The simulation's seed: the given one, else the next from the
         environment's generator (seeded by the last given seed)."""
         if seed is not None:
-            if isinstance(seed, bool) or not hasattr(seed, "__index__"):
-                raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
-            seed = seed.__index__()
-            if not 0 <= seed < 2**32:
-                raise ValueError(f"seed must be from 0 to 4294967295, got {seed}")
+            seed = self._checked_seed(seed)
             self._episode_rng = np.random.default_rng(seed)
             return seed
         if self._episode_rng is None:
             self._episode_rng = np.random.default_rng()
         return int(self._episode_rng.integers(0, 2**32))
+
+
+def _default_threads():
+    try:
+        return len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):  # pragma: no cover - not Linux
+        return os.cpu_count() or 1
+
+
+def _batch_space(space, n):
+    low = np.repeat(space.low[np.newaxis, :], n, axis=0)
+    high = np.repeat(space.high[np.newaxis, :], n, axis=0)
+    return _box(low, high, space.dtype)
+
+
+_VectorBase = _gymnasium.vector.VectorEnv if _gymnasium is not None else object
+
+
+class VectorNavigationEnv(_VectorBase):
+    """``num_envs`` NavigationEnvs stepped together in C++, one call per batch.
+
+    The environments are stepped on a pool of ``num_threads`` threads (default:
+    the cores this process may use) with Python's lock let go, and no Python code
+    runs per environment per step. Environment k's episodes are exactly those of
+    ``NavigationEnv`` with the seed ``s + k`` after ``reset(seed=s)`` (or with
+    ``seed[k]`` after ``reset(seed=[...])``) under the same actions, bit for bit.
+
+    The interface is Gymnasium's vector interface: ``reset`` returns
+    ``(observations, infos)`` and ``step(actions)`` (an array num_envs x 2)
+    returns ``(observations, rewards, terminated, truncated, infos)``, each an
+    array with one row or entry per environment. An environment that ended is
+    reset by the following ``step`` (Gymnasium's "next step" autoreset), which
+    returns its first observation with reward 0 and both flags false. ``infos``
+    holds arrays ``tick``, ``contacts`` and ``seed``, each with its ``_`` mask.
+    """
+
+    metadata = {"render_modes": ["rgb_array"], "autoreset_mode": "NextStep"}
+
+    def __init__(
+        self,
+        num_envs,
+        world=None,
+        max_ticks=6000,
+        frame_skip=1,
+        num_threads=None,
+        render_mode=None,
+    ):
+        self.num_envs = _whole_number(num_envs, "num_envs", 1)
+        self.max_ticks = _whole_number(max_ticks, "max_ticks", 1)
+        self.frame_skip = _whole_number(frame_skip, "frame_skip", 1)
+        threads = _default_threads() if num_threads is None else num_threads
+        threads = _whole_number(threads, "num_threads", 1)
+        if render_mode not in (None, "rgb_array"):
+            raise ValueError(f'render_mode must be None or "rgb_array", got {render_mode!r}')
+        self.render_mode = render_mode
+        self.world = world
+        # One NavigationEnv checks the arguments and the world file and gives the
+        # spaces, the reward's constants and the action scale.
+        self._single = NavigationEnv(world=world, max_ticks=max_ticks, frame_skip=frame_skip)
+        self._single.close()
+        self.single_observation_space = self._single.observation_space
+        self._batch = _VectorNavigation(
+            self.num_envs,
+            world,
+            self.max_ticks,
+            self.frame_skip,
+            threads,
+            NavigationEnv.TARGET_BONUS,
+            NavigationEnv.CONTACT_PENALTY,
+        )
+        self.num_threads = self._batch.num_threads
+        self._set_action_scale("manual")
+        self.observation_space = _batch_space(self.single_observation_space, self.num_envs)
+        self._rngs = None
+        self._next_seeds = None
+        self._closed = False
+
+    def reset(self, seed=None, options=None):
+        """New episodes for every environment; see the class for the seeds."""
+        self._check_open()
+        if options is not None:
+            unknown = set(options) - {"action_scale"}
+            if unknown:
+                raise ValueError(f"unknown reset options: {sorted(unknown)}")
+            if "action_scale" in options:
+                self._set_action_scale(options["action_scale"])
+        seeds = self._episode_seeds(seed)
+        observations, _, _, _, _, ticks, contacts, seeds_now = self._batch.reset(seeds)
+        self._draw_next_seeds(np.ones(self.num_envs, dtype=bool))
+        return observations, self._infos(ticks, contacts, seeds_now)
+
+    def step(self, actions):
+        self._check_open()
+        if self._next_seeds is None:
+            raise RuntimeError("call reset() before step()")
+        actions = np.asarray(actions, dtype=np.float64)
+        if actions.shape != (self.num_envs, 2):
+            raise ValueError(
+                f"the actions must be an array of shape ({self.num_envs}, 2), got {actions.shape}"
+            )
+        observations, rewards, terminated, truncated, began, ticks, contacts, seeds = (
+            self._batch.step(actions, self._next_seeds)
+        )
+        if began.any():
+            self._draw_next_seeds(began)
+        return observations, rewards, terminated, truncated, self._infos(ticks, contacts, seeds)
+
+    def render(self):
+        """The frames of every environment (a tuple) with render_mode "rgb_array"."""
+        if self.render_mode != "rgb_array":
+            return None
+        self._check_open()
+        return tuple(self._batch.render(k, 640, 480) for k in range(self.num_envs))
+
+    def close(self, **kwargs):
+        self._closed = True
+        self._batch = None
+
+    # -- Helpers --------------------------------------------------------------
+
+    @property
+    def closed(self):
+        return self._closed
+
+    def _check_open(self):
+        if self._closed:
+            raise RuntimeError("this VectorNavigationEnv is closed")
+
+    def _set_action_scale(self, scale):
+        self._single._set_action_scale(scale)
+        self.action_scale = scale
+        self.single_action_space = self._single.action_space
+        self.action_space = _batch_space(self.single_action_space, self.num_envs)
+        (speed_low, turn_low), (speed_high, turn_high) = ACTION_RANGES[scale]
+        self._batch.set_action_range(speed_low, speed_high, turn_low, turn_high)
+
+    def _episode_seeds(self, seed):
+        """The first episode's seed of each environment, and each one's generator
+        of the later seeds, as NavigationEnv keeps them."""
+        if seed is None:
+            if self._rngs is None:
+                self._rngs = [np.random.default_rng() for _ in range(self.num_envs)]
+            return np.array([int(r.integers(0, 2**32)) for r in self._rngs], dtype=np.int64)
+        if isinstance(seed, (list, tuple, np.ndarray)):
+            seeds = [self._single._checked_seed(s) for s in seed]
+            if len(seeds) != self.num_envs:
+                raise ValueError(f"seed must hold {self.num_envs} seeds, got {len(seeds)}")
+        else:
+            first = self._single._checked_seed(seed)
+            seeds = [first + k for k in range(self.num_envs)]
+            for s in seeds:
+                self._single._checked_seed(s)
+        self._rngs = [np.random.default_rng(s) for s in seeds]
+        return np.array(seeds, dtype=np.int64)
+
+    def _draw_next_seeds(self, which):
+        if self._next_seeds is None:
+            self._next_seeds = np.zeros(self.num_envs, dtype=np.int64)
+        for k in np.flatnonzero(which):
+            self._next_seeds[k] = int(self._rngs[k].integers(0, 2**32))
+
+    def _infos(self, ticks, contacts, seeds):
+        mask = np.ones(self.num_envs, dtype=bool)
+        return {
+            "tick": ticks,
+            "_tick": mask,
+            "contacts": contacts,
+            "_contacts": mask.copy(),
+            "seed": seeds,
+            "_seed": mask.copy(),
+        }
