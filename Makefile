@@ -1,12 +1,13 @@
 # Entry points. `make run` and `make test` install what is missing, build and go.
 BUILD_DIR ?= build
 SAN_DIR ?= build-sanitize
+TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build run test bench sanitize fuzz headless clean
+.PHONY: all setup configure build run test bench sanitize tsan fuzz headless clean
 
 all: build
 
@@ -41,6 +42,15 @@ sanitize: setup
 	@cd $(SAN_DIR) && ROBOSIM_PROPERTY_WORLDS=200 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j2
 
+# The tests that run simulations and the thread pool on several threads at once,
+# under ThreadSanitizer; any report fails them.
+tsan: setup
+	@cmake -S . -B $(TSAN_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOSIM_TSAN=ON \
+	  -DROBOSIM_BUILD_GUI=OFF -DROBOSIM_BUILD_BENCH=OFF -DROBOSIM_BUILD_PYTHON=OFF $(CMAKE_FLAGS)
+	@cmake --build $(TSAN_DIR) --target core_tests
+	@TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  $(TSAN_DIR)/bin/core_tests --gtest_filter='ThreadsTest.*:SimulationValue.*'
+
 # The libFuzzer targets (clang), each run for FUZZ_SECONDS; see scripts/fuzz.sh.
 fuzz: setup
 	@cmake -S . -B $(FUZZ_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -49,4 +59,4 @@ fuzz: setup
 	@bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

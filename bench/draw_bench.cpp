@@ -13,14 +13,18 @@
 namespace {
 
 void BM_WorldDraw(benchmark::State& state) {
-  bench_default_world();
-  bench_scatter_impacts(30);
-  display_x = static_cast<int>(state.range(0));
-  display_y = static_cast<int>(state.range(1));
+  bench_simulator bench;
+  simulator& app = bench.app;
+  simulation& sim = bench.sim;
+  world_state& world = bench.world;
+  bench_default_world(app);
+  bench_scatter_impacts(sim, 30);
+  sim.display_x = static_cast<int>(state.range(0));
+  sim.display_y = static_cast<int>(state.range(1));
   world.show_grad = state.range(2) != 0;
-  qimage_context image(display_x, display_y);
+  qimage_context image(sim.display_x, sim.display_y);
   for (auto _ : state) {
-    world_draw(image);
+    world_draw(sim, image);
     benchmark::ClobberMemory();
   }
 }
@@ -34,21 +38,25 @@ BENCHMARK(BM_WorldDraw)
 
 // The same frame with a generated world of 10,004 walls (pillars:10000:1).
 void BM_WorldDrawManyWalls(benchmark::State& state) {
-  bench_default_world();
+  bench_simulator bench;
+  simulator& app = bench.app;
+  simulation& sim = bench.sim;
+  world_state& world = bench.world;
+  bench_default_world(app);
   world_file_data data;
   std::string error;
   if (!generate_world("pillars:10000:1", data, error)) {
     state.SkipWithError(error.c_str());
     return;
   }
-  world_apply_data(data);
-  bench_scatter_impacts(30);
-  display_x = 1280;
-  display_y = 960;
+  world_apply_data(sim, data);
+  bench_scatter_impacts(sim, 30);
+  sim.display_x = 1280;
+  sim.display_y = 960;
   world.show_grad = state.range(0) != 0;
-  qimage_context image(display_x, display_y);
+  qimage_context image(sim.display_x, sim.display_y);
   for (auto _ : state) {
-    world_draw(image);
+    world_draw(sim, image);
     benchmark::ClobberMemory();
   }
 }

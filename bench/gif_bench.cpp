@@ -16,14 +16,19 @@
 namespace {
 
 void BM_GifFrame(benchmark::State& state) {
-  bench_default_world();
-  display_x = 640;
-  display_y = 480;
+  bench_simulator bench;
+  simulator& app = bench.app;
+  simulation& sim = bench.sim;
+  world_state& world = bench.world;
+  robot_state& robot = bench.robot;
+  bench_default_world(app);
+  sim.display_x = 640;
+  sim.display_y = 480;
   world.show_grad = state.range(0) != 0;
   const bool encode = state.range(1) != 0;
-  raster_context image(display_x, display_y);
+  raster_context image(sim.display_x, sim.display_y);
   std::uint64_t bytes = 0;
-  gif_writer writer(display_x, display_y, [&bytes](const std::uint8_t*, std::size_t size) {
+  gif_writer writer(sim.display_x, sim.display_y, [&bytes](const std::uint8_t*, std::size_t size) {
     bytes += size;
     return true;
   });
@@ -33,7 +38,7 @@ void BM_GifFrame(benchmark::State& state) {
     // Back and forth across the middle of the world.
     robot.x = 2.0 + 0.1 * (step < 50 ? step : 100 - step);
     step = (step + 1) % 100;
-    world_draw(image);
+    world_draw(sim, image);
     if (encode) {
       writer.add_frame(image.pixels(), image.stride(), time_ms);
     }

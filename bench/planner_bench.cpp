@@ -10,15 +10,19 @@
 
 namespace {
 
-void prepare(const benchmark::State& state) {
-  bench_default_world();
-  bench_scatter_impacts(static_cast<int>(state.range(0)));
+void prepare(simulator& app, const benchmark::State& state) {
+  simulation& sim = app.sim;
+  bench_default_world(app);
+  bench_scatter_impacts(sim, static_cast<int>(state.range(0)));
 }
 
 void BM_PlanningRunRepeatedPasses(benchmark::State& state) {
-  prepare(state);
+  bench_simulator bench;
+  simulation& sim = bench.sim;
+  world_state& world = bench.world;
+  prepare(bench.app, state);
   for (auto _ : state) {
-    world_compute_map_grid_by_passes();
+    world_compute_map_grid_by_passes(sim);
     benchmark::DoNotOptimize(world.num_waypoints);
   }
   state.counters["waypoints"] = world.num_waypoints;
@@ -26,10 +30,13 @@ void BM_PlanningRunRepeatedPasses(benchmark::State& state) {
 BENCHMARK(BM_PlanningRunRepeatedPasses)->Arg(0)->Arg(50)->Arg(500)->Unit(benchmark::kMicrosecond);
 
 void BM_PlanningRunSweep(benchmark::State& state) {
-  prepare(state);
+  bench_simulator bench;
+  simulation& sim = bench.sim;
+  world_state& world = bench.world;
+  prepare(bench.app, state);
   for (auto _ : state) {
-    world_invalidate_wavefront();
-    world_compute_map_grid();
+    world_invalidate_wavefront(sim);
+    world_compute_map_grid(sim);
     benchmark::DoNotOptimize(world.num_waypoints);
   }
   state.counters["waypoints"] = world.num_waypoints;
@@ -37,10 +44,13 @@ void BM_PlanningRunSweep(benchmark::State& state) {
 BENCHMARK(BM_PlanningRunSweep)->Arg(0)->Arg(50)->Arg(500)->Unit(benchmark::kMicrosecond);
 
 void BM_PlanningRunReused(benchmark::State& state) {
-  prepare(state);
-  world_compute_map_grid();
+  bench_simulator bench;
+  simulation& sim = bench.sim;
+  world_state& world = bench.world;
+  prepare(bench.app, state);
+  world_compute_map_grid(sim);
   for (auto _ : state) {
-    world_compute_map_grid();
+    world_compute_map_grid(sim);
     benchmark::DoNotOptimize(world.num_waypoints);
   }
   state.counters["waypoints"] = world.num_waypoints;

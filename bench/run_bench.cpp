@@ -28,18 +28,21 @@ class bench_platform final : public platform {
 };
 
 void BM_HeadlessRun100kTicks(benchmark::State& state) {
+  bench_simulator bench;
+  simulator& app = bench.app;
+  simulation& sim = bench.sim;
   for (auto _ : state) {
-    simulation_reset();
-    set_console_sink([](std::string_view) {});
-    use_simulated_clock(1000.0);
+    simulation_reset(app);
+    set_console_sink(sim, [](std::string_view) {});
+    use_simulated_clock(sim, 1000.0);
     bench_platform window;
-    system_startup(window, 1);
+    system_startup(app, window, 1);
     for (int tick = 0; tick < 100000; ++tick) {
-      advance_simulated_clock(0.01);
-      timer_message(window, kTickTimerId);
-      if (tick % 100 == 99) timer_message(window, kRateTimerId);
+      advance_simulated_clock(sim, 0.01);
+      timer_message(app, window, kTickTimerId);
+      if (tick % 100 == 99) timer_message(app, window, kRateTimerId);
     }
-    system_shutdown();
+    system_shutdown(app);
   }
   state.counters["ticks_per_second"] = benchmark::Counter(
       100000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);

@@ -1,7 +1,7 @@
-// What both fuzz targets need: the simulation put back to its start state before
-// every input, a window system that records nothing, and ticks on a simulated
-// clock, so that each input runs the same code the program runs and one input
-// cannot change what the next one finds.
+// What both fuzz targets need: a simulator of its own for every input, a window
+// system that records nothing, and ticks on a simulated clock, so that each input
+// runs the same code the program runs and one input cannot change what the next
+// one finds.
 #pragma once
 
 #include <cstdlib>
@@ -17,7 +17,7 @@
 #include "draw/draw_context.h"
 #include "draw/world_draw.h"
 #include "shell/driver.h"
-#include "shell/simulation_reset.h"
+#include "shell/simulator.h"
 
 namespace fuzz {
 
@@ -47,18 +47,19 @@ class quiet_platform final : public platform {
   bool quit = false;
 };
 
-// The start state of the program, with a fixed seed and a simulated clock.
-inline void reset_simulation(quiet_platform& window) {
-  simulation_reset();
-  set_console_sink([](std::string_view) {});
-  use_simulated_clock(1000.0);
-  system_startup(window, 1);
+// A simulator started as the program starts, with a fixed seed and a simulated clock.
+inline std::unique_ptr<simulator> started_simulator(quiet_platform& window) {
+  auto app = std::make_unique<simulator>();
+  set_console_sink(app->sim, [](std::string_view) {});
+  use_simulated_clock(app->sim, 1000.0);
+  system_startup(*app, window, 1);
+  return app;
 }
 
 // One tick of the window's simulation timer, 10 ms of simulated time apart.
-inline void tick(quiet_platform& window) {
-  advance_simulated_clock(0.01);
-  timer_message(window, kTickTimerId);
+inline void tick(simulator& app, quiet_platform& window) {
+  advance_simulated_clock(app.sim, 0.01);
+  timer_message(app, window, kTickTimerId);
 }
 
 }  // namespace fuzz

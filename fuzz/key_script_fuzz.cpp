@@ -40,20 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   fuzz::quiet_platform window;
-  fuzz::reset_simulation(window);
+  const std::unique_ptr<simulator> app = fuzz::started_simulator(window);
   std::size_t next = 0;
   for (std::uint64_t tick = 0; tick <= kTicksPerInput; ++tick) {
     while (next < events.size() && events[next].tick == tick && !window.quit) {
       const key_event& event = events[next++];
       if (event.down) {
-        key_down(window, event.key_code);
+        key_down(*app, window, event.key_code);
       } else {
-        key_up(event.key_code);
+        key_up(*app, event.key_code);
       }
     }
     if (window.quit || tick == kTicksPerInput) break;
-    fuzz::tick(window);
+    fuzz::tick(*app, window);
   }
-  system_shutdown();
+  system_shutdown(*app);
   return 0;
 }

@@ -42,10 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   fuzz::quiet_platform window;
-  fuzz::reset_simulation(window);
+  const std::unique_ptr<simulator> app = fuzz::started_simulator(window);
+  simulation& sim = app->sim;
+  world_state& world = sim.world;
   const int walls_before = world.num_walls;
   std::string error;
-  const bool loaded = world_read_text(text, error);
+  const bool loaded = world_read_text(sim, text, error);
   if (loaded != parses) broken("reader and parser disagree");
   if (!loaded) {
     if (error.empty()) broken("failed load without a message");
@@ -57,18 +59,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A loaded world must run and draw (each tick draws a frame); so must the
   // unchanged one. The field lattice does not depend on the file and is left out,
   // as it would take most of the time.
-  robot.show_vision = true;
-  for (int i = 0; i < kTicksPerInput; ++i) fuzz::tick(window);
+  sim.robot.show_vision = true;
+  for (int i = 0; i < kTicksPerInput; ++i) fuzz::tick(*app, window);
 
   // The written text of a loaded world reads back to the same walls.
   if (loaded) {
-    const std::string written = world_format_text();
+    const std::string written = world_format_text(sim);
     world_file_data again;
     world_file_error again_error;
     if (!world_parse_text(written, again, again_error)) broken("written world does not read back");
     if (again.walls.size() != parsed.walls.size()) broken("written world lost walls");
   }
 
-  system_shutdown();
   return 0;
 }

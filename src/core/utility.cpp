@@ -6,16 +6,18 @@
 
 void random_generator::seed(std::uint32_t seed) {
   // As glibc seeds its generator: a zero seed becomes 1, the words follow by
-  // 16807 * w mod (2^31 - 1) (Schrage's form, on the seed's 64-bit value), and
-  // the first 310 values are thrown away.
+  // 16807 * w mod (2^31 - 1) in Schrage's form on the seed taken as a signed
+  // 32-bit value (so seeds from 2^31 on start from a negative word, as there),
+  // and the first 310 values are thrown away.
   if (seed == 0) seed = 1;
   words[0] = seed;
-  std::int64_t word = seed;
+  auto word = static_cast<std::int32_t>(seed);
   for (int i = 1; i < kWords; ++i) {
     const std::int64_t hi = word / 127773;
     const std::int64_t lo = word % 127773;
-    word = 16807 * lo - 2836 * hi;
-    if (word < 0) word += 2147483647;
+    std::int64_t next = 16807 * lo - 2836 * hi;
+    if (next < 0) next += 2147483647;
+    word = static_cast<std::int32_t>(next);
     words[i] = static_cast<std::uint32_t>(word);
   }
   front = 3;

@@ -17,7 +17,7 @@
 
 #include "python/navigation.h"
 #include "python/session.h"
-#include "python/worker_pool.h"
+#include "shell/worker_pool.h"
 
 struct navigation_settings {
   std::optional<std::string> world;  // loaded at every reset

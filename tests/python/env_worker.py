@@ -1,5 +1,5 @@
-"""Runs one seeded episode of NavigationEnv, for tests that need it in a process of
-its own (the simulation is process-wide)."""
+"""Runs one seeded episode of NavigationEnv, for tests that compare it with episodes
+run beside others or in other processes."""
 
 import numpy as np
 

@@ -1,5 +1,5 @@
 """robosim.env.NavigationEnv: episodes, actions, observation, reward, rendering, and
-one environment per process."""
+environments side by side."""
 
 import math
 import multiprocessing
@@ -173,11 +173,28 @@ def test_bad_options(options, error):
         NavigationEnv(**options)
 
 
-def test_one_environment_per_process(env):
-    with pytest.raises(RuntimeError, match="process"):
-        NavigationEnv()
-    env.close()
-    NavigationEnv().close()
+def test_environments_side_by_side_run_as_each_runs_alone(env):
+    # A training and an evaluation environment, and a notebook cell run again.
+    alone = [run_episode(seed, 300) for seed in (31, 32)]
+    first, second = NavigationEnv(max_ticks=300), NavigationEnv(max_ticks=300)
+    again = NavigationEnv(max_ticks=300)
+    records = [[], []]
+    actions = [np.random.default_rng(31), np.random.default_rng(32)]
+    for k, e in enumerate((first, second)):
+        observation, info = e.reset(seed=31 + k)
+        records[k].append((observation.tobytes(), info["seed"]))
+    done = [False, False]
+    while not all(done):
+        for k, e in enumerate((first, second)):
+            if done[k]:
+                continue
+            action = actions[k].uniform(e.action_space.low, e.action_space.high)
+            observation, reward, terminated, truncated, info = e.step(action)
+            records[k].append((observation.tobytes(), reward, terminated, truncated, info["tick"]))
+            done[k] = terminated or truncated
+    assert records == alone
+    for e in (first, second, again):
+        e.close()
 
 
 def test_spaces_without_gymnasium():

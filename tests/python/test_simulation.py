@@ -3,6 +3,7 @@ errors that change nothing."""
 
 import math
 import os
+import pickle
 import subprocess
 
 import numpy as np
@@ -183,22 +184,22 @@ def test_a_new_simulation_starts_from_a_full_reset(tmp_path):
 # ---------------------------------------------------------------- one per process
 
 
-def test_only_one_simulation_at_a_time():
+def test_a_closed_simulation_refuses_every_use_and_others_stay_open():
     first = robosim.Simulation(seed=1)
-    try:
-        with pytest.raises(RuntimeError, match="one process per simulation|own process"):
-            robosim.Simulation(seed=2)
-        assert first.step(10) == 10  # the open one is untouched
-    finally:
-        first.close()
-    assert first.closed
+    second = robosim.Simulation(seed=2)
+    first.close()
+    assert first.closed and not second.closed
+    assert second.step(10) == 10  # the other one is untouched
     with pytest.raises(RuntimeError, match="closed"):
         first.step(1)
     with pytest.raises(RuntimeError, match="closed"):
         _ = first.robot
+    for use in (first.copy, lambda: pickle.dumps(first), lambda: first.render(8, 8)):
+        with pytest.raises(RuntimeError, match="closed"):
+            use()
     first.close()  # closing again does nothing
-    with robosim.Simulation(seed=2) as second:
-        assert second.tick == 0
+    with second:
+        assert second.tick == 10
     assert second.closed
 
 

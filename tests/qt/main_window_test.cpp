@@ -27,24 +27,26 @@
 #include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
 #include "shell/mouse_edit.h"
-#include "shell/simulation_reset.h"
+#include "shell/simulator.h"
 
 namespace {
 
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    simulation_reset();
     window = std::make_unique<MainWindow>();
     window->show();
     QApplication::processEvents();
     view = window->view();
   }
 
-  void TearDown() override {
-    window.reset();
-    simulation_reset();
-  }
+  void TearDown() override { window.reset(); }
+
+  // The window's simulator and its parts.
+  simulator& app() const { return view->app(); }
+  simulation& sim() const { return app().sim; }
+  world_state& world() const { return sim().world; }
+  robot_state& robot() const { return sim().robot; }
 
   void send_key(QEvent::Type type, int key, bool repeat = false) {
     QKeyEvent event(type, key, Qt::NoModifier, 0, 0, 0, QString(), repeat);
@@ -59,7 +61,7 @@ class MainWindowTest : public ::testing::Test {
                       Qt::NoModifier);
     QApplication::sendEvent(view, &event);
   }
-  const qimage_context* image() const { return dynamic_cast<qimage_context*>(memdc.get()); }
+  const qimage_context* image() const { return dynamic_cast<qimage_context*>(app().memdc.get()); }
 
   std::unique_ptr<MainWindow> window;
   SimulationView* view = nullptr;
@@ -83,69 +85,69 @@ TEST_F(MainWindowTest, TitleSizeAndFileMenu) {
 
 TEST_F(MainWindowTest, StartUpBuildsTheWorldAndTheImageAndStartsBothTimers) {
   ASSERT_TRUE(view->isRunning());
-  EXPECT_EQ(world.num_walls, 4);
+  EXPECT_EQ(world().num_walls, 4);
   ASSERT_NE(image(), nullptr);
   // The image is the client area: the window less its menu bar.
   EXPECT_EQ(image()->width(), view->width());
   EXPECT_EQ(image()->height(), view->height());
-  EXPECT_EQ(display_x, view->width());
-  EXPECT_EQ(display_y, view->height());
+  EXPECT_EQ(sim().display_x, view->width());
+  EXPECT_EQ(sim().display_y, view->height());
   EXPECT_LT(view->height(), 480);
   EXPECT_EQ(view->timerPeriod(kTickTimerId), 10);
   EXPECT_EQ(view->timerPeriod(kRateTimerId), 1000);
 }
 
 TEST_F(MainWindowTest, TicksRunFromTheEventLoop) {
-  const int before = updates;
+  const int before = app().driver.updates;
   QTimer::singleShot(300, qApp, [] { QApplication::exit(5); });
   EXPECT_EQ(QApplication::exec(), 5);
-  EXPECT_GT(updates, before + 5);
+  EXPECT_GT(app().driver.updates, before + 5);
 }
 
 TEST_F(MainWindowTest, ShortAndZeroPeriodsRunAtTenMilliseconds) {
   click_key(Qt::Key_Up);
-  EXPECT_EQ(timer_val, 9);
+  EXPECT_EQ(app().driver.timer_val, 9);
   EXPECT_EQ(view->timerPeriod(kTickTimerId), 10);
-  timer_val = 0;
+  app().driver.timer_val = 0;
   click_key(Qt::Key_Up);
-  EXPECT_EQ(timer_val, 0);
+  EXPECT_EQ(app().driver.timer_val, 0);
   EXPECT_EQ(view->timerPeriod(kTickTimerId), 10);
   for (int k = 0; k < 25; ++k) click_key(Qt::Key_Down);
-  EXPECT_EQ(timer_val, 25);
+  EXPECT_EQ(app().driver.timer_val, 25);
   EXPECT_EQ(view->timerPeriod(kTickTimerId), 25);
   EXPECT_EQ(view->timerPeriod(kRateTimerId), 1000);
 }
 
 TEST_F(MainWindowTest, KeysReachTheKeyTable) {
   click_key(Qt::Key_Space);
-  EXPECT_TRUE(show_stats);
+  EXPECT_TRUE(app().driver.show_stats);
   click_key(Qt::Key_G);
-  EXPECT_TRUE(world.show_grad);
+  EXPECT_TRUE(world().show_grad);
   click_key(Qt::Key_M);
-  EXPECT_TRUE(manual_mode);
+  EXPECT_TRUE(sim().manual_mode);
   click_key(Qt::Key_T);
-  EXPECT_FALSE(world.show_walls);
+  EXPECT_FALSE(world().show_walls);
 }
 
 TEST_F(MainWindowTest, HeldKeyStaysDownThroughAutoRepeatAndEveryRepeatActs) {
   send_key(QEvent::KeyPress, Qt::Key_2);
-  EXPECT_NEAR(world.scale1, 0.12, 1e-12);
+  EXPECT_NEAR(world().scale1, 0.12, 1e-12);
   for (int k = 0; k < 3; ++k) {
     send_key(QEvent::KeyRelease, Qt::Key_2, true);
-    EXPECT_TRUE(keys['2']);
+    EXPECT_TRUE(app().driver.keys['2']);
     send_key(QEvent::KeyPress, Qt::Key_2, true);
   }
-  EXPECT_NEAR(world.scale1, 0.15, 1e-12);
+  EXPECT_NEAR(world().scale1, 0.15, 1e-12);
   send_key(QEvent::KeyRelease, Qt::Key_2);
-  EXPECT_FALSE(keys['2']);
+  EXPECT_FALSE(app().driver.keys['2']);
 }
 
 TEST_F(MainWindowTest, LosingTheKeyboardLetsGoOfHeldKeys) {
   send_key(QEvent::KeyPress, Qt::Key_W);
-  ASSERT_TRUE(keys['W']);
+  ASSERT_TRUE(app().driver.keys['W']);
   QFocusEvent focus_out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
   QApplication::sendEvent(view, &focus_out);
-  EXPECT_FALSE(keys['W']);
+  EXPECT_FALSE(app().driver.keys['W']);
 }
 
 TEST_F(MainWindowTest, PaintingCopiesTheImageAndDrawsTheStatisticsLine) {
@@ -155,9 +157,9 @@ TEST_F(MainWindowTest, PaintingCopiesTheImageAndDrawsTheStatisticsLine) {
   // The left boundary wall in its colour, the world white inside.
   EXPECT_EQ(shown.pixel(1, view->height() / 2), qRgb(0, 128, 200));
 
-  updates_per_second = 98;
-  show_stats = true;
-  EXPECT_EQ(SimulationView::statisticsLine(),
+  app().driver.updates_per_second = 98;
+  app().driver.show_stats = true;
+  EXPECT_EQ(view->statisticsLine(),
             "Update rate:  98 scale1 0.110000 scale2 0.860000 scale3: 0.193000");
   shown = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
   int dark = 0;
@@ -174,16 +176,18 @@ TEST_F(MainWindowTest, ResizeRecreatesTheImageAtTheNewSizeAndDrawsIt) {
   ASSERT_NE(image(), nullptr);
   EXPECT_EQ(image()->width(), view->width());
   EXPECT_EQ(image()->height(), view->height());
-  EXPECT_EQ(display_x, 800);
+  EXPECT_EQ(sim().display_x, 800);
   // Drawn at once: the right boundary wall sits at the new right edge.
-  EXPECT_EQ(image()->image().pixel(display_x - 1, display_y / 2), qRgb(0, 128, 200));
+  EXPECT_EQ(image()->image().pixel(sim().display_x - 1, sim().display_y / 2), qRgb(0, 128, 200));
 }
 
 TEST(SimulationViewAlone, ZeroSizedClientAreaNeitherCrashesNorGivesNaN) {
-  simulation_reset();
   QWidget frame;
   frame.resize(300, 200);
   auto* view = new SimulationView(&frame);
+  const auto app = [view]() -> simulator& { return view->app(); };
+  const auto sim = [view]() -> simulation& { return view->app().sim; };
+  const auto world = [view]() -> world_state& { return view->app().sim.world; };
   view->resize(300, 200);
   frame.show();
   QApplication::processEvents();
@@ -191,16 +195,16 @@ TEST(SimulationViewAlone, ZeroSizedClientAreaNeitherCrashesNorGivesNaN) {
 
   view->resize(0, 0);  // a minimised client area
   QApplication::processEvents();
-  EXPECT_EQ(display_x, 0);
-  EXPECT_EQ(display_y, 0);
-  ASSERT_NE(memdc, nullptr);
-  world.show_grad = true;
-  timer_message(*view, kTickTimerId);
+  EXPECT_EQ(sim().display_x, 0);
+  EXPECT_EQ(sim().display_y, 0);
+  ASSERT_NE(app().memdc, nullptr);
+  world().show_grad = true;
+  timer_message(app(), *view, kTickTimerId);
   QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton,
                     Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(view, &press);
-  EXPECT_TRUE(std::isfinite(world.walls->x));
-  EXPECT_TRUE(std::isfinite(world.walls->y));
+  EXPECT_TRUE(std::isfinite(world().walls->x));
+  EXPECT_TRUE(std::isfinite(world().walls->y));
   QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton,
                       Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(view, &release);
@@ -208,39 +212,38 @@ TEST(SimulationViewAlone, ZeroSizedClientAreaNeitherCrashesNorGivesNaN) {
 
   view->resize(300, 200);  // restored
   QApplication::processEvents();
-  EXPECT_EQ(display_x, 300);
-  EXPECT_EQ(dynamic_cast<qimage_context*>(memdc.get())->width(), 300);
+  EXPECT_EQ(sim().display_x, 300);
+  EXPECT_EQ(dynamic_cast<qimage_context*>(app().memdc.get())->width(), 300);
 
   view->shutDown();
-  simulation_reset();
 }
 
 TEST_F(MainWindowTest, LeftDragDrawsAWallAndTheReleaseEndsItEvenOutsideTheWindow) {
-  const int walls = world.num_walls;
+  const int walls = world().num_walls;
   send_mouse(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton, Qt::LeftButton);
   send_mouse(QEvent::MouseMove, {200, 150}, Qt::NoButton, Qt::LeftButton);
-  EXPECT_EQ(world.num_walls, walls + 1);
-  const double width = world.walls->width;
-  EXPECT_NEAR(width, 100.0 / display_x * 10.0, 1e-9);
+  EXPECT_EQ(world().num_walls, walls + 1);
+  const double width = world().walls->width;
+  EXPECT_NEAR(width, 100.0 / sim().display_x * 10.0, 1e-9);
   // Released outside the window (the mouse is captured, so the release arrives).
   send_mouse(QEvent::MouseButtonRelease, {-40, 900}, Qt::LeftButton, Qt::NoButton);
-  EXPECT_FALSE(mouse_is_down);
+  EXPECT_FALSE(app().mouse.mouse_is_down);
   send_mouse(QEvent::MouseMove, {300, 300}, Qt::NoButton, Qt::NoButton);
-  EXPECT_EQ(world.walls->width, width);
+  EXPECT_EQ(world().walls->width, width);
 }
 
 TEST_F(MainWindowTest, RightButtonPlacesAndDragsTheTarget) {
-  const QPoint first(display_x / 4, display_y / 4);
+  const QPoint first(sim().display_x / 4, sim().display_y / 4);
   send_mouse(QEvent::MouseButtonPress, first, Qt::RightButton, Qt::RightButton);
-  EXPECT_EQ(world.target_x, get_world_x(first.x()));
-  EXPECT_EQ(world.target_y, get_world_y(first.y()));
-  const QPoint second(display_x / 2, display_y / 2);
+  EXPECT_EQ(world().target_x, get_world_x(sim(), first.x()));
+  EXPECT_EQ(world().target_y, get_world_y(sim(), first.y()));
+  const QPoint second(sim().display_x / 2, sim().display_y / 2);
   send_mouse(QEvent::MouseMove, second, Qt::NoButton, Qt::RightButton);
-  EXPECT_EQ(world.target_x, get_world_x(second.x()));
-  EXPECT_EQ(world.target_y, get_world_y(second.y()));
-  send_mouse(QEvent::MouseButtonRelease, {display_x / 2, display_y / 2}, Qt::RightButton,
+  EXPECT_EQ(world().target_x, get_world_x(sim(), second.x()));
+  EXPECT_EQ(world().target_y, get_world_y(sim(), second.y()));
+  send_mouse(QEvent::MouseButtonRelease, {sim().display_x / 2, sim().display_y / 2}, Qt::RightButton,
              Qt::NoButton);
-  EXPECT_FALSE(right_mouse_down);
+  EXPECT_FALSE(app().mouse.right_mouse_down);
 }
 
 // The one file dialog on the screen, if exactly one is.
@@ -288,12 +291,12 @@ TEST_F(MainWindowTest, WindowGoesOnWhileAFileDialogIsOpenAndCommandsNest) {
     ASSERT_EQ(open_world_dialogs(), 1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(the_file_dialog()->parentWidget(), nullptr);
-    ticks_before = updates;
+    ticks_before = app().driver.updates;
     click_key(Qt::Key_Space);
-    const QPoint at(display_x / 4, display_y / 4);
+    const QPoint at(sim().display_x / 4, sim().display_y / 4);
     send_mouse(QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton);
     send_mouse(QEvent::MouseButtonRelease, at, Qt::RightButton, Qt::NoButton);
-    EXPECT_EQ(world.target_x, get_world_x(at.x()));
+    EXPECT_EQ(world().target_x, get_world_x(sim(), at.x()));
     // A second Open while the first is open: nested inside this handler.
     QTimer::singleShot(100, view, [&] {
       nested_saw_two_dialogs = open_world_dialogs() == 2;
@@ -311,17 +314,17 @@ TEST_F(MainWindowTest, WindowGoesOnWhileAFileDialogIsOpenAndCommandsNest) {
     });
     window->mainMenu(kOpenCommand);
     // The nested command has loaded its world while the first dialog stays open.
-    EXPECT_EQ(world.num_walls, 1);
+    EXPECT_EQ(world().num_walls, 1);
     EXPECT_EQ(open_world_dialogs(), 1);
     choose_in_dialog(two_walls);
   });
   window->mainMenu(kOpenCommand);
-  EXPECT_TRUE(show_stats);
+  EXPECT_TRUE(app().driver.show_stats);
   EXPECT_TRUE(nested_saw_two_dialogs);
-  EXPECT_GT(updates, ticks_before + 5);  // ticks went on behind the dialogs
+  EXPECT_GT(app().driver.updates, ticks_before + 5);  // ticks went on behind the dialogs
   // The first command loads once its dialog closes, into the world as it is then.
-  EXPECT_EQ(world.num_walls, 2);
-  EXPECT_EQ(robot.x, 2.0);
+  EXPECT_EQ(world().num_walls, 2);
+  EXPECT_EQ(robot().x, 2.0);
   EXPECT_EQ(open_world_dialogs(), 0);
 }
 
@@ -346,15 +349,15 @@ TEST_F(MainWindowTest, EscWhileADialogIsOpenEndsTheProgramAndLoadsNothing) {
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_EQ(open_world_dialogs(), 0);
   EXPECT_TRUE(view->isRunning());
-  EXPECT_EQ(world.num_walls, 4);
+  EXPECT_EQ(world().num_walls, 4);
 }
 
 TEST_F(MainWindowTest, EscEndsTheLoopWithZeroWithoutShuttingDown) {
   QTimer::singleShot(0, view, [this] { send_key(QEvent::KeyPress, Qt::Key_Escape); });
   EXPECT_EQ(QApplication::exec(), 0);
   // The shut-down did not run: the world and the image are still there.
-  EXPECT_NE(world.walls, nullptr);
-  EXPECT_NE(memdc, nullptr);
+  EXPECT_NE(world().walls, nullptr);
+  EXPECT_NE(app().memdc, nullptr);
   EXPECT_TRUE(view->isRunning());
 }
 
@@ -364,8 +367,8 @@ TEST_F(MainWindowTest, ExitShutsDownFirstAndStopsTheTimers) {
   window->mainMenu(kExitCommand);
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(view->isRunning());
-  EXPECT_EQ(memdc, nullptr);
-  EXPECT_EQ(world.walls, nullptr);
+  EXPECT_EQ(app().memdc, nullptr);
+  EXPECT_EQ(world().walls, nullptr);
   EXPECT_EQ(view->timerPeriod(kTickTimerId), -1);
   // Painting after the shut-down shows a blank view.
   view->grab();
@@ -374,8 +377,8 @@ TEST_F(MainWindowTest, ExitShutsDownFirstAndStopsTheTimers) {
 TEST_F(MainWindowTest, ClosingTheWindowShutsDownToo) {
   window->close();
   EXPECT_FALSE(view->isRunning());
-  EXPECT_EQ(memdc, nullptr);
-  EXPECT_EQ(world.num_walls, 0);
+  EXPECT_EQ(app().memdc, nullptr);
+  EXPECT_EQ(world().num_walls, 0);
 }
 
 }  // namespace

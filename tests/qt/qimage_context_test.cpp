@@ -1,5 +1,6 @@
 // Pixel checks of the QImage drawing context: GDI's rectangle,
 // ellipse and line conventions, clipping, and sizes down to zero.
+#include "core/simulation.h"
 #include "qtdraw/qimage_context.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +18,16 @@ constexpr QRgb kQtBlack = 0xFF000000u;
 
 class QImageContextTest : public ::testing::Test {
  protected:
+  simulation sim;  // the maker of the drawing objects
   QImageContextTest() : dc(40, 30) {
-    brush = create_solid_brush(kBlue);
-    pen = create_pen(1, kRed);
+    brush = create_solid_brush(sim, kBlue);
+    pen = create_pen(sim, 1, kRed);
     dc.select_object(brush);
     dc.select_object(pen);
   }
   ~QImageContextTest() override {
-    delete_object(brush);
-    delete_object(pen);
+    delete_object(sim, brush);
+    delete_object(sim, pen);
   }
 
   QRgb at(int x, int y) const { return dc.image().pixel(x, y); }
@@ -85,12 +87,12 @@ TEST_F(QImageContextTest, ThinAndEmptyRectangles) {
 }
 
 TEST_F(QImageContextTest, ColoursArePaintedExactly) {
-  const draw_object wall = create_solid_brush(rgb(0, 128, 200));
+  const draw_object wall = create_solid_brush(sim, rgb(0, 128, 200));
   dc.select_object(wall);
   dc.rectangle(0, 0, 5, 5);
   EXPECT_EQ(at(2, 2), qRgb(0, 128, 200));
   dc.select_object(brush);
-  delete_object(wall);
+  delete_object(sim, wall);
 }
 
 TEST_F(QImageContextTest, RectangleIsClippedToTheImage) {
@@ -191,14 +193,15 @@ TEST(QImageContextSizes, ZeroAndNegativeSizesDrawNothing) {
 
 TEST(QImageContextText, TextIsBlackOnWhiteFromItsTopLeftCorner) {
   qimage_context dc(300, 40);
-  const draw_object green = create_solid_brush(rgb(0, 255, 0));
-  const draw_object green_pen = create_pen(1, rgb(0, 255, 0));
+  simulation sim;
+  const draw_object green = create_solid_brush(sim, rgb(0, 255, 0));
+  const draw_object green_pen = create_pen(sim, 1, rgb(0, 255, 0));
   dc.select_object(green);
   dc.select_object(green_pen);
   dc.rectangle(0, 0, 300, 40);
   dc.text_out(1, 1, "Update rate: 100");
-  delete_object(green);
-  delete_object(green_pen);
+  delete_object(sim, green);
+  delete_object(sim, green_pen);
 
   const QImage& image = dc.image();
   const QRgb background = qRgb(0, 255, 0);

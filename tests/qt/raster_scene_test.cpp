@@ -24,11 +24,11 @@ class RasterSceneTest : public SimulationTest {
   void SetUp() override {
     SimulationTest::SetUp();
     std::string error;
-    ASSERT_TRUE(world_read_file(std::string(ROBOSIM_SOURCE_DIR) + "/worlds/maze.dat", error))
+    ASSERT_TRUE(world_read_file(sim, std::string(ROBOSIM_SOURCE_DIR) + "/worlds/maze.dat", error))
         << error;
     for (int tick = 0; tick < 400; ++tick) {
-      advance_simulated_clock(0.01);
-      world_update();
+      advance_simulated_clock(sim, 0.01);
+      world_update(sim);
     }
     world.show_grad = 1;
     world.show_walls = 1;
@@ -64,12 +64,12 @@ TEST_F(RasterSceneTest, BothContextsDrawTheSamePixelsAtEverySize) {
                                        {640, 480}, {641, 479}, {1279, 961}};
   for (const auto& [w, h] : sizes) {
     SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
-    display_x = w;
-    display_y = h;
+    sim.display_x = w;
+    sim.display_y = h;
     raster_context plain(w, h);
     qimage_context qt(w, h);
-    world_draw(plain);
-    world_draw(qt);
+    world_draw(sim, plain);
+    world_draw(sim, qt);
     const std::size_t colours = expect_same_pixels(plain, qt);
     // A real scene at a readable size: background, lattice shades, walls, discs.
     if (w >= 640) {
@@ -80,29 +80,29 @@ TEST_F(RasterSceneTest, BothContextsDrawTheSamePixelsAtEverySize) {
 
 TEST_F(RasterSceneTest, WithTheLatticeHiddenToo) {
   world.show_grad = 0;
-  display_x = 640;
-  display_y = 480;
+  sim.display_x = 640;
+  sim.display_y = 480;
   raster_context plain(640, 480);
   qimage_context qt(640, 480);
-  world_draw(plain);
-  world_draw(qt);
+  world_draw(sim, plain);
+  world_draw(sim, qt);
   EXPECT_GE(expect_same_pixels(plain, qt), 5u);  // white, wall, green, red, black, ...
 }
 
 TEST_F(RasterSceneTest, ACopyOfTheImageKeepsItsFrame) {
-  display_x = 200;
-  display_y = 150;
+  sim.display_x = 200;
+  sim.display_y = 150;
   qimage_context qt(200, 150);
-  world_draw(qt);
+  world_draw(sim, qt);
   const QImage frame = qt.image();  // shares the pixels until the next shape
   const QImage before = frame.copy();
 
   world.show_grad = 0;
-  world_draw(qt);
+  world_draw(sim, qt);
   EXPECT_EQ(frame, before);
   EXPECT_NE(qt.image(), before);  // the context drew the new frame into its own image
   raster_context plain(200, 150);
-  world_draw(plain);
+  world_draw(sim, plain);
   expect_same_pixels(plain, qt);
 }
 

@@ -26,7 +26,7 @@
 #include "core/world.h"
 #include "core/world_file.h"
 #include "shell/driver.h"
-#include "shell/simulation_reset.h"
+#include "shell/simulator.h"
 
 namespace {
 
@@ -111,14 +111,18 @@ class WorldDialogsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    simulation_reset();
-    std::srand(4);
-    display_x = 640;
-    display_y = 480;
-    world_setup();
-    set_console_sink([this](std::string_view text) { console.append(text); });
+    sim().rng.seed(4);
+    sim().display_x = 640;
+    sim().display_y = 480;
+    world_setup(sim());
+    set_console_sink(sim(), [this](std::string_view text) { console.append(text); });
   }
-  void TearDown() override { simulation_reset(); }
+
+  simulator& app() { return *app_; }
+  simulation& sim() { return app_->sim; }
+  world_state& world() { return app_->sim.world; }
+  robot_state& robot() { return app_->sim.robot; }
+  std::unique_ptr<simulator> app_ = std::make_unique<simulator>();
 
   std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
   static std::string read(const std::string& file) {
@@ -133,12 +137,12 @@ class WorldDialogsTest : public ::testing::Test {
 };
 
 TEST_F(WorldDialogsTest, SaveWritesTheWorldToTheChosenFile) {
-  world_add_wall(1.0, 2.0, 3.0, 0.5);
+  world_add_wall(sim(), 1.0, 2.0, 3.0, 0.5);
   const std::string file = path("saved.dat");
   dialog_answerer answerer(QString::fromStdString(file));
-  world_save();
+  world_save(sim());
   EXPECT_EQ(answerer.filter, "Map files (*.dat)");
-  EXPECT_EQ(read(file), world_format_text());
+  EXPECT_EQ(read(file), world_format_text(sim()));
   EXPECT_TRUE(answerer.message.isEmpty());
 }
 
@@ -146,14 +150,14 @@ TEST_F(WorldDialogsTest, SaveAsksBeforeReplacingAFile) {
   const std::string file = path("old.dat");
   std::ofstream(file) << "old\n";
   dialog_answerer answerer(QString::fromStdString(file));
-  world_save();
+  world_save(sim());
   EXPECT_TRUE(answerer.confirmed_overwrite);
-  EXPECT_EQ(read(file), world_format_text());
+  EXPECT_EQ(read(file), world_format_text(sim()));
 }
 
 TEST_F(WorldDialogsTest, CancelledSaveWritesErerAndNoFile) {
   dialog_answerer answerer(QString{});
-  world_save();
+  world_save(sim());
   EXPECT_EQ(answerer.file_dialogs, 1);
   EXPECT_EQ(console, "erer");
   EXPECT_TRUE(QDir(dir.path()).isEmpty());
@@ -162,9 +166,9 @@ TEST_F(WorldDialogsTest, CancelledSaveWritesErerAndNoFile) {
 TEST_F(WorldDialogsTest, FailedSaveNamesTheFileAndTheReason) {
   const std::string file = path("no-such-directory/world.dat");
   std::string expected_reason;
-  ASSERT_FALSE(world_write_file(file, expected_reason));
+  ASSERT_FALSE(world_write_file(sim(), file, expected_reason));
   dialog_answerer answerer(QString::fromStdString(file));
-  world_save();
+  world_save(sim());
   EXPECT_TRUE(answerer.message.contains(QLatin1String("world.dat")))
       << answerer.message.toStdString();
   // The reason, without the file name it starts with.
@@ -177,36 +181,36 @@ TEST_F(WorldDialogsTest, OpenLoadsTheChosenFile) {
   const std::string file = path("room.dat");
   std::ofstream(file) << "2.500000\n7.250000\n1.500000\n1\n1.000000 1.000000 2.000000 3.000000\n";
   dialog_answerer answerer(QString::fromStdString(file));
-  world_load();
+  world_load(sim());
   EXPECT_EQ(answerer.filter, "World files (*.dat)");
   EXPECT_TRUE(answerer.message.isEmpty());
-  ASSERT_EQ(world.num_walls, 1);
-  EXPECT_EQ(world.walls->height, 3.0);
-  EXPECT_EQ(robot.x, 2.5);
-  EXPECT_EQ(robot.heading, 1.5);
+  ASSERT_EQ(world().num_walls, 1);
+  EXPECT_EQ(world().walls->height, 3.0);
+  EXPECT_EQ(robot().x, 2.5);
+  EXPECT_EQ(robot().heading, 1.5);
 }
 
 TEST_F(WorldDialogsTest, CancelledOpenChangesNothing) {
-  world_add_wall(1.0, 2.0, 3.0, 0.5);
-  const std::string before = world_format_text();
+  world_add_wall(sim(), 1.0, 2.0, 3.0, 0.5);
+  const std::string before = world_format_text(sim());
   dialog_answerer answerer(QString{});
-  world_load();
+  world_load(sim());
   EXPECT_EQ(answerer.file_dialogs, 1);
-  EXPECT_EQ(world_format_text(), before);
+  EXPECT_EQ(world_format_text(sim()), before);
   EXPECT_TRUE(answerer.message.isEmpty());
 }
 
 TEST_F(WorldDialogsTest, UnreadableFileIsReportedAndTheWorldStaysAsItWas) {
   const std::string file = path("broken.dat");
   std::ofstream(file) << "not a world\n";
-  const std::string before = world_format_text();
+  const std::string before = world_format_text(sim());
   dialog_answerer answerer(QString::fromStdString(file));
-  world_load();
+  world_load(sim());
   EXPECT_TRUE(answerer.message.contains(QLatin1String("broken.dat")))
       << answerer.message.toStdString();
   EXPECT_GT(answerer.message.size(), QStringLiteral("broken.dat").size() + 20);
-  EXPECT_EQ(world_format_text(), before);
-  EXPECT_EQ(world.num_walls, 4);
+  EXPECT_EQ(world_format_text(sim()), before);
+  EXPECT_EQ(world().num_walls, 4);
 }
 
 TEST_F(WorldDialogsTest, SaveIntoAFolderNamedWithBytesThatAreNotUtf8) {
@@ -214,9 +218,9 @@ TEST_F(WorldDialogsTest, SaveIntoAFolderNamedWithBytesThatAreNotUtf8) {
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   // Typed as the dialog shows the folder: U+FFFD for the byte 0xff.
   dialog_answerer answerer(QFile::decodeName(QByteArray::fromStdString(folder + "/w.dat")));
-  world_save();
+  world_save(sim());
   EXPECT_TRUE(answerer.message.isEmpty()) << answerer.message.toStdString();
-  EXPECT_EQ(read(folder + "/w.dat"), world_format_text());
+  EXPECT_EQ(read(folder + "/w.dat"), world_format_text(sim()));
   // Nothing was made under the text of the name.
   EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("\uFFFD"))));
 }
@@ -226,12 +230,12 @@ TEST_F(WorldDialogsTest, OpenRefusesANameThatCouldBeEitherOfTwoFiles) {
   const std::string root = QFile::encodeName(dir.path()).toStdString() + "/";
   std::ofstream(root + "\xff.dat") << "1\n1\n0\n0\n";
   std::ofstream(root + "\xef\xbf\xbd.dat") << "2\n2\n0\n0\n";
-  const std::string before = world_format_text();
+  const std::string before = world_format_text(sim());
   dialog_answerer answerer(QFile::decodeName(QByteArray::fromStdString(root + "\xff.dat")));
-  world_load();
+  world_load(sim());
   EXPECT_TRUE(answerer.message.contains(QLatin1String("more than one file")))
       << answerer.message.toStdString();
-  EXPECT_EQ(world_format_text(), before);
+  EXPECT_EQ(world_format_text(sim()), before);
 }
 
 }  // namespace

@@ -18,14 +18,13 @@
 #include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
 #include "shell/mouse_edit.h"
-#include "shell/simulation_reset.h"
+#include "shell/simulator.h"
 
 namespace {
 
 class WindowExtremes : public ::testing::Test {
  protected:
   void SetUp() override {
-    simulation_reset();
     frame_.resize(300, 200);
     view_ = new SimulationView(&frame_);
     view_->resize(300, 200);
@@ -34,10 +33,13 @@ class WindowExtremes : public ::testing::Test {
     ASSERT_TRUE(view_->isRunning());
   }
 
-  void TearDown() override {
-    view_->shutDown();
-    simulation_reset();
-  }
+  void TearDown() override { view_->shutDown(); }
+
+  // The window's simulator and its parts.
+  simulator& app() const { return view_->app(); }
+  simulation& sim() const { return app().sim; }
+  world_state& world() const { return sim().world; }
+  robot_state& robot() const { return sim().robot; }
 
   void resize(int width, int height) {
     view_->resize(width, height);
@@ -45,7 +47,7 @@ class WindowExtremes : public ::testing::Test {
   }
 
   void ticks(int count) {
-    for (int i = 0; i < count; ++i) timer_message(*view_, kTickTimerId);
+    for (int i = 0; i < count; ++i) timer_message(app(), *view_, kTickTimerId);
   }
 
   void mouse(QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons held) {
@@ -58,12 +60,12 @@ class WindowExtremes : public ::testing::Test {
     QApplication::sendEvent(view_, &event);
   }
 
-  static void expect_world_position(double x, double y) {
+  void expect_world_position(double x, double y) const {
     EXPECT_TRUE(std::isfinite(x) && std::isfinite(y)) << x << " " << y;
     EXPECT_GE(x, 0.0);
-    EXPECT_LE(x, world.width);
+    EXPECT_LE(x, world().width);
     EXPECT_GE(y, 0.0);
-    EXPECT_LE(y, world.height);
+    EXPECT_LE(y, world().height);
   }
 
   QWidget frame_;
@@ -74,36 +76,36 @@ TEST_F(WindowExtremes, HugeAndEmptyClientAreasRunPaintAndTakeTheMouse) {
   for (const auto& [width, height] : {std::pair{10000, 10000}, std::pair{0, 0}}) {
     SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
     resize(width, height);
-    EXPECT_EQ(display_x, width);
-    EXPECT_EQ(display_y, height);
-    const auto* image = dynamic_cast<const qimage_context*>(memdc.get());
+    EXPECT_EQ(sim().display_x, width);
+    EXPECT_EQ(sim().display_y, height);
+    const auto* image = dynamic_cast<const qimage_context*>(app().memdc.get());
     ASSERT_NE(image, nullptr);
     // An image that could not be allocated is an empty one: nothing is drawn.
     EXPECT_TRUE(image->width() == width || image->width() == 0);
-    world.show_grad = true;
-    robot.show_vision = true;
+    world().show_grad = true;
+    robot().show_vision = true;
     ticks(3);
     view_->repaint();
 
     mouse(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton);
     mouse(QEvent::MouseMove, QPointF(1e6, 1e6), Qt::NoButton, Qt::LeftButton);
-    expect_world_position(world.walls->x + world.walls->width,
-                          world.walls->y + world.walls->height);
+    expect_world_position(world().walls->x + world().walls->width,
+                          world().walls->y + world().walls->height);
     mouse(QEvent::MouseButtonRelease, QPointF(-1e6, -1e6), Qt::LeftButton, Qt::NoButton);
-    EXPECT_FALSE(mouse_is_down);
+    EXPECT_FALSE(app().mouse.mouse_is_down);
     ticks(3);
   }
   resize(300, 200);
-  EXPECT_EQ(dynamic_cast<const qimage_context*>(memdc.get())->width(), 300);
+  EXPECT_EQ(dynamic_cast<const qimage_context*>(app().memdc.get())->width(), 300);
 }
 
 TEST_F(WindowExtremes, DragsFarOutsideTheWindowStayInsideTheWorld) {
   mouse(QEvent::MouseButtonPress, QPointF(150, 100), Qt::LeftButton, Qt::LeftButton);
-  const wall_node* dragged = world.walls;
+  const wall_node* dragged = world().walls;
   for (const QPointF at : {QPointF(1e9, 1e9), QPointF(-1e9, 50), QPointF(70000, -70000),
                            QPointF(2147483647.0, 2147483647.0)}) {
     mouse(QEvent::MouseMove, at, Qt::NoButton, Qt::LeftButton);
-    ASSERT_EQ(world.walls, dragged);
+    ASSERT_EQ(world().walls, dragged);
     expect_world_position(dragged->x + dragged->width, dragged->y + dragged->height);
     EXPECT_GE(dragged->width, 0.0);
     EXPECT_GE(dragged->height, 0.0);
@@ -111,14 +113,14 @@ TEST_F(WindowExtremes, DragsFarOutsideTheWindowStayInsideTheWorld) {
   mouse(QEvent::MouseButtonRelease, QPointF(-5e8, 5e8), Qt::LeftButton, Qt::NoButton);
 
   mouse(QEvent::MouseButtonPress, QPointF(-1e9, 1e9), Qt::RightButton, Qt::RightButton);
-  expect_world_position(world.target_x, world.target_y);
+  expect_world_position(world().target_x, world().target_y);
   for (const QPointF at : {QPointF(1e9, -1e9), QPointF(-1, -1), QPointF(301, 201)}) {
     mouse(QEvent::MouseMove, at, Qt::NoButton, Qt::RightButton);
-    expect_world_position(world.target_x, world.target_y);
+    expect_world_position(world().target_x, world().target_y);
   }
   mouse(QEvent::MouseButtonRelease, QPointF(1e9, 1e9), Qt::RightButton, Qt::NoButton);
   ticks(100);
-  expect_world_position(robot.x, robot.y);
+  expect_world_position(robot().x, robot().y);
 }
 
 TEST_F(WindowExtremes, EveryKeyHeldAtOnceKeepsTheWindowRunning) {
@@ -130,18 +132,18 @@ TEST_F(WindowExtremes, EveryKeyHeldAtOnceKeepsTheWindowRunning) {
     codes.push_back(code);
   }
   for (const int code : codes) key(QEvent::KeyPress, code);
-  EXPECT_GE(timer_val, 0);
+  EXPECT_GE(app().driver.timer_val, 0);
   EXPECT_GE(view_->timerPeriod(kTickTimerId), SimulationView::kMinimumTimerPeriodMs);
-  manual_mode = true;
-  world.show_grad = false;
+  sim().manual_mode = true;
+  world().show_grad = false;
   ticks(2000);
-  expect_world_position(robot.x, robot.y);
-  EXPECT_EQ(robot.speed, 0.03);  // W and A win over S and D
-  EXPECT_EQ(robot.turn, -0.03);
+  expect_world_position(robot().x, robot().y);
+  EXPECT_EQ(robot().speed, 0.03);  // W and A win over S and D
+  EXPECT_EQ(robot().turn, -0.03);
   for (const int code : codes) key(QEvent::KeyRelease, code);
   ticks(1);
-  EXPECT_EQ(robot.speed, 0.0);
-  for (const bool held : keys) EXPECT_FALSE(held);
+  EXPECT_EQ(robot().speed, 0.0);
+  for (const bool held : app().driver.keys) EXPECT_FALSE(held);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "python/worker_pool.h"
+#include "shell/worker_pool.h"
 
 worker_pool::worker_pool(std::size_t threads) : blocks_(threads < 1 ? 1 : threads) {
   for (std::size_t i = 1; i < blocks_.size(); ++i) workers_.emplace_back([this, i] { work(i); });

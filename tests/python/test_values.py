@@ -1,0 +1,194 @@
+"""Many simulations in one process: independent of each other, on threads at once,
+serialised when one is shared, copied, deep-copied and pickled with the same future,
+and corrupt pickles refused."""
+
+import copy
+import hashlib
+import pickle
+import signal
+import subprocess
+import sys
+import threading
+
+import numpy as np
+import pytest
+
+import robosim
+from conftest import WORLDS
+
+
+def fingerprint(sim):
+    """Every observable part of a simulation's state, hashed."""
+    h = hashlib.sha256()
+    r = sim.robot
+    h.update(
+        repr(
+            (r.x, r.y, r.heading, r.speed, r.turn, r.sensor_value, r.sensor_hit, r.vision_point,
+             r.grad_angle, r.heading_error, sim.tick, sim.time, sim.target, sim.gains,
+             sim.manual, sim.cur_waypoint, sim.stats)
+        ).encode()
+    )
+    for array in (sim.walls, sim.impacts, sim.waypoints, sim.grid, sim.render(96, 72, grad=True)):
+        h.update(array.tobytes())
+    return h.hexdigest()
+
+
+def started(case):
+    """A simulation set up as the case says: the world, manual driving with keys held,
+    a driving command, gains."""
+    world, manual, seed = case
+    sim = robosim.Simulation(seed=seed, world=world, manual=manual)
+    if manual:
+        sim.key_down("W")
+        sim.key_down("A")
+    sim.step(700)
+    if manual:
+        sim.key_up("A")
+        sim.drive(0.02, 0.01)
+    sim.gains = (0.2, 0.8, 0.15)
+    return sim
+
+
+CASES = [(None, False, 3), (WORLDS / "maze.dat", False, 8), (WORLDS / "pillars.dat", True, 5)]
+
+
+def test_interleaved_simulations_run_as_each_runs_alone():
+    alone = []
+    for case in CASES:
+        sim = started(case)
+        sim.step(3000)
+        alone.append(fingerprint(sim))
+    sims = [started(case) for case in CASES]
+    for _ in range(30):
+        for sim in sims:
+            sim.step(100)
+    assert [fingerprint(sim) for sim in sims] == alone
+    assert len(set(alone)) == len(alone)
+
+
+@pytest.mark.parametrize(
+    "make_copy",
+    [
+        lambda sim: sim.copy(),
+        copy.copy,
+        copy.deepcopy,
+        lambda sim: pickle.loads(pickle.dumps(sim)),
+        lambda sim: pickle.loads(pickle.dumps(sim, protocol=0)),
+    ],
+    ids=["copy", "copy.copy", "deepcopy", "pickle", "pickle protocol 0"],
+)
+def test_a_copy_has_the_same_future(make_copy):
+    for case in CASES:
+        original = started(case)
+        twin = make_copy(original)
+        assert twin is not original
+        assert fingerprint(twin) == fingerprint(original)
+        for sim in (original, twin):
+            sim.step(2500)
+            sim.press("N")
+            sim.add_wall(2, 2, 0.5, 0.5)
+            sim.step(500)
+        assert fingerprint(twin) == fingerprint(original)
+        twin.step(1)  # and independent
+        assert twin.tick == original.tick + 1
+
+
+def test_a_pickle_has_the_same_future_in_another_process(tmp_path):
+    sim = started(CASES[1])
+    (tmp_path / "sim.pickle").write_bytes(pickle.dumps(sim))
+    sim.step(2000)
+    code = (
+        "import pickle, sys; sys.path.insert(0, sys.argv[2]); from test_values import fingerprint; "
+        "sim = pickle.load(open(sys.argv[1], 'rb')); sim.step(2000); print(fingerprint(sim))"
+    )
+    result = subprocess.run(
+        [sys.executable, "-c", code, str(tmp_path / "sim.pickle"), str(__import__("pathlib").Path(__file__).parent)],
+        capture_output=True, text=True, timeout=300, check=True,
+    )
+    assert result.stdout.strip() == fingerprint(sim)
+
+
+def test_corrupt_or_foreign_pickles_raise_value_error():
+    sim = started(CASES[0])
+    snapshot = sim.__reduce__()[1][0]
+    restore = robosim._restore_simulation
+    assert fingerprint(restore(snapshot)) == fingerprint(sim)
+    bad = [b"", b"not a snapshot", snapshot[:-1], snapshot + b"\0", snapshot[:100]]
+    bad += [snapshot[:8] + b"\x02" + snapshot[9:]]  # another version
+    rng = np.random.default_rng(1)
+    for at in rng.integers(0, len(snapshot), 60):
+        flipped = bytearray(snapshot)
+        flipped[at] ^= 0xFF
+        bad.append(bytes(flipped))
+    for data in bad:
+        with pytest.raises(ValueError, match="snapshot"):
+            restore(data)
+    with pytest.raises(TypeError):
+        restore("text")
+
+
+def test_simulations_on_threads_run_at_once_and_as_alone():
+    expected = []
+    for case in CASES:
+        sim = started(case)
+        sim.step(20000)
+        expected.append(fingerprint(sim))
+    sims = [started(case) for case in CASES]
+    threads = [threading.Thread(target=sim.step, args=(20000,)) for sim in sims]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert [fingerprint(sim) for sim in sims] == expected
+
+
+def test_one_simulation_used_from_two_threads_is_used_by_one_at_a_time():
+    shared = started(CASES[1])
+    alone = started(CASES[1])
+    alone.step(8000)
+    seen = []
+    stepping = threading.Event()
+
+    def reader():
+        stepping.wait()
+        while shared.tick < 8700:
+            seen.append(shared.tick)
+            _ = shared.robot, shared.impacts, shared.grid
+
+    def stepper():
+        stepping.set()
+        for _ in range(40):
+            shared.step(100)
+
+    threads = [threading.Thread(target=reader)]
+    threads += [threading.Thread(target=stepper) for _ in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert fingerprint(shared) == fingerprint(alone)
+    assert len(seen) > 1 and seen == sorted(seen)
+
+
+@pytest.mark.parametrize("call", ["step", "record_gif"])
+def test_a_signal_handler_that_closes_the_simulation_ends_the_call(tmp_path, call):
+    sim = robosim.Simulation(seed=1)
+
+    def close_it(signum, frame):
+        sim.close()
+
+    old = signal.signal(signal.SIGALRM, close_it)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        with pytest.raises(RuntimeError, match="closed"):
+            if call == "step":
+                sim.step(10**12)
+            else:
+                sim.record_gif(tmp_path / "film.gif", 10**7, every=1000, width=32, height=24)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
+    assert sim.closed
+    assert not (tmp_path / "film.gif").exists()
+    with robosim.Simulation(seed=1) as fresh:  # and the process goes on
+        assert fresh.step(10) == 10
