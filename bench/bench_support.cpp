@@ -7,9 +7,9 @@
 #include "core/console.h"
 #include "core/map.h"
 #include "core/robot.h"
+#include "core/simulation.h"
 #include "core/utility.h"
 #include "core/world.h"
-#include "core/simulation.h"
 #include "shell/simulation_reset.h"
 #include "shell/simulator.h"
 

@@ -319,8 +319,7 @@ class failed_target_cells {
       }
     }
     const auto clamp = [](int index) { return index < 0 ? 0 : (index > kLast ? kLast : index); };
-    for (const impact_node* impact = sim.world.impacts; impact != nullptr;
-         impact = impact->next) {
+    for (const impact_node* impact = sim.world.impacts; impact != nullptr; impact = impact->next) {
       const int i = get_map_x(sim, impact->x);
       const int j = get_map_y(sim, impact->y);
       const int cross[5][2] = {{i, j}, {i + 1, j}, {i - 1, j}, {i, j + 1}, {i, j - 1}};

@@ -1,9 +1,9 @@
 #include "core/safe_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>

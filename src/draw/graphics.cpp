@@ -5,7 +5,8 @@
 #include "core/simulation.h"
 #include "draw/draw_context.h"
 
-void draw_arrow(const simulation& sim, draw_context& dc, double x, double y, double angle, double length) {
+void draw_arrow(const simulation& sim, draw_context& dc, double x, double y, double angle,
+                double length) {
   constexpr double kQuarterPi = 0.7853981633974483;
   const double u = std::cos(angle);
   const double v = std::sin(angle);

@@ -6,4 +6,5 @@ struct simulation;
 
 // Three strokes with the current pen: a shaft of 2 * length centred on (x, y)
 // along angle, and two barbs from 0.75 * length off the centre at +-45 degrees.
-void draw_arrow(const simulation& sim, draw_context& dc, double x, double y, double angle, double length);
+void draw_arrow(const simulation& sim, draw_context& dc, double x, double y, double angle,
+                double length);

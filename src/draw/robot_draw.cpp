@@ -24,8 +24,8 @@ void robot_draw(simulation& sim, draw_context& dc) {
   draw_arrow(sim, dc, robot.x, robot.y, robot.heading, robot.sensor_size);
 
   for (int i = 0; i < kNumSensors; ++i) {
-    draw_sensor(sim, dc, robot.x, robot.y, robot.heading - kThirdPi + i * kThirdPi, robot.sensor_dist,
-                robot.sensor_size, get_sensor_color(robot.sensor_hit[i]));
+    draw_sensor(sim, dc, robot.x, robot.y, robot.heading - kThirdPi + i * kThirdPi,
+                robot.sensor_dist, robot.sensor_size, get_sensor_color(robot.sensor_hit[i]));
   }
 
   if (robot.show_vision) {
@@ -33,7 +33,8 @@ void robot_draw(simulation& sim, draw_context& dc) {
       if (!robot.vision_seen[i]) continue;
       dc.select_object(world.green_pen);
       dc.move_to(get_screen_x(sim, robot.x), get_screen_y(sim, robot.y));
-      dc.line_to(get_screen_x(sim, robot.vision_point[i].x), get_screen_y(sim, robot.vision_point[i].y));
+      dc.line_to(get_screen_x(sim, robot.vision_point[i].x),
+                 get_screen_y(sim, robot.vision_point[i].y));
     }
   }
 
@@ -42,16 +43,16 @@ void robot_draw(simulation& sim, draw_context& dc) {
   draw_arrow(sim, dc, robot.x, robot.y, robot.grad_angle, kFieldArrowLength);
 }
 
-void draw_sensor(simulation& sim, draw_context& dc, double x, double y, double angle, double dist, double size,
-                 colour_ref colour) {
+void draw_sensor(simulation& sim, draw_context& dc, double x, double y, double angle, double dist,
+                 double size, colour_ref colour) {
   const double mx = x + dist * std::cos(angle);
   const double my = y + dist * std::sin(angle);
   const double half = size * 0.5;
 
   const draw_object brush = create_solid_brush(sim, colour);
   const draw_object previous = dc.select_object(brush);
-  dc.ellipse(get_screen_x(sim, mx - half), get_screen_y(sim, my - half), get_screen_x(sim, mx + half),
-             get_screen_y(sim, my + half));
+  dc.ellipse(get_screen_x(sim, mx - half), get_screen_y(sim, my - half),
+             get_screen_x(sim, mx + half), get_screen_y(sim, my + half));
   dc.select_object(previous);
   delete_object(sim, brush);
 }

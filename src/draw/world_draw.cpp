@@ -55,9 +55,10 @@ void draw_under_robot(simulation& sim, draw_context& dc) {
 
   if (world.target_set) {
     dc.select_object(world.green_brush);
-    dc.ellipse(
-        get_screen_x(sim, world.target_x - kTargetHalf), get_screen_y(sim, world.target_y - kTargetHalf),
-        get_screen_x(sim, world.target_x + kTargetHalf), get_screen_y(sim, world.target_y + kTargetHalf));
+    dc.ellipse(get_screen_x(sim, world.target_x - kTargetHalf),
+               get_screen_y(sim, world.target_y - kTargetHalf),
+               get_screen_x(sim, world.target_x + kTargetHalf),
+               get_screen_y(sim, world.target_y + kTargetHalf));
   }
 
   world_draw_waypoints(sim, dc);
@@ -81,7 +82,8 @@ void world_draw_walls(simulation& sim, draw_context& dc) {
   dc.select_object(world.wall_brush);
   dc.select_object(world.wall_pen);
   for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
-    dc.rectangle(get_screen_x(sim, wall->x), get_screen_y(sim, wall->y), get_screen_x(sim, wall->x + wall->width),
+    dc.rectangle(get_screen_x(sim, wall->x), get_screen_y(sim, wall->y),
+                 get_screen_x(sim, wall->x + wall->width),
                  get_screen_y(sim, wall->y + wall->height));
   }
 }
@@ -99,7 +101,8 @@ void world_draw_waypoints(simulation& sim, draw_context& dc) {
       dc.select_object(world.wall_brush);
       dc.select_object(world.wall_pen);
     }
-    dc.ellipse(get_screen_x(sim, waypoint->x - kWaypointHalf), get_screen_y(sim, waypoint->y - kWaypointHalf),
+    dc.ellipse(get_screen_x(sim, waypoint->x - kWaypointHalf),
+               get_screen_y(sim, waypoint->y - kWaypointHalf),
                get_screen_x(sim, waypoint->x + kWaypointHalf),
                get_screen_y(sim, waypoint->y + kWaypointHalf));
   }

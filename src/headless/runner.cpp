@@ -52,8 +52,7 @@ struct console_counter {
   }
 };
 
-void trace_row(std::FILE* stream, const simulation& sim, std::uint64_t tick,
-               std::uint64_t now_ms) {
+void trace_row(std::FILE* stream, const simulation& sim, std::uint64_t tick, std::uint64_t now_ms) {
   const robot_state& robot = sim.robot;
   const world_state& world = sim.world;
   std::fprintf(

@@ -326,7 +326,8 @@ py::tuple batch_tuple(const navigation_batch& b, std::size_t n) {
 }
 
 std::vector<std::uint32_t> seeds_of(const py::handle& seeds, std::size_t n) {
-  const auto array = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(seeds);
+  const auto array =
+      py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(seeds);
   if (!array || array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) != n) {
     value_error("the seeds must be " + std::to_string(n) + " integers");
   }
@@ -355,8 +356,7 @@ void bind_vector_env(py::module_& m) {
            }),
            py::arg("num_envs"), py::arg("world"), py::arg("max_ticks"), py::arg("frame_skip"),
            py::arg("num_threads"), py::arg("target_bonus"), py::arg("contact_penalty"))
-      .def_property_readonly("num_threads",
-                             [](vector_env& v) { return v.envs.threads(); })
+      .def_property_readonly("num_threads", [](vector_env& v) { return v.envs.threads(); })
       .def("set_action_range",
            [](vector_env& v, double speed_low, double speed_high, double turn_low,
               double turn_high) {
@@ -534,13 +534,12 @@ PYBIND11_MODULE(_robosim, m) {
           py::arg("ticks") = 1)
       .def_property_readonly("tick", locked([](session& s) { return s.tick(); }))
       .def_property_readonly("time", locked([](session& s) { return s.time(); }))
-      .def_property(
-          "manual", locked([](session& s) { return s.manual(); }),
-          [](session& s, const py::object& value) {
-            const bool manual = flag(value, "manual");
-            const session_lock lock(s);
-            s.set_manual(manual);
-          })
+      .def_property("manual", locked([](session& s) { return s.manual(); }),
+                    [](session& s, const py::object& value) {
+                      const bool manual = flag(value, "manual");
+                      const session_lock lock(s);
+                      s.set_manual(manual);
+                    })
       .def("drive",
            [](session& s, const py::object& speed, const py::object& turn) {
              const double v = real_number(speed, "speed");
@@ -577,27 +576,23 @@ PYBIND11_MODULE(_robosim, m) {
              const session_lock lock(s);
              s.set_pose(px, py_, h);
            })
-      .def_property(
-          "target",
-          locked([](session& s) {
-            return py::make_tuple(s.sim().world.target_x, s.sim().world.target_y);
-          }),
-          [](session& s, const py::object& value) {
-            const auto xy = real_numbers(value, "target", 2);
-            const session_lock lock(s);
-            s.set_target(xy[0], xy[1]);
-          })
-      .def_property(
-          "gains",
-          locked([](session& s) {
-            const world_state& world = s.sim().world;
-            return py::make_tuple(world.scale1, world.scale2, world.scale3);
-          }),
-          [](session& s, const py::object& value) {
-            const auto g = real_numbers(value, "gains", 3);
-            const session_lock lock(s);
-            s.set_gains(g[0], g[1], g[2]);
-          })
+      .def_property("target", locked([](session& s) {
+                      return py::make_tuple(s.sim().world.target_x, s.sim().world.target_y);
+                    }),
+                    [](session& s, const py::object& value) {
+                      const auto xy = real_numbers(value, "target", 2);
+                      const session_lock lock(s);
+                      s.set_target(xy[0], xy[1]);
+                    })
+      .def_property("gains", locked([](session& s) {
+                      const world_state& world = s.sim().world;
+                      return py::make_tuple(world.scale1, world.scale2, world.scale3);
+                    }),
+                    [](session& s, const py::object& value) {
+                      const auto g = real_numbers(value, "gains", 3);
+                      const session_lock lock(s);
+                      s.set_gains(g[0], g[1], g[2]);
+                    })
       .def_property_readonly("walls", locked([](session& s) {
                                const world_state& world = s.sim().world;
                                return list_array(world.walls, world.num_walls, 4,

@@ -48,8 +48,7 @@ void vector_navigation::reset(const std::uint32_t* seeds, navigation_batch& out)
 }
 
 void vector_navigation::step_one(std::size_t k, const double* action, navigation_batch& out) {
-  const navigation_step_result r =
-      navigation_env_step(*envs_[k], action[0], action[1], settings_);
+  const navigation_step_result r = navigation_env_step(*envs_[k], action[0], action[1], settings_);
   navigation_observation(envs_[k]->sim(), &out.observations[k * kObservationSize]);
   out.rewards[k] = r.reward;
   out.terminated[k] = r.terminated;
@@ -85,7 +84,8 @@ navigation_step_result navigation_env_step(session& s, double speed, double turn
   turn = navigation_clamp(turn, settings.turn_low, settings.turn_high);
   r.outcome = navigation_step(s, speed, turn, settings.frame_skip);
   r.tick = s.tick();
-  r.reward = r.outcome.progress - settings.contact_penalty * static_cast<double>(r.outcome.contact_ticks);
+  r.reward =
+      r.outcome.progress - settings.contact_penalty * static_cast<double>(r.outcome.contact_ticks);
   if (r.outcome.reached) r.reward += settings.target_bonus;
   r.terminated = r.outcome.reached;
   r.truncated = !r.outcome.reached && r.tick >= settings.max_ticks;

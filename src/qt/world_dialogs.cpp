@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "core/console.h"
-#include "core/console.h"
 #include "core/simulation.h"
 #include "core/world_file.h"
 #include "qt/chosen_path.h"

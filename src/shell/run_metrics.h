@@ -98,4 +98,3 @@ void run_metrics_after_tick(simulator& app, std::uint64_t now_ms);
 // The metrics so far. The span still open counts as a stuck spell when it is
 // already long enough, so this can be read at any time.
 run_metrics_record run_metrics(const simulator& app);
-

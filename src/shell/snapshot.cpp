@@ -59,9 +59,9 @@ void draw_object_fields(Io& io, Object& o) {
 
 template <typename Io, typename World>
 void world_fields(Io& io, World& w) {
-  for (auto* o : {&w.white_brush, &w.black_brush, &w.green_brush, &w.blue_brush, &w.red_brush,
-                  &w.wall_brush, &w.white_pen, &w.black_pen, &w.green_pen, &w.blue_pen,
-                  &w.wall_pen}) {
+  for (auto* o :
+       {&w.white_brush, &w.black_brush, &w.green_brush, &w.blue_brush, &w.red_brush, &w.wall_brush,
+        &w.white_pen, &w.black_pen, &w.green_pen, &w.blue_pen, &w.wall_pen}) {
     draw_object_fields(io, *o);
   }
   io(w.width);

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "core/simulation.h"
-#include "shell/simulator.h"
 #include "draw/trail_draw.h"
+#include "shell/simulator.h"
 
 namespace {
 

@@ -269,7 +269,8 @@ TEST_F(HostileInputTest, RobotFarOutsideTheWorldIsBroughtInsideByTheFirstTick) {
   for (const char* pose : poses) {
     SCOPED_TRACE(pose);
     std::string error;
-    ASSERT_TRUE(world_read_text(sim, std::string(pose) + " 4 9.95 0 0.05 10 0 0 0.05 10 "
+    ASSERT_TRUE(world_read_text(sim,
+                                std::string(pose) + " 4 9.95 0 0.05 10 0 0 0.05 10 "
                                                     "0 9.95 10 0.05 0 0 10 0.05",
                                 error))
         << error;
@@ -307,7 +308,8 @@ TEST_F(HostileInputTest, HeadingOfAnySizeIsTakenAsTheSameDirection) {
 TEST_F(HostileInputTest, WallsOfNegativeSizeLoadDrawAndRun) {
   start(640, 480);
   std::string error;
-  ASSERT_TRUE(world_read_text(sim, "5 5 0 3\n2 2 -1 -1\n8 3 -9 0.1\n-5 -5 -1e6 -1e6\n", error)) << error;
+  ASSERT_TRUE(world_read_text(sim, "5 5 0 3\n2 2 -1 -1\n8 3 -9 0.1\n-5 -5 -1e6 -1e6\n", error))
+      << error;
   EXPECT_EQ(world.num_walls, 3);
   // Used as they are: no point lies inside a wall of negative extent.
   EXPECT_EQ(world_check_wall_point(sim, 1.5, 1.5), 0);

@@ -169,7 +169,8 @@ void expect_literal_nearest(simulation& sim, std::mt19937_64& rng, int step) {
   for (const point& q : queries) {
     point fast;
     compute_impact_vector(sim, q.x, q.y, fast);
-    const point slow = world.num_impacts == 0 ? point{0, 0} : literal_impact_vector(world, q.x, q.y);
+    const point slow =
+        world.num_impacts == 0 ? point{0, 0} : literal_impact_vector(world, q.x, q.y);
     ASSERT_TRUE(same_bits(fast.x, slow.x) && same_bits(fast.y, slow.y))
         << "step " << step << " at " << q.x << ", " << q.y << ": " << fast.x << ", " << fast.y
         << " instead of " << slow.x << ", " << slow.y;

@@ -261,7 +261,8 @@ TEST_F(MapTest, ImpactWithNonFiniteCoordinatesBlocksTheLastCellSafely) {
 
 TEST_F(MapTest, TargetCellIsZeroEvenWhenAnImpactBesideItBlocksIt) {
   place_robot(2, 2);
-  insert_impact_unplanned(sim, cell_centre_x(sim, 38), cell_centre_y(sim, 37));  // its cross covers (37, 37)
+  insert_impact_unplanned(sim, cell_centre_x(sim, 38),
+                          cell_centre_y(sim, 37));  // its cross covers (37, 37)
   world_set_target(sim, 5, 5);
   EXPECT_EQ(sim.planner_stats.random_targets, 0u);
   EXPECT_EQ(world_test_map(world.map, 37, 37), 0);
@@ -668,7 +669,8 @@ class RandomTargetChainTest : public MapTest {
     world_compute_map_grid(sim);
     if (literal.ended) {
       EXPECT_EQ(sim.planner_stats.gave_up, 0u) << seed;
-      EXPECT_EQ(sim.planner_stats.random_targets, static_cast<std::uint64_t>(literal.random_targets));
+      EXPECT_EQ(sim.planner_stats.random_targets,
+                static_cast<std::uint64_t>(literal.random_targets));
       EXPECT_TRUE(chain_outcome::take(sim) == expected) << "seed " << seed;
     } else {
       EXPECT_EQ(sim.planner_stats.gave_up, 1u) << seed;
@@ -722,7 +724,8 @@ TEST_F(RandomTargetChainTest, TrueBoxesGiveUpAtOnce) {
     place_robot(cell_centre_x(sim, box[0]), cell_centre_y(sim, box[1]));
     if (box[2] == 1) {
       for (const auto& d : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}})
-        insert_impact_unplanned(sim, cell_centre_x(sim, box[0] + d.first), cell_centre_y(sim, box[1] + d.second));
+        insert_impact_unplanned(sim, cell_centre_x(sim, box[0] + d.first),
+                                cell_centre_y(sim, box[1] + d.second));
     } else {
       impact_ring(sim, box[0], box[1], box[2]);
     }
@@ -737,7 +740,8 @@ TEST_F(RandomTargetChainTest, TrueBoxesGiveUpAtOnce) {
   world_free_impacts(sim);
   place_robot(cell_centre_x(sim, 40), cell_centre_y(sim, 40));
   for (const auto& d : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}})
-    insert_impact_unplanned(sim, cell_centre_x(sim, 40 + d.first), cell_centre_y(sim, 40 + d.second));
+    insert_impact_unplanned(sim, cell_centre_x(sim, 40 + d.first),
+                            cell_centre_y(sim, 40 + d.second));
   EXPECT_TRUE(compare(3));
   EXPECT_GT(sim.planner_stats.random_targets, 100u);
 }

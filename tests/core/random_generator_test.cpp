@@ -26,7 +26,8 @@ std::vector<std::int32_t> own_values(random_generator& rng, int count) {
 }
 
 TEST(RandomGenerator, GivesTheCLibrarySequenceForEverySeed) {
-  std::vector<unsigned> seeds = {0, 1, 2, 3, 7, 42, 12345, 20240611, 2147483646, 2147483647,
+  std::vector<unsigned> seeds = {0,           1,           2,          3,          7,
+                                 42,          12345,       20240611,   2147483646, 2147483647,
                                  2147483648u, 4294967294u, 4294967295u};
   for (unsigned s = 100; s < 100000; s += 997) seeds.push_back(s * 2654435761u);
   for (const unsigned seed : seeds) {

@@ -396,7 +396,8 @@ TEST_F(WallIndexTest, ASliverFarAwayThatReportsANearCrossingIsStillAsked) {
         found = true;
         expect_same_ray(sx, sy, angle);
         // Among many walls off the ray, one of them just behind its start.
-        for (int n = 0; n < 2000; ++n) world_add_wall(sim, (n % 40) * 0.2, (n / 40) * 0.2, 0.1, 0.1);
+        for (int n = 0; n < 2000; ++n)
+          world_add_wall(sim, (n % 40) * 0.2, (n / 40) * 0.2, 0.1, 0.1);
         world_add_wall(sim, sx - 0.3, sy - 0.1, 0.1, 0.2);
         world_add_wall(sim, x0, c, x1 - x0, 0.5);
         expect_same_ray(sx, sy, angle);
@@ -409,7 +410,8 @@ TEST_F(WallIndexTest, ASliverFarAwayThatReportsANearCrossingIsStillAsked) {
 
 TEST_F(WallIndexTest, EqualDistancesOnSeveralWallsGoToTheOldestAsInTheLiteralScan) {
   // Four copies of one wall, and one sharing its near face: every crossing ties.
-  replace_walls(sim, {{2, 4, 0.5, 2}, {2, 4, 0.5, 2}, {2, 3, 1, 1.5}, {2, 4, 0.5, 2}, {2, 4, 0.5, 2}});
+  replace_walls(sim,
+                {{2, 4, 0.5, 2}, {2, 4, 0.5, 2}, {2, 3, 1, 1.5}, {2, 4, 0.5, 2}, {2, 4, 0.5, 2}});
   for (double y : {4.0, 4.5, 5.0, 5.5, 6.0}) {
     expect_same_ray(1.5, y, 0);
     expect_same_ray(1.5, y, 0.3);

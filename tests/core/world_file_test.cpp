@@ -61,10 +61,10 @@ struct world_snapshot {
   static world_snapshot take(const simulation& sim) {
     const world_state& world = sim.world;
     const robot_state& robot = sim.robot;
-    return {walls_from_head(world),  world.num_walls,  robot.x,           robot.y,
-            robot.heading,      world.target_x,   world.target_y,    world.scale1,
-            world.scale2,       world.scale3,     world.num_impacts, world.num_waypoints,
-            world.cur_waypoint, world.show_walls, world.show_grad};
+    return {walls_from_head(world), world.num_walls,  robot.x,           robot.y,
+            robot.heading,          world.target_x,   world.target_y,    world.scale1,
+            world.scale2,           world.scale3,     world.num_impacts, world.num_waypoints,
+            world.cur_waypoint,     world.show_walls, world.show_grad};
   }
   bool operator==(const world_snapshot&) const = default;
 };
@@ -310,7 +310,8 @@ TEST_F(WorldFileTest, CountDecidesHowManyWallsAreRead) {
   EXPECT_EQ(walls_from_head(world), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
 
   // Negative, taken as unsigned: to the end of the file.
-  ASSERT_TRUE(world_read_text(sim, "1\n2\n3\n-1\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n", error))
+  ASSERT_TRUE(
+      world_read_text(sim, "1\n2\n3\n-1\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n", error))
       << error;
   EXPECT_EQ(world.num_walls, 5);
   EXPECT_EQ(walls_from_head(world).front(), (wall_values{5, 5, 5, 5}));
@@ -938,8 +939,9 @@ TEST_F(WorldFileTest, ExampleWorldsLoadAndTheRobotMovesInFreeSpace) {
     for (int k = 0; k < 16; ++k) {
       const double angle = kTwoPi * k / 16;
       for (const double r : {0.0, 0.125, 0.25}) {
-        EXPECT_EQ(
-            world_check_wall_point(sim, robot.x + r * std::cos(angle), robot.y + r * std::sin(angle)), 0)
+        EXPECT_EQ(world_check_wall_point(sim, robot.x + r * std::cos(angle),
+                                         robot.y + r * std::sin(angle)),
+                  0)
             << "robot at (" << robot.x << ", " << robot.y << ") touches a wall";
       }
     }

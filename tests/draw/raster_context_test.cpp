@@ -2,7 +2,6 @@
 // and line conventions, clipping, sizes down to zero, drawing into given memory,
 // and every shape against a pixel-by-pixel form of its rule on random and
 // adversarial coordinates.
-#include "core/simulation.h"
 #include "draw/raster_context.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +14,8 @@
 #include <random>
 #include <utility>
 #include <vector>
+
+#include "core/simulation.h"
 
 namespace {
 

@@ -241,8 +241,8 @@ TEST_F(MainWindowTest, RightButtonPlacesAndDragsTheTarget) {
   send_mouse(QEvent::MouseMove, second, Qt::NoButton, Qt::RightButton);
   EXPECT_EQ(world().target_x, get_world_x(sim(), second.x()));
   EXPECT_EQ(world().target_y, get_world_y(sim(), second.y()));
-  send_mouse(QEvent::MouseButtonRelease, {sim().display_x / 2, sim().display_y / 2}, Qt::RightButton,
-             Qt::NoButton);
+  send_mouse(QEvent::MouseButtonRelease, {sim().display_x / 2, sim().display_y / 2},
+             Qt::RightButton, Qt::NoButton);
   EXPECT_FALSE(app().mouse.right_mouse_down);
 }
 

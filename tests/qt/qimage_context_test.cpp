@@ -1,12 +1,13 @@
 // Pixel checks of the QImage drawing context: GDI's rectangle,
 // ellipse and line conventions, clipping, and sizes down to zero.
-#include "core/simulation.h"
 #include "qtdraw/qimage_context.h"
 
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 #include <climits>
+
+#include "core/simulation.h"
 
 namespace {
 

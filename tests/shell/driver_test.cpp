@@ -380,7 +380,8 @@ TEST_F(DriverTest, ActionsRunInTableOrder) {
   press('N');  // P runs again after N
   EXPECT_EQ(world.num_impacts, 0);
   EXPECT_EQ(sim.planner_stats.runs, runs + 1);
-  EXPECT_NE(world_test_map(world.map, get_map_x(sim, 2), get_map_y(sim, 8)), 4095);  // planned without it
+  EXPECT_NE(world_test_map(world.map, get_map_x(sim, 2), get_map_y(sim, 8)),
+            4095);  // planned without it
   key_up(app, 'P');
   key_up(app, 'N');
   press('T');

@@ -166,11 +166,11 @@ std::vector<double> record_run(simulator& app, fake_platform& window, unsigned s
   set_console_sink(sim, [](std::string_view) {});
   system_startup(app, window, seed);
   replace_walls(sim, {{0, 0, 10, 0.05},
-                 {0, 9.95, 10, 0.05},
-                 {0, 0, 0.05, 10},
-                 {9.95, 0, 0.05, 10},
-                 {3, 2, 0.5, 5},
-                 {6, 4, 0.5, 5}});
+                      {0, 9.95, 10, 0.05},
+                      {0, 0, 0.05, 10},
+                      {9.95, 0, 0.05, 10},
+                      {3, 2, 0.5, 5},
+                      {6, 4, 0.5, 5}});
   std::vector<double> trace;
   for (int tick = 0; tick < 3000; ++tick) {
     advance_simulated_clock(sim, 0.01);
