@@ -66,8 +66,10 @@ int framed_index(int i, int j) {
 
 void spread_wavefront(simulation& sim) {
   world_state& world = sim.world;
-  std::int32_t* framed = sim.planner->framed;
-  int* queue = sim.planner->queue;
+  // Scratch on the stack, written before it is read: the same memory for every
+  // simulation on this thread, so it stays in the cache however many there are.
+  std::int32_t framed[kFramedCells];
+  int queue[kMapSize * kMapSize];
   std::fill(framed, framed + kFramedSide, kMapBlocked);
   std::fill(framed + kFramedCells - kFramedSide, framed + kFramedCells, kMapBlocked);
   for (int i = 0; i < kMapSize; ++i) {
@@ -454,7 +456,7 @@ int world_get_lowest_index(const map_grid& grid, int i, int j) {
 void world_compute_map_pass(simulation& sim, bool& changed) {
   world_state& world = sim.world;
   sim.planner->map_is_wavefront = false;
-  map_grid& next = sim.planner->next_pass;
+  map_grid next;  // every cell is written before the grid takes it
   bool any_change = false;
   for (int i = 0; i < kMapSize; ++i) {
     for (int j = 0; j < kMapSize; ++j) {

@@ -100,15 +100,13 @@ struct planner_cache {
   drawable_answer drawable[2];
   int next_drawable = 0;
 
-  // Scratch space of the wavefront sweep, the reachability sweep and the passes.
+  // Scratch space of the sweep for the targets that can reach the robot (rare:
+  // only when no path is found). The wavefront sweep's own is on the stack.
   static constexpr int kFramedSide = kMapSize + 2;
-  std::int32_t framed[kFramedSide * kFramedSide] = {};
-  int queue[kMapSize * kMapSize] = {};
   bool blocked[kMapSize][kMapSize] = {};
   int distance[kMapSize][kMapSize] = {};
   bool reachable[kMapSize][kMapSize] = {};
   int reach_queue[kMapSize * kMapSize][2] = {};
-  map_grid next_pass = {};
 };
 
 // The same planning run with the wavefront spread by repeated full passes and no
