@@ -6,11 +6,12 @@ Figures (medians of the repetitions, the ways interleaved so that all see the sa
 machine load):
   - two Simulations stepped 100,000 ticks each, one after the other and on two
     threads at once: the seconds, and threads / one after the other;
-  - one NavigationEnv, steps per second (frame_skip=1);
+  - one NavigationEnv, steps per second (frame_skip=1), through the same episodes
+    as the vector below (seeds 1 to 64, 500 steps each, the same random actions);
   - VectorNavigationEnv(64), environment steps per second, on one thread and on
     the cores of this process;
   - a vector of four NavigationEnvs in four processes, each step sent to all four
-    through pipes and the answers gathered (as Gymnasium's AsyncVectorEnv does),
+    through pipes and the answers gathered (as Gymnasium's AsyncVectorEnv does, random actions),
     environment steps per second.
 """
 
@@ -27,6 +28,12 @@ import robosim
 from robosim.env import NavigationEnv, VectorNavigationEnv
 
 ACTION = np.array([0.03, 0.004])
+STEPS = 500
+
+
+def random_actions(n, seed):
+    low, high = [-0.03, -0.03], [0.03, 0.03]
+    return np.random.default_rng(seed).uniform(low, high, size=(STEPS, n, 2))
 
 
 def two_simulations(ticks, seed, on_threads):
@@ -44,28 +51,30 @@ def two_simulations(ticks, seed, on_threads):
     return time.perf_counter() - start
 
 
-def single_env(steps, seed):
+def single_env(n, seed):
     env = NavigationEnv(max_ticks=10**12)
-    env.reset(seed=seed)
+    actions = random_actions(n, seed)
     start = time.perf_counter()
-    for _ in range(steps):
-        if env.step(ACTION)[2]:
-            env.reset()
+    for k in range(n):
+        env.reset(seed=seed + k)
+        for step in range(STEPS):
+            if env.step(actions[step, k])[2]:
+                env.reset()
     seconds = time.perf_counter() - start
     env.close()
-    return steps / seconds
+    return n * STEPS / seconds
 
 
-def vector_env(n, steps, seed, threads):
+def vector_env(n, seed, threads):
     env = VectorNavigationEnv(n, max_ticks=10**12, num_threads=threads)
+    actions = random_actions(n, seed)
     env.reset(seed=seed)
-    actions = np.tile(ACTION, (n, 1))
     start = time.perf_counter()
-    for _ in range(steps):
-        env.step(actions)
+    for step in range(STEPS):
+        env.step(actions[step])
     seconds = time.perf_counter() - start
     env.close()
-    return n * steps / seconds
+    return n * STEPS / seconds
 
 
 def _env_worker(connection, seed):
@@ -75,7 +84,7 @@ def _env_worker(connection, seed):
         action = connection.recv()
         if action is None:
             break
-        result = env.step(action)
+        result = env.step(np.random.uniform(-0.03, 0.03, 2) if action is True else action)
         if result[2]:
             env.reset()
         connection.send(result)
@@ -98,7 +107,7 @@ def process_vector(n, steps, seed):
     start = time.perf_counter()
     for _ in range(steps):
         for p in pipes:
-            p.send(ACTION)
+            p.send(True)
         for p in pipes:
             p.recv()
     seconds = time.perf_counter() - start
@@ -122,9 +131,9 @@ def main():
     for _ in range(args.repetitions):
         rows["sequential"].append(two_simulations(args.ticks, args.seed, False))
         rows["threads"].append(two_simulations(args.ticks, args.seed, True))
-        rows["single"].append(single_env(args.ticks, args.seed))
-        rows["vector1"].append(vector_env(args.envs, args.ticks // args.envs * 4, args.seed, 1))
-        rows["vectorN"].append(vector_env(args.envs, args.ticks // args.envs * 4, args.seed, cores))
+        rows["single"].append(single_env(args.envs, args.seed))
+        rows["vector1"].append(vector_env(args.envs, args.seed, 1))
+        rows["vectorN"].append(vector_env(args.envs, args.seed, cores))
         rows["processes"].append(process_vector(4, args.ticks // 20, args.seed))
 
     def show(name, key, unit, digits=0):

@@ -5,7 +5,9 @@
 // thread takes the numbers of its own block from that block's atomic counter,
 // then helps with the others' blocks. So job k runs on the same thread batch
 // after batch (its memory stays in that core's cache) unless the thread falls
-// behind.
+// behind. Between batches a thread waits busily for a fraction of a millisecond
+// before it sleeps, so that batches in quick succession do not each pay for
+// waking the threads.
 #pragma once
 
 #include <atomic>
@@ -41,9 +43,9 @@ class worker_pool {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;
-  std::uint64_t generation_ = 0;  // one more for every batch
-  bool stopping_ = false;
-  std::size_t busy_ = 0;  // workers still inside the batch
+  std::atomic<std::uint64_t> generation_{0};  // one more for every batch
+  bool stopping_ = false;                       // under mutex_
+  std::atomic<std::size_t> busy_{0};            // workers still inside the batch
 
   const std::function<void(std::size_t)>* job_ = nullptr;
   std::size_t count_ = 0;
