@@ -13,7 +13,7 @@ import sys
 import pytest
 
 from conftest import SOURCE_DIR, WORLDS, headless_summary
-from robosim import sweep
+from robosim import sweep, sweep_rows
 
 TIMEOUT = 180
 
@@ -45,7 +45,7 @@ def headless_of(row):
 
 def assert_row_is_the_summary(row):
     summary = headless_of(row)
-    expected = {name: summary[name] for name in sweep.METRIC_DECIMALS
+    expected = {name: summary[name] for name in sweep_rows.METRICS
                 if name in summary and name != "wall_seconds"}
     expected["ticks_run"] = summary["ticks"]
     for axis in ("x", "y", "heading"):
@@ -121,7 +121,7 @@ class TestParsing:
         out = tmp_path / "mine.csv"
         out.write_text("a,b\n1,2\n")
         _, err = run_sweep("--ticks", "10", "--out", out, cwd=tmp_path, expect=2)
-        assert "not a CSV this tool wrote" in err
+        assert "line 1: the columns are not this tool's" in err
         assert out.read_text() == "a,b\n1,2\n"
 
 
@@ -142,18 +142,19 @@ class TestSweeps:
             assert_row_is_the_summary(row)
 
         # Three more seeds: only their runs run; a row broken by an interrupted
-        # write is ignored and its run done again.
+        # write is dropped from the file and its run done again.
         with open(out, "a") as stream:
             stream.write(",".join(rows[0][c] for c in sweep.INPUT_COLUMNS))
-        _, err = run_sweep(*arguments[:-6], "--seeds", "1-3", *arguments[-6:], cwd=tmp_path)
+        _, err = run_sweep(*arguments[:-6], "--seeds", "1-3", *arguments[-6:], "--metric",
+                           "targets_reached", "--metric", "contacts", cwd=tmp_path)
         assert "8 of 12 runs are already" in err and "4 runs done" in err
-        assert "broken rows" in err
+        assert "1 row of" in err and "broken or repeated (line 10) dropped" in err
         rows = read_rows(out)
-        keys = [sweep.run_key(row) for row in rows if row["ticks_run"]]
+        keys = [sweep.run_key(row) for row in rows]
         assert len(keys) == len(set(keys)) == 12
         summary = read_rows(tmp_path / "runs.summary.csv")
-        assert len(summary) == 4 * len(sweep_report_metrics())
-        assert {row["n"] for row in summary if row["metric"] == "targets_reached"} == {"3"}
+        assert [row["metric"] for row in summary] == ["targets_reached", "contacts"] * 4
+        assert {row["n"] for row in summary} == {"3"}
         assert (tmp_path / "runs.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
     def test_the_default_world_and_a_configuration_file(self, tmp_path):
@@ -166,7 +167,7 @@ class TestSweeps:
             == [(s, g, "900", "20", "") for g in ("0.1", "0.3") for s in ("4", "9")]
         for row in rows[1:3]:
             assert_row_is_the_summary(row)
-        assert "scale2 0.3" in out and "95 % interval" in out
+        assert "scale2 0.3" in out and "95 % CI of the mean (t, n − 1)" in out
 
     def test_failed_runs_are_reported_and_the_others_kept(self, tmp_path):
         (tmp_path / "drivers.py").write_text(
@@ -200,13 +201,7 @@ class TestSweeps:
             assert png[:8] == b"\x89PNG\r\n\x1a\n" and len(png) < 200_000, name
         _, err = run_sweep(*base[:2], "--ticks", 10, "--scale1", "1,2", "--scale2", "1,2",
                            "--scale3", "1,2", "--out", "three.csv", cwd=tmp_path)
-        assert "no plot" in err and not (tmp_path / "three.png").exists()
-
-
-def sweep_report_metrics():
-    from robosim import sweep_report
-
-    return sweep_report.SUMMARY_METRICS
+        assert "no figure" in err and not (tmp_path / "three.png").exists()
 
 
 def free_port():
