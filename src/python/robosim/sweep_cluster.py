@@ -22,10 +22,11 @@ from robosim.sweep_rows import GAINS, METRICS
 POLL_SECONDS = 0.1
 CONNECT_SECONDS = 30
 CLOSE_SECONDS = 20
-# The signals that stop a sweep; those a terminal sends to all its foreground
-# processes are kept from the workers (see signals_blocked).
+# The signals that stop a sweep. They are kept from the worker processes (see
+# signals_blocked), which a terminal's Ctrl-C or a SIGTERM to the process group
+# would otherwise end in the middle of a run.
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
-TERMINAL_SIGNALS = {signal.SIGINT, signal.SIGHUP, signal.SIGQUIT}
+WORKER_BLOCKED = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT}
 
 
 class StopRequest:
@@ -130,13 +131,14 @@ def simulate(task):
 
 @contextlib.contextmanager
 def signals_blocked():
-    """The terminal's signals blocked in this thread while Dask starts its
-    threads, which inherit the mask, and so in the worker processes they start:
-    Ctrl-C, which the terminal sends to every process of the sweep, reaches only
-    the sweep's own process (it is delivered there when the block ends), and the
-    sweep shuts the workers down itself. SIGTERM stays deliverable, as Dask ends
-    a worker that does not close in time with it."""
-    old = signal.pthread_sigmask(signal.SIG_BLOCK, TERMINAL_SIGNALS)
+    """The stop signals blocked in this thread while Dask starts its threads,
+    which inherit the mask, and so in the worker processes they start: a
+    signal to every process of the sweep (the terminal's Ctrl-C, a SIGTERM to
+    the process group) reaches only the sweep's own process, where it is
+    delivered when the block ends, and the sweep shuts the workers down itself.
+    Dask ends a worker that does not close in time with SIGKILL, which no mask
+    holds."""
+    old = signal.pthread_sigmask(signal.SIG_BLOCK, WORKER_BLOCKED)
     try:
         yield
     finally:
@@ -158,6 +160,13 @@ def cluster_client(scheduler, workers, stop):
     scratch = tempfile.mkdtemp(prefix="robosim-sweep-")
     client = cluster = None
     try:
+        # multiprocessing starts its resource tracker with the first worker and
+        # then unblocks SIGINT in the thread that started it; started here
+        # first, it leaves the mask of Dask's threads alone.
+        from multiprocessing import resource_tracker
+
+        with signals_blocked():
+            resource_tracker.ensure_running()
         with signals_blocked():
             import logging
 
@@ -166,7 +175,7 @@ def cluster_client(scheduler, workers, stop):
 
             with dask.config.set({"temporary-directory": scratch}):
                 cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                       dashboard_address=None, silence_logs=logging.ERROR,
+                                       dashboard_address=None, silence_logs=logging.CRITICAL,
                                        local_directory=scratch)
                 client = Client(cluster)
         yield client
