@@ -105,6 +105,8 @@ def new_figure(pyplot, plan, rows_of_panels, columns):
 
 def finish(figure, text):
     """Adds the caption below the panels, wrapped to the figure's width."""
+    # No line break inside "(t, n − 1)".
+    text = text.replace("(t, n − 1)", "(t,\u00a0n\u00a0−\u00a01)")
     lines = textwrap.wrap(text, max(40, int(figure.get_figwidth() * CAPTION_CHARS_PER_INCH)))
     caption_inches = CAPTION_INCHES + CAPTION_LINE_INCHES * (len(lines) - 1)
     height = figure.get_figheight() + caption_inches - CAPTION_INCHES

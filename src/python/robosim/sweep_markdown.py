@@ -115,7 +115,7 @@ def run_lines(sweep, counts):
     return [f"{counts['runs']} runs ({' × '.join(shape)}), each {sweep.ticks} ticks of "
             f"{sweep.period_ms} ms ({minutes:g} simulated minute{'' if minutes == 1 else 's'}); "
             f"rows in {code(sweep.out)}: "
-            f"{counts['done']} run now, {counts['skipped']} from an earlier sweep, "
+            f"{counts['done']} from this sweep, {counts['skipped']} from an earlier one, "
             f"{counts['failed']} failed."]
 
 
@@ -138,8 +138,9 @@ def write_report(results, command, counts):
              "## Running it again", "",
              f"The sweep ran in {code(os.getcwd())} as", "", "```sh", shown(command), "```", "",
              "Saved as `sweep.toml`, the configuration below runs the same runs again from that "
-             "folder, with the same rows whatever the number of workers (give another `--out` "
-             "to keep this sweep's files):", "",
-             "```sh", f"{PROGRAM} --config sweep.toml --out again.csv", "```", "",
+             "folder, with the same rows whatever the number of workers (another `--out` and "
+             "`--report` keep this sweep's files):", "",
+             "```sh", f"{PROGRAM} --config sweep.toml --out again.csv"
+             + (" --report again.md" if sweep.report else ""), "```", "",
              "```toml", sweep.configuration().rstrip("\n"), "```", ""]
     write_atomically(sweep.report, lambda stream: stream.write("\n".join(lines)))

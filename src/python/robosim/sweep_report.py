@@ -166,7 +166,7 @@ def format_summary(summary, compared=None, baseline=None):
         lines.append(f"{group_title(inputs)}: {runs} run{'s' if runs != 1 else ''}")
         header = f"  {'metric':<22} {'n':>4} {'mean':>12} {'sd':>12}  {INTERVAL_NAME:<28}"
         if key in compared:
-            header += f"  paired difference to {baseline[0]} {baseline[1]} (95 % CI, p)"
+            header += f"  paired difference to {baseline[0]} = {baseline[1]} (95 % CI, p)"
         lines.append(header.rstrip())
         for metric, d in metrics.items():
             line = (f"  {metric:<22} {d['n']:>4} {number(d['mean']):>12} "
