@@ -20,7 +20,7 @@ from conftest import WORLDS
 
 RUNS = 12
 COMMAND = ["--world", str(WORLDS / "maze.dat"), "--seeds", "1-6", "--scale1", "0.05,0.2",
-           "--ticks", "100000", "--workers", "2", "--out", "runs.csv"]
+           "--ticks", "150000", "--workers", "2", "--out", "runs.csv"]
 # Many files to write after the runs, so that the summary takes a while.
 SUMMARY_OPTIONS = ["--baseline", "scale1=0.05", "--plot-format", "png,svg,pdf",
                    "--metric", "targets_per_minute", "--metric", "distance_travelled",
@@ -73,12 +73,18 @@ def live_processes_of_session(session):
 class RunningSweep:
     """A sweep in a session of its own, its output collected as it comes."""
 
-    def __init__(self, tmp_path, arguments):
+    def __init__(self, tmp_path, arguments, ignored=()):
         self.env, self.scratch = environment(tmp_path)
         self.csv = tmp_path / "runs.csv"
+
+        def ignore():
+            for number in ignored:
+                signal.signal(number, signal.SIG_IGN)
+
         self.process = subprocess.Popen(
             [sys.executable, "-m", "robosim.sweep", *arguments], cwd=tmp_path, env=self.env,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
+            preexec_fn=ignore)
         self.started = time.monotonic()
         self.out, self.err = [], []
         self.readers = [threading.Thread(target=self._collect, args=(s, into), daemon=True)
@@ -89,7 +95,8 @@ class RunningSweep:
 
     @staticmethod
     def _collect(stream, into):
-        for chunk in iter(lambda: stream.read(1), ""):
+        # Whatever has come, at once: the output is seen as soon as it is written.
+        for chunk in iter(lambda: os.read(stream.fileno(), 65536), b""):
             into.append(chunk)
 
     def rows_written(self):
@@ -108,7 +115,7 @@ class RunningSweep:
         deadline = time.monotonic() + timeout
         while not condition(self):
             assert self.process.poll() is None, "the sweep ended before the moment came:\n" + \
-                "".join(self.err)
+                self.text(self.err)
             assert time.monotonic() < deadline, "the moment never came"
             time.sleep(0.01)
 
@@ -116,16 +123,20 @@ class RunningSweep:
         self.process.wait(timeout=timeout)
         for reader in self.readers:
             reader.join(timeout=10)
-        return "".join(self.out), "".join(self.err)
+        return self.text(self.out), self.text(self.err)
+
+    @staticmethod
+    def text(chunks):
+        return b"".join(chunks).decode("utf-8", "replace")
 
 
 # When to signal: each a condition on the running sweep.
 MOMENTS = {
-    "at the start": lambda s: s.handlers_installed() and "0/12" not in "".join(s.err),
-    "before the first row": lambda s: "0/12" in "".join(s.err) and s.rows_written() == 0,
+    "at the start": lambda s: s.handlers_installed() and "0/12" not in s.text(s.err),
+    "before the first row": lambda s: "0/12" in s.text(s.err) and s.rows_written() == 0,
     "after the first row": lambda s: s.rows_written() >= 1,
-    "mid-stream": lambda s: s.rows_written() >= RUNS // 2,
-    "during the summary": lambda s: "targets_per_minute" in "".join(s.out),
+    "mid-stream": lambda s: s.rows_written() >= RUNS // 3,
+    "during the summary": lambda s: "targets_per_minute" in s.text(s.out),
 }
 CASES = [(moment, sig, group) for moment in MOMENTS
          for sig, group in ((signal.SIGINT, True), (signal.SIGTERM, False))]
@@ -182,3 +193,13 @@ def test_a_signal_stops_the_sweep_cleanly(tmp_path, uninterrupted, moment, sig, 
     rows = read_rows(sweep.csv)
     assert len(rows) == RUNS and comparable(rows) == uninterrupted
     assert (tmp_path / "report.md").exists() and (tmp_path / "runs.paired.pdf").exists()
+
+
+def test_a_signal_ignored_from_the_start_stays_ignored(tmp_path, uninterrupted):
+    """As under nohup: SIGHUP to the whole sweep mid-stream changes nothing."""
+    sweep = RunningSweep(tmp_path, COMMAND, ignored=(signal.SIGHUP,))
+    sweep.wait_for(MOMENTS["after the first row"])
+    os.killpg(sweep.process.pid, signal.SIGHUP)
+    _, err = sweep.finish()
+    assert sweep.process.returncode == 0, err
+    assert comparable(read_rows(sweep.csv)) == uninterrupted

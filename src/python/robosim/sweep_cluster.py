@@ -38,7 +38,10 @@ class StopRequest:
 
     def install(self):
         for number in STOP_SIGNALS:
-            signal.signal(number, self._note)
+            # A signal the sweep was started ignoring stays ignored (nohup's
+            # SIGHUP; SIGINT of a job a script puts in the background).
+            if signal.getsignal(number) is not signal.SIG_IGN:
+                signal.signal(number, self._note)
 
     def _note(self, number, frame):
         if self.signal is None:
