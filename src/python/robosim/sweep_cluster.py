@@ -21,6 +21,7 @@ from robosim.sweep_rows import GAINS, METRICS
 # Results waited for at a time before the stop request is looked at again.
 POLL_SECONDS = 0.1
 CONNECT_SECONDS = 30
+CONNECT_ATTEMPT_SECONDS = 3  # a stop request is seen between two attempts
 CLOSE_SECONDS = 20
 # The signals that stop a sweep. They are kept from the worker processes (see
 # signals_blocked), which a terminal's Ctrl-C or a SIGTERM to the process group
@@ -189,7 +190,7 @@ def cluster_client(scheduler, workers, stop):
 
 def connect(address, stop):
     """A client of the scheduler at address; tried for CONNECT_SECONDS in short
-    attempts, so that a stop request is seen within about a second."""
+    attempts, so that a stop request is seen within a few seconds."""
     with signals_blocked():
         from distributed import Client
 
@@ -198,7 +199,7 @@ def connect(address, stop):
     while not stop.requested and time.monotonic() < deadline:
         try:
             with signals_blocked():
-                return Client(address, timeout=1)
+                return Client(address, timeout=CONNECT_ATTEMPT_SECONDS)
         except (OSError, TimeoutError) as error:
             last_error = error
         except (ValueError, TypeError) as error:
