@@ -677,7 +677,8 @@ def main(argv=None):
     stop.install()
     for stream in (sys.stdout, sys.stderr):
         # Names that are not UTF-8 go out as the bytes they are.
-        stream.reconfigure(errors="surrogateescape")
+        if hasattr(stream, "reconfigure"):
+            stream.reconfigure(errors="surrogateescape")
     arguments_given = sys.argv[1:] if argv is None else list(argv)
     parser = argument_parser()
     arguments = parser.parse_args(arguments_given)
