@@ -12,6 +12,11 @@ simulations themselves took inside the worker (the rows' wall_seconds), which
 tells the tool's own share apart from a slower machine. The figures are
 medians over the repetitions; the machine's load average is printed before and
 after, as other work on the machine slows everything down.
+
+Then the sweep's results alone: the same command again, every run already in the
+CSV, writing the summary, the figures in PNG, SVG and PDF, those of the paired
+differences and the report; and how long a sweep takes to end after SIGINT
+mid-stream (from the signal to its exit, the cluster's shut-down included).
 """
 
 import argparse
@@ -19,6 +24,7 @@ import csv
 import os
 import pathlib
 import re
+import signal
 import statistics
 import subprocess
 import sys
@@ -65,6 +71,34 @@ def swept(workers, directory):
     return whole, runs, simulating
 
 
+def results_only(directory):
+    """Seconds of a command whose runs are all done: start-up and the results."""
+    out = pathlib.Path(directory) / "bench-1.csv"
+    command = [sys.executable, "-m", "robosim.sweep", "--world", str(WORLD), "--seeds", SEEDS,
+               "--scale1", ",".join(map(str, GAINS)), "--ticks", str(TICKS), "--out", str(out),
+               "--baseline", f"scale1={GAINS[0]}", "--plot-format", "png,svg,pdf",
+               "--report", str(pathlib.Path(directory) / "bench.md")]
+    start = time.perf_counter()
+    subprocess.run(command, capture_output=True, check=True)
+    return time.perf_counter() - start
+
+
+def stop_latency(directory):
+    """Seconds from SIGINT, sent once a few rows are in, to the sweep's exit."""
+    out = pathlib.Path(directory) / "bench-stop.csv"
+    out.unlink(missing_ok=True)
+    command = [sys.executable, "-m", "robosim.sweep", "--world", str(WORLD), "--seeds", SEEDS,
+               "--scale1", ",".join(map(str, GAINS)), "--ticks", str(TICKS), "--workers", "2",
+               "--out", str(out)]
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    while not out.exists() or len(out.read_text().splitlines()) < 4:
+        time.sleep(0.01)
+    start = time.perf_counter()
+    process.send_signal(signal.SIGINT)
+    assert process.wait(timeout=120) == 130
+    return time.perf_counter() - start
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repetitions", type=int, default=3)
@@ -82,6 +116,9 @@ def main():
                 times[f"{name}_simulating"].append(simulating)
             print(f"repetition {repetition + 1}: " + ", ".join(
                 f"{name} {values[-1]:.2f} s" for name, values in times.items()), flush=True)
+        for _ in range(arguments.repetitions):
+            times.setdefault("results", []).append(results_only(directory))
+            times.setdefault("stop", []).append(stop_latency(directory))
     median = {name: statistics.median(values) for name, values in times.items()}
     print(f"load average after: {load()}")
     print(f"medians of {arguments.repetitions}:")
@@ -95,6 +132,9 @@ def main():
           f"command, {100 * (median['one_runs'] / median['bare'] - 1):+.1f} % the runs")
     print(f"  the tool's own share of one worker's runs: "
           f"{100 * (median['one_runs'] / median['one_simulating'] - 1):+.1f} %")
+    print(f"  the results alone (summary, PNG, SVG, PDF, paired figures, report): "
+          f"{median['results']:.2f} s the command")
+    print(f"  from SIGINT mid-stream to the exit: {median['stop']:.2f} s")
 
 
 if __name__ == "__main__":

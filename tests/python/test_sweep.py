@@ -1,10 +1,13 @@
 """The sweep tool: its rows against the headless runner's summaries, resuming,
-failed runs, bad command lines, configuration files, plots, and a cluster
-started by hand. Sweeps run as the user runs them, in their own process."""
+failed runs, bad command lines, configuration files, its statistics against
+numbers computed here, its figures, report and reproduction from a
+configuration, and a cluster started by hand. Sweeps run as the user runs them,
+in their own process."""
 
 import csv
 import os
 import pathlib
+import re
 import signal
 import socket
 import subprocess
@@ -13,17 +16,23 @@ import sys
 import pytest
 
 from conftest import SOURCE_DIR, WORLDS, headless_summary
-from robosim import sweep
+from robosim import sweep, sweep_rows
 
 TIMEOUT = 180
 
 
 def run_sweep(*arguments, cwd, expect=0):
-    """Runs python3 -m robosim.sweep; returns (stdout, stderr)."""
+    """Runs python3 -m robosim.sweep with a temporary folder of its own, which
+    must be empty again when it ends; returns (stdout, stderr)."""
+    scratch = pathlib.Path(cwd) / "tmp-of-the-sweep"
+    scratch.mkdir(exist_ok=True)
     result = subprocess.run([sys.executable, "-m", "robosim.sweep", *map(str, arguments)],
-                            capture_output=True, text=True, timeout=TIMEOUT, cwd=cwd)
+                            capture_output=True, text=True, timeout=TIMEOUT, cwd=cwd,
+                            env={**os.environ, "TMPDIR": str(scratch)})
     assert result.returncode == expect, result.stderr
     assert "Traceback" not in result.stderr
+    assert list(scratch.iterdir()) == [], "the sweep left files in its temporary folder"
+    scratch.rmdir()
     return result.stdout, result.stderr
 
 
@@ -45,7 +54,7 @@ def headless_of(row):
 
 def assert_row_is_the_summary(row):
     summary = headless_of(row)
-    expected = {name: summary[name] for name in sweep.METRIC_DECIMALS
+    expected = {name: summary[name] for name in sweep_rows.METRICS
                 if name in summary and name != "wall_seconds"}
     expected["ticks_run"] = summary["ticks"]
     for axis in ("x", "y", "heading"):
@@ -99,10 +108,16 @@ class TestParsing:
         (["--period-ms", "0"], "--period-ms"),
         (["--workers", "0"], "--workers"),
         (["--workers", "2", "--scheduler", "tcp://127.0.0.1:1"], "--workers"),
+        (["--threads", "0"], "--threads"),
         (["--controller", "nocolon"], "module:function"),
         (["--controller", "no_such_module_here:f"], "cannot load"),
         (["--seeds", "1-3", "--scale1", "0:1:1000", "--scale2", "0:1:1000"], "more than"),
         (["--config", "missing.toml"], "cannot read"),
+        (["--metric", "speed"], "--metric: 'speed' is not a metric"),
+        (["--plot-format", "png,gif"], "--plot-format: 'gif'"),
+        (["--baseline", "scale1=0.11"], "scale1 is not swept"),
+        (["--scale1", "0.05,0.2", "--baseline", "scale1=0.1"], "0.1 is not one of the values"),
+        (["--scale1", "0.05,0.2", "--baseline", "world=maze.dat"], "is not GAIN=VALUE"),
     ])
     def test_bad_command_lines(self, tmp_path, arguments, message):
         _, err = run_sweep(*arguments, "--out", tmp_path / "out.csv", cwd=tmp_path, expect=2)
@@ -121,7 +136,7 @@ class TestParsing:
         out = tmp_path / "mine.csv"
         out.write_text("a,b\n1,2\n")
         _, err = run_sweep("--ticks", "10", "--out", out, cwd=tmp_path, expect=2)
-        assert "not a CSV this tool wrote" in err
+        assert "line 1: the columns are not this tool's" in err
         assert out.read_text() == "a,b\n1,2\n"
 
 
@@ -140,33 +155,42 @@ class TestSweeps:
                  "scale1": "0.05,0.2", "scale3": "0.01", "ticks": "1500"}).runs()}
         for row in rows[::3]:
             assert_row_is_the_summary(row)
+        # Two runs at once on threads of one worker give the same rows.
+        threaded = tmp_path / "threaded.csv"
+        run_sweep(*arguments[:-4], "--workers", 1, "--threads", 2, "--out", threaded, cwd=tmp_path)
+        def simulated(table):
+            return sorted({k: v for k, v in row.items() if k != "wall_seconds"}.items()
+                          for row in table)
+        assert simulated(read_rows(threaded)) == simulated(rows)
 
         # Three more seeds: only their runs run; a row broken by an interrupted
-        # write is ignored and its run done again.
+        # write is dropped from the file and its run done again.
         with open(out, "a") as stream:
             stream.write(",".join(rows[0][c] for c in sweep.INPUT_COLUMNS))
-        _, err = run_sweep(*arguments[:-6], "--seeds", "1-3", *arguments[-6:], cwd=tmp_path)
+        _, err = run_sweep(*arguments[:-6], "--seeds", "1-3", *arguments[-6:], "--metric",
+                           "targets_reached", "--metric", "contacts", cwd=tmp_path)
         assert "8 of 12 runs are already" in err and "4 runs done" in err
-        assert "broken rows" in err
+        assert "1 row of" in err and "broken or repeated (line 10) dropped" in err
         rows = read_rows(out)
-        keys = [sweep.run_key(row) for row in rows if row["ticks_run"]]
+        keys = [sweep.run_key(row) for row in rows]
         assert len(keys) == len(set(keys)) == 12
         summary = read_rows(tmp_path / "runs.summary.csv")
-        assert len(summary) == 4 * len(sweep_report_metrics())
-        assert {row["n"] for row in summary if row["metric"] == "targets_reached"} == {"3"}
+        assert [row["metric"] for row in summary] == ["targets_reached", "contacts"] * 4
+        assert {row["n"] for row in summary} == {"3"}
         assert (tmp_path / "runs.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
     def test_the_default_world_and_a_configuration_file(self, tmp_path):
         (tmp_path / "sweep.toml").write_text(
             'seeds = [4, 9]\nscale2 = "0.1:0.3:2"\nticks = 700\nperiod-ms = 20\n'
             'out = "from-config.csv"\nworkers = 1\n')
-        out, _ = run_sweep("--config", "sweep.toml", "--ticks", 900, cwd=tmp_path)
+        out, _ = run_sweep("--config", "sweep.toml", "--ticks", 900, "--world", "default",
+                           cwd=tmp_path)
         rows = read_rows(tmp_path / "from-config.csv")
         assert [(r["seed"], r["scale2"], r["ticks"], r["period_ms"], r["world"]) for r in rows] \
             == [(s, g, "900", "20", "") for g in ("0.1", "0.3") for s in ("4", "9")]
         for row in rows[1:3]:
             assert_row_is_the_summary(row)
-        assert "scale2 0.3" in out and "95 % interval" in out
+        assert "scale2 0.3" in out and "95 % CI of the mean (t, n − 1)" in out
 
     def test_failed_runs_are_reported_and_the_others_kept(self, tmp_path):
         (tmp_path / "drivers.py").write_text(
@@ -200,13 +224,161 @@ class TestSweeps:
             assert png[:8] == b"\x89PNG\r\n\x1a\n" and len(png) < 200_000, name
         _, err = run_sweep(*base[:2], "--ticks", 10, "--scale1", "1,2", "--scale2", "1,2",
                            "--scale3", "1,2", "--out", "three.csv", cwd=tmp_path)
-        assert "no plot" in err and not (tmp_path / "three.png").exists()
+        assert "no figure" in err and not (tmp_path / "three.png").exists()
 
 
-def sweep_report_metrics():
-    from robosim import sweep_report
+SEEDS = 6
+RESULTS_OPTIONS = ["--world", WORLDS / "maze.dat", "--world", WORLDS / "pillars.dat",
+                   "--seeds", f"1-{SEEDS}", "--scale1", "0.05:0.2:3", "--ticks", 3000,
+                   "--period-ms", 20, "--workers", 2, "--baseline", "scale1=0.125",
+                   "--metric", "targets_per_minute", "--metric", "distance_travelled",
+                   "--plot-format", "png,svg,pdf", "--shared-y", "--report", "report.md",
+                   "--out", "results.csv"]
+METRICS_SHOWN = ["targets_per_minute", "distance_travelled"]
 
-    return sweep_report.SUMMARY_METRICS
+
+@pytest.fixture(scope="module")
+def results(tmp_path_factory):
+    """One sweep with every option of its results; its folder."""
+    folder = tmp_path_factory.mktemp("results")
+    run_sweep(*RESULTS_OPTIONS, cwd=folder)
+    return folder
+
+
+def close(value, expected):
+    """Equal to the six significant digits the summary gives."""
+    return value == pytest.approx(expected, rel=6e-6, abs=1e-9)
+
+
+def png_size_and_dpi(data):
+    import struct
+
+    width, height = struct.unpack(">II", data[16:24])
+    at = data.index(b"pHYs")
+    per_metre, _, unit = struct.unpack(">IIB", data[at + 4:at + 13])
+    assert unit == 1
+    return width, height, per_metre * 0.0254
+
+
+def svg_texts(path):
+    """(text, font size in points) of every text of an SVG (text kept as text)."""
+    import xml.etree.ElementTree as ElementTree
+
+    texts = []
+    for element in ElementTree.parse(path).iter("{http://www.w3.org/2000/svg}text"):
+        size = re.search(r"font: ([0-9.]+)px", element.get("style", ""))
+        texts.append(("".join(element.itertext()), float(size.group(1)) if size else None))
+    return texts
+
+
+class TestResults:
+    def test_the_summary_equals_statistics_computed_here(self, results):
+        import numpy as np
+        from scipy import stats
+
+        rows = read_rows(results / "results.csv")
+        summary = read_rows(results / "results.summary.csv")
+        assert [r["metric"] for r in summary] == METRICS_SHOWN * 6
+        by = {(r["world"], r["scale1"], r["metric"]): r for r in summary}
+        for (world, scale1, metric), line in by.items():
+            mine = {r["seed"]: float(r[metric]) for r in rows
+                    if r["world"] == world and r["scale1"] == scale1}
+            values = np.array(list(mine.values()))
+            n = len(values)
+            half = stats.t.ppf(0.975, n - 1) * values.std(ddof=1) / np.sqrt(n)
+            assert int(line["n"]) == n == SEEDS
+            assert close(float(line["mean"]), values.mean())
+            assert close(float(line["ci95_low"]), values.mean() - half)
+            assert close(float(line["ci95_high"]), values.mean() + half)
+            assert line["baseline"] == "scale1=0.125"
+            if scale1 == "0.125":
+                assert line["pairs"] == line["diff_mean"] == line["p_paired"] == ""
+                continue
+            base = {r["seed"]: float(r[metric]) for r in rows
+                    if r["world"] == world and r["scale1"] == "0.125"}
+            d = np.array([mine[seed] - base[seed] for seed in mine])
+            sd = d.std(ddof=1)
+            t = d.mean() / (sd / np.sqrt(n))
+            half = stats.t.ppf(0.975, n - 1) * sd / np.sqrt(n)
+            assert int(line["pairs"]) == n
+            assert close(float(line["diff_mean"]), d.mean())
+            assert close(float(line["diff_sd"]), sd)
+            assert close(float(line["diff_ci95_low"]), d.mean() - half)
+            assert close(float(line["diff_ci95_high"]), d.mean() + half)
+            assert close(float(line["p_paired"]), 2 * stats.t.sf(abs(t), n - 1))
+
+    def test_each_figure_format_is_readable_and_its_caption_tells_the_rows(self, results):
+        rows = read_rows(results / "results.csv")
+        minutes = 3000 * 20 / 60000
+        for base in ("results", "results.paired"):
+            width, height, dpi = png_size_and_dpi((results / f"{base}.png").read_bytes())
+            assert round(dpi) == 200 and width >= 1200 and height >= 1000, (width, height)
+            pdf = (results / f"{base}.pdf").read_bytes()
+            assert pdf.startswith(b"%PDF") and b"/FontFile2" in pdf
+            texts = svg_texts(results / f"{base}.svg")
+            assert all(size is not None and size >= 7 for _, size in texts), texts
+            caption = " ".join(text for text, _ in texts if "per point" in text
+                               or "simulated" in text)
+            seeds = {len([r for r in rows if (r["world"], r["scale1"]) == key])
+                     for key in {(r["world"], r["scale1"]) for r in rows}}
+            unit = "seed pairs" if base.endswith("paired") else "seeds"
+            assert seeds == {SEEDS} and f"n = {SEEDS} {unit} per point" in caption, caption
+            assert f"each run 3000 ticks of 20 ms = {minutes:g} simulated minute" in caption
+            shown = {text for text, _ in texts}
+            assert "scale1 (gain of the impact repulsion)" in shown
+            assert any("targets reached per simulated" in t and "[1/min]" in t.replace("\n", " ")
+                       or "minute [1/min]" in t for t in shown), shown
+        legend = {text for text, _ in svg_texts(results / "results.svg")}
+        assert "mean ± 95 % CI of the mean (t, n − 1)" in legend
+        assert {"maze.dat", "pillars.dat"} <= legend
+
+    def test_markers_error_bars_and_a_shared_axis(self, results):
+        from robosim import sweep_figures
+
+        _, pyplot = sweep_figures.pyplot_module()
+        rows = read_rows(results / "results.csv")
+        limits = {}
+        for name, ranges, shared in [("range", {"scale1"}, True), ("list", set(), False)]:
+            plan = sweep_figures.FigurePlan(METRICS_SHOWN, ["scale1"], ranges, shared, 3000, 20,
+                                            None)
+            figure = sweep_figures.means_figure(pyplot, rows, plan)
+            panels = [axes for axes in figure.axes if axes.get_visible()]
+            assert len(panels) == 4
+            marks = panels[0].lines[0]
+            assert marks.get_marker() == "o" and len(marks.get_xdata()) == 3
+            assert (marks.get_linestyle() == "-") == (name == "range")
+            assert len(panels[0].collections) == 1  # the error bars
+            limits[name] = [axes.get_ylim() for axes in panels]
+            pyplot.close(figure)
+        assert limits["range"][0] == limits["range"][1] and limits["range"][2] == limits["range"][3]
+        assert limits["list"][0] != limits["list"][1]
+
+    def test_the_report_tells_everything_and_its_configuration_reruns_the_sweep(
+            self, results, tmp_path):
+        report = (results / "report.md").read_text()
+        assert "robosim 1.0.0" in report and "robosim-sweep --world" in report
+        summary = read_rows(results / "results.summary.csv")
+        for line in summary:
+            assert f"| {line['mean']} | {line['sd']} |" in report
+            if line["p_paired"]:
+                assert f"| {line['p_paired']} | {line['pairs']} |" in report
+        for link in re.findall(r"\]\(([^)]+)\)", report):
+            assert (results / link).is_file(), link
+        configuration = report.split("```toml\n")[1].split("```")[0]
+        (tmp_path / "again.toml").write_text(configuration)
+        run_sweep("--config", "again.toml", "--workers", 1, cwd=tmp_path)
+        first = {sweep.run_key(r): {k: v for k, v in r.items() if k != "wall_seconds"}
+                 for r in read_rows(results / "results.csv")}
+        again = {sweep.run_key(r): {k: v for k, v in r.items() if k != "wall_seconds"}
+                 for r in read_rows(tmp_path / "results.csv")}
+        assert again == first and len(first) == 2 * 3 * SEEDS
+        assert (tmp_path / "report.md").exists() and (tmp_path / "results.paired.svg").exists()
+
+    def test_the_metrics_listed(self, tmp_path):
+        out, _ = run_sweep("--list-metrics", cwd=tmp_path)
+        for metric in sweep_rows.METRICS.values():
+            assert re.search(rf"^{metric.name} +{re.escape(metric.unit or '-')} +"
+                             rf"{re.escape(metric.meaning)}$", out, re.M), metric
 
 
 def free_port():

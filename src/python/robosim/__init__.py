@@ -2,12 +2,13 @@
 
 ``robosim.Simulation`` is the whole simulation of the window on a simulated clock:
 started as the window starts it, ticked as the headless runner ticks it, with the
-keys, the mouse's walls and target, world files and pictures. The simulation's
-state is process-wide, so only one Simulation can be open in a process at a time;
-run several in several processes.
+keys, the mouse's walls and target, world files and pictures. Each Simulation owns
+its whole state: any number can be open at once, on any threads, and copy.deepcopy
+or pickle give one with the same future.
 
-``robosim.env.NavigationEnv`` is a Gymnasium-style environment over it (import
-``robosim.env``; it needs numpy, as do the members that return arrays).
+``robosim.env.NavigationEnv`` is a Gymnasium-style environment over it, and
+``robosim.env.VectorNavigationEnv`` steps many of them in one call on threads
+(import ``robosim.env``; it needs numpy, as do the members that return arrays).
 
 ``robosim.generate_world(description, path)`` and ``robosim.import_map(yaml_path, path)``
 write world files: a seeded maze or pillar field, or an occupancy map's walls.

@@ -4,30 +4,50 @@ Every combination of world, seed and gains is one run (one task); the runs go to
 a local cluster of single-threaded worker processes (one per core) or to an
 existing cluster, and their rows stream into a CSV as they finish. A second run
 of the same sweep skips the combinations already in the CSV. At the end a summary
-per combination of the inputs other than the seed, and a plot, are written beside
-the CSV. See docs/experiments.md.
+per combination of the inputs other than the seed (with paired differences to a
+baseline when asked), figures and, when asked, a Markdown report are written.
+SIGINT, SIGTERM and SIGHUP stop it cleanly: the finished rows are kept. See
+docs/experiments.md.
 
     python3 -m robosim.sweep --world worlds/maze.dat --seeds 1-20 \\
         --scale1 0.05,0.11,0.2 --ticks 60000 --out maze.csv
 """
 
 import argparse
-import csv
 import glob
-import importlib
-import io
 import math
 import os
+import shlex
+import stat
 import sys
 import time
 import tomllib
+
+from robosim.sweep_cluster import (
+    StopRequest,
+    Unreachable,
+    cluster_client,
+    load_controller,
+    run_all,
+)
+from robosim.sweep_rows import (
+    DEFAULT_METRIC,
+    GAINS,
+    INPUT_COLUMNS,
+    METRICS,
+    CsvRefused,
+    RunsFile,
+    open_regular,
+    run_key,
+    shown,
+)
 
 PROGRAM = "robosim-sweep"
 
 EXIT_OK = 0
 EXIT_FAILED_RUNS = 1  # some runs failed (the others' rows are in the CSV)
-EXIT_USAGE = 2  # bad command line or configuration, or an unusable --out file
-EXIT_INTERRUPTED = 130  # Ctrl-C: the rows of the runs that finished are kept
+EXIT_USAGE = 2  # bad command line or configuration, or an unusable output file
+# A stop by a signal exits with 128 + its number: 130 SIGINT, 143 SIGTERM, 129 SIGHUP.
 
 DEFAULT_TICKS = 6000
 DEFAULT_PERIOD_MS = 10
@@ -37,39 +57,8 @@ MAX_SEED = 4_294_967_295
 MAX_COMBINATIONS = 1_000_000
 MAX_RANGE_COUNT = 10_000
 MAX_WORKERS = 1024
-
-GAINS = ("scale1", "scale2", "scale3")
-# The inputs of a run; together they say which run a row is. An empty gain is
-# the world's own (the default world's, or the one its file sets); an empty
-# world is the default world.
-INPUT_COLUMNS = ("world", "seed", *GAINS, "ticks", "period_ms", "controller")
-# What a run measured, with the decimals the headless runner's JSON summary gives
-# them (None: a whole number). ticks_run is the summary's "ticks" and final_x,
-# final_y, final_heading its "final_pose"; wall_seconds is the run's own time.
-METRIC_DECIMALS = {
-    "ticks_run": None,
-    "simulated_seconds": 3,
-    "targets_reached": None,
-    "planning_runs": None,
-    "planning_failures": None,
-    "planning_gave_up": None,
-    "targets_per_minute": 6,
-    "distance_travelled": 6,
-    "contacts": None,
-    "least_push_distance": 6,
-    "stuck_spells": None,
-    "stuck_seconds": 3,
-    "longest_stuck_seconds": 3,
-    "walls": None,
-    "impacts": None,
-    "waypoints": None,
-    "final_x": 6,
-    "final_y": 6,
-    "final_heading": 6,
-    "console_messages": None,
-    "wall_seconds": 6,
-}
-COLUMNS = (*INPUT_COLUMNS, *METRIC_DECIMALS)
+MAX_CONFIG_BYTES = 1 << 20
+DEFAULT_WORLD = "default"  # --world default: the default world (as is --world '')
 
 
 class UsageError(Exception):
@@ -132,12 +121,15 @@ def parse_gains(text, option="scale1"):
 
 
 def expand_worlds(patterns):
-    """The world files of the --world options, globs expanded in sorted order. A
-    plain name is kept even when there is no such file: its runs fail as they
-    would with any unreadable world."""
+    """The world files of the --world options, globs expanded in sorted order;
+    "default" or an empty name is the default world (""). A plain name is kept
+    even when there is no such file: its runs fail as they would with any
+    unreadable world."""
     worlds = []
     for pattern in patterns:
-        if glob.has_magic(pattern):
+        if pattern in ("", DEFAULT_WORLD):
+            worlds.append("")
+        elif glob.has_magic(pattern):
             matches = sorted(glob.glob(pattern))
             if not matches:
                 raise UsageError(f"--world: '{pattern}' matches no file")
@@ -165,16 +157,57 @@ def split_controller(spec):
     return module, function
 
 
-def load_controller(spec, directory):
-    """The controller function, imported with `directory` searched first."""
-    module_name, function_name = split_controller(spec)
-    if directory not in sys.path:
-        sys.path.insert(0, directory)
-    module = importlib.import_module(module_name)
-    function = getattr(module, function_name, None)
-    if not callable(function):
-        raise AttributeError(f"{module_name} has no function {function_name}")
-    return function
+def parse_metrics(names):
+    metrics = []
+    for name in names:
+        for item in str(name).split(","):
+            item = item.strip()
+            if item not in METRICS:
+                raise UsageError(f"--metric: '{item}' is not a metric; --list-metrics lists them")
+            metrics.append(item)
+    return list(dict.fromkeys(metrics)) or [DEFAULT_METRIC]
+
+
+def parse_formats(text):
+    from robosim.sweep_figures import FORMATS
+
+    formats = [item.strip().lower() for item in str(text).split(",")]
+    for fmt in formats:
+        if fmt not in FORMATS:
+            raise UsageError(f"--plot-format: '{fmt}' is none of {', '.join(FORMATS)}")
+    return list(dict.fromkeys(formats))
+
+
+def parse_baseline(text, gains):
+    """'scale1=0.11' -> ('scale1', '0.11' as the CSV writes it); the gain must be
+    swept and the value one of its values."""
+    name, equals, value = str(text).partition("=")
+    name = name.strip()
+    if not equals or name not in GAINS:
+        raise UsageError(f"--baseline: '{text}' is not GAIN=VALUE with GAIN one of "
+                         f"{', '.join(GAINS)}")
+    if len(gains[name]) < 2:
+        raise UsageError(f"--baseline: {name} is not swept; a baseline is one of the values of "
+                         "a gain given several")
+    number = _gain_number(value, "baseline")
+    if number not in gains[name]:
+        raise UsageError(f"--baseline: {number:g} is not one of the values of {name} "
+                         f"({', '.join(f'{v:g}' for v in gains[name])})")
+    return name, gain_text(number)
+
+
+def seeds_text(seeds):
+    """The seeds as ranges and single seeds: [1, 2, 3, 7] -> '1-3,7'."""
+    parts = []
+    start = previous = None
+    for seed in seeds + [None]:
+        if seed is not None and previous is not None and seed == previous + 1:
+            previous = seed
+            continue
+        if start is not None:
+            parts.append(str(start) if start == previous else f"{start}-{previous}")
+        start = previous = seed
+    return ",".join(parts)
 
 
 # --- The command line and the configuration file ----------------------------
@@ -184,14 +217,17 @@ def argument_parser():
     parser = argparse.ArgumentParser(
         prog=PROGRAM,
         description="Runs the robot simulator over every combination of worlds, seeds and "
-        "gains on dask.distributed and writes one CSV row per run, a summary and a plot.",
+        "gains on dask.distributed and writes one CSV row per run, a summary, figures and "
+        "optionally a Markdown report.",
         epilog="Exit codes: 0 every run done, 1 some runs failed, 2 bad command line, "
-        "configuration or output file, 130 interrupted (finished rows are kept).",
+        "configuration or output file, 128 + signal when stopped by a signal (130 Ctrl-C, "
+        "143 SIGTERM; the finished rows are kept).",
     )
     parser.add_argument("--config", metavar="FILE", help="a TOML file with the options below as keys")
     parser.add_argument("--seeds", help="seeds: a range 1-20 or a list 1,5,9 (default 1)")
     parser.add_argument("--world", action="append", metavar="FILE",
-                        help="a world file; repeatable, globs allowed (default: the default world)")
+                        help="a world file; repeatable, globs allowed; 'default' is the default "
+                        "world (the default)")
     for gain in GAINS:
         parser.add_argument(f"--{gain}", metavar="VALUES",
                             help=f"values of {gain}: a list 0.05,0.11 or a range start:stop:count "
@@ -202,31 +238,54 @@ def argument_parser():
     parser.add_argument("--controller", metavar="MODULE:FUNCTION",
                         help="a function called with the Simulation before every tick, in manual "
                         "mode; MODULE is looked up in the current directory first")
+    parser.add_argument("--metric", action="append", metavar="NAME",
+                        help=f"a metric the summary and the figures show; repeatable (default "
+                        f"{DEFAULT_METRIC}; --list-metrics lists them)")
+    parser.add_argument("--list-metrics", action="store_true", dest="list_metrics",
+                        help="lists the metrics with their meaning and unit, and exits")
+    parser.add_argument("--baseline", metavar="GAIN=VALUE",
+                        help="adds the paired differences to this value of a swept gain over "
+                        "the same seeds, e.g. scale1=0.11")
+    parser.add_argument("--plot-format", dest="plot_format", metavar="FORMATS",
+                        help="the figures' formats, of png, svg, pdf (default png,svg)")
+    parser.add_argument("--shared-y", dest="shared_y", action="store_const", const=True,
+                        help="one y axis (one colour scale for heat maps) across the worlds")
+    parser.add_argument("--report", metavar="FILE.md",
+                        help="writes a Markdown report of the experiment to this file")
     parser.add_argument("--out", metavar="FILE.csv", help="the CSV of the runs (default sweep.csv)")
     parser.add_argument("--workers", help="worker processes of the local cluster (default: one per core)")
+    parser.add_argument("--threads", help="runs at once in each worker process of the local "
+                        "cluster, each on a thread of its own (default 1)")
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="runs on an existing cluster, e.g. tcp://host:8786")
     return parser
 
 
-OPTION_KEYS = ("seeds", "world", *GAINS, "ticks", "period_ms", "controller", "out", "workers",
-               "scheduler")
+OPTION_KEYS = ("seeds", "world", *GAINS, "ticks", "period_ms", "controller", "metric", "baseline",
+               "plot_format", "shared_y", "report", "out", "workers", "threads", "scheduler")
 
 
 def read_config(path):
     """The options a TOML file gives, keys as the options' names (period-ms or period_ms)."""
     try:
-        with open(path, "rb") as stream:
-            table = tomllib.load(stream)
+        descriptor = open_regular(path, os.O_RDONLY)
     except OSError as error:
-        raise UsageError(f"--config: cannot read {path}: {error.strerror or error}") from None
+        raise UsageError(f"--config: cannot read {shown(path)}: {error.strerror or error}") from None
+    except CsvRefused as refusal:
+        raise UsageError(f"--config: {refusal}") from None
+    with open(descriptor, "rb") as stream:
+        data = stream.read(MAX_CONFIG_BYTES + 1)
+    if len(data) > MAX_CONFIG_BYTES:
+        raise UsageError(f"--config: {shown(path)} is larger than {MAX_CONFIG_BYTES} bytes")
+    try:
+        table = tomllib.loads(data.decode("utf-8"))
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
-        raise UsageError(f"--config: {path} is not valid TOML: {error}") from None
+        raise UsageError(f"--config: {shown(path)} is not valid TOML: {error}") from None
     options = {}
     for key, value in table.items():
         name = key.replace("-", "_")
         if name not in OPTION_KEYS:
-            raise UsageError(f"--config: {path}: unknown key '{key}'")
+            raise UsageError(f"--config: {shown(path)}: unknown key '{key}'")
         options[name] = config_value(name, value, path)
     return options
 
@@ -234,25 +293,29 @@ def read_config(path):
 def config_value(name, value, path):
     """A configuration value as the command line's text would give it."""
     def wrong(kind):
-        return UsageError(f"--config: {path}: '{name}' must be {kind}")
+        return UsageError(f"--config: {shown(path)}: '{name}' must be {kind}")
 
     def scalar(item):
         if isinstance(item, bool) or not isinstance(item, (int, float, str)):
             raise wrong("a number or a text")
         return str(item)
 
-    if name == "world":
+    if name in ("world", "metric"):
         items = value if isinstance(value, list) else [value]
         if not items or not all(isinstance(item, str) for item in items):
-            raise wrong("a file name or a list of them")
+            raise wrong("a text or a list of them")
         return items
-    if name in ("seeds", *GAINS):
+    if name == "shared_y":
+        if not isinstance(value, bool):
+            raise wrong("true or false")
+        return value
+    if name in ("seeds", "plot_format", *GAINS):
         if isinstance(value, list):
             if not value:
                 raise wrong("a list with at least one value")
             return ",".join(scalar(item) for item in value)
         return scalar(value)
-    if name in ("controller", "out", "scheduler") and not isinstance(value, str):
+    if name in ("controller", "out", "scheduler", "baseline", "report") and not isinstance(value, str):
         raise wrong("a text")
     return scalar(value)
 
@@ -264,20 +327,35 @@ class Sweep:
         self.seeds = parse_seeds(options.get("seeds") or "1")
         self.worlds = expand_worlds(options.get("world") or []) or [""]
         self.gains = {}
+        self.gain_texts = {}  # as given, for the configuration in the report
+        self.ranges = set()  # the gains given as start:stop:count
         for gain in GAINS:
             text = options.get(gain)
             self.gains[gain] = parse_gains(text, gain) if text is not None else [None]
+            if text is not None:
+                self.gain_texts[gain] = str(text)
+                if ":" in str(text):
+                    self.ranges.add(gain)
         self.ticks = whole_number(options.get("ticks", DEFAULT_TICKS), "ticks", 0, MAX_TICKS)
         self.period_ms = whole_number(options.get("period_ms", DEFAULT_PERIOD_MS), "period-ms", 1,
                                       MAX_PERIOD_MS)
         self.controller = options.get("controller") or ""
         if self.controller:
+            split_controller(self.controller)
             try:
                 load_controller(self.controller, os.getcwd())
             except Exception as error:  # the user's module may raise anything
                 raise UsageError(f"--controller: cannot load {self.controller}: "
                                  f"{type(error).__name__}: {error}") from None
+        self.metrics = parse_metrics(options.get("metric") or [])
+        self.baseline = (parse_baseline(options["baseline"], self.gains)
+                         if options.get("baseline") else None)
+        from robosim.sweep_figures import DEFAULT_FORMATS
+
+        self.formats = parse_formats(options.get("plot_format") or ",".join(DEFAULT_FORMATS))
+        self.shared_y = bool(options.get("shared_y"))
         self.out = options.get("out") or "sweep.csv"
+        self.report = options.get("report") or ""
         self.scheduler = options.get("scheduler") or ""
         workers = options.get("workers")
         if workers is not None and self.scheduler:
@@ -285,6 +363,11 @@ class Sweep:
                              "has the workers its own commands started")
         self.workers = (whole_number(workers, "workers", 1, MAX_WORKERS) if workers is not None
                         else os.cpu_count() or 1)
+        threads = options.get("threads")
+        if threads is not None and self.scheduler:
+            raise UsageError("--threads is for the local cluster; the cluster at --scheduler "
+                             "has the threads its own commands started")
+        self.threads = whole_number(threads, "threads", 1, MAX_WORKERS) if threads is not None else 1
         count = len(self.seeds) * len(self.worlds)
         for values in self.gains.values():
             count *= len(values)
@@ -313,13 +396,58 @@ class Sweep:
                                 "controller": self.controller,
                             }
 
+    def base(self):
+        return os.path.splitext(self.out)[0]
+
+    def outputs(self):
+        """Every file the sweep may write, by what it is: [(what, option, path)]."""
+        base = self.base()
+        files = [("the runs' CSV", "--out", self.out),
+                 ("the summary", "--out", f"{base}.summary.csv")]
+        files += [(f"the {fmt.upper()} figure", "--out", f"{base}.{fmt}") for fmt in self.formats]
+        if self.baseline:
+            files += [(f"the {fmt.upper()} figure of the differences", "--out",
+                       f"{base}.paired.{fmt}") for fmt in self.formats]
+        if self.report:
+            files.append(("the report", "--report", self.report))
+        return files
+
+    def configuration(self):
+        """The sweep as a TOML configuration that runs it again (--config)."""
+        lines = [f"world = [{', '.join(toml_string(w or DEFAULT_WORLD) for w in self.worlds)}]",
+                 f"seeds = {toml_string(seeds_text(self.seeds))}"]
+        lines += [f"{gain} = {toml_string(self.gain_texts[gain])}" for gain in GAINS
+                  if gain in self.gain_texts]
+        lines += [f"ticks = {self.ticks}", f"period_ms = {self.period_ms}"]
+        if self.controller:
+            lines.append(f"controller = {toml_string(self.controller)}")
+        lines.append(f"metric = [{', '.join(toml_string(m) for m in self.metrics)}]")
+        if self.baseline:
+            lines.append(f"baseline = {toml_string('='.join(self.baseline))}")
+        lines.append(f"plot_format = [{', '.join(toml_string(f) for f in self.formats)}]")
+        lines.append(f"shared_y = {'true' if self.shared_y else 'false'}")
+        lines.append(f"out = {toml_string(self.out)}")
+        if self.report:
+            lines.append(f"report = {toml_string(self.report)}")
+        return "\n".join(lines) + "\n"
+
+
+def toml_string(text):
+    """A TOML basic string. A name that is not UTF-8 cannot be written in TOML:
+    its bytes are shown as \\xNN, which names another file."""
+    escaped = []
+    for char in shown(text):
+        if char in '"\\':
+            escaped.append("\\" + char)
+        elif ord(char) < 0x20 or ord(char) == 0x7F:
+            escaped.append(f"\\u{ord(char):04x}")
+        else:
+            escaped.append(char)
+    return '"' + "".join(escaped) + '"'
+
 
 def gain_text(value):
     return "" if value is None else repr(value)
-
-
-def run_key(row):
-    return tuple(row[column] for column in INPUT_COLUMNS)
 
 
 def describe(inputs):
@@ -330,293 +458,240 @@ def describe(inputs):
         if column == "world" and not value:
             value = "(default)"
         if value:
-            parts.append(f"{column}={value}")
+            parts.append(f"{column}={shown(value)}")
     return " ".join(parts)
 
 
-# --- One run (on a worker) ----------------------------------------------------
+# --- The output files -------------------------------------------------------
 
 
-def run_one(task):
-    """Runs one combination; returns {"row": {...}} or {"error": message}. Runs in a
-    worker process, which has one simulation at a time."""
-    try:
-        return {"row": simulate(task)}
-    except Exception as error:  # reported with the run's inputs; the others go on
-        return {"error": f"{type(error).__name__}: {error}"}
-
-
-def simulate(task):
-    import robosim
-
-    inputs = task["inputs"]
-    controller = load_controller(inputs["controller"], task["directory"]) if inputs["controller"] else None
-    started = time.perf_counter()
-    with robosim.Simulation(seed=int(inputs["seed"]), world=task["world_path"],
-                            period_ms=int(inputs["period_ms"]), manual=controller is not None) as sim:
-        sim.gains = tuple(float(inputs[gain]) if inputs[gain] else old
-                          for gain, old in zip(GAINS, sim.gains))
-        ticks = int(inputs["ticks"])
-        if controller is None:
-            sim.step(ticks)
-        else:
-            for _ in range(ticks):
-                controller(sim)
-                if sim.step(1) == 0:
-                    break
-        stats = sim.stats
-        robot = sim.robot
-        measured = {
-            "ticks_run": sim.tick,
-            "simulated_seconds": sim.time,
-            **{name: stats[name] for name in (
-                "targets_reached", "planning_runs", "planning_failures", "planning_gave_up",
-                "targets_per_minute", "distance_travelled", "contacts", "least_push_distance",
-                "stuck_spells", "stuck_seconds", "longest_stuck_seconds", "console_messages")},
-            "walls": len(sim.walls),
-            "impacts": len(sim.impacts),
-            "waypoints": len(sim.waypoints),
-            "final_x": robot.x,
-            "final_y": robot.y,
-            "final_heading": robot.heading,
-        }
-    measured["wall_seconds"] = time.perf_counter() - started
-    row = dict(inputs)
-    for name, decimals in METRIC_DECIMALS.items():
-        value = measured[name]
-        if value is None or (decimals is not None and not math.isfinite(value)):
-            row[name] = ""
-        else:
-            row[name] = str(value) if decimals is None else f"{value:.{decimals}f}"
-    return row
-
-
-# --- The CSV ----------------------------------------------------------------
-
-
-class RunsFile:
-    """The CSV of the runs: read once for what is done, then appended to row by row."""
-
-    def __init__(self, path):
-        self.path = path
-        self.done = {}  # run key -> row
-        self.malformed = 0
-        self.needs_header = True
-        self.needs_newline = False
-        self._read()
-        self._stream = None
-        self._writer = None
-
-    def _read(self):
+def check_outputs(files):
+    """Every output must be a regular file or not exist yet, in a folder that
+    exists, and no two may be the same file (as written, or through links)."""
+    seen = {}
+    for what, option, path in files:
         try:
-            with open(self.path, "rb") as stream:
-                data = stream.read()
+            mode = os.stat(path).st_mode
         except FileNotFoundError:
-            return
+            mode = None
         except OSError as error:
-            raise UsageError(f"--out: cannot read {self.path}: {error.strerror or error}") from None
-        if not data:
-            return
-        try:
-            text = data.decode("utf-8")
-        except UnicodeDecodeError:
-            raise UsageError(f"--out: {self.path} is not a CSV this tool wrote; "
-                             "choose another file") from None
-        rows = csv.reader(io.StringIO(text, newline=""))
-        header = next(rows, None)
-        if header != list(COLUMNS):
-            raise UsageError(f"--out: {self.path} is not a CSV this tool wrote (its columns "
-                             "differ); choose another file")
-        self.needs_header = False
-        # A run interrupted while a row was being written leaves a broken last line.
-        self.needs_newline = not text.endswith("\n")
-        for cells in rows:
-            if len(cells) != len(COLUMNS):
-                self.malformed += 1
-                continue
-            row = dict(zip(COLUMNS, cells))
-            self.done[run_key(row)] = row
-
-    def open(self):
-        try:
-            self._stream = open(self.path, "a", newline="", encoding="utf-8")
-        except OSError as error:
-            raise UsageError(f"--out: cannot write {self.path}: {error.strerror or error}") from None
-        if self.needs_newline:
-            self._stream.write("\n")
-        self._writer = csv.writer(self._stream, lineterminator="\n")
-        if self.needs_header:
-            self._writer.writerow(COLUMNS)
-        self._stream.flush()
-
-    def add(self, row):
-        self._writer.writerow([row[column] for column in COLUMNS])
-        self._stream.flush()
-        self.done[run_key(row)] = row
-
-    def close(self):
-        if self._stream is not None:
-            self._stream.close()
-            self._stream = None
+            raise UsageError(f"{option}: cannot use {shown(path)} for {what}: "
+                             f"{error.strerror or error}") from None
+        if mode is not None and not stat.S_ISREG(mode):
+            raise UsageError(f"{option}: {shown(path)} ({what}) is not a regular file; choose "
+                             "another name")
+        folder = os.path.dirname(os.path.abspath(path))
+        if not os.path.isdir(folder):
+            raise UsageError(f"{option}: the folder of {shown(path)} ({what}) does not exist")
+        identity = same_file_identity(path, mode)
+        if identity in seen:
+            other = seen[identity]
+            raise UsageError(f"{option}: {shown(path)} would be both {other} and {what}; "
+                             "choose other names")
+        seen[identity] = what
 
 
-# --- Running on the cluster -------------------------------------------------
+def same_file_identity(path, mode):
+    """What makes two names one file: the device and inode of an existing file
+    (hard links too), else the resolved path."""
+    if mode is not None:
+        info = os.stat(path)
+        return ("inode", info.st_dev, info.st_ino)
+    return ("path", os.path.realpath(path))
 
 
-def open_client(sweep):
-    """A dask client: of a new local cluster, or of the one at --scheduler."""
-    import logging
-
-    from distributed import Client, LocalCluster
-
-    if sweep.scheduler:
-        try:
-            return Client(sweep.scheduler, timeout=30), None
-        except (OSError, TimeoutError, ValueError, TypeError) as error:
-            raise UsageError(f"--scheduler: cannot reach a scheduler at {sweep.scheduler}: "
-                             f"{error}") from None
-    # One single-threaded worker process per core: the simulation is process-wide,
-    # so a process runs one simulation at a time.
-    cluster = LocalCluster(n_workers=sweep.workers, threads_per_worker=1, processes=True,
-                           dashboard_address=None, silence_logs=logging.ERROR)
-    return Client(cluster), cluster
+# --- The sweep --------------------------------------------------------------
 
 
-def run_all(client, tasks, on_result):
-    """Submits the tasks a few at a time and hands each result to on_result as it
-    finishes (in the order they finish)."""
-    from distributed import as_completed
-
-    pending = iter(tasks)
-    in_flight = max(64, 4 * sum(client.nthreads().values()))
-    futures = as_completed()
-    inputs_of = {}
-
-    def submit_next():
-        task = next(pending, None)
-        if task is None:
-            return
-        future = client.submit(run_one, task, pure=False)
-        inputs_of[future.key] = task["inputs"]
-        futures.add(future)
-
-    for _ in range(in_flight):
-        submit_next()
+def sweep_main(sweep, stop, command):
+    check_outputs(sweep.outputs())
     try:
-        for future in futures:
-            inputs = inputs_of.pop(future.key)
-            if future.status == "error":
-                error = future.exception()
-                result = {"error": f"{type(error).__name__}: {error}"}
-            else:
-                result = future.result()
-            future.release()
-            on_result(inputs, result)
-            submit_next()
-    finally:
-        for future in futures.futures:
-            future.cancel()
-
-
-def sweep_main(sweep):
-    runs_file = RunsFile(sweep.out)
-    if runs_file.malformed:
-        warn(f"{runs_file.malformed} broken rows in {sweep.out} are ignored; their runs run again")
-    directory = os.getcwd()
+        runs_file = RunsFile(sweep.out)
+    except CsvRefused as refusal:
+        raise UsageError(f"--out: {refusal}") from None
+    if runs_file.dropped:
+        lines = ", ".join(map(str, runs_file.dropped[:10])) + (", …" if len(runs_file.dropped) > 10 else "")
+        warn(f"{plural_rows(len(runs_file.dropped))} of {shown(sweep.out)} broken or repeated "
+             f"(line {lines}) dropped; their runs run again")
     all_runs = list(sweep.runs())
     todo = [inputs for inputs in all_runs if run_key(inputs) not in runs_file.done]
     skipped = len(all_runs) - len(todo)
     if skipped:
-        print(f"{skipped} of {len(all_runs)} runs are already in {sweep.out}; skipped", file=sys.stderr)
-    runs_file.open()
+        say(f"{skipped} of {len(all_runs)} runs are already in {shown(sweep.out)}; skipped")
     failures = []
     seconds = 0.0
     try:
-        if todo:
-            seconds = run_on_cluster(sweep, todo, directory, runs_file, failures)
-    except KeyboardInterrupt:
-        runs_file.close()
-        done = sum(1 for inputs in all_runs if run_key(inputs) in runs_file.done)
-        warn(f"interrupted: {done} of {len(all_runs)} runs are in {sweep.out}; "
-             "run the same sweep again to do the rest")
-        return EXIT_INTERRUPTED
+        runs_file.open()
+    except CsvRefused as refusal:
+        raise UsageError(f"--out: {refusal}") from None
+    try:
+        if todo and not stop.requested:
+            seconds = run_on_cluster(sweep, todo, runs_file, failures, stop)
     finally:
         runs_file.close()
-
-    from robosim import sweep_report
-
     rows = [runs_file.done[run_key(inputs)] for inputs in all_runs if run_key(inputs) in runs_file.done]
-    summary = sweep_report.summarise(rows)
-    print(sweep_report.format_summary(summary))
-    base = os.path.splitext(sweep.out)[0]
-    summary_path = base + ".summary.csv"
-    plot_path = base + ".png"
-    written = [f"rows in {sweep.out}"]
-    try:
-        sweep_report.write_summary_csv(summary, summary_path)
-        written.append(f"summary in {summary_path}")
-        note = sweep_report.plot(rows, sweep.swept_gains(), plot_path)
-        written.append(f"plot in {plot_path}" if note is None else note)
-    except OSError as error:
-        warn(f"cannot write {error.filename or 'the summary'}: {error.strerror or error}")
+    if stop.requested:
+        warn(f"interrupted: {len(rows)} of {len(all_runs)} runs are in {shown(sweep.out)}; run the "
+             "same sweep again to do the rest")
+        return stop.exit_code()
+    results = Results(sweep, rows, stop)
+    written = results.write(command, counts={"runs": len(all_runs), "done": len(todo) - len(failures),
+                                             "skipped": skipped, "failed": len(failures)})
+    if stop.requested:
+        warn(f"interrupted: {len(rows)} of {len(all_runs)} runs are in {shown(sweep.out)}, but the "
+             "summary, figures and report are not all written; run the same sweep again to "
+             "write them")
+        return stop.exit_code()
+    if written is None:
         return EXIT_FAILED_RUNS
-    print(f"{plural_runs(len(todo) - len(failures))} done in {seconds:.2f} s, {skipped} skipped, {len(failures)} failed; "
-          + ", ".join(written), file=sys.stderr)
+    say(f"{plural_runs(len(todo) - len(failures))} done in {seconds:.2f} s, {skipped} skipped, "
+        f"{len(failures)} failed; " + ", ".join([f"rows in {shown(sweep.out)}", *written]))
     if failures:
-        warn(f"{plural_runs(len(failures))} failed (listed above); they are not in {sweep.out} and run "
-             "again when the sweep is run again")
+        warn(f"{plural_runs(len(failures))} failed (listed above); they are not in "
+             f"{shown(sweep.out)} and run again when the sweep is run again")
         return EXIT_FAILED_RUNS
     return EXIT_OK
 
 
-def run_on_cluster(sweep, todo, directory, runs_file, failures):
+class Results:
+    """The summary, the figures and the report of a sweep's rows, written one
+    after the other; a stop request is looked at between any two files."""
+
+    def __init__(self, sweep, rows, stop):
+        from robosim import sweep_report
+
+        self.sweep = sweep
+        self.rows = rows
+        self.stop = stop
+        self.summary = sweep_report.summarise(rows, sweep.metrics)
+        self.compared = (sweep_report.compare_paired(rows, sweep.metrics, sweep.baseline)
+                         if sweep.baseline else {})
+        self.figures = {}  # kind -> the paths written
+        self.notes = []
+
+    def write(self, command, counts):
+        """Writes everything; returns what was written for the closing message,
+        or None when a file could not be written (said on standard error)."""
+        from robosim import sweep_report
+
+        base = self.sweep.base()
+        say(sweep_report.format_summary(self.summary, self.compared, self.sweep.baseline),
+            stream=sys.stdout)
+        written = []
+        try:
+            sweep_report.write_summary_csv(self.summary, self.compared, self.sweep.baseline,
+                                           f"{base}.summary.csv")
+            written.append(f"summary in {shown(base)}.summary.csv")
+            for kind, suffix in (("means", ""), ("differences", ".paired")):
+                if kind == "differences" and not self.sweep.baseline:
+                    continue
+                if self.stop.requested:
+                    return written
+                paths = self.draw(kind, base + suffix)
+                if paths:
+                    self.figures[kind] = paths
+                    written.append(f"figures in {', '.join(map(shown, paths))}")
+            if self.sweep.report and not self.stop.requested:
+                from robosim import sweep_markdown
+
+                sweep_markdown.write_report(self, command, counts)
+                written.append(f"report in {shown(self.sweep.report)}")
+        except OSError as error:
+            warn(f"cannot write {shown(error.filename or 'the summary')}: {error.strerror or error}")
+            return None
+        return written
+
+    def draw(self, kind, base):
+        from robosim import sweep_figures
+
+        sweep = self.sweep
+        plan = sweep_figures.FigurePlan(sweep.metrics, sweep.swept_gains(), sweep.ranges,
+                                        sweep.shared_y, sweep.ticks, sweep.period_ms, sweep.baseline)
+        data = self.rows if kind == "means" else self.compared
+        paths = sweep_figures.draw(kind, data, plan, base, sweep.formats, lambda: self.stop.requested)
+        if paths is None:
+            if kind == "means":
+                note = ("no figure (no runs finished)" if not self.rows else
+                        "no figure (figures show one or two swept gains, this sweep has three)")
+            else:
+                note = "no figure of the differences (no runs to compare)"
+            self.notes.append(note)
+            say(note)
+        return paths
+
+
+def run_on_cluster(sweep, todo, runs_file, failures, stop):
     """Runs the runs on the cluster; returns the seconds from the first one's
     submission to the last one's row (the cluster's start-up not counted)."""
     from tqdm import tqdm
 
-    client, cluster = open_client(sweep)
+    directory = os.getcwd()
     try:
-        started = time.perf_counter()
-        tasks = ({"inputs": inputs, "directory": directory,
-                  "world_path": os.path.abspath(inputs["world"]) if inputs["world"] else None}
-                 for inputs in todo)
-        with tqdm(total=len(todo), unit="run", file=sys.stderr, dynamic_ncols=True) as bar:
-            def on_result(inputs, result):
-                if "row" in result:
-                    runs_file.add(result["row"])
-                else:
-                    failures.append((inputs, result["error"]))
-                    bar.write(f"{PROGRAM}: run failed ({describe(inputs)}): {result['error']}",
-                              file=sys.stderr)
-                bar.update()
+        with cluster_client(sweep.scheduler, sweep.workers, sweep.threads, stop) as client:
+            if client is None or stop.requested:
+                return 0.0
+            started = time.perf_counter()
+            tasks = ({"inputs": inputs, "directory": directory,
+                      "world_path": os.path.abspath(inputs["world"]) if inputs["world"] else None}
+                     for inputs in todo)
+            with tqdm(total=len(todo), unit="run", file=sys.stderr, dynamic_ncols=True) as bar:
+                def on_result(inputs, result):
+                    if "row" in result:
+                        runs_file.add(result["row"])
+                    else:
+                        failures.append((inputs, result["error"]))
+                        bar.write(f"{PROGRAM}: run failed ({describe(inputs)}): {result['error']}",
+                                  file=sys.stderr)
+                    bar.update()
 
-            run_all(client, tasks, on_result)
-        return time.perf_counter() - started
-    finally:
-        close_quietly(client, cluster)
-
-
-def close_quietly(client, cluster):
-    for thing in (client, cluster):
-        if thing is None:
-            continue
-        try:
-            thing.close()
-        except Exception:  # shutting down after an interrupt may fail in many ways
-            pass
+                run_all(client, tasks, on_result, stop)
+            return time.perf_counter() - started
+    except Unreachable as error:
+        raise UsageError(f"--scheduler: {error}") from None
 
 
 def plural_runs(count):
     return f"{count} run" if count == 1 else f"{count} runs"
 
 
+def plural_rows(count):
+    return f"{count} row" if count == 1 else f"{count} rows"
+
+
+def say(message, stream=None):
+    """A line on standard error (or stream); a terminal that has gone away
+    (SIGHUP) or a closed pipe loses it rather than stopping the sweep."""
+    stream = stream or sys.stderr
+    try:
+        print(message, file=stream, flush=True)
+    except (OSError, ValueError):
+        pass
+
+
 def warn(message):
-    print(f"{PROGRAM}: {message}", file=sys.stderr)
+    say(f"{PROGRAM}: {message}")
+
+
+def list_metrics():
+    width = max(map(len, METRICS))
+    lines = [f"{'metric':<{width}}  {'unit':<11}  meaning"]
+    lines += [f"{m.name:<{width}}  {m.unit or '-':<11}  {m.meaning}" for m in METRICS.values()]
+    return "\n".join(lines)
 
 
 def main(argv=None):
+    stop = StopRequest()
+    stop.install()
+    for stream in (sys.stdout, sys.stderr):
+        # Names that are not UTF-8 go out as the bytes they are.
+        if hasattr(stream, "reconfigure"):
+            stream.reconfigure(errors="surrogateescape")
+    arguments_given = sys.argv[1:] if argv is None else list(argv)
     parser = argument_parser()
-    arguments = parser.parse_args(argv)
+    arguments = parser.parse_args(arguments_given)
+    if arguments.list_metrics:
+        say(list_metrics(), stream=sys.stdout)
+        return EXIT_OK
     try:
         options = read_config(arguments.config) if arguments.config else {}
         for key in OPTION_KEYS:
@@ -624,14 +699,11 @@ def main(argv=None):
             if value is not None:
                 options[key] = value
         sweep = Sweep(options)
-        return sweep_main(sweep)
+        return sweep_main(sweep, stop, shlex.join([PROGRAM, *arguments_given]))
     except UsageError as error:
         parser.print_usage(sys.stderr)
         warn(f"error: {error}")
         return EXIT_USAGE
-    except KeyboardInterrupt:
-        warn("interrupted")
-        return EXIT_INTERRUPTED
 
 
 if __name__ == "__main__":

@@ -1,27 +1,21 @@
-"""The summary and the plot of a sweep: per combination of the inputs other than
-the seed, the mean, standard deviation and 95 % confidence interval (Student's t)
-of each metric, and targets reached per simulated minute plotted against the
-swept gains."""
+"""The summary of a sweep: per combination of the inputs other than the seed, the
+mean, standard deviation and 95 % confidence interval of the mean (Student's t,
+n - 1 degrees of freedom) of each metric chosen; with a baseline, the paired
+differences to it over the same seeds, their interval and a paired t-test's
+p-value. As text, and as CSV."""
 
 import csv
 import math
 import os
 import statistics
 
-GROUP_COLUMNS = ("world", "scale1", "scale2", "scale3", "ticks", "period_ms", "controller")
-SUMMARY_METRICS = (
-    "targets_reached",
-    "targets_per_minute",
-    "distance_travelled",
-    "contacts",
-    "least_push_distance",
-    "stuck_spells",
-    "stuck_seconds",
-    "longest_stuck_seconds",
-    "planning_failures",
-)
-SUMMARY_COLUMNS = (*GROUP_COLUMNS, "metric", "n", "mean", "sd", "ci95_low", "ci95_high")
-PLOTTED = "targets_per_minute"
+from robosim.sweep_rows import GAINS, shown
+
+GROUP_COLUMNS = ("world", *GAINS, "ticks", "period_ms", "controller")
+SUMMARY_COLUMNS = (*GROUP_COLUMNS, "metric", "n", "mean", "sd", "ci95_low", "ci95_high",
+                   "baseline", "pairs", "diff_mean", "diff_sd", "diff_ci95_low", "diff_ci95_high",
+                   "p_paired")
+INTERVAL_NAME = "95 % CI of the mean (t, n − 1)"
 
 
 def t_quantile_975(degrees):
@@ -32,8 +26,8 @@ def t_quantile_975(degrees):
 
 
 def describe_values(values):
-    """n, mean, sd and the 95 % interval of the values; sd and the interval are
-    None with fewer than two values, everything but n with none."""
+    """n, mean, sd and the 95 % interval of the mean of the values; sd and the
+    interval are None with fewer than two values, everything but n with none."""
     n = len(values)
     if n == 0:
         return {"n": 0, "mean": None, "sd": None, "ci95_low": None, "ci95_high": None}
@@ -45,25 +39,94 @@ def describe_values(values):
     return {"n": n, "mean": mean, "sd": sd, "ci95_low": mean - half, "ci95_high": mean + half}
 
 
-def summarise(rows):
+def describe_pairs(values, baseline_values):
+    """The paired differences values - baseline_values: their description and
+    the two-sided p-value of a paired t-test (None with fewer than two pairs, or
+    when every difference is zero)."""
+    differences = [value - base for value, base in zip(values, baseline_values)]
+    described = describe_values(differences)
+    described["p"] = None
+    if described["n"] >= 2:
+        if described["sd"] > 0:
+            from scipy.stats import ttest_rel
+
+            described["p"] = float(ttest_rel(values, baseline_values).pvalue)
+        elif described["mean"] != 0:
+            described["p"] = 0.0  # the same difference for every seed: t is infinite
+    return described
+
+
+def group_key(row):
+    return tuple(row[column] for column in GROUP_COLUMNS)
+
+
+def value_of(row, metric):
+    """A cell as a number; None when empty (for example no push-back ray met a
+    wall), which is no value rather than zero."""
+    cell = row[metric]
+    return None if cell == "" else float(cell)
+
+
+def summarise(rows, metrics):
     """[(group inputs, {metric: description})] in the order the groups first appear."""
     groups = {}
     for row in rows:
-        groups.setdefault(tuple(row[column] for column in GROUP_COLUMNS), []).append(row)
+        groups.setdefault(group_key(row), []).append(row)
     summary = []
     for key, members in groups.items():
-        metrics = {}
-        for metric in SUMMARY_METRICS:
-            # An empty cell (no push-back ray met a wall) is no value, not zero.
-            values = [float(row[metric]) for row in members if row[metric] != ""]
-            metrics[metric] = describe_values(values)
-        summary.append((dict(zip(GROUP_COLUMNS, key)), metrics))
+        described = {}
+        for metric in metrics:
+            values = [value_of(row, metric) for row in members]
+            described[metric] = describe_values([v for v in values if v is not None])
+        summary.append((dict(zip(GROUP_COLUMNS, key)), described))
     return summary
 
 
+def baseline_key(key, gain, value):
+    """The group of the baseline that a group is compared with."""
+    index = GROUP_COLUMNS.index(gain)
+    return (*key[:index], value, *key[index + 1:])
+
+
+def compare_paired(rows, metrics, baseline):
+    """{group key: {metric: paired description}} for every group whose baseline
+    group (the same inputs with the baseline's value) has rows; a seed counts
+    when both of its runs have a value. baseline is (gain, value as the CSV
+    writes it)."""
+    gain, value = baseline
+    by_seed = {(group_key(row), row["seed"]): row for row in rows}
+    seeds_of = {}
+    for row in rows:
+        seeds_of.setdefault(group_key(row), []).append(row["seed"])
+    compared = {}
+    for key, seeds in seeds_of.items():
+        base = baseline_key(key, gain, value)
+        if key[GROUP_COLUMNS.index(gain)] == value or base not in seeds_of:
+            continue
+        compared[key] = {}
+        for metric in metrics:
+            pairs = []
+            for seed in seeds:
+                partner = by_seed.get((base, seed))
+                if partner is None:
+                    continue
+                mine, theirs = value_of(by_seed[(key, seed)], metric), value_of(partner, metric)
+                if mine is not None and theirs is not None:
+                    pairs.append((mine, theirs))
+            compared[key][metric] = describe_pairs([p[0] for p in pairs], [p[1] for p in pairs])
+    return compared
+
+
+# --- As text ------------------------------------------------------------------------
+
+
+def world_name(world):
+    return shown(world) if world else "(default)"
+
+
 def group_title(inputs):
-    parts = [f"world {inputs['world'] or '(default)'}"]
-    parts += [f"{gain} {inputs[gain]}" for gain in ("scale1", "scale2", "scale3") if inputs[gain]]
+    parts = [f"world {world_name(inputs['world'])}"]
+    parts += [f"{gain} {inputs[gain]}" for gain in GAINS if inputs[gain]]
     parts.append(f"{inputs['ticks']} ticks of {inputs['period_ms']} ms")
     if inputs["controller"]:
         parts.append(f"controller {inputs['controller']}")
@@ -74,151 +137,78 @@ def number(value):
     return "" if value is None else f"{value:.6g}"
 
 
-def format_summary(summary):
-    """The summary as text: a block per group, a line per metric."""
+def interval_text(d):
+    if d["n"] == 0:
+        return "no values"
+    if d["n"] == 1:
+        return "no interval (one run)"
+    return f"{number(d['ci95_low'])} to {number(d['ci95_high'])}"
+
+
+def paired_text(d):
+    if d["n"] == 0:
+        return "no pairs"
+    text = f"{d['mean']:+.6g}"
+    if d["n"] >= 2:
+        p = "-" if d["p"] is None else f"{d['p']:.3g}"
+        text += f" ({interval_text(d)}), p {p}"
+    return f"{text}, {d['n']} pair{'s' if d['n'] != 1 else ''}"
+
+
+def format_summary(summary, compared=None, baseline=None):
+    """The summary as text: a block per group, a line per metric, and with a
+    baseline the paired difference to it."""
+    compared = compared or {}
     lines = []
     for inputs, metrics in summary:
         runs = max(d["n"] for d in metrics.values())
+        key = tuple(inputs[c] for c in GROUP_COLUMNS)
         lines.append(f"{group_title(inputs)}: {runs} run{'s' if runs != 1 else ''}")
-        lines.append(f"  {'metric':<22} {'n':>4} {'mean':>12} {'sd':>12}  95 % interval")
+        header = f"  {'metric':<22} {'n':>4} {'mean':>12} {'sd':>12}  {INTERVAL_NAME:<28}"
+        if key in compared:
+            header += f"  paired difference to {baseline[0]} = {baseline[1]} (95 % CI, p)"
+        lines.append(header.rstrip())
         for metric, d in metrics.items():
-            if d["n"] == 0:
-                interval = "no values"
-            elif d["n"] == 1:
-                interval = "no interval (one run)"
-            else:
-                interval = f"{number(d['ci95_low'])} to {number(d['ci95_high'])}"
-            lines.append(f"  {metric:<22} {d['n']:>4} {number(d['mean']):>12} "
-                         f"{number(d['sd']) or '-':>12}  {interval}")
+            line = (f"  {metric:<22} {d['n']:>4} {number(d['mean']):>12} "
+                    f"{number(d['sd']) or '-':>12}  {interval_text(d):<28}")
+            if key in compared:
+                line += f"  {paired_text(compared[key][metric])}"
+            lines.append(line.rstrip())
     return "\n".join(lines)
 
 
-def write_summary_csv(summary, path):
-    """The summary as CSV, one row per group and metric; written to a temporary
-    file first so an old summary stays whole until the new one is complete."""
+def summary_records(summary, compared, baseline):
+    """The summary's CSV rows, one per group and metric."""
+    baseline_text = f"{baseline[0]}={baseline[1]}" if baseline else ""
+    for inputs, metrics in summary:
+        key = tuple(inputs[c] for c in GROUP_COLUMNS)
+        for metric, d in metrics.items():
+            paired = compared.get(key, {}).get(metric)
+            diff = ["", "", "", "", "", ""] if paired is None else [
+                paired["n"], *(number(paired[k]) for k in ("mean", "sd", "ci95_low", "ci95_high")),
+                number(paired["p"])]
+            yield [*(inputs[c] for c in GROUP_COLUMNS), metric, d["n"],
+                   *(number(d[k]) for k in ("mean", "sd", "ci95_low", "ci95_high")),
+                   baseline_text, *diff]
+
+
+def write_atomically(path, write):
+    """Calls write(stream) on a temporary file beside path that then replaces
+    it, so that an old file stays whole until the new one is complete."""
     temporary = f"{path}.tmp{os.getpid()}"
     try:
-        with open(temporary, "w", newline="", encoding="utf-8") as stream:
-            writer = csv.writer(stream, lineterminator="\n")
-            writer.writerow(SUMMARY_COLUMNS)
-            for inputs, metrics in summary:
-                for metric, d in metrics.items():
-                    writer.writerow([*(inputs[c] for c in GROUP_COLUMNS), metric, d["n"],
-                                     *(number(d[k]) for k in ("mean", "sd", "ci95_low",
-                                                              "ci95_high"))])
+        with open(temporary, "w", newline="", encoding="utf-8", errors="surrogateescape") as stream:
+            write(stream)
         os.replace(temporary, path)
     finally:
-        if os.path.exists(temporary):
+        if os.path.lexists(temporary):
             os.remove(temporary)
 
 
-# --- The plot -----------------------------------------------------------------
+def write_summary_csv(summary, compared, baseline, path):
+    def write(stream):
+        writer = csv.writer(stream, lineterminator="\n")
+        writer.writerow(SUMMARY_COLUMNS)
+        writer.writerows(summary_records(summary, compared, baseline))
 
-
-def plot(rows, swept_gains, path):
-    """Draws targets reached per simulated minute into a PNG at path, one panel
-    per world: a heat map over two swept gains, the mean with its interval
-    against one, a bar per world with none. Returns None, or a note saying why
-    nothing was drawn."""
-    if not rows:
-        return "no plot (no runs finished)"
-    if len(swept_gains) > 2:
-        return "no plot (plots show one or two swept gains, this sweep has three)"
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as pyplot
-
-    worlds = list(dict.fromkeys(row["world"] for row in rows))
-    if not swept_gains:
-        figure, axes = pyplot.subplots(figsize=(5, 3.6), dpi=80)
-        bars(axes, rows, worlds)
-    else:
-        columns = min(3, len(worlds))
-        lines = math.ceil(len(worlds) / columns)
-        figure, grid = pyplot.subplots(lines, columns, figsize=(4.8 * columns, 3.8 * lines),
-                                       dpi=80, squeeze=False)
-        for index, world in enumerate(worlds):
-            axes = grid[index // columns][index % columns]
-            mine = [row for row in rows if row["world"] == world]
-            if len(swept_gains) == 2:
-                heat_map(figure, axes, mine, *swept_gains)
-            else:
-                against_gain(axes, mine, swept_gains[0])
-            axes.set_title(world_label(world))
-        for index in range(len(worlds), lines * columns):
-            grid[index // columns][index % columns].set_visible(False)
-    figure.suptitle("targets reached per simulated minute")
-    figure.tight_layout()
-    temporary = f"{path}.tmp{os.getpid()}.png"
-    try:
-        figure.savefig(temporary, format="png")
-        os.replace(temporary, path)
-    finally:
-        pyplot.close(figure)
-        if os.path.exists(temporary):
-            os.remove(temporary)
-    return None
-
-
-def world_label(world):
-    return os.path.basename(world) if world else "default world"
-
-
-def values_of(rows):
-    return describe_values([float(row[PLOTTED]) for row in rows])
-
-
-def sorted_gain_values(rows, gain):
-    return sorted({float(row[gain]) for row in rows})
-
-
-def heat_map(figure, axes, rows, gain_x, gain_y):
-    import numpy as np
-
-    xs = sorted_gain_values(rows, gain_x)
-    ys = sorted_gain_values(rows, gain_y)
-    means = np.full((len(ys), len(xs)), np.nan)
-    for j, y in enumerate(ys):
-        for i, x in enumerate(xs):
-            cell = [row for row in rows if float(row[gain_x]) == x and float(row[gain_y]) == y]
-            if cell:
-                means[j, i] = values_of(cell)["mean"]
-    image = axes.imshow(means, origin="lower", aspect="auto", cmap="viridis")
-    axes.set_xticks(range(len(xs)), [f"{x:g}" for x in xs], rotation=45 if len(xs) > 6 else 0)
-    axes.set_yticks(range(len(ys)), [f"{y:g}" for y in ys])
-    axes.set_xlabel(gain_x)
-    axes.set_ylabel(gain_y)
-    if len(xs) * len(ys) <= 64:
-        for j in range(len(ys)):
-            for i in range(len(xs)):
-                if not np.isnan(means[j, i]):
-                    axes.text(i, j, f"{means[j, i]:.1f}", ha="center", va="center",
-                              color="white", fontsize=8)
-    figure.colorbar(image, ax=axes, label="mean over the seeds")
-
-
-def against_gain(axes, rows, gain):
-    xs = sorted_gain_values(rows, gain)
-    described = [values_of([row for row in rows if float(row[gain]) == x]) for x in xs]
-    means = [d["mean"] for d in described]
-    axes.plot(xs, means, marker="o", label="mean")
-    with_interval = [(x, d) for x, d in zip(xs, described) if d["ci95_low"] is not None]
-    if with_interval:
-        axes.fill_between([x for x, _ in with_interval], [d["ci95_low"] for _, d in with_interval],
-                          [d["ci95_high"] for _, d in with_interval], alpha=0.25,
-                          label="95 % interval")
-    axes.set_xlabel(gain)
-    axes.set_ylabel("targets per simulated minute")
-    axes.grid(alpha=0.3)
-    axes.legend(fontsize=8)
-
-
-def bars(axes, rows, worlds):
-    described = [values_of([row for row in rows if row["world"] == world]) for world in worlds]
-    means = [d["mean"] for d in described]
-    errors = [[0 if d["ci95_low"] is None else d["mean"] - d["ci95_low"] for d in described],
-              [0 if d["ci95_high"] is None else d["ci95_high"] - d["mean"] for d in described]]
-    axes.bar(range(len(worlds)), means, yerr=errors, capsize=4)
-    axes.set_xticks(range(len(worlds)), [world_label(world) for world in worlds])
-    axes.set_ylabel("targets per simulated minute")
+    write_atomically(path, write)
