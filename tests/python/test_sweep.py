@@ -159,7 +159,7 @@ class TestSweeps:
         threaded = tmp_path / "threaded.csv"
         run_sweep(*arguments[:-4], "--workers", 1, "--threads", 2, "--out", threaded, cwd=tmp_path)
         def simulated(table):
-            return sorted({k: v for k, v in row.items() if k != "wall_seconds"}.items()
+            return sorted(tuple(sorted((k, v) for k, v in row.items() if k != "wall_seconds"))
                           for row in table)
         assert simulated(read_rows(threaded)) == simulated(rows)
 
