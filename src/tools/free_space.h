@@ -12,7 +12,7 @@
 
 #include "core/world_file.h"
 
-constexpr double kFreeSpaceCell = 0.02;
+constexpr double kFreeSpaceCell = 0.01;
 
 class disc_regions {
  public:
