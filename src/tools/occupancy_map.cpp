@@ -334,6 +334,12 @@ bool build_map_world(const map_settings& s, const map_image& image,
   result.metres_per_unit = s.resolution / scale;
   result.origin_x = across.offset - result.region.x0 / result.metres_per_unit;
   result.origin_y = down.offset + result.region.y1 / result.metres_per_unit;
+  if (!std::isfinite(result.origin_x) || !std::isfinite(result.origin_y) ||
+      !(result.metres_per_unit > 0)) {
+    reason = "the map lies too far from its frame's origin for its resolution";
+    result = map_import{};
+    return false;
+  }
 
   std::vector<pixel_class> pixels(image.level.size());
   for (std::size_t n = 0; n < pixels.size(); ++n) pixels[n] = classify(image, n, s);

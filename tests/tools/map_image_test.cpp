@@ -7,6 +7,7 @@
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <filesystem>
@@ -245,10 +246,16 @@ TEST(MapImage, BrokenImagesAreRefusedWithAReason) {
   ASSERT_TRUE(encode({"grey 8", PNG_COLOR_TYPE_GRAY, 8}, s, good));
   std::string bad_crc = good;
   bad_crc[30] ^= 0x40;  // inside the header chunk
+  // A header that claims 100,000 x 1 pixels, with a correct checksum.
+  std::string wide = good.substr(0, 33);
+  wide.replace(16, 4, std::string("\x00\x01\x86\xA0", 4));
+  const auto crc = crc32(0, reinterpret_cast<const Bytef*>(wide.data() + 12), 17);
+  for (int k = 0; k < 4; ++k) wide[29 + k] = static_cast<char>(crc >> (24 - 8 * k));
   const std::vector<std::pair<std::string, std::string>> cases = {
       {good.substr(0, good.size() / 2), "broken PNG image"},
       {good.substr(0, 20), "broken PNG image"},
       {bad_crc, "broken PNG image"},
+      {wide + good.substr(33), "the image is 100000 x 4 pixels, more than 4096 on a side"},
       {"GIF89a", "not a PGM or PNG image"},
       {"P5 4097 1 255\n", "more than 4096 on a side"},
       {"P5 2 2 255\nab", "ends early"},

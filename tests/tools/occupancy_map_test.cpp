@@ -464,6 +464,15 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
   write("scalar.yaml", "just a line\n");
   write("broken.yaml", "image: [ok.pgm\nresolution: 0.05\n");
   write("deep.yaml", "image: " + std::string(100000, '[') + "\n");
+  // Aliases that would expand to 10^9 entries, and a file above 1 MiB.
+  std::string bomb = "a: &a [x, x, x, x, x, x, x, x, x, x]\n";
+  for (char level = 'b'; level <= 'i'; ++level) {
+    bomb += std::string(1, level) + ": &" + level + " [";
+    for (int k = 0; k < 10; ++k) bomb += std::string(k ? ", *" : "*") + char(level - 1);
+    bomb += "]\n";
+  }
+  write("bomb.yaml", bomb + "image: *i\n");
+  write("huge.yaml", "image: ok.pgm\n#" + std::string(1 << 20, 'x') + "\n");
   write_yaml("unknown-key.yaml", "ok.pgm", "colour: blue\n");
   write_yaml("no-image-file.yaml", "missing.pgm");
   write_yaml("occupied-high.yaml", "ok.pgm", "", "1.5");
@@ -492,6 +501,7 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
       "bad-resolution.yaml", "bad-origin.yaml",     "empty.pgm.yaml",     "huge.pgm.yaml",
       "short.pgm.yaml",      "over.pgm.yaml",       "badmax.pgm.yaml",    "words.pgm.yaml",
       "text.png.yaml",       "cut.png.yaml",        "all-black.pgm.yaml", "deep.yaml",
+      "bomb.yaml",           "huge.yaml",
   };
   for (const std::string& yaml : cases) {
     world_file_data world;
