@@ -6,7 +6,7 @@
 # BUILD_DIR/fuzz-corpus/, so later runs go on from there. A crash, a leak, a
 # sanitizer report or an input slower than 10 seconds stops the run: the input is
 # saved under BUILD_DIR/fuzz-artifacts/ and the script fails. Such an input belongs
-# in a regression test in tests/core/.
+# in a regression test in tests/core/ (tests/tools/ for the map import).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +24,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 targets=(
   "world_file_fuzz fuzz/corpus/world fuzz/world.dict"
   "key_script_fuzz fuzz/corpus/keys fuzz/keys.dict"
+  "map_import_fuzz fuzz/corpus/map fuzz/map.dict"
 )
 
 status=0

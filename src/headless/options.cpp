@@ -209,10 +209,18 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   const QCommandLineOption import_map(
       "import-map", "Turns an occupancy map (YAML and PGM or PNG) into the --save world file.",
       "YAML");
+  const QCommandLineOption region_option(
+      "map-region",
+      "With --import-map: imports only this rectangle of the map, in metres of its frame.",
+      "X0,Y0,X1,Y1");
+  const QCommandLineOption unknown_option(
+      "unknown", "With --import-map: unknown cells become free floor (the default) or wall.",
+      "free|wall");
   const std::vector<const QCommandLineOption*> all_options = {
-      &help,  &version, &ticks, &seed,        &period,    &world,    &save,      &manual,
-      &keys,  &png,     &gif,   &frame_every, &gif_speed, &size,     &grad,      &vision,
-      &stats, &trail,   &trace, &trace_every, &json,      &generate, &import_map};
+      &help,     &version,    &ticks,         &seed,          &period,      &world,       &save,
+      &manual,   &keys,       &png,           &gif,           &frame_every, &gif_speed,   &size,
+      &grad,     &vision,     &stats,         &trail,         &trace,       &trace_every, &json,
+      &generate, &import_map, &region_option, &unknown_option};
   for (const auto* option : all_options) parser.addOption(*option);
   const metric_options metrics;
   metrics.add_to(parser);
@@ -311,6 +319,29 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
     }
   }
   if (!take_path(parser, import_map, result.import_map_path, message)) return parse_outcome::error;
+  for (const auto* option : {&region_option, &unknown_option}) {
+    if (parser.isSet(*option) && result.import_map_path.empty()) {
+      message = "--" + option->names().constFirst().toStdString() + " only goes with --import-map";
+      return parse_outcome::error;
+    }
+  }
+  if (parser.isSet(region_option)) {
+    map_region region;
+    std::string problem;
+    if (!parse_map_region(parser.value(region_option).toStdString(), region, problem)) {
+      message = "--map-region: " + problem + ", got " + quoted(parser.value(region_option));
+      return parse_outcome::error;
+    }
+    result.import_region = region;
+  }
+  if (parser.isSet(unknown_option)) {
+    const QString value = parser.value(unknown_option);
+    if (value != "free" && value != "wall") {
+      message = "--unknown: expected free or wall, got " + quoted(value);
+      return parse_outcome::error;
+    }
+    result.import_unknown = value == "wall" ? unknown_cells::wall : unknown_cells::free;
+  }
   if (!result.generate_spec.empty() || !result.import_map_path.empty()) {
     const char* making = result.generate_spec.empty() ? "--import-map" : "--generate";
     std::vector<const QCommandLineOption*> others = all_options;
@@ -319,7 +350,10 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
       others.push_back(option);
     }
     for (const auto* option : others) {
-      if (option == &save || option == &generate || option == &import_map) continue;
+      if (option == &save || option == &generate || option == &import_map ||
+          option == &region_option || option == &unknown_option) {
+        continue;
+      }
       if (parser.isSet(*option)) {
         message = std::string(making) + " only writes a world file; --" +
                   option->names().constFirst().toStdString() + " does not go with it";

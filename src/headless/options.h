@@ -7,6 +7,7 @@
 #include <string>
 
 #include "shell/simulated_run.h"
+#include "tools/occupancy_map.h"
 
 // The runner's name, at the start of every message it writes.
 constexpr const char* kProgramName = "robot-simulator-headless";
@@ -50,6 +51,9 @@ struct run_options {
   // file of an occupancy map. Either needs save_path and nothing else.
   std::string generate_spec;
   std::string import_map_path;
+  // What of the map --import-map takes, and what its unknown cells become.
+  std::optional<map_region> import_region;
+  unknown_cells import_unknown = unknown_cells::free;
 };
 
 enum class parse_outcome {

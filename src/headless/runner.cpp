@@ -19,12 +19,11 @@
 #include "headless/animation.h"
 #include "headless/key_script.h"
 #include "headless/picture.h"
+#include "headless/world_making.h"
 #include "shell/driver.h"
 #include "shell/run_metrics.h"
 #include "shell/simulator.h"
 #include "shell/trail.h"
-#include "tools/occupancy_map.h"
-#include "tools/world_generator.h"
 
 const char* const kTraceHeader =
     "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,current_waypoint,"
@@ -129,27 +128,6 @@ std::string shortfall(const run_options& options, const run_metrics_record& metr
   return {};
 }
 
-// --generate and --import-map: make the world, write it, run nothing. A bad
-// description is a bad argument, a map that cannot be read a file error; either
-// way nothing is written.
-int make_world_file(const run_options& options, std::FILE* out, std::FILE* err) {
-  auto fail = [err](const std::string& message, int code) {
-    std::fprintf(err, "%s: %s\n", kProgramName, message.c_str());
-    return code;
-  };
-  world_file_data data;
-  std::string error;
-  if (!options.generate_spec.empty()) {
-    if (!generate_world(options.generate_spec, data, error)) {
-      return fail("--generate " + options.generate_spec + ": " + error, kExitBadArguments);
-    }
-  } else if (!import_occupancy_map(options.import_map_path, data, error)) {
-    return fail("cannot import the map " + error, kExitFileError);
-  }
-  if (!world_data_write_file(options.save_path, data, error)) return fail(error, kExitFileError);
-  std::fprintf(out, "wrote %s: %zu walls\n", options.save_path.c_str(), data.walls.size());
-  return kExitOk;
-}
 
 }  // namespace
 

@@ -1,7 +1,9 @@
-// Writes the project's two example occupancy maps into the folder given:
-// floor-plan.pgm / .yaml (rooms along a corridor, with doors) and cave.png / .yaml
-// (a cave grown by a cellular automaton from a fixed seed). The shipped files in
-// maps/ were made with it: make_example_maps maps
+// Writes the project's three example occupancy maps into the folder given:
+// floor-plan.pgm / .yaml (rooms along a corridor, with doors), cave.png / .yaml
+// (a cave grown by a cellular automaton from a fixed seed) and warehouse.pgm /
+// .yaml (a depot whose shelves are hollow outlines one pixel thick, as mapping
+// runs draw them). The shipped files in maps/ were made with it:
+// make_example_maps maps
 // With a side in pixels after the folder it writes instead big-cave.png / .yaml,
 // a finely grained cave of that size for benchmarks (about 10,000 walls at 700).
 #include <png.h>
@@ -38,9 +40,10 @@ bool write_text(const std::string& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
-std::string yaml_for(const std::string& image, double resolution) {
-  return "image: " + image + "\nresolution: " + std::to_string(resolution) +
-         "\norigin: [0.0, 0.0, 0.0]\nnegate: 0\noccupied_thresh: 0.65\nfree_thresh: 0.196\n";
+std::string yaml_for(const std::string& image, double resolution,
+                     const std::string& origin = "[0.0, 0.0, 0.0]") {
+  return "image: " + image + "\nresolution: " + std::to_string(resolution) + "\norigin: " + origin +
+         "\nnegate: 0\noccupied_thresh: 0.65\nfree_thresh: 0.196\n";
 }
 
 // 400 x 300 pixels of 5 cm: an outer wall, a corridor across the middle and four
@@ -102,6 +105,49 @@ picture cave(int coarse = 40, int zoom = 6) {
   return p;
 }
 
+// The outline of a rectangle, one pixel thick, inside [x0, x1) x [y0, y1).
+void outline(picture& p, int x0, int y0, int x1, int y1) {
+  p.fill(x0, y0, x1, y0 + 1, kOccupied);
+  p.fill(x0, y1 - 1, x1, y1, kOccupied);
+  p.fill(x0, y0, x0 + 1, y1, kOccupied);
+  p.fill(x1 - 1, y0, x1, y1, kOccupied);
+}
+
+// 600 x 300 pixels of 5 cm (30 x 15 m): a depot with an office of two rooms in
+// one corner, twelve pairs of shelves standing back to back with a gap of two
+// pixels between them, each shelf only its outline one pixel thick (the laser saw
+// its sides, not its inside), pillars along the loading area and single specks
+// of sensor noise on the floor.
+picture warehouse() {
+  picture p(600, 300, kUnknown);
+  p.fill(8, 8, 592, 292, kOccupied);  // the outer wall, 3 pixels
+  p.fill(11, 11, 589, 289, kFree);
+  p.fill(11, 110, 130, 112, kOccupied);  // the office: two rooms ...
+  p.fill(130, 11, 132, 200, kOccupied);
+  p.fill(11, 198, 130, 200, kOccupied);
+  p.fill(130, 50, 132, 80, kFree);  // ... each with a door of 1.5 m
+  p.fill(130, 140, 132, 170, kFree);
+  for (int row = 0; row < 4; ++row) {
+    const int y = 30 + 58 * row;
+    for (int column = 0; column < 3; ++column) {
+      const int x = 170 + 130 * column;
+      outline(p, x, y, x + 90, y + 10);
+      outline(p, x, y + 12, x + 90, y + 22);
+    }
+  }
+  for (int k = 0; k < 3; ++k) p.fill(200 + 130 * k, 250, 206 + 130 * k, 256, kOccupied);
+  splitmix64 random(20240921);
+  for (int speck = 0; speck < 30;) {
+    const int x = 12 + static_cast<int>(random.below(576));
+    const int y = 12 + static_cast<int>(random.below(276));
+    unsigned char& pixel = p.gray[static_cast<std::size_t>(y) * p.width + x];
+    if (pixel != kFree) continue;
+    pixel = kOccupied;
+    ++speck;
+  }
+  return p;
+}
+
 bool write_pgm(const std::string& path, const picture& p) {
   std::string text = "P5\n# made by make_example_maps\n" + std::to_string(p.width) + " " +
                      std::to_string(p.height) + "\n255\n";
@@ -139,10 +185,13 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  const bool ok = write_pgm(dir + "/floor-plan.pgm", floor_plan()) &&
-                  write_text(dir + "/floor-plan.yaml", yaml_for("floor-plan.pgm", 0.05)) &&
-                  write_png(dir + "/cave.png", cave()) &&
-                  write_text(dir + "/cave.yaml", yaml_for("cave.png", 0.1));
+  const bool ok =
+      write_pgm(dir + "/floor-plan.pgm", floor_plan()) &&
+      write_text(dir + "/floor-plan.yaml", yaml_for("floor-plan.pgm", 0.05)) &&
+      write_png(dir + "/cave.png", cave()) &&
+      write_text(dir + "/cave.yaml", yaml_for("cave.png", 0.1)) &&
+      write_pgm(dir + "/warehouse.pgm", warehouse()) &&
+      write_text(dir + "/warehouse.yaml", yaml_for("warehouse.pgm", 0.05, "[-15.0, -7.5, 0.0]"));
   if (!ok) {
     std::fprintf(stderr, "make_example_maps: cannot write into %s\n", dir.c_str());
     return 1;

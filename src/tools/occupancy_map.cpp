@@ -1,200 +1,26 @@
 #include "tools/occupancy_map.h"
 
-#include <png.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
-#include <sstream>
+
+#include "tools/free_space.h"
 
 namespace {
 
 constexpr double kExtent = 10.0;
-constexpr double kBoundary = 0.05;
 constexpr std::uintmax_t kMaxYamlBytes = 1024 * 1024;
 constexpr std::uintmax_t kMaxImageBytes = 256ULL * 1024 * 1024;
-
-enum class cell : char { free, unknown, occupied };
-
-struct map_settings {
-  std::string image;
-  double resolution = 0;
-  double origin[3] = {0, 0, 0};
-  double occupied_thresh = 0;
-  double free_thresh = 0;
-  bool negate = false;
-};
-
-bool read_small_file(const std::string& path, std::uintmax_t limit, std::string& text,
-                     std::string& error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    error = "cannot read " + path + ": no such file";
-    return false;
-  }
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec || size > limit) {
-    error = "cannot read " + path + ": " + (ec ? ec.message() : "the file is too large");
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) {
-    error = "cannot read " + path;
-    return false;
-  }
-  return true;
-}
-
-bool size_allowed(long long width, long long height, const std::string& path, std::string& error) {
-  if (width <= 0 || height <= 0) {
-    error = path + ": the image has no pixels";
-    return false;
-  }
-  if (width > kMaxMapSide || height > kMaxMapSide) {
-    error = path + ": the image is " + std::to_string(width) + " x " + std::to_string(height) +
-            " pixels, more than " + std::to_string(kMaxMapSide) + " on a side";
-    return false;
-  }
-  return true;
-}
-
-// ---------------------------------------------------------------------------
-// PGM, plain (P2) and raw (P5), 8 or 16 bits
-
-class pgm_reader {
- public:
-  explicit pgm_reader(const std::string& text) : text_(text) {}
-
-  // The next header number, skipping white space and comments.
-  bool number(long long& value) {
-    skip_space_and_comments();
-    if (pos_ >= text_.size() || !std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
-      return false;
-    }
-    value = 0;
-    while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
-      value = value * 10 + (text_[pos_++] - '0');
-      if (value > 1'000'000'000) return false;
-    }
-    return true;
-  }
-  // After the header's last number: one white-space byte, then the samples.
-  bool start_samples() {
-    if (pos_ >= text_.size() || !std::isspace(static_cast<unsigned char>(text_[pos_]))) {
-      return false;
-    }
-    ++pos_;
-    return true;
-  }
-  std::size_t pos() const { return pos_; }
-
- private:
-  void skip_space_and_comments() {
-    while (pos_ < text_.size()) {
-      if (std::isspace(static_cast<unsigned char>(text_[pos_]))) {
-        ++pos_;
-      } else if (text_[pos_] == '#') {
-        while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
-      } else {
-        break;
-      }
-    }
-  }
-  const std::string& text_;
-  std::size_t pos_ = 2;  // after the magic number
-};
-
-bool read_pgm(const std::string& path, const std::string& text, map_image& image,
-              std::string& error) {
-  const bool plain = text[1] == '2';
-  pgm_reader reader(text);
-  long long width = 0;
-  long long height = 0;
-  long long maxval = 0;
-  if (!reader.number(width) || !reader.number(height) || !reader.number(maxval)) {
-    error = path + ": broken PGM header";
-    return false;
-  }
-  if (!size_allowed(width, height, path, error)) return false;
-  if (maxval < 1 || maxval > 65535) {
-    error = path + ": PGM maximum value " + std::to_string(maxval) + " is not 1 to 65535";
-    return false;
-  }
-  const auto count = static_cast<std::size_t>(width * height);
-  image.width = static_cast<int>(width);
-  image.height = static_cast<int>(height);
-  image.gray.assign(count, 0);
-  auto scaled = [maxval](long long v) {
-    return static_cast<std::uint8_t>((v * 255 + maxval / 2) / maxval);
-  };
-  if (plain) {
-    for (std::size_t n = 0; n < count; ++n) {
-      long long v = 0;
-      if (!reader.number(v) || v > maxval) {
-        error = path + ": the PGM image ends early or holds a value above its maximum";
-        return false;
-      }
-      image.gray[n] = scaled(v);
-    }
-    return true;
-  }
-  if (!reader.start_samples()) {
-    error = path + ": broken PGM header";
-    return false;
-  }
-  const std::size_t bytes = maxval < 256 ? 1 : 2;
-  if (text.size() - reader.pos() < count * bytes) {
-    error = path + ": the PGM image ends early";
-    return false;
-  }
-  const auto* data = reinterpret_cast<const unsigned char*>(text.data() + reader.pos());
-  for (std::size_t n = 0; n < count; ++n) {
-    const long long v = bytes == 1 ? data[n] : (data[2 * n] << 8) | data[2 * n + 1];
-    if (v > maxval) {
-      error = path + ": the PGM image holds a value above its maximum";
-      return false;
-    }
-    image.gray[n] = scaled(v);
-  }
-  return true;
-}
-
-// ---------------------------------------------------------------------------
-// PNG through libpng's simplified interface, converted to 8-bit gray
-
-bool read_png(const std::string& path, const std::string& text, map_image& image,
-              std::string& error) {
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_memory(&png, text.data(), text.size()) == 0) {
-    error = path + ": broken PNG image (" + png.message + ")";
-    png_image_free(&png);
-    return false;
-  }
-  if (!size_allowed(png.width, png.height, path, error)) {
-    png_image_free(&png);
-    return false;
-  }
-  png.format = PNG_FORMAT_GRAY;
-  image.width = static_cast<int>(png.width);
-  image.height = static_cast<int>(png.height);
-  image.gray.assign(PNG_IMAGE_SIZE(png), 0);
-  // A transparent pixel is composited onto white, that is free space.
-  png_color background{255, 255, 255};
-  if (png_image_finish_read(&png, &background, image.gray.data(), 0, nullptr) == 0) {
-    error = path + ": broken PNG image (" + png.message + ")";
-    png_image_free(&png);
-    return false;
-  }
-  return true;
-}
+// Edges of cells closer than this (world units) are taken as one.
+constexpr double kSliver = 1e-9;
 
 // ---------------------------------------------------------------------------
 // The YAML file
@@ -209,50 +35,253 @@ bool number_of(const YAML::Node& node, double& value) {
   return std::isfinite(value);
 }
 
-bool read_settings(const std::string& yaml_path, map_settings& s, std::string& error) {
-  std::string text;
-  if (!read_small_file(yaml_path, kMaxYamlBytes, text, error)) return false;
-  YAML::Node root;
+bool load_yaml(std::string_view text, YAML::Node& root, std::string& reason) {
   try {
-    root = YAML::Load(text);
+    root = YAML::Load(std::string(text));
   } catch (const YAML::DeepRecursion&) {
     // The parser's own message for this case names the wrong fault ("bad file").
-    error = yaml_path + ": not a YAML file (nested too deeply)";
+    reason = "not a YAML file (nested too deeply)";
     return false;
   } catch (const YAML::Exception& e) {
-    error = yaml_path + ": not a YAML file (" + e.msg + ")";
+    reason = "not a YAML file (" + e.msg + ")";
     return false;
   }
   if (!root.IsMap()) {
-    error = yaml_path + ": expected keys such as image, resolution and origin";
+    reason = "expected keys such as image, resolution and origin";
     return false;
   }
+  return true;
+}
+
+// Every key known, none twice, none of the required ones missing.
+bool check_keys(const YAML::Node& root, std::set<std::string>& seen, std::string& reason) {
   const std::set<std::string> known = {"image",           "resolution",  "origin", "negate",
                                        "occupied_thresh", "free_thresh", "mode"};
-  std::set<std::string> seen;
   for (const auto& entry : root) {
     const std::string key = entry.first.IsScalar() ? entry.first.Scalar() : std::string("?");
     if (!known.contains(key)) {
-      error = yaml_path + ": unknown key '" + key + "'";
+      reason = "unknown key '" + key + "'";
       return false;
     }
-    seen.insert(key);
+    if (!seen.insert(key).second) {
+      reason = "the key '" + key + "' is given twice";
+      return false;
+    }
   }
   for (const char* key :
        {"image", "resolution", "origin", "negate", "occupied_thresh", "free_thresh"}) {
     if (!seen.contains(key)) {
-      error = yaml_path + ": the key '" + key + "' is missing";
+      reason = "the key '" + std::string(key) + "' is missing";
       return false;
     }
   }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// From pixels to cells
+
+enum class pixel_class : char { free, unknown, occupied };
+
+pixel_class classify(const map_image& image, std::size_t n, const map_settings& s) {
+  if (!image.opaque(n)) return pixel_class::unknown;
+  const double v = image.brightness(n);
+  const double p = s.negate ? v / 255.0 : (255.0 - v) / 255.0;
+  return p > s.occupied_thresh ? pixel_class::occupied
+         : p < s.free_thresh   ? pixel_class::free
+                               : pixel_class::unknown;
+}
+
+// One column (or row) of the world's cells within the boundary walls: part of a
+// pixel, or the band outside the map.
+enum class piece_kind : char { pixel, outside };
+struct axis_piece {
+  double begin;
+  double end;
+  piece_kind kind;
+  int pixel;  // for kind pixel
+};
+
+// How one axis of the region lies in the world: pixel coordinate u (0 to the
+// image's size) is at offset + (u - first) * scale.
+struct axis_layout {
+  double first;  // the region, in pixels
+  double last;
+  int pixels;  // of the image
+  double offset;
+  double scale;
+  double world(double u) const { return offset + (u - first) * scale; }
+};
+
+// The pieces from kMapRim to kExtent - kMapRim along one axis: the band outside,
+// the pixels the region holds (cut where the region cuts them), the band.
+std::vector<axis_piece> axis_pieces(const axis_layout& axis) {
+  const double inner_first = std::max(axis.first, 0.0);
+  const double inner_last = std::min(axis.last, double(axis.pixels));
+  std::vector<axis_piece> raw;
+  raw.push_back({0.0, axis.world(inner_first), piece_kind::outside, 0});
+  const int first_pixel = static_cast<int>(std::floor(inner_first));
+  const int last_pixel = static_cast<int>(std::ceil(inner_last)) - 1;
+  for (int c = first_pixel; c <= last_pixel; ++c) {
+    raw.push_back({axis.world(std::max(double(c), inner_first)),
+                   axis.world(std::min(double(c + 1), inner_last)), piece_kind::pixel, c});
+  }
+  raw.push_back({axis.world(inner_last), kExtent, piece_kind::outside, 0});
+
+  // Within the boundary walls; slivers join the next piece so that the pieces
+  // stay contiguous.
+  std::vector<axis_piece> pieces;
+  double begin = kMapRim;
+  for (const axis_piece& piece : raw) {
+    const double end = std::min(piece.end, kExtent - kMapRim);
+    if (end - begin <= kSliver) continue;
+    pieces.push_back({begin, end, piece.kind, piece.pixel});
+    begin = end;
+  }
+  pieces.back().end = kExtent - kMapRim;
+  return pieces;
+}
+
+double snapped(double pixels) {
+  const double whole = std::round(pixels);
+  return std::fabs(pixels - whole) < kSliver ? whole : pixels;
+}
+
+// The region in pixel coordinates (u to the right, v down from the image's top).
+bool region_in_pixels(const map_settings& s, const map_image& image, const map_region& region,
+                      double& u0, double& u1, double& v0, double& v1, std::string& reason) {
+  u0 = snapped((region.x0 - s.origin[0]) / s.resolution);
+  u1 = snapped((region.x1 - s.origin[0]) / s.resolution);
+  v0 = snapped(image.height - (region.y1 - s.origin[1]) / s.resolution);
+  v1 = snapped(image.height - (region.y0 - s.origin[1]) / s.resolution);
+  if (!std::isfinite(u0) || !std::isfinite(u1) || !std::isfinite(v0) || !std::isfinite(v1) ||
+      std::max(u1 - u0, v1 - v0) > kMaxRegionPixels) {
+    reason = "the region is larger than " + std::to_string(int(kMaxRegionPixels)) +
+             " pixels across or too far from the image";
+    return false;
+  }
+  if (!(u1 > u0) || !(v1 > v0)) {
+    reason = "the region is too small to hold part of a pixel";
+    return false;
+  }
+  if (!(std::min(u1, double(image.width)) > std::max(u0, 0.0)) ||
+      !(std::min(v1, double(image.height)) > std::max(v0, 0.0))) {
+    reason = "the region holds no part of the image";
+    return false;
+  }
+  return true;
+}
+
+struct cell_grid_world {
+  std::vector<axis_piece> columns;
+  std::vector<axis_piece> rows;
+  std::vector<char> wall;  // row by row
+  bool any_free = false;
+};
+
+cell_grid_world wall_cells(const std::vector<axis_piece>& columns,
+                           const std::vector<axis_piece>& rows,
+                           const std::vector<pixel_class>& pixels, int image_width,
+                           unknown_cells unknown) {
+  cell_grid_world grid{columns, rows, {}, false};
+  grid.wall.assign(columns.size() * rows.size(), 1);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (rows[r].kind != piece_kind::pixel) continue;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (columns[c].kind != piece_kind::pixel) continue;
+      const pixel_class p =
+          pixels[static_cast<std::size_t>(rows[r].pixel) * image_width + columns[c].pixel];
+      const bool wall = p == pixel_class::occupied ||
+                        (p == pixel_class::unknown && unknown == unknown_cells::wall);
+      grid.wall[r * columns.size() + c] = wall;
+      if (!wall) grid.any_free = true;
+    }
+  }
+  return grid;
+}
+
+world_file_wall world_wall(const cell_grid_world& grid, const map_rect& r) {
+  const double x = grid.columns[r.x].begin;
+  const double y = grid.rows[r.y].begin;
+  return {x, y, grid.columns[r.x + r.width - 1].end - x, grid.rows[r.y + r.height - 1].end - y};
+}
+
+// The centre of the largest free cell: the last resort for a map whose free
+// space is finer than the free-space cells.
+void largest_free_cell(const cell_grid_world& grid, double& x, double& y) {
+  double best = -1;
+  for (std::size_t r = 0; r < grid.rows.size(); ++r) {
+    for (std::size_t c = 0; c < grid.columns.size(); ++c) {
+      if (grid.wall[r * grid.columns.size() + c]) continue;
+      const double area =
+          (grid.columns[c].end - grid.columns[c].begin) * (grid.rows[r].end - grid.rows[r].begin);
+      if (area > best) {
+        best = area;
+        x = (grid.columns[c].begin + grid.columns[c].end) / 2;
+        y = (grid.rows[r].begin + grid.rows[r].end) / 2;
+      }
+    }
+  }
+}
+
+// In the largest region the robot's disc can travel; failing that, in the
+// largest stretch of free space; failing that, in the largest free cell.
+void place_robot(const cell_grid_world& grid, map_import& result) {
+  world_file_data& world = result.world;
+  double x = 0;
+  double y = 0;
+  const disc_regions robot_space(world.walls, kMapRobotDiameter);
+  int region = robot_space.largest();
+  if (region >= 0) {
+    robot_space.deepest_point(region, x, y);
+    result.robot_region_area = robot_space.area(region);
+  } else {
+    result.robot_fits = false;
+    const disc_regions free_space(world.walls, 0.0);
+    region = free_space.largest();
+    if (region >= 0) {
+      free_space.deepest_point(region, x, y);
+    } else {
+      largest_free_cell(grid, x, y);
+    }
+  }
+  world.x = x;
+  world.y = y;
+  world.heading = 0.0;
+}
+
+std::string number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.9g", value == 0 ? 0.0 : value);  // no "-0"
+  return text;
+}
+
+bool read_file_for(const std::string& yaml_path, const std::string& what, const std::string& path,
+                   std::uintmax_t limit, std::string& bytes, map_import_failure& failure) {
+  file_read_failure read_failure;
+  if (read_map_file(path, limit, bytes, read_failure)) return true;
+  failure.message = yaml_path + ": " + what + read_failure.reason;
+  failure.file_fault = true;
+  failure.error_number = read_failure.error_number;
+  return false;
+}
+
+}  // namespace
+
+bool parse_map_settings(std::string_view text, map_settings& s, std::string& reason) {
+  YAML::Node root;
+  if (!load_yaml(text, root, reason)) return false;
+  std::set<std::string> seen;
+  if (!check_keys(root, seen, reason)) return false;
   auto bad = [&](const std::string& what) {
-    error = yaml_path + ": " + what;
+    reason = what;
     return false;
   };
   if (!root["image"].IsScalar() || root["image"].Scalar().empty()) {
     return bad("image must name the map's image file");
   }
   s.image = root["image"].Scalar();
+  if (s.image.find('\0') != std::string::npos) return bad("image must not hold a zero byte");
   if (!number_of(root["resolution"], s.resolution) || !(s.resolution > 0)) {
     return bad("resolution must be a number above 0");
   }
@@ -284,146 +313,223 @@ bool read_settings(const std::string& yaml_path, map_settings& s, std::string& e
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// From pixels to walls
-
-std::vector<cell> classify(const map_image& image, const map_settings& s) {
-  std::vector<cell> cells(image.gray.size());
-  for (std::size_t n = 0; n < cells.size(); ++n) {
-    const double v = image.gray[n];
-    const double p = s.negate ? v / 255.0 : (255.0 - v) / 255.0;
-    cells[n] = p > s.occupied_thresh ? cell::occupied
-               : p < s.free_thresh   ? cell::free
-                                     : cell::unknown;
+bool build_map_world(const map_settings& s, const map_image& image,
+                     const map_import_options& options, map_import& result, std::string& reason) {
+  result = map_import{};
+  result.image_width = image.width;
+  result.image_height = image.height;
+  result.resolution = s.resolution;
+  result.yaw = s.origin[2];
+  double u0 = 0, u1 = image.width, v0 = 0, v1 = image.height;
+  if (options.region) {
+    if (!region_in_pixels(s, image, *options.region, u0, u1, v0, v1, reason)) return false;
+    result.region = *options.region;
+  } else {
+    result.region = {s.origin[0], s.origin[1], s.origin[0] + image.width * s.resolution,
+                     s.origin[1] + image.height * s.resolution};
   }
-  return cells;
+  const double scale = kExtent / std::max(u1 - u0, v1 - v0);  // world units per pixel
+  const axis_layout across{u0, u1, image.width, (kExtent - (u1 - u0) * scale) / 2, scale};
+  const axis_layout down{v0, v1, image.height, (kExtent - (v1 - v0) * scale) / 2, scale};
+  result.metres_per_unit = s.resolution / scale;
+  result.origin_x = across.offset - result.region.x0 / result.metres_per_unit;
+  result.origin_y = down.offset + result.region.y1 / result.metres_per_unit;
+  if (!std::isfinite(result.origin_x) || !std::isfinite(result.origin_y) ||
+      !(result.metres_per_unit > 0)) {
+    reason = "the map lies too far from its frame's origin for its resolution";
+    result = map_import{};
+    return false;
+  }
+
+  std::vector<pixel_class> pixels(image.level.size());
+  for (std::size_t n = 0; n < pixels.size(); ++n) pixels[n] = classify(image, n, s);
+  const cell_grid_world grid =
+      wall_cells(axis_pieces(across), axis_pieces(down), pixels, image.width, options.unknown);
+  if (!grid.any_free) {
+    reason = options.region ? "the region has no free pixel to put the robot on"
+                            : "the map has no free pixel to put the robot on";
+    return false;
+  }
+  const int columns = static_cast<int>(grid.columns.size());
+  const int rows = static_cast<int>(grid.rows.size());
+  const std::vector<map_rect> rects = partition_occupied(grid.wall, columns, rows);
+  if (rects.size() + 4 > kWorldFileMaxWalls) {
+    reason = "the map gives " + std::to_string(rects.size() + 4) +
+             " walls, more than a world file holds (" + std::to_string(kWorldFileMaxWalls) + ")";
+    return false;
+  }
+  result.greedy_walls = merge_occupied(grid.wall, columns, rows).size() + 4;
+  // The default world's boundary walls, in the order its list holds them.
+  result.world.walls = {{kExtent - kMapRim, 0, kMapRim, kExtent},
+                        {0, 0, kMapRim, kExtent},
+                        {0, kExtent - kMapRim, kExtent, kMapRim},
+                        {0, 0, kExtent, kMapRim}};
+  for (const map_rect& r : rects) result.world.walls.push_back(world_wall(grid, r));
+  result.world.wall_count = static_cast<std::int32_t>(result.world.walls.size());
+
+  for (int r = static_cast<int>(std::floor(std::max(v0, 0.0)));
+       r < std::ceil(std::min(v1, double(image.height))); ++r) {
+    for (int c = static_cast<int>(std::floor(std::max(u0, 0.0)));
+         c < std::ceil(std::min(u1, double(image.width))); ++c) {
+      const pixel_class p = pixels[static_cast<std::size_t>(r) * image.width + c];
+      if (p == pixel_class::occupied ||
+          (p == pixel_class::unknown && options.unknown == unknown_cells::wall)) {
+        ++result.occupied_pixels;
+      }
+    }
+  }
+
+  place_robot(grid, result);
+  if (result.yaw != 0) {
+    result.warnings.push_back("the origin's yaw of " + number(result.yaw) +
+                              " radians is ignored: the map is imported without rotation");
+  }
+  if (!result.robot_fits) {
+    result.warnings.push_back("no place in the map has room for the robot (" +
+                              number(kMapRobotDiameter) + " units, " +
+                              number(kMapRobotDiameter * result.metres_per_unit) +
+                              " m across); it starts in the largest stretch of free space");
+  }
+  return true;
 }
 
-// The free pixel farthest (in steps, diagonals counting one) from any occupied
-// pixel or the map's edge; the first such pixel row by row. False when none is free.
-bool farthest_free_pixel(const std::vector<cell>& cells, int width, int height, int& px, int& py) {
-  std::vector<std::uint16_t> dist(cells.size());
-  auto at = [width](int x, int y) { return static_cast<std::size_t>(y) * width + x; };
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      std::uint16_t d = 0;
-      if (cells[at(x, y)] != cell::occupied && x > 0 && y > 0) {
-        d = static_cast<std::uint16_t>(
-            1 + std::min({dist[at(x - 1, y)], dist[at(x, y - 1)], dist[at(x - 1, y - 1)],
-                          x + 1 < width ? dist[at(x + 1, y - 1)] : std::uint16_t{0}}));
-      }
-      dist[at(x, y)] = d;
-    }
-  }
-  for (int y = height - 1; y >= 0; --y) {
-    for (int x = width - 1; x >= 0; --x) {
-      std::uint16_t& d = dist[at(x, y)];
-      if (d == 0) continue;
-      if (x + 1 == width || y + 1 == height) {
-        d = 0;
-        continue;
-      }
-      d = std::min({d, static_cast<std::uint16_t>(dist[at(x + 1, y)] + 1),
-                    static_cast<std::uint16_t>(dist[at(x, y + 1)] + 1),
-                    static_cast<std::uint16_t>(dist[at(x + 1, y + 1)] + 1),
-                    static_cast<std::uint16_t>(dist[at(x - 1, y + 1)] + 1)});
-    }
-  }
-  int best = -1;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      if (cells[at(x, y)] == cell::free && dist[at(x, y)] > best) {
-        best = dist[at(x, y)];
-        px = x;
-        py = y;
-      }
-    }
-  }
-  return best >= 0;
-}
-
-}  // namespace
-
-bool read_map_image(const std::string& path, map_image& image, std::string& error) {
+bool import_occupancy_map(const std::string& yaml_path, const map_import_options& options,
+                          map_import& result, map_import_failure& failure) {
+  result = map_import{};
+  failure = map_import_failure{};
   std::string text;
-  if (!read_small_file(path, kMaxImageBytes, text, error)) return false;
-  if (text.size() >= 2 && text[0] == 'P' && (text[1] == '2' || text[1] == '5')) {
-    return read_pgm(path, text, image, error);
-  }
-  if (text.size() >= 8 && text.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) {
-    return read_png(path, text, image, error);
-  }
-  error = path + ": not a PGM or PNG image";
-  return false;
-}
-
-std::vector<map_rect> merge_occupied(const std::vector<char>& occupied, int width, int height) {
-  std::vector<char> taken(occupied.size(), 0);
-  auto at = [width](int x, int y) { return static_cast<std::size_t>(y) * width + x; };
-  auto open = [&](int x, int y) { return occupied[at(x, y)] && !taken[at(x, y)]; };
-  std::vector<map_rect> rects;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      if (!open(x, y)) continue;
-      int w = 1;
-      while (x + w < width && open(x + w, y)) ++w;
-      int h = 1;
-      while (y + h < height) {
-        bool whole_row = true;
-        for (int k = 0; k < w && whole_row; ++k) whole_row = open(x + k, y + h);
-        if (!whole_row) break;
-        ++h;
-      }
-      for (int j = 0; j < h; ++j)
-        for (int k = 0; k < w; ++k) taken[at(x + k, y + j)] = 1;
-      rects.push_back({x, y, w, h});
-    }
-  }
-  return rects;
-}
-
-bool import_occupancy_map(const std::string& yaml_path, world_file_data& world,
-                          std::string& error) {
-  world = world_file_data{};
+  if (!read_file_for(yaml_path, "", yaml_path, kMaxYamlBytes, text, failure)) return false;
   map_settings settings;
-  if (!read_settings(yaml_path, settings, error)) return false;
+  std::string reason;
+  if (!parse_map_settings(text, settings, reason)) {
+    failure.message = yaml_path + ": " + reason;
+    return false;
+  }
   std::filesystem::path image_path = settings.image;
   if (image_path.is_relative()) {
     image_path = std::filesystem::path(yaml_path).parent_path() / image_path;
   }
+  const std::string image_name = image_path.string();
+  const std::string image_what = "image " + image_name + ": ";
+  std::string bytes;
+  if (!read_file_for(yaml_path, image_what, image_name, kMaxImageBytes, bytes, failure)) {
+    return false;
+  }
   map_image image;
-  if (!read_map_image(image_path.string(), image, error)) return false;
-
-  const std::vector<cell> cells = classify(image, settings);
-  std::vector<char> occupied(cells.size());
-  for (std::size_t n = 0; n < cells.size(); ++n) occupied[n] = cells[n] == cell::occupied;
-  const std::vector<map_rect> rects = merge_occupied(occupied, image.width, image.height);
-  if (rects.size() + 4 > kWorldFileMaxWalls) {
-    error = yaml_path + ": the map gives " + std::to_string(rects.size() + 4) +
-            " walls, more than a world file holds (" + std::to_string(kWorldFileMaxWalls) + ")";
+  if (!decode_map_image(bytes, image, reason)) {
+    failure.message = yaml_path + ": " + image_what + reason;
     return false;
   }
-  int px = 0;
-  int py = 0;
-  if (!farthest_free_pixel(cells, image.width, image.height, px, py)) {
-    error = yaml_path + ": the map has no free pixel to put the robot on";
+  bytes = std::string();  // the image's file is not needed any more
+  if (!build_map_world(settings, image, options, result, reason)) {
+    failure.message = yaml_path + ": " + reason;
+    result = map_import{};
     return false;
   }
-
-  const double scale = kExtent / std::max(image.width, image.height);
-  const double left = (kExtent - image.width * scale) / 2;
-  const double top = (kExtent - image.height * scale) / 2;
-  world.walls = {{kExtent - kBoundary, 0, kBoundary, kExtent},
-                 {0, 0, kBoundary, kExtent},
-                 {0, kExtent - kBoundary, kExtent, kBoundary},
-                 {0, 0, kExtent, kBoundary}};
-  for (const map_rect& r : rects) {
-    world.walls.push_back(
-        {left + r.x * scale, top + r.y * scale, r.width * scale, r.height * scale});
-  }
-  world.wall_count = static_cast<std::int32_t>(world.walls.size());
-  world.x = left + (px + 0.5) * scale;
-  world.y = top + (py + 0.5) * scale;
-  world.heading = 0.0;
+  result.image_path = image_name;
   return true;
+}
+
+bool import_occupancy_map(const std::string& yaml_path, world_file_data& world,
+                          std::string& error) {
+  map_import result;
+  map_import_failure failure;
+  const bool ok = import_occupancy_map(yaml_path, map_import_options{}, result, failure);
+  world = std::move(result.world);
+  error = std::move(failure.message);
+  return ok;
+}
+
+std::string output_overwrites_input(const std::string& output, const std::string& yaml_path,
+                                    const map_import& result) {
+  struct stat out {};
+  if (::stat(output.c_str(), &out) != 0) return {};
+  auto same = [&out](const std::string& path) {
+    struct stat in {};
+    return ::stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+  };
+  if (same(yaml_path)) return "the map's YAML file";
+  if (!result.image_path.empty() && same(result.image_path)) return "the map's image";
+  return {};
+}
+
+std::vector<std::string> describe_map_import(const map_import& r) {
+  const double m = r.metres_per_unit;
+  const map_region& g = r.region;
+  auto metres = [&](double x, double y) {
+    return "(" + number((x - r.origin_x) * m) + ", " + number((r.origin_y - y) * m) + ") m";
+  };
+  std::vector<std::string> lines;
+  lines.push_back("image: " + r.image_path + ", " + std::to_string(r.image_width) + " x " +
+                  std::to_string(r.image_height) + " pixels of " + number(r.resolution) + " m");
+  lines.push_back("region: x " + number(g.x0) + " to " + number(g.x1) + " m, y " + number(g.y0) +
+                  " to " + number(g.y1) + " m of the map's frame");
+  lines.push_back("scale: 1 world unit is " + number(m) + " m; the robot, " +
+                  number(kMapRobotDiameter) + " units across, stands for " +
+                  number(kMapRobotDiameter * m) + " m");
+  lines.push_back("transform: x = " + number(r.origin_x) + " + X / " + number(m) +
+                  ", y = " + number(r.origin_y) + " - Y / " + number(m) +
+                  " for a point (X, Y) of the map in metres (the map's y axis points up, the "
+                  "world's down)");
+  lines.push_back("walls: " + std::to_string(r.world.walls.size()) +
+                  ", the fewest rectangles that make up exactly the " +
+                  std::to_string(r.occupied_pixels) +
+                  " wall pixels and the band outside the map, and the 4 boundary walls (a greedy "
+                  "merge makes " +
+                  std::to_string(r.greedy_walls) + ")");
+  const double x = r.world.x.value_or(0);
+  const double y = r.world.y.value_or(0);
+  lines.push_back("robot: starts at (" + number(x) + ", " + number(y) + "), " + metres(x, y) +
+                  (r.robot_fits ? ", in the largest region it can travel in (" +
+                                      number(r.robot_region_area) + " square units)"
+                                : ", where it has no room to move"));
+  return lines;
+}
+
+bool parse_map_region(std::string_view text, map_region& region, std::string& reason) {
+  reason = "expected X0,Y0,X1,Y1 in metres, such as -2.5,-2.5,2.5,2.5";
+  double values[4] = {0, 0, 0, 0};
+  for (int k = 0; k < 4; ++k) {
+    const std::size_t comma = std::min(text.find(','), text.size());
+    if ((k < 3) != (comma < text.size())) return false;
+    std::string_view part = text.substr(0, comma);
+    text.remove_prefix(std::min(comma + 1, text.size()));
+    while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
+    while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+    if (!part.empty() && part.front() == '+') part.remove_prefix(1);
+    const char* end = part.data() + part.size();
+    const auto [stop, ec] = std::from_chars(part.data(), end, values[k]);
+    if (part.empty() || ec != std::errc{} || stop != end || !std::isfinite(values[k])) return false;
+  }
+  region = {values[0], values[1], values[2], values[3]};
+  return check_map_region(region, reason);
+}
+
+bool check_map_region(const map_region& region, std::string& reason) {
+  if (!std::isfinite(region.x0) || !std::isfinite(region.y0) || !std::isfinite(region.x1) ||
+      !std::isfinite(region.y1)) {
+    reason = "the region's corners must be finite numbers";
+    return false;
+  }
+  if (!(region.x0 < region.x1) || !(region.y0 < region.y1)) {
+    reason = "X0 must be below X1 and Y0 below Y1";
+    return false;
+  }
+  reason.clear();
+  return true;
+}
+
+bool output_on_read_only_file_system(const std::string& output) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path target = output;
+  for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
+    const fs::path next = fs::read_symlink(target, ec);
+    if (ec) break;
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  fs::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  struct statvfs info {};
+  return ::statvfs(folder.c_str(), &info) == 0 && (info.f_flag & ST_RDONLY) != 0;
 }

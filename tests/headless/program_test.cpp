@@ -806,6 +806,116 @@ TEST_F(Program, ShippedMapImportsToTheShippedWorld) {
   EXPECT_EQ(read_file(path("f.dat")), read_file(source + "/worlds/floor-plan.dat"));
 }
 
+// A map of 100 x 50 pixels of 10 cm (10 x 5 m) in the test's folder: free floor
+// with one black pixel at the top left.
+void write_small_map(const QString& dir, const char* origin = "[0.0, 0.0, 0.0]") {
+  QByteArray pgm = "P5 100 50 255\n" + QByteArray(100 * 50, '\xFE');
+  pgm[pgm.size() - 100 * 50] = '\0';
+  write_file(dir + "/m.pgm", pgm);
+  write_file(dir + "/m.yaml", QByteArray("image: m.pgm\nresolution: 0.1\norigin: ") + origin +
+                                  "\nnegate: 0\noccupied_thresh: 0.65\nfree_thresh: 0.196\n");
+}
+
+TEST_F(Program, ImportingAMapTellsItsScaleFrameAndStart) {
+  const QString source = ROBOSIM_SOURCE_DIR;
+  const auto result = run({"--import-map", source + "/maps/warehouse.yaml", "--save", "w.dat"});
+  ASSERT_EQ(result.exit_code, 0) << result.err.toStdString();
+  EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+  const QList<QByteArray> lines = result.out.trimmed().split('\n');
+  ASSERT_EQ(lines.size(), 7) << result.out.toStdString();
+  EXPECT_EQ(lines[0], "wrote w.dat: " + read_file(path("w.dat")).split('\n')[3] + " walls");
+  EXPECT_EQ(lines[2], "region: x -15 to 15 m, y -7.5 to 7.5 m of the map's frame");
+  EXPECT_EQ(lines[3], "scale: 1 world unit is 3 m; the robot, 0.5 units across, stands for 1.5 m");
+  EXPECT_TRUE(lines[4].startsWith("transform: x = 5 + X / 3, y = 5 - Y / 3 ")) << lines[4].data();
+  EXPECT_TRUE(lines[6].startsWith("robot: starts at (")) << lines[6].data();
+  EXPECT_EQ(read_file(path("w.dat")), read_file(source + "/worlds/warehouse.dat"));
+
+  // A region 5 m across makes the robot 0.25 m; a negative corner may follow a space.
+  for (const QStringList& region : {QStringList{"--map-region", "-2.5,-2.5,2.5,2.5"},
+                                    QStringList{"--map-region=-2.5,-2.5,2.5,2.5"}}) {
+    const auto part = run(QStringList{"--import-map", source + "/maps/warehouse.yaml", "--save",
+                                      "part.dat", "--unknown", "wall"} +
+                          region);
+    ASSERT_EQ(part.exit_code, 0) << part.err.toStdString();
+    EXPECT_TRUE(part.out.contains(
+        "scale: 1 world unit is 0.5 m; the robot, 0.5 units across, stands for 0.25 m\n"))
+        << part.out.toStdString();
+  }
+}
+
+TEST_F(Program, ImportMessagesNameTheYamlFileAndTheImage) {
+  write_small_map(dir_.path());
+  write_file(path("no-image.yaml"),
+             "image: nothing.pgm\nresolution: 0.1\norigin: [0, 0, 0]\nnegate: 0\n"
+             "occupied_thresh: 0.65\nfree_thresh: 0.196\n");
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("folder.yaml"));
+  const QList<QPair<QStringList, QByteArray>> cases = {
+      {{"--import-map", "no-image.yaml", "--save", "a.dat"},
+       "cannot import the map no-image.yaml: image nothing.pgm: No such file or directory"},
+      {{"--import-map", "folder.yaml", "--save", "a.dat"},
+       "cannot import the map folder.yaml: Is a directory"},
+      {{"--import-map", "m.yaml", "--map-region", "20,20,30,30", "--save", "a.dat"},
+       "cannot import the map m.yaml: the region holds no part of the image"},
+  };
+  for (const auto& [args, message] : cases) {
+    const auto result = run(args);
+    expect_one_line_error(result, 1, message.constData());
+    EXPECT_EQ(result.err, "robot-simulator-headless: " + message + "\n");
+  }
+  // A yaw is warned of on standard error; the world is written all the same.
+  write_small_map(dir_.path(), "[0.0, 0.0, -1.25]");
+  const auto turned = run({"--import-map", "m.yaml", "--save", "t.dat"});
+  EXPECT_EQ(turned.exit_code, 0);
+  EXPECT_EQ(turned.err,
+            "robot-simulator-headless: warning: m.yaml: the origin's yaw of -1.25 radians is "
+            "ignored: the map is imported without rotation\n");
+  EXPECT_TRUE(QFile::exists(path("t.dat")));
+}
+
+TEST_F(Program, AnImportNeverOverwritesItsOwnInputs) {
+  write_small_map(dir_.path());
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("x"));
+  ASSERT_EQ(::symlink("../m.pgm", path("x/image-link").toLocal8Bit().constData()), 0);
+  ASSERT_EQ(::link(path("m.yaml").toLocal8Bit().constData(),
+                   path("x/yaml-hard").toLocal8Bit().constData()),
+            0);
+  const QByteArray image = read_file(path("m.pgm"));
+  const QByteArray yaml = read_file(path("m.yaml"));
+  for (const char* output : {"m.pgm", "./m.yaml", "x/../m.pgm", "x/image-link", "x/yaml-hard"}) {
+    const auto result = run({"--import-map", "m.yaml", "--save", output});
+    expect_one_line_error(result, 2, output);
+    EXPECT_TRUE(result.err.contains("nothing written")) << result.err.toStdString();
+    EXPECT_EQ(read_file(path("m.pgm")), image) << output;
+    EXPECT_EQ(read_file(path("m.yaml")), yaml) << output;
+  }
+}
+
+TEST_F(Program, AReadOnlyFileSystemIsCalledSo) {
+  // A file system mounted read-only in a mount namespace of the test's own.
+  write_small_map(dir_.path());
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("ro"));
+  const QString script = QString(
+                             "mount -t tmpfs -o ro tmpfs '%1' 2>/dev/null || exit 99; "
+                             "exec '%2' \"$@\"")
+                             .arg(path("ro"), HEADLESS_PROGRAM);
+  for (const char* kind : {"--import-map", "--generate"}) {
+    const QStringList making = QString(kind) == "--import-map" ? QStringList{kind, "m.yaml"}
+                                                               : QStringList{kind, "maze:3x3:1"};
+    QProcess process;
+    process.setWorkingDirectory(dir_.path());
+    process.start("unshare", QStringList{"-m", "sh", "-c", script, "sh"} + making +
+                                 QStringList{"--save", "ro/new.dat"});
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() == 99 || (process.exitCode() != 1 && process.exitCode() != 0)) {
+      GTEST_SKIP() << "no read-only file system can be mounted here";
+    }
+    EXPECT_EQ(process.exitCode(), 1) << kind;
+    EXPECT_EQ(process.readAllStandardError(),
+              "robot-simulator-headless: cannot save \"ro/new.dat\": Read-only file system\n")
+        << kind;
+  }
+}
+
 TEST_F(Program, BadWorldMakingExitsWithTwoOrOneAndWritesNothing) {
   write_file(path("old.dat"), kOpenWorld);
   write_file(path("bad.yaml"), "image: nothing.pgm\nresolution: 0.05\n");
@@ -821,6 +931,12 @@ TEST_F(Program, BadWorldMakingExitsWithTwoOrOneAndWritesNothing) {
       {2, {"--import-map", "bad.yaml"}},
       {1, {"--import-map", "bad.yaml", "--save", "old.dat"}},
       {1, {"--import-map", "missing.yaml", "--save", "new.dat"}},
+      {2, {"--map-region", "0,0,1,1", "--save", "old.dat"}},
+      {2, {"--generate", "pillars:10:1", "--unknown", "wall", "--save", "old.dat"}},
+      {2, {"--import-map", "bad.yaml", "--map-region", "0,0,1", "--save", "old.dat"}},
+      {2, {"--import-map", "bad.yaml", "--map-region", "1,0,0,1", "--save", "old.dat"}},
+      {2, {"--import-map", "bad.yaml", "--map-region", "0,0,1,nan", "--save", "old.dat"}},
+      {2, {"--import-map", "bad.yaml", "--unknown", "maybe", "--save", "old.dat"}},
   };
   for (const auto& [code, args] : cases) {
     const std::string what = args.join(' ').toStdString();

@@ -1,9 +1,11 @@
 """robosim.generate_world and robosim.import_map: the runner's files byte for byte,
-whether or not a Simulation is open, and bad input refused with nothing written."""
+whether or not a Simulation is open, how an imported map lies in the world, and
+bad input refused with nothing written."""
 
 import os
 import subprocess
 import sys
+import warnings
 
 import pytest
 
@@ -24,12 +26,78 @@ def test_generated_worlds_are_the_runners_files(tmp_path):
 
 
 def test_imported_maps_are_the_shipped_worlds(tmp_path):
-    for name in ("floor-plan", "cave"):
+    for name in ("floor-plan", "cave", "warehouse"):
         out = tmp_path / f"{name}.dat"
-        walls = robosim.import_map(MAPS / f"{name}.yaml", out)
+        made = robosim.import_map(MAPS / f"{name}.yaml", out)
         shipped = SOURCE_DIR / "worlds" / f"{name}.dat"
         assert out.read_bytes() == shipped.read_bytes(), name
-        assert walls == int(shipped.read_text().split("\n")[3])
+        assert made.walls == int(shipped.read_text().split("\n")[3])
+
+
+def test_an_import_tells_how_the_map_lies_in_the_world(tmp_path):
+    made = robosim.import_map(MAPS / "warehouse.yaml", tmp_path / "w.dat")
+    # 30 x 15 m with the frame's origin in the middle: 3 m a unit, centred.
+    assert made.metres_per_unit == 3.0
+    assert made.origin == (5.0, 5.0)
+    assert made.flip_y is True
+    assert made.region == (-15.0, -7.5, 15.0, 7.5)
+    assert made.to_world(15, 7.5) == (10.0, 2.5)
+    assert made.to_map(*made.to_world(-4.5, 2.25)) == pytest.approx((-4.5, 2.25))
+    lines = (tmp_path / "w.dat").read_text().split("\n")
+    assert made.robot == (float(lines[0]), float(lines[1]))
+    assert made.warnings == ()
+    assert "stands for 1.5 m" in str(made) and repr(made).startswith("MapImport(walls=")
+    # The runner prints the same lines after its first one.
+    printed = run_headless("--import-map", MAPS / "warehouse.yaml", "--save", tmp_path / "r.dat")
+    assert printed.stdout.split("\n", 1)[1].rstrip("\n") == str(made)
+
+    part = robosim.import_map(MAPS / "warehouse.yaml", tmp_path / "p.dat",
+                              region=[-2.5, -2.5, 2.5, 2.5], unknown="wall")
+    assert part.metres_per_unit == 0.5 and part.origin == (5.0, 5.0)
+    for region, error in (([0, 0, 1], ValueError), ([1, 0, 0, 1], ValueError),
+                          ([0, 0, float("inf"), 1], ValueError), ("0,0,1,1", TypeError),
+                          ([100, 100, 101, 101], ValueError)):
+        with pytest.raises(error):
+            robosim.import_map(MAPS / "warehouse.yaml", tmp_path / "x.dat", region=region)
+    for unknown, error in (("maybe", ValueError), (True, TypeError)):
+        with pytest.raises(error):
+            robosim.import_map(MAPS / "warehouse.yaml", tmp_path / "x.dat", unknown=unknown)
+    assert not (tmp_path / "x.dat").exists()
+
+
+def test_a_yaw_warns_and_a_warning_made_an_error_writes_nothing(tmp_path):
+    (tmp_path / "m.pgm").write_bytes(b"P2 2 2 255 0 254 254 254\n")
+    (tmp_path / "m.yaml").write_text(
+        "image: m.pgm\nresolution: 0.05\norigin: [0, 0, 0.5]\nnegate: 0\n"
+        "occupied_thresh: 0.65\nfree_thresh: 0.196\n"
+    )
+    with pytest.warns(UserWarning, match="yaw of 0.5 radians is ignored"):
+        made = robosim.import_map(tmp_path / "m.yaml", tmp_path / "a.dat")
+    assert len(made.warnings) == 1 and (tmp_path / "a.dat").exists()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(UserWarning):
+            robosim.import_map(tmp_path / "m.yaml", tmp_path / "b.dat")
+    assert not (tmp_path / "b.dat").exists()
+
+
+def test_an_import_never_overwrites_its_inputs_and_says_what_a_file_is(tmp_path):
+    (tmp_path / "m.pgm").write_bytes(b"P2 2 2 255 0 254 254 254\n")
+    (tmp_path / "m.yaml").write_text(
+        "image: m.pgm\nresolution: 0.05\norigin: [0, 0, 0]\nnegate: 0\n"
+        "occupied_thresh: 0.65\nfree_thresh: 0.196\n"
+    )
+    (tmp_path / "link").symlink_to("m.pgm")
+    for output in ("m.pgm", "m.yaml", "link"):
+        with pytest.raises(ValueError, match="nothing written"):
+            robosim.import_map(tmp_path / "m.yaml", tmp_path / output)
+    assert (tmp_path / "m.pgm").read_bytes() == b"P2 2 2 255 0 254 254 254\n"
+    (tmp_path / "folder.yaml").mkdir()
+    os.mkfifo(tmp_path / "fifo.yaml")
+    with pytest.raises(IsADirectoryError, match="folder.yaml: Is a directory"):
+        robosim.import_map(tmp_path / "folder.yaml", tmp_path / "o.dat")
+    with pytest.raises(OSError, match=r"fifo.yaml: not a regular file but a named pipe \(FIFO\)$"):
+        robosim.import_map(tmp_path / "fifo.yaml", tmp_path / "o.dat")
 
 
 def test_making_worlds_leaves_an_open_simulation_as_it_was(tmp_path):
@@ -58,9 +126,12 @@ def test_bad_descriptions_and_maps_raise_and_write_nothing(tmp_path):
     for description in ("maze:0x3:1", "maze:3x3", "towers:1:1", "pillars:-4:1", "", "pillars:1:1\0"):
         with pytest.raises(ValueError):
             robosim.generate_world(description, old)
-    for yaml in ("unknown.yaml", "no-image.yaml", "deep.yaml"):
+    for yaml in ("unknown.yaml", "deep.yaml"):
         with pytest.raises(ValueError, match="cannot import the map"):
             robosim.import_map(tmp_path / yaml, old)
+    # A missing image is the file system's fault, as a missing YAML file is.
+    with pytest.raises(FileNotFoundError, match="image .*missing.pgm: No such file or directory"):
+        robosim.import_map(tmp_path / "no-image.yaml", old)
     with pytest.raises(FileNotFoundError):
         robosim.import_map(tmp_path / "missing.yaml", old)
     with pytest.raises(TypeError):

@@ -1,20 +1,34 @@
-// The occupancy-map import: the image readers, the greedy merge, the scaling,
-// the shipped example maps, and every kind of bad map refused with nothing made.
+// The occupancy-map import: the greedy merge, pixels and the band outside the map
+// as walls, the scale and frame, the robot's start, the shipped example maps, and
+// every kind of bad map refused with nothing made.
 #include "tools/occupancy_map.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "tools/free_space.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+
+// Strictly inside some wall.
+bool wall_at(const world_file_data& world, double x, double y) {
+  for (const world_file_wall& w : world.walls) {
+    if (w.x < x && x < w.x + w.width && w.y < y && y < w.y + w.height) return true;
+  }
+  return false;
+}
 
 class OccupancyMapTest : public ::testing::Test {
  protected:
@@ -31,12 +45,13 @@ class OccupancyMapTest : public ::testing::Test {
   void write(const std::string& name, const std::string& bytes) const {
     std::ofstream(path(name), std::ios::binary) << bytes;
   }
+  // Grey, or grey and alpha when the samples are twice the pixels.
   void write_png(const std::string& name, int w, int h, const std::vector<std::uint8_t>& gray) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = static_cast<png_uint_32>(w);
     image.height = static_cast<png_uint_32>(h);
-    image.format = PNG_FORMAT_GRAY;
+    image.format = gray.size() == 2u * w * h ? PNG_FORMAT_GA : PNG_FORMAT_GRAY;
     ASSERT_NE(png_image_write_to_file(&image, path(name).c_str(), 0, gray.data(), 0, nullptr), 0);
   }
   // A YAML file with the usual keys, one of them replaced or extra lines added.
@@ -49,6 +64,19 @@ class OccupancyMapTest : public ::testing::Test {
   }
   bool import(const std::string& yaml, world_file_data& world, std::string& error) {
     return import_occupancy_map(path(yaml), world, error);
+  }
+  map_import imported(const std::string& yaml, const map_import_options& options = {}) {
+    map_import result;
+    map_import_failure failure;
+    EXPECT_TRUE(import_occupancy_map(path(yaml), options, result, failure)) << failure.message;
+    return result;
+  }
+  std::string refusal(const std::string& yaml, const map_import_options& options = {}) {
+    map_import result;
+    map_import_failure failure;
+    EXPECT_FALSE(import_occupancy_map(path(yaml), options, result, failure)) << yaml;
+    EXPECT_TRUE(result.world.walls.empty()) << yaml;
+    return failure.message;
   }
 
   fs::path dir_;
@@ -97,62 +125,229 @@ TEST(MergeOccupied, GrowsRightThenDown) {
 // ---------------------------------------------------------------------------
 // Maps
 
-TEST_F(OccupancyMapTest, PixelsBecomeWallsScaledToFillTheWorldWithTheAspectKept) {
-  // 4 x 2 pixels, plain PGM: black top-left pixel, unknown grey and free white.
+TEST_F(OccupancyMapTest, PixelsAndTheBandOutsideTheImageBecomeWalls) {
+  // 4 x 2 pixels, plain PGM: black top-left pixel, unknown grey and free white;
+  // 2.5 units a pixel, the rows centred from y = 2.5 to 7.5.
   write("m.pgm", "P2\n# a comment\n4 2\n255\n0 205 254 254\n254 254 254 254\n");
   write_yaml("m.yaml", "m.pgm");
-  world_file_data world;
-  std::string error;
-  ASSERT_TRUE(import("m.yaml", world, error)) << error;
-  ASSERT_EQ(world.walls.size(), 5u);  // the boundary and one pixel
-  // 2.5 units a pixel; the map's 5 units of height centred: rows start at 2.5.
-  const world_file_wall& pixel = world.walls[4];
-  EXPECT_DOUBLE_EQ(pixel.x, 0.0);
-  EXPECT_DOUBLE_EQ(pixel.y, 2.5);
-  EXPECT_DOUBLE_EQ(pixel.width, 2.5);
-  EXPECT_DOUBLE_EQ(pixel.height, 2.5);
-  EXPECT_EQ(*world.wall_count, 5);
-  // The robot on a free pixel, not on the unknown one.
-  EXPECT_GE(*world.x, 5.0);
-  EXPECT_DOUBLE_EQ(*world.heading, 0.0);
+  struct point {
+    double x;
+    double y;
+    bool wall_when_free;  // with --unknown free
+    bool wall_when_wall;  // with --unknown wall
+  };
+  const std::vector<point> points = {
+      {1.25, 3.75, true, true},    // the black pixel
+      {3.75, 3.75, false, true},   // the unknown one
+      {6.25, 6.25, false, false},  // free
+      {5.0, 1.0, true, true},      // the band above the image ...
+      {9.0, 9.0, true, true},      // ... and below it
+      {0.02, 5.0, true, true},     // a boundary wall
+  };
+  for (const unknown_cells unknown : {unknown_cells::free, unknown_cells::wall}) {
+    const map_import result = imported("m.yaml", {std::nullopt, unknown});
+    const world_file_data& world = result.world;
+    for (const point& p : points) {
+      const bool expected = unknown == unknown_cells::free ? p.wall_when_free : p.wall_when_wall;
+      EXPECT_EQ(wall_at(world, p.x, p.y), expected) << p.x << ", " << p.y;
+    }
+    EXPECT_EQ(*world.wall_count, static_cast<std::int32_t>(world.walls.size()));
+    // The robot stands on the map's free floor.
+    EXPECT_FALSE(wall_at(world, *world.x, *world.y));
+    EXPECT_GT(*world.y, 2.5);
+    EXPECT_LT(*world.y, 7.5);
+    EXPECT_DOUBLE_EQ(*world.heading, 0.0);
+    EXPECT_EQ(result.occupied_pixels, unknown == unknown_cells::free ? 1u : 2u);
+  }
 }
 
 TEST_F(OccupancyMapTest, NegateAndThresholdsDecideWhatIsAWall) {
-  // Brightness 0, 100, 200, 255 in one row, raw 8-bit PGM.
+  // Brightness 0, 100, 200, 255 in one row, raw 8-bit PGM: pixel k is centred on
+  // x = 1.25 + 2.5 k, y = 5.
   write("m.pgm", std::string("P5 4 1 255\n") + '\x00' + '\x64' + '\xC8' + '\xFF');
   auto walls_for = [&](const std::string& occupied, const std::string& negate) {
     write_yaml("m.yaml", "m.pgm", "", occupied, "0.1", negate);
     world_file_data world;
     std::string error;
     EXPECT_TRUE(import("m.yaml", world, error)) << error;
-    int pixels = 0;
-    for (std::size_t n = 4; n < world.walls.size(); ++n) {
-      pixels += static_cast<int>(std::lround(world.walls[n].width / 2.5));
-    }
+    std::string pixels;
+    for (int k = 0; k < 4; ++k) pixels += wall_at(world, 1.25 + 2.5 * k, 5.0) ? '#' : '.';
     return pixels;
   };
-  EXPECT_EQ(walls_for("0.5", "0"), 2);   // p = 1, 0.61: the two dark pixels
-  EXPECT_EQ(walls_for("0.65", "0"), 1);  // only p = 1 is above 0.65
-  EXPECT_EQ(walls_for("0.5", "1"), 2);   // negated: the two bright pixels
-  EXPECT_EQ(walls_for("1", "0"), 0);     // p = 1 is not above 1
+  EXPECT_EQ(walls_for("0.5", "0"), "##..");   // p = 1, 0.61: the two dark pixels
+  EXPECT_EQ(walls_for("0.65", "0"), "#...");  // only p = 1 is above 0.65
+  EXPECT_EQ(walls_for("0.5", "1"), "..##");   // negated: the two bright pixels
+  EXPECT_EQ(walls_for("1", "0"), "....");     // p = 1 is not above 1
 }
 
-TEST_F(OccupancyMapTest, SixteenBitPgmAndPngReadAsTheirEightBitForms) {
-  write("m16.pgm", std::string("P5 2 1 65535\n") + '\x00' + '\x00' + '\xFF' + '\xFF');
-  map_image image;
-  std::string error;
-  ASSERT_TRUE(read_map_image(path("m16.pgm"), image, error)) << error;
-  EXPECT_EQ(image.gray, (std::vector<std::uint8_t>{0, 255}));
+TEST_F(OccupancyMapTest, PixelsNotFullyOpaqueAreUnknown) {
+  // Black pixels at alpha 255, 254 and 0 and a white one in a grey-and-alpha PNG.
+  write_png("m.png", 4, 1, {0, 255, 0, 254, 0, 0, 255, 255});
+  write_yaml("m.yaml", "m.png");
+  auto pixels = [&](unknown_cells unknown) {
+    const map_import result = imported("m.yaml", {std::nullopt, unknown});
+    std::string text;
+    for (int k = 0; k < 4; ++k) text += wall_at(result.world, 1.25 + 2.5 * k, 5.0) ? '#' : '.';
+    return text;
+  };
+  EXPECT_EQ(pixels(unknown_cells::free), "#...");
+  EXPECT_EQ(pixels(unknown_cells::wall), "###.");
+}
+
+TEST_F(OccupancyMapTest, SixteenBitPgmAndPngReadAsStored) {
+  write("m16.pgm", std::string("P5 3 1 65535\n") + std::string("\x00\x00\x80\x80\xFF\xFF", 6));
   write_png("m.png", 3, 2, {0, 128, 255, 7, 8, 9});
-  ASSERT_TRUE(read_map_image(path("m.png"), image, error)) << error;
-  EXPECT_EQ(image.width, 3);
-  EXPECT_EQ(image.height, 2);
-  EXPECT_EQ(image.gray, (std::vector<std::uint8_t>{0, 128, 255, 7, 8, 9}));
+  for (const auto& [name, expected] : std::vector<std::pair<std::string, std::vector<double>>>{
+           {"m16.pgm", {0, 128, 255}}, {"m.png", {0, 128, 255, 7, 8, 9}}}) {
+    std::string bytes;
+    file_read_failure failure;
+    ASSERT_TRUE(read_map_file(path(name), 1 << 20, bytes, failure)) << failure.reason;
+    map_image image;
+    std::string reason;
+    ASSERT_TRUE(decode_map_image(bytes, image, reason)) << reason;
+    std::vector<double> brightness;
+    for (std::size_t n = 0; n < image.level.size(); ++n) brightness.push_back(image.brightness(n));
+    EXPECT_EQ(brightness, expected) << name;
+  }
+}
+
+TEST_F(OccupancyMapTest, TheScaleAndFrameAreKeptAndTold) {
+  // 400 x 200 pixels of 5 cm with the map frame's origin in the middle; one
+  // black pixel whose lower-left corner is at X = 2.5 m, Y = 1.25 m.
+  std::string pgm = "P5 400 200 255\n" + std::string(400 * 200, '\xFE');
+  const long column = std::lround((2.5 + 10) / 0.05);
+  const long row = 200 - 1 - std::lround((1.25 + 5) / 0.05);
+  pgm[pgm.size() - 400 * 200 + row * 400 + column] = '\0';
+  write("m.pgm", pgm);
+  write("m.yaml",
+        "image: m.pgm\nresolution: 0.05\norigin: [-10.0, -5.0, 0.0]\nnegate: 0\n"
+        "occupied_thresh: 0.65\nfree_thresh: 0.196\n");
+  struct view {
+    std::optional<map_region> region;
+    double metres_per_unit;
+    double origin_x;
+    double origin_y;
+  };
+  const std::vector<view> views = {
+      {std::nullopt, 2.0, 5.0, 5.0},         // 20 m across the 10 units, centred
+      {map_region{0, 0, 5, 5}, 0.5, 0, 10},  // a region 5 m across
+      {map_region{2, -1, 4, 3}, 0.4, 2.5 - 2 / 0.4, 3 / 0.4},
+  };
+  for (const view& v : views) {
+    const map_import result = imported("m.yaml", {v.region, unknown_cells::free});
+    EXPECT_DOUBLE_EQ(result.metres_per_unit, v.metres_per_unit);
+    EXPECT_NEAR(result.origin_x, v.origin_x, 1e-12);
+    EXPECT_NEAR(result.origin_y, v.origin_y, 1e-12);
+    EXPECT_TRUE(result.warnings.empty());
+    // The black pixel is where the transform puts it, and nothing around it.
+    const double m = result.metres_per_unit;
+    const double x = result.origin_x + 2.525 / m;
+    const double y = result.origin_y - 1.275 / m;
+    EXPECT_TRUE(wall_at(result.world, x, y)) << x << ", " << y;
+    EXPECT_FALSE(wall_at(result.world, x + 0.05 / m, y)) << x << ", " << y;
+    EXPECT_FALSE(wall_at(result.world, x, y - 0.05 / m)) << x << ", " << y;
+  }
+  // The lines the runner prints give the same numbers.
+  const std::vector<std::string> lines = describe_map_import(imported("m.yaml"));
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[1], "region: x -10 to 10 m, y -5 to 5 m of the map's frame");
+  EXPECT_EQ(lines[2], "scale: 1 world unit is 2 m; the robot, 0.5 units across, stands for 1 m");
+  EXPECT_EQ(lines[3].substr(0, 34), "transform: x = 5 + X / 2, y = 5 - ");
+}
+
+TEST_F(OccupancyMapTest, ARegionBeyondTheImageIsWallThereAndOneOutsideIsRefused) {
+  write("m.pgm", "P5 10 10 255\n" + std::string(100, '\xFE'));  // 0.5 x 0.5 m, all free
+  write_yaml("m.yaml", "m.pgm");
+  // Twice the image across: its left half is the image, its right half wall.
+  const map_import result = imported("m.yaml", {map_region{0, 0, 1, 0.5}, unknown_cells::free});
+  EXPECT_FALSE(wall_at(result.world, 2.5, 5.0));
+  EXPECT_TRUE(wall_at(result.world, 7.5, 5.0));
+  EXPECT_TRUE(wall_at(result.world, 2.5, 1.0));  // the band below the region's height
+  for (const map_region& outside : {map_region{1, 0, 2, 1}, map_region{-3, -3, -1, -1}}) {
+    EXPECT_NE(refusal("m.yaml", {outside, unknown_cells::free}).find("holds no part of the image"),
+              std::string::npos);
+  }
+  EXPECT_NE(refusal("m.yaml", {map_region{0, 0, 1e6, 1}, unknown_cells::free})
+                .find("larger than 65536 pixels"),
+            std::string::npos);
+}
+
+TEST_F(OccupancyMapTest, AYawIsWarnedOfAndNotApplied) {
+  write("m.pgm", "P2 2 2 255 0 254 254 254\n");
+  write("m.yaml",
+        "image: m.pgm\nresolution: 0.05\norigin: [0.0, 0.0, 0.5]\nnegate: 0\n"
+        "occupied_thresh: 0.65\nfree_thresh: 0.196\n");
+  const map_import result = imported("m.yaml");
+  ASSERT_EQ(result.warnings.size(), 1u);
+  EXPECT_EQ(result.warnings[0],
+            "the origin's yaw of 0.5 radians is ignored: the map is imported without rotation");
+  EXPECT_TRUE(wall_at(result.world, 2.5, 2.5));  // the black pixel still at the top left
+}
+
+TEST_F(OccupancyMapTest, TheRobotStartsInTheLargestRegionItCanTravelInNotInAPocket) {
+  // 100 x 100 pixels of 0.1 units: a closed room 12 pixels wide (the farthest
+  // pixel from any wall) and a long open hall 9 pixels wide, walls 1 pixel thick.
+  std::vector<std::uint8_t> pixels(100 * 100, 0);
+  auto clear = [&](int x0, int y0, int x1, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) pixels[y * 100 + x] = 254;
+  };
+  clear(5, 5, 17, 17);   // the room
+  clear(5, 30, 95, 39);  // the hall
+  write_png("m.png", 100, 100, pixels);
+  write_yaml("m.yaml", "m.png");
+  const map_import result = imported("m.yaml");
+  const double x = *result.world.x;
+  const double y = *result.world.y;
+  EXPECT_GT(x, 0.5);
+  EXPECT_LT(x, 9.5);
+  EXPECT_GT(y, 3.0);
+  EXPECT_LT(y, 3.9);
+  EXPECT_TRUE(result.robot_fits);
+  const disc_regions regions(result.world.walls, kMapRobotDiameter);
+  EXPECT_EQ(regions.region_at(x, y), regions.largest());
+  EXPECT_EQ(regions.count(), 2);
+  EXPECT_NEAR(result.robot_region_area, regions.area(regions.largest()), 1e-12);
+
+  // Where the disc fits nowhere, it is said, and the robot still stands on free floor.
+  clear(0, 0, 100, 100);
+  for (int k = 3; k < 100; k += 4) {
+    for (int j = 0; j < 100; ++j) pixels[j * 100 + k] = 0;
+  }
+  write_png("narrow.png", 100, 100, pixels);
+  write_yaml("narrow.yaml", "narrow.png");
+  const map_import narrow = imported("narrow.yaml");
+  EXPECT_FALSE(narrow.robot_fits);
+  ASSERT_EQ(narrow.warnings.size(), 1u);
+  EXPECT_NE(narrow.warnings[0].find("no place in the map has room for the robot"),
+            std::string::npos);
+  EXPECT_FALSE(wall_at(narrow.world, *narrow.world.x, *narrow.world.y));
+}
+
+TEST_F(OccupancyMapTest, AnOutputThatIsOneOfTheInputsIsNamed) {
+  write("m.pgm", "P2 2 2 255 0 254 254 254\n");
+  write_yaml("m.yaml", "m.pgm");
+  const map_import result = imported("m.yaml");
+  fs::create_symlink("m.pgm", dir_ / "link.pgm");
+  fs::create_hard_link(dir_ / "m.yaml", dir_ / "hard.yaml");
+  fs::create_directories(dir_ / "sub");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"m.pgm", "the map's image"},
+      {"link.pgm", "the map's image"},
+      {"sub/../m.pgm", "the map's image"},
+      {"m.yaml", "the map's YAML file"},
+      {"hard.yaml", "the map's YAML file"},
+      {"other.dat", ""},
+      {"sub", ""},
+  };
+  for (const auto& [output, expected] : cases) {
+    EXPECT_EQ(output_overwrites_input(path(output), path("m.yaml"), result), expected) << output;
+  }
 }
 
 TEST_F(OccupancyMapTest, TheShippedExampleMapsGiveTheShippedWorlds) {
   const fs::path source = ROBOSIM_SOURCE_DIR;
-  for (const char* name : {"floor-plan", "cave"}) {
+  for (const char* name : {"floor-plan", "cave", "warehouse"}) {
     world_file_data world;
     std::string error;
     ASSERT_TRUE(import_occupancy_map((source / "maps" / (std::string(name) + ".yaml")).string(),
@@ -177,6 +372,78 @@ TEST_F(OccupancyMapTest, TheShippedExampleMapsGiveTheShippedWorlds) {
   }
 }
 
+TEST_F(OccupancyMapTest, TheShippedMapsWallsAreExactlyTheirBlackPixels) {
+  // The example maps hold only black (wall), 205 (unknown) and 254 (free).
+  const fs::path source = ROBOSIM_SOURCE_DIR;
+  for (const char* name : {"floor-plan", "cave", "warehouse"}) {
+    const fs::path yaml = source / "maps" / (std::string(name) + ".yaml");
+    map_import result;
+    map_import_failure failure;
+    ASSERT_TRUE(import_occupancy_map(yaml.string(), {}, result, failure)) << failure.message;
+    std::string bytes;
+    file_read_failure read_failure;
+    ASSERT_TRUE(read_map_file(result.image_path, 1 << 24, bytes, read_failure));
+    map_image image;
+    std::string reason;
+    ASSERT_TRUE(decode_map_image(bytes, image, reason)) << reason;
+    const double m = result.metres_per_unit;
+    const double resolution = result.resolution;
+    std::size_t wrong = 0;
+    for (int r = 0; r < image.height; ++r) {
+      for (int c = 0; c < image.width; ++c) {
+        // The pixel's centre in the map's frame, then in the world.
+        const double x = result.origin_x + (result.region.x0 + (c + 0.5) * resolution) / m;
+        const double y = result.origin_y - (result.region.y1 - (r + 0.5) * resolution) / m;
+        if (x < kMapRim || x > 10 - kMapRim || y < kMapRim || y > 10 - kMapRim) continue;
+        const bool black = image.level[static_cast<std::size_t>(r) * image.width + c] == 0;
+        wrong += wall_at(result.world, x, y) != black;
+      }
+    }
+    EXPECT_EQ(wrong, 0u) << name;
+    EXPECT_LE(result.world.walls.size(), result.greedy_walls) << name;
+  }
+}
+
+TEST_F(OccupancyMapTest, FilesThatCannotBeReadAreToldApartByWhatTheSystemSays) {
+  write("ok.pgm", "P2 2 2 255 0 254 254 254\n");
+  write_yaml("ok.yaml", "ok.pgm");
+  fs::create_directories(dir_ / "folder.pgm");
+  fs::create_directories(dir_ / "folder.yaml");
+  ASSERT_EQ(::mkfifo(path("fifo.pgm").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(path("fifo.yaml").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir_ / "zero.pgm");
+  fs::create_symlink("/dev/null", dir_ / "null.yaml");
+  for (const char* image : {"folder.pgm", "fifo.pgm", "zero.pgm", "missing.pgm"}) {
+    write_yaml(std::string("uses-") + image + ".yaml", image);
+  }
+  struct refusal_case {
+    std::string yaml;
+    std::string message;  // after the YAML file's name
+    int error_number;
+  };
+  const std::vector<refusal_case> cases = {
+      {"folder.yaml", ": Is a directory", EISDIR},
+      {"fifo.yaml", ": not a regular file but a named pipe (FIFO)", 0},
+      {"null.yaml", ": not a regular file but a character device", 0},
+      {"missing.yaml", ": No such file or directory", ENOENT},
+      {"uses-folder.pgm.yaml", ": image " + path("folder.pgm") + ": Is a directory", EISDIR},
+      {"uses-fifo.pgm.yaml",
+       ": image " + path("fifo.pgm") + ": not a regular file but a named pipe (FIFO)", 0},
+      {"uses-zero.pgm.yaml",
+       ": image " + path("zero.pgm") + ": not a regular file but a character device", 0},
+      {"uses-missing.pgm.yaml", ": image " + path("missing.pgm") + ": No such file or directory",
+       ENOENT},
+  };
+  for (const refusal_case& c : cases) {
+    map_import result;
+    map_import_failure failure;
+    EXPECT_FALSE(import_occupancy_map(path(c.yaml), {}, result, failure));
+    EXPECT_EQ(failure.message, path(c.yaml) + c.message);
+    EXPECT_TRUE(failure.file_fault) << c.yaml;
+    EXPECT_EQ(failure.error_number, c.error_number) << c.yaml;
+  }
+}
+
 TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
   write("ok.pgm", "P2 2 2 255 0 254 254 254\n");
   write("empty.pgm", "P5 0 0 255\n");
@@ -197,6 +464,15 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
   write("scalar.yaml", "just a line\n");
   write("broken.yaml", "image: [ok.pgm\nresolution: 0.05\n");
   write("deep.yaml", "image: " + std::string(100000, '[') + "\n");
+  // Aliases that would expand to 10^9 entries, and a file above 1 MiB.
+  std::string bomb = "a: &a [x, x, x, x, x, x, x, x, x, x]\n";
+  for (char level = 'b'; level <= 'i'; ++level) {
+    bomb += std::string(1, level) + ": &" + level + " [";
+    for (int k = 0; k < 10; ++k) bomb += std::string(k ? ", *" : "*") + char(level - 1);
+    bomb += "]\n";
+  }
+  write("bomb.yaml", bomb + "image: *i\n");
+  write("huge.yaml", "image: ok.pgm\n#" + std::string(1 << 20, 'x') + "\n");
   write_yaml("unknown-key.yaml", "ok.pgm", "colour: blue\n");
   write_yaml("no-image-file.yaml", "missing.pgm");
   write_yaml("occupied-high.yaml", "ok.pgm", "", "1.5");
@@ -225,6 +501,7 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
       "bad-resolution.yaml", "bad-origin.yaml",     "empty.pgm.yaml",     "huge.pgm.yaml",
       "short.pgm.yaml",      "over.pgm.yaml",       "badmax.pgm.yaml",    "words.pgm.yaml",
       "text.png.yaml",       "cut.png.yaml",        "all-black.pgm.yaml", "deep.yaml",
+      "bomb.yaml",           "huge.yaml",
   };
   for (const std::string& yaml : cases) {
     world_file_data world;
@@ -241,6 +518,9 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
     EXPECT_FALSE(import("deep.yaml", world, error));
     EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
   }
+  // A key given twice is named: the second value would never have been checked.
+  write_yaml("twice.yaml", "ok.pgm", "resolution: -1\n");
+  EXPECT_EQ(refusal("twice.yaml"), path("twice.yaml") + ": the key 'resolution' is given twice");
   // The good map beside them all imports, and so does one of the largest size.
   write("widest.pgm", "P5 4096 1 255\n" + std::string(4096, '\xFE'));
   write_yaml("widest.yaml", "widest.pgm");

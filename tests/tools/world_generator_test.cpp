@@ -1,10 +1,14 @@
-// The generator: reproducible worlds of the promised shape, and clear refusals.
+// The generator: reproducible worlds of the promised shape, a start the robot can
+// move from, and clear refusals; the free-space regions it is checked with.
 #include "tools/world_generator.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+#include <vector>
+
+#include "tools/free_space.h"
 
 namespace {
 
@@ -95,6 +99,52 @@ TEST(WorldGenerator, PillarsLieInTheirFieldsAndLeaveTheRobotFree) {
     EXPECT_NEAR(*w.x, 5.0, 1e-12);
     EXPECT_GE(*w.heading, 0.0);
     EXPECT_LT(*w.heading, 6.283185307179586);
+  }
+}
+
+// The generator cannot box the robot in: wherever its disc fits at all, it
+// starts in the largest region the disc can travel in (the pillars leave the
+// lanes between their fields clear; a perfect maze joins every cell, and where
+// its corridors are narrower than the robot no region exists).
+TEST(WorldGenerator, TheRobotStartsInTheLargestRegionItCanTravelIn) {
+  std::vector<std::string> descriptions;
+  for (int seed = 1; seed <= 12; ++seed) {
+    for (const int count : {1, 40, 400, 3000, 20000}) {
+      descriptions.push_back("pillars:" + std::to_string(count) + ":" + std::to_string(seed));
+    }
+    for (const char* size : {"1x1", "2x7", "8x8", "15x15", "17x12"}) {
+      descriptions.push_back("maze:" + std::string(size) + ":" + std::to_string(seed));
+    }
+  }
+  for (const std::string& description : descriptions) {
+    const world_file_data w = made(description);
+    const disc_regions regions(w.walls, 0.5);
+    ASSERT_GE(regions.largest(), 0) << description;
+    EXPECT_EQ(regions.region_at(*w.x, *w.y), regions.largest())
+        << description << " at " << *w.x << ", " << *w.y;
+  }
+  // Corridors of 0.33 leave the disc no room at all.
+  EXPECT_EQ(disc_regions(made("maze:30x30:1").walls, 0.5).largest(), -1);
+}
+
+// A wall across the world with a gap: one region when the gap is wider than the
+// disc, two when it is narrower; none where the disc fits nowhere.
+TEST(DiscRegions, AGapJoinsTheTwoSidesOnlyWhenTheDiscFitsThrough) {
+  struct gap_case {
+    double gap;
+    double diameter;
+    int regions;
+  };
+  for (const gap_case& c : {gap_case{0.6, 0.5, 1}, gap_case{0.45, 0.5, 2}, gap_case{0.2, 0.1, 1},
+                            gap_case{0.05, 0.1, 2}, gap_case{0.6, 9.95, 0}}) {
+    const std::vector<world_file_wall> walls = {{0, 4.9, 5 - c.gap / 2, 0.2},
+                                                {5 + c.gap / 2, 4.9, 5 - c.gap / 2, 0.2}};
+    const disc_regions regions(walls, c.diameter);
+    EXPECT_EQ(regions.count(), c.regions) << c.gap << " " << c.diameter;
+    if (c.regions == 0) continue;
+    EXPECT_GE(regions.region_at(5, 2), 0);
+    EXPECT_EQ(regions.region_at(5, 2) == regions.region_at(5, 8), c.regions == 1) << c.gap;
+    EXPECT_EQ(regions.region_at(5, 5), c.regions == 1 ? regions.region_at(5, 2) : -1) << c.gap;
   }
 }
 

@@ -1,0 +1,73 @@
+#include "headless/world_making.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "core/world_file.h"
+#include "headless/runner.h"
+#include "tools/occupancy_map.h"
+#include "tools/world_generator.h"
+
+namespace {
+
+int fail(std::FILE* err, const std::string& message, int code) {
+  std::fprintf(err, "%s: %s\n", kProgramName, message.c_str());
+  return code;
+}
+
+std::string save_error(const std::string& path, const std::string& reason) {
+  return "cannot save \"" + path + "\": " + reason;
+}
+
+// Writes the world unless the place is on a read-only file system, which the
+// writing would report as a missing permission for a new file.
+int write_world(const run_options& options, const world_file_data& data, std::FILE* err) {
+  if (output_on_read_only_file_system(options.save_path)) {
+    return fail(err, save_error(options.save_path, std::strerror(EROFS)), kExitFileError);
+  }
+  std::string error;
+  if (!world_data_write_file(options.save_path, data, error)) {
+    return fail(err, error, kExitFileError);
+  }
+  return kExitOk;
+}
+
+int import_map(const run_options& options, std::FILE* out, std::FILE* err) {
+  map_import result;
+  map_import_failure failure;
+  const map_import_options how{options.import_region, options.import_unknown};
+  if (!import_occupancy_map(options.import_map_path, how, result, failure)) {
+    return fail(err, "cannot import the map " + failure.message, kExitFileError);
+  }
+  const std::string input =
+      output_overwrites_input(options.save_path, options.import_map_path, result);
+  if (!input.empty()) {
+    return fail(err, save_error(options.save_path, "it is " + input + "; nothing written"),
+                kExitBadArguments);
+  }
+  for (const std::string& warning : result.warnings) {
+    std::fprintf(err, "%s: warning: %s: %s\n", kProgramName, options.import_map_path.c_str(),
+                 warning.c_str());
+  }
+  if (const int code = write_world(options, result.world, err); code != kExitOk) return code;
+  std::fprintf(out, "wrote %s: %zu walls\n", options.save_path.c_str(), result.world.walls.size());
+  for (const std::string& line : describe_map_import(result)) {
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int make_world_file(const run_options& options, std::FILE* out, std::FILE* err) {
+  if (options.generate_spec.empty()) return import_map(options, out, err);
+  world_file_data data;
+  std::string error;
+  if (!generate_world(options.generate_spec, data, error)) {
+    return fail(err, "--generate " + options.generate_spec + ": " + error, kExitBadArguments);
+  }
+  if (const int code = write_world(options, data, err); code != kExitOk) return code;
+  std::fprintf(out, "wrote %s: %zu walls\n", options.save_path.c_str(), data.walls.size());
+  return kExitOk;
+}
