@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The runs of the shipped worlds, byte for byte as they were recorded: per world
+# a trace, two JSON summaries (without the lines that measure the machine), a
+# picture and a film, and two generated worlds' traces, hashed and compared with
+# tests/headless/golden_runs.sha256. A difference means the simulation behaves
+# differently: when that is intended, check the new behaviour, then record the
+# hashes again with
+#   tests/headless/golden_runs.sh RUNNER --record > tests/headless/golden_runs.sha256
+# Usage: golden_runs.sh RUNNER [--record]
+set -euo pipefail
+runner=$1
+record=${2:-}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+# The summary without wall time, rate and memory, one key a line, sorted.
+summary() {
+  "$runner" "$@" --json | python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+for k in sorted(d):
+    if "wall" not in k and "per_wall" not in k and "memory" not in k:
+        print(k, json.dumps(d[k], sort_keys=True))'
+}
+
+cd "$root"
+for world in default worlds/*.dat; do
+  name=$(basename "$world" .dat)
+  options=()
+  [[ $world != default ]] && options=(--world "$world")
+  "$runner" "${options[@]}" --seed 3 --ticks 6000 --trace "$out/$name.trace.csv" >/dev/null
+  for seed in 1 7; do summary "${options[@]}" --seed "$seed" --ticks 6000 >"$out/$name.$seed.summary"; done
+  "$runner" "${options[@]}" --seed 5 --ticks 1500 --vision --grad --png "$out/$name.png" >/dev/null
+  "$runner" "${options[@]}" --seed 5 --ticks 300 --size 160x120 --vision --trail --gif "$out/$name.gif" >/dev/null
+done
+for description in maze:12x9:4 pillars:300:2; do
+  "$runner" --generate "$description" --save "$out/generated.dat" >/dev/null
+  "$runner" --world "$out/generated.dat" --seed 3 --ticks 6000 --trace "$out/${description//:/_}.trace.csv" >/dev/null
+done
+
+cd "$out"
+if [[ $record == --record ]]; then
+  sha256sum -- * | LC_ALL=C sort -k 2
+else
+  sha256sum --quiet -c "$root/tests/headless/golden_runs.sha256"
+  # Every recorded run was made.
+  [[ $(ls | wc -l) -eq $(wc -l <"$root/tests/headless/golden_runs.sha256") ]] ||
+    { echo "golden runs: the runs made and the runs recorded differ in number" >&2; exit 1; }
+fi
