@@ -85,13 +85,21 @@ bool disk_already_full(const std::string& folder) {
 
 // A rename over the target is possible: the folder may be written, and a
 // sticky folder does not keep the user from replacing the file.
-bool can_replace_in(const std::string& folder, const struct stat* existing) {
-  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
+// Whether a file may be created and renamed in the folder; `refused` says why not.
+bool can_replace_in(const std::string& folder, const struct stat* existing, int& refused) {
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    refused = errno;
+    return false;
+  }
   struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0) return false;
+  if (::stat(folder.c_str(), &info) != 0) {
+    refused = errno;
+    return false;
+  }
   const uid_t user = ::geteuid();
   if (existing != nullptr && (info.st_mode & S_ISVTX) != 0 && user != 0 &&
       existing->st_uid != user && info.st_uid != user) {
+    refused = EACCES;
     return false;
   }
   return true;
@@ -150,9 +158,20 @@ bool safe_file::prepare(const std::string& path, bool allow_devices, std::string
       reason = "it is not a regular file";
       return false;
     }
-    stream_ = std::fopen(target_.c_str(), "wb");
+    // Opened without waiting: a named pipe that nobody reads would block open()
+    // for good, deaf to the signals that should end the program.
+    const int fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+      reason = errno == ENXIO && S_ISFIFO(info.st_mode) ? "no program is reading the named pipe"
+                                                        : std::strerror(errno);
+      return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);  // writes wait, as usual
+    stream_ = ::fdopen(fd, "wb");
     if (stream_ == nullptr) {
       reason = std::strerror(errno);
+      ::close(fd);
       return false;
     }
     method_ = method::direct;
@@ -183,9 +202,10 @@ bool safe_file::prepare(const std::string& path, bool allow_devices, std::string
   }
   mode_ = exists_ ? (info.st_mode & 07777) : default_file_mode();
 
-  if (can_replace_in(folder_, exists_ ? &info : nullptr)) return open_replacement(reason);
+  int refused = 0;
+  if (can_replace_in(folder_, exists_ ? &info : nullptr, refused)) return open_replacement(reason);
   if (!exists_) {
-    reason = std::strerror(EACCES);
+    reason = std::strerror(refused);  // "Read-only file system", "Permission denied", ...
     return false;
   }
   stream_ = ::open_memstream(&memory_, &memory_size_);

@@ -18,8 +18,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -764,6 +766,69 @@ TEST_F(Program, FileNamesAreUsedByteForByte) {
   ASSERT_EQ(run_with_bytes({"--ticks", "5", "--save", "link.dat"}, dir), 0);
   EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.dat"));
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir + "/made.dat")));
+}
+
+TEST_F(Program, ANamedPipeOutputIsRefusedWithoutAReaderAndWrittenWithOne) {
+  const std::string fifo = path("pipe").toStdString();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const char* option : {"--trace", "--png", "--gif", "--events"}) {
+    // Without a reader: refused at once, where open() used to wait for good.
+    const auto alone = run({"--ticks", "10", option, "pipe"});
+    EXPECT_EQ(alone.exit_code, kExitFileError) << option;
+    EXPECT_TRUE(alone.err.contains("no program is reading the named pipe")) << option;
+  }
+  // With one, the output streams through the pipe.
+  std::string got;
+  std::thread reader([&] {
+    std::ifstream in(fifo, std::ios::binary);
+    got.assign(std::istreambuf_iterator<char>(in), {});
+  });
+  bool written = false;
+  for (int tries = 0; tries < 200 && !written; ++tries) {
+    written = run({"--ticks", "10", "--trace", "pipe"}).exit_code == 0;
+    if (!written) std::this_thread::sleep_for(std::chrono::milliseconds(10));  // no reader yet
+  }
+  if (!written) ::close(::open(fifo.c_str(), O_WRONLY));  // lets the reader go
+  reader.join();
+  EXPECT_TRUE(written);
+  EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 12);  // header, tick 0 and 10 ticks
+}
+
+TEST_F(Program, EveryFileOptionTakesANameThatIsNotUtf8ByteForByte) {
+  const std::string dir = dir_.path().toStdString();
+  const std::string world = "w\xe9.dat";
+  const std::string keys = "k\xff.keys";
+  const std::string map = "m\xfe.yaml";
+  write_file(path("w.dat"), read_file(QString(ROBOSIM_SOURCE_DIR) + "/worlds/maze.dat"));
+  ASSERT_EQ(::rename((dir + "/w.dat").c_str(), (dir + "/" + world).c_str()), 0);
+  write_file(path("k.keys"), "5 down space\n6 up space\n");
+  ASSERT_EQ(::rename((dir + "/k.keys").c_str(), (dir + "/" + keys).c_str()), 0);
+  const std::string source = std::string(ROBOSIM_SOURCE_DIR) + "/maps/floor-plan.";
+  for (const char* part : {"yaml", "pgm"}) {
+    std::filesystem::copy_file(source + part, dir + "/floor-plan." + part);
+  }
+  ASSERT_EQ(::rename((dir + "/floor-plan.yaml").c_str(), (dir + "/" + map).c_str()), 0);
+  // Two runs whose names differ only in bytes that are not UTF-8 must not meet.
+  for (const char* mark : {"\xe9", "\xfe"}) {
+    const std::vector<std::string> outputs = {"t", "p", "g", "e", "s"};
+    std::vector<std::string> args = {"--ticks", "20",     "--seed", "3",      "--world",
+                                     world,     "--keys", keys,     "--size", "40x30"};
+    const char* options[] = {"--trace", "--png", "--gif", "--events", "--save"};
+    for (std::size_t k = 0; k < outputs.size(); ++k) {
+      args.push_back(options[k]);
+      args.push_back(outputs[k] + mark + ".out");
+    }
+    ASSERT_EQ(run_with_bytes(args, dir), 0) << mark;
+    for (const std::string& o : outputs) {
+      EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + o + mark + ".out")) << o << mark;
+    }
+    const std::string made = std::string("made") + mark + ".dat";
+    ASSERT_EQ(run_with_bytes({"--import-map", map, "--save", made}, dir), 0) << mark;
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + made)) << mark;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    EXPECT_EQ(entry.path().filename().string().find("raw-argument"), std::string::npos);
+  }
 }
 
 TEST_F(Program, HelpAndVersionExitWithZero) {
