@@ -134,7 +134,7 @@ std::string shortfall(const run_options& options, const run_metrics_record& metr
 int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
                  const volatile std::sig_atomic_t* stop) {
   if (!options.generate_spec.empty() || !options.import_map_path.empty()) {
-    return make_world_file(options, out, err);
+    return make_world_file(options, out, err, stop);
   }
   auto fail = [err](const std::string& message, int code) {
     std::fprintf(err, "%s: %s\n", kProgramName, message.c_str());
@@ -300,6 +300,13 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
       return fail(save_error(options.save_path, reason), kExitFileError);
     }
     save_file.write(text);
+  }
+
+  // A stop signal while the last outputs were made (a large picture, say) also
+  // ends the run with nothing written.
+  if (stop != nullptr && *stop != 0) {
+    return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
+                kExitSignalBase + static_cast<int>(*stop));
   }
 
   // All outputs or none: every file complete, then the summary, then all of

@@ -16,16 +16,19 @@ int fail(std::FILE* err, const std::string& message, int code) {
   return code;
 }
 
+int stopped(std::FILE* err, int signal_number) {
+  return fail(err, "interrupted; no files written", kExitSignalBase + signal_number);
+}
+
 std::string save_error(const std::string& path, const std::string& reason) {
   return "cannot save \"" + path + "\": " + reason;
 }
 
-// Writes the world unless the place is on a read-only file system, which the
-// writing would report as a missing permission for a new file.
-int write_world(const run_options& options, const world_file_data& data, std::FILE* err) {
-  if (output_on_read_only_file_system(options.save_path)) {
-    return fail(err, save_error(options.save_path, std::strerror(EROFS)), kExitFileError);
-  }
+// Writes the world, unless a stop signal came while it was being made: then
+// nothing is written.
+int write_world(const run_options& options, const world_file_data& data, std::FILE* err,
+                const volatile std::sig_atomic_t* stop) {
+  if (stop != nullptr && *stop != 0) return stopped(err, *stop);
   std::string error;
   if (!world_data_write_file(options.save_path, data, error)) {
     return fail(err, error, kExitFileError);
@@ -33,7 +36,8 @@ int write_world(const run_options& options, const world_file_data& data, std::FI
   return kExitOk;
 }
 
-int import_map(const run_options& options, std::FILE* out, std::FILE* err) {
+int import_map(const run_options& options, std::FILE* out, std::FILE* err,
+               const volatile std::sig_atomic_t* stop) {
   map_import result;
   map_import_failure failure;
   const map_import_options how{options.import_region, options.import_unknown};
@@ -50,7 +54,7 @@ int import_map(const run_options& options, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "%s: warning: %s: %s\n", kProgramName, options.import_map_path.c_str(),
                  warning.c_str());
   }
-  if (const int code = write_world(options, result.world, err); code != kExitOk) return code;
+  if (const int code = write_world(options, result.world, err, stop); code != kExitOk) return code;
   std::fprintf(out, "wrote %s: %zu walls\n", options.save_path.c_str(), result.world.walls.size());
   for (const std::string& line : describe_map_import(result)) {
     std::fprintf(out, "%s\n", line.c_str());
@@ -60,14 +64,15 @@ int import_map(const run_options& options, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
-int make_world_file(const run_options& options, std::FILE* out, std::FILE* err) {
-  if (options.generate_spec.empty()) return import_map(options, out, err);
+int make_world_file(const run_options& options, std::FILE* out, std::FILE* err,
+                    const volatile std::sig_atomic_t* stop) {
+  if (options.generate_spec.empty()) return import_map(options, out, err, stop);
   world_file_data data;
   std::string error;
   if (!generate_world(options.generate_spec, data, error)) {
     return fail(err, "--generate " + options.generate_spec + ": " + error, kExitBadArguments);
   }
-  if (const int code = write_world(options, data, err); code != kExitOk) return code;
+  if (const int code = write_world(options, data, err, stop); code != kExitOk) return code;
   std::fprintf(out, "wrote %s: %zu walls\n", options.save_path.c_str(), data.walls.size());
   return kExitOk;
 }

@@ -1,6 +1,7 @@
 // --generate and --import-map: the runner makes a world file instead of running.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 
 #include "headless/options.h"
@@ -11,4 +12,5 @@
 // description or an output that is one of the map's own files is a bad argument,
 // a map that cannot be taken or a file that cannot be written a file error;
 // either way nothing is written.
-int make_world_file(const run_options& options, std::FILE* out, std::FILE* err);
+int make_world_file(const run_options& options, std::FILE* out, std::FILE* err,
+                    const volatile std::sig_atomic_t* stop = nullptr);

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "headless/options.h"
 #include "headless/runner.h"
 
 namespace {
@@ -766,6 +767,50 @@ TEST_F(Program, FileNamesAreUsedByteForByte) {
   ASSERT_EQ(run_with_bytes({"--ticks", "5", "--save", "link.dat"}, dir), 0);
   EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.dat"));
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir + "/made.dat")));
+}
+
+// A stop signal that comes in any phase of a run (the ticks, the picture, the
+// film, the save, making or importing a world) ends it with 128 + the signal and
+// no file written.
+TEST_F(Program, AStopInAnyPhaseWritesNothing) {
+  const QString maps = QString(ROBOSIM_SOURCE_DIR) + "/maps/";
+  const QStringList cases[] = {
+      {"--ticks", "0", "--png", "p.png"},
+      {"--ticks", "0", "--gif", "g.gif", "--save", "w.dat"},
+      {"--ticks", "20", "--trace", "t.csv", "--events", "e.csv"},
+      {"--generate", "maze:30x30:2", "--save", "w.dat"},
+      {"--import-map", maps + "floor-plan.yaml", "--save", "w.dat"},
+  };
+  for (const QStringList& arguments : cases) {
+    run_options options;
+    std::string message;
+    ASSERT_EQ(parse_options(QStringList{"robot-simulator-headless"} + arguments, options, message),
+              parse_outcome::run)
+        << message;
+    for (std::string* name : {&options.png_path, &options.gif_path, &options.save_path,
+                              &options.trace_path, &options.events_path}) {
+      if (!name->empty()) *name = path(QString::fromStdString(*name)).toStdString();
+    }
+    const volatile std::sig_atomic_t stop = SIGTERM;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(run_headless(options, out, err, &stop), kExitSignalBase + SIGTERM)
+        << arguments.join(' ').toStdString();
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_TRUE(dir_entries(dir_.path()).isEmpty()) << arguments.join(' ').toStdString();
+  }
+  // And as a user sends it, to a picture that takes a while to draw.
+  QProcess process;
+  process.setWorkingDirectory(dir_.path());
+  process.start(HEADLESS_PROGRAM, {"--ticks", "1", "--size", "16000x4000", "--grad", "--png",
+                                   "big.png"});
+  ASSERT_TRUE(process.waitForStarted());
+  QThread::msleep(700);
+  ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+  ASSERT_TRUE(process.waitForFinished(60000));
+  EXPECT_EQ(process.exitCode(), kExitSignalBase + SIGINT);
+  EXPECT_TRUE(dir_entries(dir_.path()).isEmpty());
 }
 
 TEST_F(Program, ANamedPipeOutputIsRefusedWithoutAReaderAndWrittenWithOne) {
