@@ -145,15 +145,13 @@ void push_back_from_walls(simulation& sim) {
   }
 }
 
-// Moves and keeps the centre inside the world. std::max(bound, value) also turns
-// a NaN position (a hostile world file) into the bound.
+// Moves and keeps the centre inside the world (a NaN position, from a hostile
+// world file, becomes the bound).
 void move_and_clamp(robot_state& robot, const world_state& world) {
-  robot.x += robot.vel_x;
-  robot.x = std::max(robot.size_x / 2, robot.x);
-  robot.x = std::min(world.width - robot.size_x / 2, robot.x);
-  robot.y += robot.vel_y;
-  robot.y = std::max(robot.size_y / 2, robot.y);
-  robot.y = std::min(world.height - robot.size_y / 2, robot.y);
+  const point moved =
+      clamped_into_world(robot, world, {robot.x + robot.vel_x, robot.y + robot.vel_y});
+  robot.x = moved.x;
+  robot.y = moved.y;
 }
 
 void leave_marker(simulation& sim) {
@@ -322,6 +320,14 @@ double vision_over_near_walls(simulation& sim, const line& ray,
 }
 
 }  // namespace
+
+point clamped_into_world(const robot_state& robot, const world_state& world, point p) {
+  p.x = std::max(robot.size_x / 2, p.x);
+  p.x = std::min(world.width - robot.size_x / 2, p.x);
+  p.y = std::max(robot.size_y / 2, p.y);
+  p.y = std::min(world.height - robot.size_y / 2, p.y);
+  return p;
+}
 
 void robot_init(simulation& sim) {
   robot_state& robot = sim.robot;

@@ -73,6 +73,13 @@ struct ray_direction_memo {
   int next = 0;
 };
 
+struct world_state;
+
+// The point the clamp of the robot's move keeps its centre at: inside the world
+// by half the body's size on each side. std::max(bound, value) also turns a NaN
+// coordinate into the bound.
+point clamped_into_world(const robot_state& robot, const world_state& world, point p);
+
 // Places the robot at random inside the world (walls are not consulted).
 void robot_init(simulation& sim);
 // One tick: target, field, waypoints, replanning, sensing, steering, push-back,

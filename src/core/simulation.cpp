@@ -1,5 +1,8 @@
 #include "core/simulation.h"
 
+#include <cmath>
+#include <utility>
+
 simulation::simulation(const simulation& other) : simulation_data(other) {
   world_copy_lists(other.world, world);
 }
@@ -14,4 +17,28 @@ simulation& simulation::operator=(const simulation& other) {
 
 simulation::~simulation() {
   world_free_lists(world);
+}
+
+const char* first_non_finite_value(const simulation& sim) {
+  const robot_state& r = sim.robot;
+  const world_state& w = sim.world;
+  const std::pair<const char*, double> values[] = {
+      {"the robot's x", r.x},
+      {"the robot's y", r.y},
+      {"the robot's heading", r.heading},
+      {"the robot's speed", r.speed},
+      {"the robot's turn", r.turn},
+      {"the robot's velocity", r.vel_x},
+      {"the robot's velocity", r.vel_y},
+      {"the field's direction at the robot", r.grad_angle},
+      {"the target's x", w.target_x},
+      {"the target's y", w.target_y},
+      {"scale1", w.scale1},
+      {"scale2", w.scale2},
+      {"scale3", w.scale3},
+  };
+  for (const auto& [name, value] : values) {
+    if (!std::isfinite(value)) return name;
+  }
+  return nullptr;
 }

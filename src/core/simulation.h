@@ -61,3 +61,10 @@ struct simulation : simulation_data {
   simulation& operator=(const simulation& other);
   ~simulation();
 };
+
+// The name of the first value of the robot or of the world's target and gains
+// that is not a finite number ("the robot's heading", ...), or nullptr when all
+// are. Finite inputs can still overflow (a drive of 1e308 per tick, gains of
+// 1e308): the runs without a window stop once this is not nullptr, rather than
+// going on with a robot that is nowhere.
+const char* first_non_finite_value(const simulation& sim);

@@ -174,7 +174,8 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
   parser.setApplicationDescription(
       "Runs the robot simulator without a window on a simulated clock and prints a summary.\n"
       "Exit codes: 0 success, 1 a file cannot be read or written, 2 bad arguments,\n"
-      "3 the run fell short of --require-targets or --max-stuck-seconds.");
+      "3 the run fell short of --require-targets or --max-stuck-seconds, 4 the simulation's\n"
+      "state overflowed, 128 + N ended by signal N.");
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
 
   const QCommandLineOption help({"h", "help"}, "Shows this help and exits.");

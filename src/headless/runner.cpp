@@ -128,7 +128,6 @@ std::string shortfall(const run_options& options, const run_metrics_record& metr
   return {};
 }
 
-
 }  // namespace
 
 int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
@@ -217,6 +216,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   std::size_t next_event = 0;
   std::uint64_t tick = 0;
   bool interrupted = false;
+  const char* broken = nullptr;  // the first value that stopped being finite
   bool film_failed = false;
   bool last_row_written = true;
   for (;;) {
@@ -245,6 +245,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
 
     window.tick();
     ++tick;
+    broken = first_non_finite_value(sim);
+    if (broken != nullptr) break;
 
     last_row_written = tick % options.trace_every == 0;
     if (trace != nullptr && last_row_written) trace_row(trace, sim, tick, window.now_ms());
@@ -257,7 +259,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
                 kExitSignalBase + static_cast<int>(*stop));
   }
-  if (film && !film_failed && !film->finish(window.now_ms(), app.driver.timer_val)) {
+  if (film && !film_failed && broken == nullptr &&
+      !film->finish(window.now_ms(), app.driver.timer_val)) {
     film_failed = true;
   }
   if (film_failed) {
@@ -271,6 +274,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   }
 
   summary.ticks = tick;
+  summary.ended_by_escape = window.quit_requested();
+  if (broken != nullptr) summary.not_finite = broken;
   summary.simulated_seconds = static_cast<double>(window.now_ms()) / 1000.0;
   summary.planning_runs = sim.planner_stats.runs;
   summary.planning_failures = sim.planner_stats.random_targets;
@@ -283,6 +288,17 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   summary.heading = sim.robot.heading;
   summary.metrics = run_metrics(app);
   summary.targets_reached = summary.metrics.targets_reached;
+  if (broken != nullptr) {
+    // Finite settings can still overflow (gains of 1e308): the run ends at the
+    // tick that made the state non-finite, with its summary and no files.
+    summary.console_messages = console.lines;
+    summary.peak_memory_kib = peak_memory_kib();
+    std::fputs((options.json ? format_summary_json(summary) : format_summary_text(summary)).c_str(),
+               out);
+    return fail(std::string(broken) + " is no longer a finite number after tick " +
+                    std::to_string(tick) + "; the run stops there and no files are written",
+                kExitNotFinite);
+  }
   if (events_file.is_open()) events_file.write(format_events_csv(summary.metrics));
 
   if (png_file.is_open()) {

@@ -15,6 +15,7 @@ constexpr int kExitBadArguments = 2;
 // A run ended by a signal exits with 128 + the signal's number (130 for Ctrl-C).
 constexpr int kExitSignalBase = 128;
 constexpr int kExitShortfall = 3;  // --require-targets or --max-stuck-seconds not met
+constexpr int kExitNotFinite = 4;  // the simulation's state overflowed (see first_non_finite_value)
 
 // The trace's header line (without the line break).
 extern const char* const kTraceHeader;

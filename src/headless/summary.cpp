@@ -48,10 +48,12 @@ std::string format_summary_text(const run_summary& s) {
     out += '\n';
   };
   line("seed", std::to_string(s.seed));
-  line("ticks", s.ticks == s.ticks_requested
+  const std::string why = s.ended_by_escape       ? " (ended by Esc)"
+                          : !s.not_finite.empty() ? " (" + s.not_finite + " stopped being finite)"
+                                                  : "";
+  line("ticks", s.ticks == s.ticks_requested && why.empty()
                     ? std::to_string(s.ticks)
-                    : std::to_string(s.ticks) + " of " + std::to_string(s.ticks_requested) +
-                          " (ended by Esc)");
+                    : std::to_string(s.ticks) + " of " + std::to_string(s.ticks_requested) + why);
   line("simulated seconds", fixed(s.simulated_seconds, 3));
   line("wall seconds", fixed(s.wall_seconds, 3));
   line("ticks per wall second", fixed(ticks_per_wall_second(s), 0));
@@ -93,7 +95,7 @@ std::string format_summary_json(const run_summary& s) {
   field("seed", std::to_string(s.seed));
   field("ticks", std::to_string(s.ticks));
   field("ticks_requested", std::to_string(s.ticks_requested));
-  field("ended_by_escape", s.ticks < s.ticks_requested ? "true" : "false");
+  field("ended_by_escape", s.ended_by_escape ? "true" : "false");
   field("simulated_seconds", json_number(s.simulated_seconds, 3));
   field("wall_seconds", json_number(s.wall_seconds, 6));
   field("ticks_per_wall_second", json_number(ticks_per_wall_second(s), 1));

@@ -9,7 +9,11 @@
 struct run_summary {
   std::uint32_t seed = 0;
   std::uint64_t ticks = 0;            // ticks run
-  std::uint64_t ticks_requested = 0;  // ticks asked for; more than ticks when Esc ended the run
+  std::uint64_t ticks_requested = 0;  // ticks asked for; more than ticks when the run ended early
+  // Why the run ended early: Esc, or the name of a value that stopped being
+  // finite (the run ends after that tick); neither for a run of every tick asked.
+  bool ended_by_escape = false;
+  std::string not_finite;
   double simulated_seconds = 0.0;
   double wall_seconds = 0.0;
   std::uint64_t targets_reached = 0;

@@ -106,12 +106,22 @@ void session::require_open() const {
   }
 }
 
+void session::require_finite() const {
+  if (const char* what = first_non_finite_value(sim())) {
+    throw std::runtime_error(std::string(what) + " is no longer a finite number after tick " +
+                             std::to_string(run_->ticks()) +
+                             " (settings too large for the simulation); it cannot run on");
+  }
+}
+
 std::uint64_t session::step(std::uint64_t ticks, const std::function<bool()>& interrupted) {
   require_open();
+  if (ticks > 0) require_finite();
   std::uint64_t done = 0;
   while (done < ticks && !run_->quit_requested()) {
     run_->tick();
     ++done;
+    require_finite();
     if (done % kTicksBetweenInterruptChecks == 0 && interrupted) {
       const bool stop = interrupted();
       require_open();  // the Python code that ran may have closed this session
@@ -123,7 +133,9 @@ std::uint64_t session::step(std::uint64_t ticks, const std::function<bool()>& in
 
 bool session::tick_once() {
   if (run_->quit_requested()) return false;
+  require_finite();
   run_->tick();
+  require_finite();
   return true;
 }
 
@@ -345,9 +357,11 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
   };
   std::uint64_t done = 0;
   add_frame();
+  require_finite();
   while (done < ticks && !run_->quit_requested()) {
     run_->tick();
     ++done;
+    require_finite();  // the film is then left unwritten
     if (done % kTicksBetweenInterruptChecks == 0 && interrupted) {
       const bool stop = interrupted();
       if (stop || closed()) file.discard();

@@ -147,6 +147,9 @@ class session {
 
   // Throws std::runtime_error when the session is closed.
   void require_open() const;
+  // Throws std::runtime_error when a value of the state is no longer finite (see
+  // first_non_finite_value): the runs stop rather than go on with such a robot.
+  void require_finite() const;
 
  private:
   void take_console(std::string_view text);

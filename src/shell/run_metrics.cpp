@@ -119,7 +119,10 @@ void run_metrics_after_tick(simulator& app, std::uint64_t now_ms) {
   run_metrics_record& record = state.record;
   const std::uint64_t tick = ++record.ticks;
   const double distance_before_tick = record.distance;
-  record.distance += distance_between(robot.x, robot.y, state.robot_x, state.robot_y);
+  // From where the tick's clamp put the robot before it moved: a robot placed
+  // outside the world (a world file) is pulled in at once, which is no travel.
+  const point start = clamped_into_world(robot, app.sim.world, {state.robot_x, state.robot_y});
+  record.distance += distance_between(robot.x, robot.y, start.x, start.y);
   if (state.reach_pending) record_reach(state, tick, now_ms, distance_before_tick);
   // Every target change inside a tick happens before the robot moves.
   notice_target_change(state, app.sim.world, state.robot_x, state.robot_y);

@@ -803,13 +803,40 @@ TEST_F(Program, AStopInAnyPhaseWritesNothing) {
   // And as a user sends it, to a picture that takes a while to draw.
   QProcess process;
   process.setWorkingDirectory(dir_.path());
-  process.start(HEADLESS_PROGRAM, {"--ticks", "1", "--size", "16000x4000", "--grad", "--png",
-                                   "big.png"});
+  process.start(HEADLESS_PROGRAM,
+                {"--ticks", "1", "--size", "16000x4000", "--grad", "--png", "big.png"});
   ASSERT_TRUE(process.waitForStarted());
   QThread::msleep(700);
   ::kill(static_cast<pid_t>(process.processId()), SIGINT);
   ASSERT_TRUE(process.waitForFinished(60000));
   EXPECT_EQ(process.exitCode(), kExitSignalBase + SIGINT);
+  EXPECT_TRUE(dir_entries(dir_.path()).isEmpty());
+}
+
+TEST_F(Program, ARobotPlacedOutsideTheWorldTravelsOnlyItsOwnSteps) {
+  for (const char* x : {"1000000", "-1e300", "1e308"}) {
+    QByteArray world = kOpenWorld;
+    world.replace(0, 8, QByteArray(x) + "\n");  // the robot's x, the first line
+    write_file(path("far.dat"), world);
+    const auto result = run({"--world", "far.dat", "--seed", "2", "--ticks", "10", "--json"});
+    ASSERT_EQ(result.exit_code, 0) << x << ": " << result.err.toStdString();
+    const double travelled = parse_json(result.out)["distance_travelled"].toDouble(-1);
+    EXPECT_GE(travelled, 0.0) << x;
+    EXPECT_LE(travelled, 10 * 0.05 + 1e-9) << x << ": the clamp's jump counted as travel";
+  }
+}
+
+TEST_F(Program, AnOverflowingRunStopsWithItsSummaryAndWritesNothing) {
+  const QString maze = QString(ROBOSIM_SOURCE_DIR) + "/worlds/maze.dat";
+  const auto result =
+      run({"--world", maze, "--seed", "1", "--ticks", "3000", "--scale1", "1e308", "--scale2",
+           "1e308", "--scale3", "1e308", "--save", "w.dat", "--trace", "t.csv", "--json"});
+  EXPECT_EQ(result.exit_code, kExitNotFinite) << result.err.toStdString();
+  EXPECT_TRUE(result.err.contains("is no longer a finite number after tick "))
+      << result.err.toStdString();
+  const QJsonObject summary = parse_json(result.out);
+  EXPECT_LT(summary["ticks"].toInt(), 3000);
+  EXPECT_FALSE(summary["ended_by_escape"].toBool());
   EXPECT_TRUE(dir_entries(dir_.path()).isEmpty());
 }
 

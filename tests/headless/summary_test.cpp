@@ -42,10 +42,18 @@ TEST(HeadlessSummary, TextHoldsEveryFigure) {
   }
   run_summary stopped = sample();
   stopped.ticks = 10;
+  stopped.ended_by_escape = true;
   stopped.peak_memory_kib = -1;
   const std::string short_text = format_summary_text(stopped);
   EXPECT_NE(short_text.find("ticks: 10 of 6000 (ended by Esc)\n"), std::string::npos);
   EXPECT_NE(short_text.find("peak memory: unknown\n"), std::string::npos);
+  run_summary overflowed = sample();
+  overflowed.ticks = 12;
+  overflowed.not_finite = "the robot's heading";
+  EXPECT_NE(format_summary_text(overflowed)
+                .find("ticks: 12 of 6000 (the robot's heading stopped being finite)\n"),
+            std::string::npos);
+  EXPECT_NE(format_summary_json(overflowed).find("\"ended_by_escape\":false"), std::string::npos);
 }
 
 TEST(HeadlessSummary, JsonIsOneValidObject) {

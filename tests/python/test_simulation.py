@@ -482,3 +482,25 @@ def test_bad_options_open_nothing(options, error):
     with pytest.raises(error):
         robosim.Simulation(**options)
     robosim.Simulation(seed=0).close()
+
+
+@pytest.mark.parametrize(
+    "setup",
+    [
+        lambda sim: (setattr(sim, "manual", True), sim.drive(1e308, 1e308)),
+        lambda sim: (sim.load(WORLDS / "maze.dat"), setattr(sim, "gains", (1e308, 1e308, 1e308))),
+    ],
+    ids=["drive 1e308", "gains 1e308"],
+)
+def test_a_state_that_overflows_stops_the_run_with_runtime_error(tmp_path, setup):
+    sim = robosim.Simulation(seed=1)
+    setup(sim)
+    with pytest.raises(RuntimeError, match="no longer a finite number after tick"):
+        sim.step(5000)
+    stopped_at = sim.tick
+    assert 0 < stopped_at < 5000
+    for again in (lambda: sim.step(1), lambda: sim.record_gif(tmp_path / "f.gif", 10)):
+        with pytest.raises(RuntimeError, match="finite"):
+            again()
+    assert sim.tick == stopped_at
+    assert not (tmp_path / "f.gif").exists()
