@@ -145,11 +145,21 @@ void push_back_from_walls(simulation& sim) {
   }
 }
 
+bool move_crosses_a_wall(simulation& sim, point from, point to);
+
 // Moves and keeps the centre inside the world (a NaN position, from a hostile
-// world file, becomes the bound).
-void move_and_clamp(robot_state& robot, const world_state& world) {
+// world file, becomes the bound), unless the move would cross a wall.
+void move_and_clamp(simulation& sim) {
+  robot_state& robot = sim.robot;
   const point moved =
-      clamped_into_world(robot, world, {robot.x + robot.vel_x, robot.y + robot.vel_y});
+      clamped_into_world(robot, sim.world, {robot.x + robot.vel_x, robot.y + robot.vel_y});
+  const point from{robot.x, robot.y};
+  const point held = clamped_into_world(robot, sim.world, from);
+  const bool starts_inside = same_bits(held.x, from.x) && same_bits(held.y, from.y);
+  if (starts_inside && move_crosses_a_wall(sim, from, moved)) {
+    sim.last_push_back.crossing_prevented = true;
+    return;
+  }
   robot.x = moved.x;
   robot.y = moved.y;
 }
@@ -358,7 +368,7 @@ void robot_update(simulation& sim) {
   if (!sim.manual_mode) robot_auto_mode(sim);
   turn_and_step(sim);
   push_back_from_walls(sim);
-  move_and_clamp(robot, sim.world);
+  move_and_clamp(sim);
   leave_marker(sim);
 }
 
@@ -401,6 +411,68 @@ double vision_along(simulation& sim, double x, double y, direction u, bool& seen
   const std::vector<const wall_node*>* near = wall_index_ray_candidates(sim, ray, u.c, u.s);
   if (near == nullptr) return vision_over_every_wall(sim, ray, seen, hit);
   return vision_over_near_walls(sim, ray, *near, seen, hit);
+}
+
+// Whether the segment from `from` to `to` meets the closed box [x0, x1] x [y0, y1]
+// (Liang and Barsky's clipping: the segment's parameter range inside each slab).
+bool segment_meets_box(point from, point to, double x0, double y0, double x1, double y1) {
+  double t0 = 0.0;
+  double t1 = 1.0;
+  const auto clip = [&t0, &t1](double start, double delta, double lo, double hi) {
+    if (delta == 0.0) return start >= lo && start <= hi;
+    double a = (lo - start) / delta;
+    double b = (hi - start) / delta;
+    if (a > b) std::swap(a, b);
+    t0 = std::max(t0, a);
+    t1 = std::min(t1, b);
+    return t0 <= t1;
+  };
+  return clip(from.x, to.x - from.x, x0, x1) && clip(from.y, to.y - from.y, y0, y1);
+}
+
+// Whether the wall blocks a move from `from` to `to`: its box, which does not
+// hold `from`, meets the path. Walls with values that are not finite (a hostile
+// file) block nothing.
+bool wall_blocks(const wall_node* wall, point from, point to) {
+  const double x0 = std::min(wall->x, wall->x + wall->width);
+  const double x1 = std::max(wall->x, wall->x + wall->width);
+  const double y0 = std::min(wall->y, wall->y + wall->height);
+  const double y1 = std::max(wall->y, wall->y + wall->height);
+  if (!(std::isfinite(x0) && std::isfinite(x1) && std::isfinite(y0) && std::isfinite(y1))) {
+    return false;
+  }
+  if (from.x >= x0 && from.x <= x1 && from.y >= y0 && from.y <= y1) return false;
+  return segment_meets_box(from, to, x0, y0, x1, y1);
+}
+
+bool move_crosses_a_wall(simulation& sim, point from, point to) {
+  const double dx = to.x - from.x;
+  const double dy = to.y - from.y;
+  if (dx == 0.0 && dy == 0.0) return false;
+  if (!(std::isfinite(from.x) && std::isfinite(from.y) && std::isfinite(to.x) &&
+        std::isfinite(to.y))) {
+    return false;
+  }
+  // The walls near the path: those the index lists along it, when it is short
+  // enough for the index (a wall the path meets has a side the path crosses
+  // within its length); else every wall.
+  const double length = vect_mag(dx, dy);
+  const std::vector<const wall_node*>* near = nullptr;
+  if (length < kWallIndexReach / 2) {
+    const double ux = dx / length;
+    const double uy = dy / length;
+    near = wall_index_ray_candidates(sim, line{from.x, from.y, from.x + ux, from.y + uy}, ux, uy);
+  }
+  if (near != nullptr) {
+    for (const wall_node* wall : *near) {
+      if (wall_blocks(wall, from, to)) return true;
+    }
+    return false;
+  }
+  for (const wall_node* wall = sim.world.walls; wall != nullptr; wall = wall->next) {
+    if (wall_blocks(wall, from, to)) return true;
+  }
+  return false;
 }
 
 }  // namespace

@@ -47,6 +47,9 @@ struct push_back_observation {
   bool wall_pushed = false;  // some ray met a wall closer than the body's radius
   // The least distance at which a ray met a wall; infinity when none met one.
   double least_distance = std::numeric_limits<double>::infinity();
+  // The tick's move would have carried the centre into or through a wall, so the
+  // robot stayed where it was (see robot_update).
+  bool crossing_prevented = false;
 };
 
 // The update's tick-to-tick state: when the robot last arrived at a waypoint and
@@ -84,6 +87,14 @@ point clamped_into_world(const robot_state& robot, const world_state& world, poi
 void robot_init(simulation& sim);
 // One tick: target, field, waypoints, replanning, sensing, steering, push-back,
 // move, marker trail.
+//
+// The move never carries the centre into or through a wall: where the pushes of
+// the twelve push-back rays add up (a robot wedged between thin walls), the step
+// can be long enough to jump a wall. A move whose straight path from the old
+// centre to the new one meets a wall that does not hold the old centre is not
+// made: the robot stays where it was for that tick (it has turned). Every other
+// move is made exactly as before. A centre that starts outside the world (a
+// world file) is pulled in by the clamp as before, walls or not.
 void robot_update(simulation& sim);
 // Kept without callers: stores its arguments in motion_speed and motion_turn;
 // nothing else.

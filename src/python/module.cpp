@@ -228,6 +228,8 @@ py::dict stats_dict(const session_stats& s) {
   d["least_push_distance"] = std::isfinite(s.metrics.least_push_distance)
                                  ? py::object(py::float_(s.metrics.least_push_distance))
                                  : py::object(py::none());
+  d["largest_step"] = s.metrics.largest_step;
+  d["wall_crossings_prevented"] = s.metrics.wall_crossings_prevented;
   d["stuck_spells"] = s.metrics.stuck_spells;
   d["stuck_seconds"] = s.metrics.stuck_seconds();
   d["longest_stuck_seconds"] = s.metrics.longest_stuck_seconds();

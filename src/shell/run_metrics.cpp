@@ -122,7 +122,10 @@ void run_metrics_after_tick(simulator& app, std::uint64_t now_ms) {
   // From where the tick's clamp put the robot before it moved: a robot placed
   // outside the world (a world file) is pulled in at once, which is no travel.
   const point start = clamped_into_world(robot, app.sim.world, {state.robot_x, state.robot_y});
-  record.distance += distance_between(robot.x, robot.y, start.x, start.y);
+  const double step = distance_between(robot.x, robot.y, start.x, start.y);
+  record.distance += step;
+  record.largest_step = std::max(record.largest_step, step);
+  if (last_push_back.crossing_prevented) ++record.wall_crossings_prevented;
   if (state.reach_pending) record_reach(state, tick, now_ms, distance_before_tick);
   // Every target change inside a tick happens before the robot moves.
   notice_target_change(state, app.sim.world, state.robot_x, state.robot_y);

@@ -117,6 +117,7 @@ void simulation_fields(Io& io, Sim& s) {
   io(s.manual_mode);
   io(s.last_push_back.wall_pushed);
   io(s.last_push_back.least_distance);
+  io(s.last_push_back.crossing_prevented);
   io(s.display_x);
   io(s.display_y);
   io(s.robot_memory.last_waypoint_time);
@@ -177,6 +178,8 @@ void metrics_fields(Io& io, Observer& m) {
   io(m.record.distance);
   io(m.record.contacts);
   io(m.record.least_push_distance);
+  io(m.record.largest_step);
+  io(m.record.wall_crossings_prevented);
   io(m.record.stuck_spells);
   io(m.record.stuck_ms);
   io(m.record.longest_stuck_ms);

@@ -91,9 +91,7 @@ void worker_pool::take_jobs(std::size_t thread) {
 void worker_pool::work(std::size_t thread) {
   std::uint64_t seen = 0;
   for (;;) {
-    const auto batch_ready = [&] {
-      return generation_.load(std::memory_order_acquire) != seen;
-    };
+    const auto batch_ready = [&] { return generation_.load(std::memory_order_acquire) != seen; };
     if (!spin_until(batch_ready)) {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [&] { return stopping_ || batch_ready(); });
