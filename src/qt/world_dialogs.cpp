@@ -98,6 +98,13 @@ void world_load(QWidget* centre_on) {
   report_failure(centre_on, QObject::tr("Cannot open world file %1:\n%2"), answer.file, error);
 }
 
+void world_open(const std::string& path, QWidget* report_to) {
+  std::string error;
+  if (world_read_file(path, error)) return;
+  report_failure(report_to, QObject::tr("Cannot open world file %1:\n%2"),
+                 QFile::decodeName(QByteArray::fromStdString(path)), error);
+}
+
 void world_save(QWidget* centre_on) {
   const dialog_answer answer =
       ask_for_file(centre_on, QFileDialog::AcceptSave, QObject::tr("Map files (*.dat)"));
