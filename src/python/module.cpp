@@ -231,6 +231,7 @@ void check_image_size(long long width, long long height) {
 
 PYBIND11_MODULE(_robosim, m) {
   m.doc() = "The robot simulator's simulation, one per process (see robosim.Simulation).";
+  m.attr("__version__") = ROBOSIM_VERSION;
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {

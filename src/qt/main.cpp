@@ -59,7 +59,7 @@ int main(int argc, char* argv[]) {
   std::setlocale(LC_NUMERIC, "C");
   // Ties the window to its desktop entry (Wayland shows that entry's icon) and
   // takes the icon from the theme when the program is installed.
-  QGuiApplication::setDesktopFileName(QString::fromLatin1(kExecutableName));
+  QGuiApplication::setDesktopFileName(QStringLiteral(ROBOSIM_APP_ID));
   QGuiApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kExecutableName)));
 
   MainWindow window;

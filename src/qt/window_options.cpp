@@ -6,15 +6,13 @@ constexpr const char* kHelpText =
     "Usage: robot-simulator [options] [FILE]\n"
     "Shows the robot simulator's window: a small mobile robot in a walled 10 x 10 world\n"
     "that drives itself to a target. FILE is a world file (.dat) to open at start-up.\n"
+    "Exit codes: 0 success, 1 no display, 2 bad arguments.\n"
     "\n"
     "Options:\n"
     "  -h, --help     Shows this help and exits.\n"
     "  -v, --version  Shows the version and exits.\n"
     "\n"
-    "Qt's own options, such as -platform NAME or -style NAME, are understood too.\n"
-    "The keys, the mouse and the File menu are described in the README, installed in\n"
-    "share/doc/robot-simulator; example worlds are in share/robot-simulator/worlds.\n"
-    "Exit codes: 0 success, 1 no display, 2 bad arguments.\n";
+    "Qt's own options, such as -platform NAME or -style NAME, are understood too.\n";
 
 bool is_help(const std::string& argument) {
   return argument == "-h" || argument == "--help";

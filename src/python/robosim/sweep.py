@@ -22,6 +22,8 @@ import sys
 import time
 import tomllib
 
+from robosim import __version__
+
 PROGRAM = "robosim-sweep"
 
 EXIT_OK = 0
@@ -188,6 +190,7 @@ def argument_parser():
         epilog="Exit codes: 0 every run done, 1 some runs failed, 2 bad command line, "
         "configuration or output file, 130 interrupted (finished rows are kept).",
     )
+    parser.add_argument("--version", action="version", version=f"{PROGRAM} {__version__}")
     parser.add_argument("--config", metavar="FILE", help="a TOML file with the options below as keys")
     parser.add_argument("--seeds", help="seeds: a range 1-20 or a list 1,5,9 (default 1)")
     parser.add_argument("--world", action="append", metavar="FILE",
