@@ -53,6 +53,7 @@ uninstall:
 
 # The Debian package, $(BUILD_DIR)/robot-simulator_VERSION_ARCH.deb (CPack).
 deb: build
+	@rm -f $(BUILD_DIR)/robot-simulator_*.deb
 	@cd $(BUILD_DIR) && cpack -G DEB
 	@rm -rf $(BUILD_DIR)/deb/_CPack_Packages
 

@@ -17,7 +17,11 @@ _robosim_words() {
 _robosim_files() {
   local IFS=$'\n'
   compopt -o filenames 2>/dev/null
-  COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X "!$1" -- "$cur"))
+  if [[ $1 == "*" ]]; then
+    COMPREPLY=($(compgen -f -- "$cur"))
+  else
+    COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X "!$1" -- "$cur"))
+  fi
 }
 
 _robosim_options() {
