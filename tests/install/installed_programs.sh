@@ -13,14 +13,8 @@ BUILD=$(cd "$1" && pwd)
 SOURCE=$(cd "$2" && pwd)
 PYTHON=/usr/bin/python3
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-step() { echo "--- $*"; }
-
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
 mkdir -p "$root/home" "$root/work"
 export HOME=$root/home
 unset PYTHONPATH DISPLAY WAYLAND_DISPLAY
@@ -35,7 +29,6 @@ step "install into a DESTDIR, prefix /usr/local"
 dest=$root/dest
 install_into "$dest" /usr/local
 P=$dest/usr/local
-version=$(sed -n 's/^project(RobotSimulator VERSION \([0-9.]*\).*/\1/p' "$SOURCE/CMakeLists.txt")
 pyver=$($PYTHON -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
 package=$P/lib/python$pyver/dist-packages
 app_id=$(basename "$P"/share/applications/*.desktop .desktop)

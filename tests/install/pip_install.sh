@@ -14,15 +14,8 @@ WORK=$(cd "$2" && pwd)
 export ROBOSIM_PIP_BUILD_DIR=$WORK/build
 unset PYTHONPATH
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-step() { echo "--- $*"; }
-
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-version=$(sed -n 's/^project(RobotSimulator VERSION \([0-9.]*\).*/\1/p' "$SOURCE/CMakeLists.txt")
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
 
 step "the wheel"
 before=$(git -C "$SOURCE" status --porcelain 2>/dev/null || true)
