@@ -6,8 +6,14 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
+# Where make install puts the programs; DESTDIR, when given, is put in front of it.
+PREFIX ?= /usr/local
+DESTDIR ?=
+# The list of what the last make install wrote, for make uninstall. cmake --install
+# writes install_manifest.txt, which make deb's own install would replace.
+INSTALLED ?= $(BUILD_DIR)/installed-files.txt
 
-.PHONY: all setup configure build run test bench sanitize tsan fuzz headless clean
+.PHONY: all setup configure build run test bench sanitize tsan fuzz headless install uninstall deb clean
 
 all: build
 
@@ -31,6 +37,26 @@ test: build
 
 bench: build
 	@bash scripts/bench.sh $(BUILD_DIR)
+
+# Installs into $(DESTDIR)$(PREFIX) and, for a real install (no DESTDIR), tells the
+# desktop about the new menu entry, world-file type and icon. It does not build, so
+# that `sudo make install` after `make build` leaves no file of root's in the build.
+install:
+	@[ -f $(BUILD_DIR)/cmake_install.cmake ] || { echo "make install: nothing is built in $(BUILD_DIR); run make build first" >&2; exit 1; }
+	@DESTDIR='$(DESTDIR)' cmake --install $(BUILD_DIR) --prefix '$(PREFIX)'
+	@cp $(BUILD_DIR)/install_manifest.txt $(INSTALLED)
+	@[ -n '$(DESTDIR)' ] || bash scripts/refresh_desktop.sh '$(PREFIX)'
+
+# Removes what the last make install wrote (give it the same DESTDIR).
+uninstall:
+	@DESTDIR='$(DESTDIR)' bash scripts/uninstall.sh $(INSTALLED)
+	@[ -n '$(DESTDIR)' ] || bash scripts/refresh_desktop.sh '$(PREFIX)'
+
+# The Debian package, $(BUILD_DIR)/robot-simulator_VERSION_ARCH.deb (CPack).
+deb: build
+	@rm -f $(BUILD_DIR)/robot-simulator_*.deb
+	@cd $(BUILD_DIR) && cpack -G DEB
+	@rm -rf $(BUILD_DIR)/deb/_CPack_Packages
 
 # Every core and headless test, and the short soak runs, under AddressSanitizer and
 # UndefinedBehaviorSanitizer; any report fails the test. The planner's property

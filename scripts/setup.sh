@@ -17,6 +17,8 @@ PACKAGES=(
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
   python3-pil python3-distributed python3-tqdm python3-scipy
   libgif-dev libyaml-cpp-dev libpng-dev
+  help2man librsvg2-bin desktop-file-utils appstream shared-mime-info man-db
+  dpkg-dev lintian python3-venv python3-pip python3-setuptools python3-wheel python3-build
 )
 
 LOG=${SETUP_LOG:-build/setup.log}

@@ -416,6 +416,7 @@ PYBIND11_MODULE(_robosim, m) {
   m.doc() =
       "The robot simulator's simulation (see robosim.Simulation); any number at once, on any "
       "threads.";
+  m.attr("__version__") = ROBOSIM_VERSION;
 
   // Set up numpy's C interface now, while one thread loads the module; without
   // numpy the members that return arrays say so when called.

@@ -32,9 +32,10 @@ std::vector<std::string> entries_reading_as(const std::string& folder, const QSt
   return found;
 }
 
-}  // namespace
-
-QString dialog_start_directory() {
+// The current directory. When its name is not UTF-8 the text of it would name
+// another folder (or none), so it is given as /proc/self/cwd, the same folder
+// under a name Qt can hold.
+QString current_directory_name() {
   std::vector<char> buffer(4096);
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {
     if (errno != ERANGE || buffer.size() > (1u << 20)) return QDir::currentPath();
@@ -44,6 +45,15 @@ QString dialog_start_directory() {
   if (is_text(cwd)) return QFile::decodeName(cwd);
   if (QFileInfo(QStringLiteral("/proc/self/cwd")).isDir()) return QStringLiteral("/proc/self/cwd");
   return QFile::decodeName(cwd);
+}
+
+}  // namespace
+
+QString dialog_start_directory() {
+  const QByteArray home = qgetenv("HOME");
+  if (home.startsWith('/') && is_text(home) && QFileInfo(QFile::decodeName(home)).isDir())
+    return QFile::decodeName(home);
+  return current_directory_name();
 }
 
 chosen_path path_of_chosen_name(const QString& chosen) {

@@ -7,9 +7,11 @@
 #include <QString>
 #include <string>
 
-// The folder a file dialog starts in: the current directory. When its name is
-// not UTF-8 the text of it would name another folder (or none), so the dialog
-// starts in /proc/self/cwd, the same folder under a name Qt can hold.
+// The folder a file dialog starts in: the user's home folder ($HOME). Without a
+// usable one (unset, not a folder, or a name that is not UTF-8) it is the
+// current directory; when that name is not UTF-8 the text of it would name
+// another folder (or none), so the dialog starts in /proc/self/cwd, the same
+// folder under a name Qt can hold.
 QString dialog_start_directory();
 
 struct chosen_path {

@@ -40,6 +40,10 @@ void MainWindow::mainMenu(int commandId) {
   }
 }
 
+void MainWindow::openWorld(const std::string& path) {
+  if (view_->isRunning()) world_open(view_->app().sim, path, this);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   // Exit and closing the window both end here. Open dialogs go first, so that
   // their commands end without acting on the world, then the simulation shuts down.

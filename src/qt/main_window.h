@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <string>
 
 class QAction;
 class QMenu;
@@ -29,6 +30,9 @@ class MainWindow : public QMainWindow {
  public slots:
   // Runs the menu command with this id; unknown ids do nothing.
   void mainMenu(int commandId);
+  // Opens this world file (its name byte for byte) as File > Open does once a
+  // file is chosen; a file that cannot be read gets the same message.
+  void openWorld(const std::string& path);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -99,6 +99,13 @@ void world_load(simulation& sim, QWidget* centre_on) {
   report_failure(centre_on, QObject::tr("Cannot open world file %1:\n%2"), answer.file, error);
 }
 
+void world_open(simulation& sim, const std::string& path, QWidget* report_to) {
+  std::string error;
+  if (world_read_file(sim, path, error)) return;
+  report_failure(report_to, QObject::tr("Cannot open world file %1:\n%2"),
+                 QFile::decodeName(QByteArray::fromStdString(path)), error);
+}
+
 void world_save(simulation& sim, QWidget* centre_on) {
   const dialog_answer answer =
       ask_for_file(centre_on, QFileDialog::AcceptSave, QObject::tr("Map files (*.dat)"));

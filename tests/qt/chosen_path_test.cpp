@@ -3,12 +3,14 @@
 #include "qt/chosen_path.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <fstream>
+#include <optional>
 #include <string>
 
 namespace {
@@ -64,7 +66,51 @@ TEST_F(ChosenPathTest, NamesThatLookAlikeAreRefusedRatherThanGuessed) {
   EXPECT_NE(path.error.find("more than one file"), std::string::npos) << path.error;
 }
 
+// Sets HOME for one test and puts the old value back afterwards.
+class home_as {
+ public:
+  explicit home_as(const std::optional<std::string>& value)
+      : had_(qEnvironmentVariableIsSet("HOME")), old_(qgetenv("HOME")) {
+    if (value) {
+      qputenv("HOME", QByteArray::fromStdString(*value));
+    } else {
+      qunsetenv("HOME");
+    }
+  }
+  ~home_as() {
+    if (had_) {
+      qputenv("HOME", old_);
+    } else {
+      qunsetenv("HOME");
+    }
+  }
+
+ private:
+  bool had_;
+  QByteArray old_;
+};
+
+TEST_F(ChosenPathTest, DialogsStartInTheHomeFolderOrElseTheCurrentDirectory) {
+  const std::string not_text = root() + "/\xff";
+  ASSERT_EQ(mkdir(not_text.c_str(), 0700), 0);
+  make_file("a-file");
+  const QString cwd = QDir::currentPath();
+  const struct {
+    std::optional<std::string> home;
+    QString start;
+  } cases[] = {
+      {root(), dir.path()},     {std::nullopt, cwd},        {"", cwd},
+      {"relative/folder", cwd}, {root() + "/missing", cwd}, {root() + "/a-file", cwd},
+      {not_text, cwd},  // its text would be another folder
+  };
+  for (const auto& c : cases) {
+    const home_as home(c.home);
+    EXPECT_EQ(dialog_start_directory(), c.start) << c.home.value_or("(unset)");
+  }
+}
+
 TEST_F(ChosenPathTest, DialogsStartInACurrentDirectoryThatIsNotUtf8) {
+  const home_as no_home(std::nullopt);
   const std::string folder = root() + "/\xff";
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   const QString before = QDir::currentPath();

@@ -328,6 +328,18 @@ TEST_F(MainWindowTest, WindowGoesOnWhileAFileDialogIsOpenAndCommandsNest) {
   EXPECT_EQ(open_world_dialogs(), 0);
 }
 
+TEST_F(MainWindowTest, AWorldGivenByNameOpensOnlyWhileTheSimulationRuns) {
+  QTemporaryDir dir;
+  const std::string one_wall = dir.filePath(QStringLiteral("one.dat")).toStdString();
+  std::ofstream(one_wall) << "1\n1\n0\n1\n4 4 1 1\n";
+  window->openWorld(one_wall);
+  EXPECT_EQ(world().num_walls, 1);
+  EXPECT_EQ(robot().x, 1.0);
+  window->close();
+  window->openWorld(one_wall);  // after shut-down: nothing to load into
+  EXPECT_FALSE(view->isRunning());
+}
+
 TEST_F(MainWindowTest, ClosingTheWindowWhileADialogIsOpenEndsTheCommandQuietly) {
   fail_safe();
   QTimer::singleShot(100, view, [this] { window->close(); });

@@ -51,6 +51,7 @@ class dialog_answerer {
   }
 
   QString filter;   // the filter the file dialog offered
+  QString folder;   // the folder the file dialog showed first
   QString message;  // the text of the last message box
   bool confirmed_overwrite = false;
   int file_dialogs = 0;
@@ -85,6 +86,7 @@ class dialog_answerer {
     answered_.insert(dialog);
     ++file_dialogs;
     filter = dialog->selectedNameFilter();
+    folder = dialog->directory().absolutePath();
     // Queued, so the confirmation box that accepting may open runs in the event
     // loop rather than inside this timer's handler, and is answered in turn.
     if (file_.isEmpty()) {
@@ -188,6 +190,46 @@ TEST_F(WorldDialogsTest, OpenLoadsTheChosenFile) {
   EXPECT_EQ(world().walls->height, 3.0);
   EXPECT_EQ(robot().x, 2.5);
   EXPECT_EQ(robot().heading, 1.5);
+}
+
+TEST_F(WorldDialogsTest, BothDialogsStartInTheHomeFolder) {
+  const QByteArray home = qgetenv("HOME");
+  qputenv("HOME", QFile::encodeName(dir.path()));
+  for (void (*command)(simulation&, QWidget*) : {world_load, world_save}) {
+    dialog_answerer answerer(QString{});
+    command(sim(), nullptr);
+    EXPECT_EQ(answerer.folder, dir.path());
+  }
+  qputenv("HOME", home);
+}
+
+TEST_F(WorldDialogsTest, AFileOpenedByNameLoadsOrIsReportedLikeAChosenOne) {
+  const std::string good = path("room.dat");
+  std::ofstream(good) << "2.500000\n7.250000\n1.500000\n1\n1.000000 1.000000 2.000000 3.000000\n";
+  const std::string bad = path("broken.dat");
+  std::ofstream(bad) << "not a world\n";
+  const struct {
+    std::string file;
+    const char* reported;  // in the message, or nullptr for none
+    int walls_after;
+  } cases[] = {
+      {good, nullptr, 1},
+      {bad, "Cannot open world file", 1},
+      {path("missing.dat"), "missing.dat", 1},
+      {QFile::encodeName(dir.path()).toStdString(), "Cannot open world file", 1},  // a folder
+  };
+  for (const auto& c : cases) {
+    dialog_answerer answerer(QString{});
+    world_open(sim(), c.file);
+    if (c.reported == nullptr) {
+      EXPECT_TRUE(answerer.message.isEmpty()) << answerer.message.toStdString();
+    } else {
+      EXPECT_TRUE(answerer.message.contains(QLatin1String(c.reported)))
+          << c.file << ": " << answerer.message.toStdString();
+    }
+    EXPECT_EQ(answerer.file_dialogs, 0);
+    EXPECT_EQ(world().num_walls, c.walls_after) << c.file;
+  }
 }
 
 TEST_F(WorldDialogsTest, CancelledOpenChangesNothing) {

@@ -21,6 +21,7 @@ from robosim._robosim import (
     OBSERVATION_SIZE,
     RobotState,
     Simulation,
+    __version__,
     generate_world,
     import_map,
 )

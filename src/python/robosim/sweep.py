@@ -23,6 +23,7 @@ import sys
 import time
 import tomllib
 
+from robosim import __version__
 from robosim.sweep_cluster import (
     StopRequest,
     Unreachable,
@@ -223,6 +224,7 @@ def argument_parser():
         "configuration or output file, 128 + signal when stopped by a signal (130 Ctrl-C, "
         "143 SIGTERM; the finished rows are kept).",
     )
+    parser.add_argument("--version", action="version", version=f"{PROGRAM} {__version__}")
     parser.add_argument("--config", metavar="FILE", help="a TOML file with the options below as keys")
     parser.add_argument("--seeds", help="seeds: a range 1-20 or a list 1,5,9 (default 1)")
     parser.add_argument("--world", action="append", metavar="FILE",

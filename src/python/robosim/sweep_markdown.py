@@ -17,8 +17,10 @@ def build_description():
     """'robosim 1.0.0, source commit 1a2b3c4 (with changes)' as far as known."""
     try:
         from robosim import _build
-    except ImportError:
-        return "robosim of unknown version (no build information)"
+    except ImportError:  # an installed package: its version, no source tree
+        import robosim
+
+        return f"robosim {robosim.__version__}"
     text = f"robosim {_build.VERSION}"
     commit = git(_build.SOURCE_DIR, "rev-parse", "--short=12", "HEAD")
     if commit:

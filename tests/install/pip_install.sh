@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The Python package as the README installs it: `pip install --no-build-isolation .`
+# from the source tree into a virtual environment made with --system-site-packages
+# (offline: setuptools and the dependencies are Debian's), then the plotted
+# example run with the environment's python from another folder; and the wheel of
+# `python3 -m build --wheel --no-isolation`, with the extension and the command.
+# usage: pip_install.sh SOURCE_DIR WORK_DIR
+# WORK_DIR keeps the build between runs (ROBOSIM_PIP_BUILD_DIR), so a second run
+# only rebuilds what changed.
+set -euo pipefail
+SOURCE=$(cd "$1" && pwd)
+mkdir -p "$2"
+WORK=$(cd "$2" && pwd)
+export ROBOSIM_PIP_BUILD_DIR=$WORK/build
+unset PYTHONPATH
+
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
+
+step "the wheel"
+before=$(git -C "$SOURCE" status --porcelain 2>/dev/null || true)
+(cd "$SOURCE" && /usr/bin/python3 -m build --wheel --no-isolation --outdir "$root/dist") \
+  >"$root/build.log" 2>&1 || { tail -n 30 "$root/build.log" >&2; fail "python3 -m build"; }
+wheel=$(ls "$root"/dist/robosim-"$version"-*.whl) || fail "no wheel of version $version"
+/usr/bin/python3 - "$wheel" <<'PY' || fail "the wheel's contents"
+import sys
+import zipfile
+
+names = zipfile.ZipFile(sys.argv[1]).namelist()
+for wanted in ("robosim/__init__.py", "robosim/env.py", "robosim/sweep.py", "robosim/sweep_report.py"):
+    assert wanted in names, (wanted, names)
+assert any(n.startswith("robosim/_robosim.") and n.endswith(".so") for n in names), names
+entry_points = next(n for n in names if n.endswith(".dist-info/entry_points.txt"))
+assert "robosim-sweep = robosim.sweep:main" in zipfile.ZipFile(sys.argv[1]).read(entry_points).decode()
+PY
+[[ $(git -C "$SOURCE" status --porcelain 2>/dev/null || true) == "$before" ]] ||
+  fail "the build left files in the source tree: $(git -C "$SOURCE" status --porcelain)"
+
+step "pip install into a virtual environment"
+venv=$root/venv
+/usr/bin/python3 -m venv --system-site-packages "$venv"
+(cd "$SOURCE" && "$venv/bin/pip" install --no-build-isolation .) >"$root/pip.log" 2>&1 ||
+  { tail -n 30 "$root/pip.log" >&2; fail "pip install"; }
+
+step "the example and the command from another folder"
+mkdir "$root/elsewhere"
+cd "$root/elsewhere"
+imported=$("$venv/bin/python" -c 'import robosim; print(robosim.__file__, robosim.__version__)')
+[[ $imported == "$venv/"*"/robosim/__init__.py $version" ]] || fail "import robosim gave: $imported"
+printed=$("$venv/bin/python" "$SOURCE/examples/python/plot_path.py" --ticks 600 --out path.png) ||
+  fail "plot_path.py"
+[[ $printed =~ ^path\.png:\ [0-9]+\ targets\ reached$ ]] || fail "plot_path.py printed: $printed"
+"$venv/bin/python" -c 'from PIL import Image; assert Image.open("path.png").size == (600, 600)' ||
+  fail "plot_path.py's picture"
+[[ $("$venv/bin/robosim-sweep" --version) == "robosim-sweep $version" ]] || fail "robosim-sweep --version"
+echo "ok: pip install . and the wheel"
