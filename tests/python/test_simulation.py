@@ -355,7 +355,8 @@ class TestMembers:
             assert set(stats) == {"targets_reached", "planning_runs", "planning_failures",
                                   "planning_gave_up", "console_messages", "console",
                                   "targets_per_minute", "distance_travelled", "contacts",
-                                  "least_push_distance", "stuck_spells", "stuck_seconds",
+                                  "least_push_distance", "largest_step",
+                                  "wall_crossings_prevented", "stuck_spells", "stuck_seconds",
                                   "longest_stuck_seconds"}
             assert stats["planning_runs"] >= 1
 
