@@ -52,16 +52,17 @@ _robot_simulator_headless() {
       _robosim_options "maze: pillars:"
       return
       ;;
+    --unknown) _robosim_options "free wall" && return ;;
     --ticks | --seed | --period-ms | --frame-every | --gif-speed | --size | --trace-every | \
-      --scale1 | --scale2 | --scale3 | --require-targets | --max-stuck-seconds)
+      --scale1 | --scale2 | --scale3 | --require-targets | --max-stuck-seconds | --map-region)
       COMPREPLY=()
       return
       ;;
   esac
   _robosim_options "--help --version --ticks --seed --period-ms --world --save --manual --keys
     --png --gif --frame-every --gif-speed --size --grad --vision --stats --trail --trace
-    --trace-every --json --generate --import-map --events --scale1 --scale2 --scale3
-    --require-targets --max-stuck-seconds"
+    --trace-every --json --generate --import-map --map-region --unknown --events --scale1
+    --scale2 --scale3 --require-targets --max-stuck-seconds"
 }
 
 _robosim_sweep() {
@@ -71,6 +72,16 @@ _robosim_sweep() {
     --world) _robosim_files '*.dat' && return ;;
     --config) _robosim_files '*.toml' && return ;;
     --out) _robosim_files '*.csv' && return ;;
+    --report) _robosim_files '*.md' && return ;;
+    --metric)
+      _robosim_options "$(robosim-sweep --list-metrics 2>/dev/null | awk 'NR > 1 {print $1}')"
+      return
+      ;;
+    --plot-format)
+      compopt -o nospace 2>/dev/null
+      _robosim_options "png, svg, pdf, png,svg png,svg,pdf"
+      return
+      ;;
     --controller)
       # MODULE:FUNCTION, the module looked up in the current directory first.
       local IFS=$'\n' module
@@ -81,13 +92,15 @@ _robosim_sweep() {
       done
       return
       ;;
-    --seeds | --scale1 | --scale2 | --scale3 | --ticks | --period-ms | --workers | --scheduler)
+    --seeds | --scale1 | --scale2 | --scale3 | --ticks | --period-ms | --workers | --threads | \
+      --scheduler | --baseline)
       COMPREPLY=()
       return
       ;;
   esac
   _robosim_options "--help --version --config --seeds --world --scale1 --scale2 --scale3 --ticks
-    --period-ms --controller --out --workers --scheduler"
+    --period-ms --controller --metric --list-metrics --baseline --plot-format --shared-y --report
+    --out --workers --threads --scheduler"
 }
 
 complete -F _robot_simulator robot-simulator
