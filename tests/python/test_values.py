@@ -192,3 +192,26 @@ def test_a_signal_handler_that_closes_the_simulation_ends_the_call(tmp_path, cal
     assert not (tmp_path / "film.gif").exists()
     with robosim.Simulation(seed=1) as fresh:  # and the process goes on
         assert fresh.step(10) == 10
+
+
+def test_the_first_arrays_from_two_threads_at_once_do_not_deadlock():
+    # In a fresh interpreter, before anything imported numpy: two threads ask for
+    # arrays at the same moment (numpy's C interface is set up at the module's import).
+    code = """
+import threading, robosim
+sims = [robosim.Simulation(seed=k) for k in range(2)]
+start = threading.Barrier(2)
+def first_arrays(sim):
+    start.wait()
+    for member in ("walls", "grid", "impacts", "waypoints"):
+        getattr(sim, member)
+    sim.render(32, 24)
+threads = [threading.Thread(target=first_arrays, args=(s,)) for s in sims]
+for t in threads: t.start()
+for t in threads: t.join()
+print("done")
+"""
+    for _ in range(5):
+        result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                                timeout=60)
+        assert result.stdout.strip() == "done", result.stderr
