@@ -1,7 +1,7 @@
 #include "python/navigation_episode.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <stdexcept>
 #include <utility>
 
@@ -22,10 +22,11 @@ double scaled(double value, double low, double high) {
   return (low + high) / 2 + clamped(value, -1.0, 1.0) * ((high - low) / 2);
 }
 
+// The shortest text that reads back as the value, as Python's repr writes it.
 std::string number_text(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
 }
 
 void check_inside(double value, double low, double high, const char* what) {
@@ -56,12 +57,9 @@ void place(session& s, const navigation_placement& placement) {
                                   number_text(kTargetReachedDistance) +
                                   " from the robot, or the episode ends before it begins");
     }
+    // A new episode has no impacts yet, so the planner finds a path to anywhere
+    // in the world and keeps the target.
     s.set_target(x, y);
-    // Without a path the planner draws a target of its own.
-    if (world.target_x != x || world.target_y != y) {
-      throw std::invalid_argument("no path leads from the robot to the target (" + number_text(x) +
-                                  ", " + number_text(y) + ")");
-    }
   } else if (placement.pose) {
     s.plan();
   }

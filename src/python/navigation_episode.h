@@ -75,8 +75,7 @@ class navigation_episode {
   // placed as asked. Its first observation holds the readings the first tick
   // will take (session::fresh_readings()). Throws world_file_failure when the
   // world cannot be loaded and std::invalid_argument for a placement that
-  // cannot be taken (outside the world, a target the robot stands on or that
-  // no path leads to).
+  // cannot be taken (outside the world, a target the robot stands on).
   navigation_episode(std::uint32_t seed, const navigation_settings& settings,
                      const navigation_placement& placement);
   // An episode going on in this session, with its statistics so far.

@@ -402,7 +402,8 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
   safe_file file;
   std::string reason;
   if (!file.prepare(path, true, reason)) {
-    throw world_file_failure("cannot write " + path + ": " + reason, true, 0);
+    const std::string message = "cannot write " + path + ": " + reason;
+    throw world_file_failure(message, true, error_number_in(message));
   }
   int write_error = 0;
   gif_writer film(width, height, [&file, &write_error](const std::uint8_t* bytes, std::size_t n) {
@@ -459,7 +460,8 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
   const double interval = static_cast<double>(every) * std::max(run_->app().driver.timer_val, 1);
   if (!film.finish(static_cast<double>(run_->now_ms() - start_ms) + interval)) throw failed();
   if (!file.finish(reason) || !file.commit(reason)) {
-    throw world_file_failure("cannot write " + path + ": " + reason, true, 0);
+    const std::string message = "cannot write " + path + ": " + reason;
+    throw world_file_failure(message, true, error_number_in(message));
   }
   return done;
 }
