@@ -322,13 +322,33 @@ void bind_single(py::module_& m) {
 // ---------------------------------------------------------------------------
 // The batched environment
 
+// The statistics of the episodes that end in a batch, kept in C++ and reused:
+// they become arrays only in the (rarer) batches in which an episode ended.
+struct episode_columns {
+  explicit episode_columns(std::size_t n)
+      : ended(new bool[n]), success(new bool[n]), episode_return(n), steps(n), seconds(n) {}
+
+  std::unique_ptr<bool[]> ended, success;
+  std::vector<double> episode_return;
+  std::vector<std::int64_t> steps;
+  std::vector<double> seconds;
+};
+
+template <typename T>
+py::array_t<T> array_of(const T* values, std::size_t n) {
+  py::array_t<T> out(static_cast<py::ssize_t>(n));
+  std::memcpy(out.mutable_data(), values, n * sizeof(T));
+  return out;
+}
+
 // The vector environment's state in C++, with a lock for the calls that reach it
 // from several Python threads.
 struct vector_env {
   vector_env(std::size_t n, navigation_settings settings, std::size_t threads)
-      : envs(n, std::move(settings), threads) {}
+      : envs(n, std::move(settings), threads), episodes(n) {}
   std::mutex mutex;
   vector_navigation envs;
+  episode_columns episodes;
 };
 
 // Holds the vector environment's lock, waiting for it with Python's lock let go.
@@ -347,7 +367,7 @@ class vector_lock {
 
 // The arrays a batch is written into, and where each goes in the batch.
 struct batch_arrays {
-  batch_arrays(std::size_t n, const navigation_settings& settings)
+  batch_arrays(std::size_t n, const navigation_settings& settings, episode_columns& episodes)
       : count(static_cast<py::ssize_t>(n)),
         rewards(count),
         terminated(count),
@@ -356,11 +376,7 @@ struct batch_arrays {
         ticks(count),
         contacts(count),
         seeds(count),
-        ended(count),
-        episode_return(count),
-        episode_steps(count),
-        episode_seconds(count),
-        episode_success(count) {
+        episodes(episodes) {
     if (has_vector(settings.view)) observations = py::array_t<float>({count, py::ssize_t{15}});
     if (has_image(settings.view)) images = image_array(count, settings);
     out.observations = has_vector(settings.view) ? observations.mutable_data() : nullptr;
@@ -372,11 +388,11 @@ struct batch_arrays {
     out.ticks = ticks.mutable_data();
     out.contacts = contacts.mutable_data();
     out.seeds = seeds.mutable_data();
-    out.ended = ended.mutable_data();
-    out.episode_return = episode_return.mutable_data();
-    out.episode_steps = episode_steps.mutable_data();
-    out.episode_seconds = episode_seconds.mutable_data();
-    out.episode_success = episode_success.mutable_data();
+    out.ended = episodes.ended.get();
+    out.episode_return = episodes.episode_return.data();
+    out.episode_steps = episodes.steps.data();
+    out.episode_seconds = episodes.seconds.data();
+    out.episode_success = episodes.success.get();
   }
 
   // (observations, rewards, terminated, truncated, began, ticks, contacts,
@@ -395,14 +411,16 @@ struct batch_arrays {
       both["vector"] = observations;
       shown = both;
     }
-    py::object episodes = py::none();
-    const bool* end = ended.data();
+    py::object ended = py::none();
+    const bool* end = episodes.ended.get();
     if (std::any_of(end, end + n, [](bool e) { return e; })) {
-      episodes =
-          py::make_tuple(ended, episode_return, episode_steps, episode_seconds, episode_success);
+      ended =
+          py::make_tuple(array_of(end, n), array_of(episodes.episode_return.data(), n),
+                         array_of(episodes.steps.data(), n), array_of(episodes.seconds.data(), n),
+                         array_of(episodes.success.get(), n));
     }
     return py::make_tuple(shown, rewards, terminated, truncated, began, ticks, contacts, seeds,
-                          episodes);
+                          ended);
   }
 
   py::ssize_t count;
@@ -411,11 +429,7 @@ struct batch_arrays {
   py::array_t<double> rewards;
   py::array_t<bool> terminated, truncated, began;
   py::array_t<std::int64_t> ticks, contacts, seeds;
-  py::array_t<bool> ended;
-  py::array_t<double> episode_return;
-  py::array_t<std::int64_t> episode_steps;
-  py::array_t<double> episode_seconds;
-  py::array_t<bool> episode_success;
+  episode_columns& episodes;
   navigation_batch_out out;
 };
 
@@ -478,7 +492,7 @@ void bind_vector(py::module_& m) {
             settings.actions =
                 action_range_of(speed_low, speed_high, turn_low, turn_high, normalized);
             const navigation_placement placement{pose_of(pose), target_of(target)};
-            batch_arrays batch(n, settings);
+            batch_arrays batch(n, settings, v.episodes);
             {
               const py::gil_scoped_release release;
               v.envs.reset(chosen.data(), settings, placement, batch.out);
@@ -495,7 +509,7 @@ void bind_vector(py::module_& m) {
             const std::size_t n = v.envs.size();
             const auto a = actions_of(actions, n);
             const std::vector<std::uint32_t> seeds = seeds_of(next_seeds, n);
-            batch_arrays batch(n, v.envs.settings());
+            batch_arrays batch(n, v.envs.settings(), v.episodes);
             {
               const py::gil_scoped_release release;
               v.envs.step(a.data(), seeds.data(), batch.out);

@@ -89,12 +89,6 @@ navigation_episode::navigation_episode(std::shared_ptr<session> s,
       steps_(stats.steps),
       success_(stats.success) {}
 
-navigation_episode::navigation_episode(const navigation_episode& other)
-    : session_(std::make_shared<session>(*other.session_)),
-      return_(other.return_),
-      steps_(other.steps_),
-      success_(other.success_) {}
-
 navigation_step_result navigation_episode::advance(double a, double b,
                                                    const navigation_settings& settings) {
   const drive_command command = navigation_command(a, b, settings.actions);

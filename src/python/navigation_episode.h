@@ -80,8 +80,7 @@ class navigation_episode {
                      const navigation_placement& placement);
   // An episode going on in this session, with its statistics so far.
   navigation_episode(std::shared_ptr<session> s, const navigation_episode_stats& stats);
-  // A copy of the episode with a copy of its session.
-  navigation_episode(const navigation_episode& other);
+  navigation_episode(const navigation_episode&) = delete;
   navigation_episode& operator=(const navigation_episode&) = delete;
 
   session& sim() { return *session_; }
