@@ -6,7 +6,10 @@ Figures (medians of the repetitions, runs interleaved so that both sides see the
 same machine load):
   - ticks per second of the headless runner (--ticks 100000) and of
     Simulation.step(100000), same seed and world;
-  - NavigationEnv.step with frame_skip=1, steps per second;
+  - NavigationEnv.step with frame_skip=1, steps per second, with the 15 values
+    as the observation and with a 64 x 64 image (the top view), and what the
+    image adds to a step, microseconds (a build without image observations
+    shows "-");
   - Simulation.render() at 640 x 480 without the lattice, milliseconds per frame.
 """
 
@@ -40,8 +43,11 @@ def simulation_ticks_per_second(ticks, seed, world):
         return ticks / (time.perf_counter() - start)
 
 
-def env_steps_per_second(steps, seed):
-    env = NavigationEnv(max_ticks=10**12, frame_skip=1)
+def env_steps_per_second(steps, seed, **options):
+    try:
+        env = NavigationEnv(max_ticks=10**12, frame_skip=1, **options)
+    except TypeError:  # a build before image observations
+        return float("nan")
     try:
         env.reset(seed=seed)
         actions = np.random.default_rng(seed).uniform(
@@ -76,11 +82,12 @@ def main():
     parser.add_argument("--runner", default=ROOT / "build" / "bin" / "robot-simulator-headless")
     args = parser.parse_args()
 
-    runner, python, env, render = [], [], [], []
+    runner, python, env, image, render = [], [], [], [], []
     for _ in range(args.repetitions):
         runner.append(headless_ticks_per_second(args.runner, args.ticks, args.seed, args.world))
         python.append(simulation_ticks_per_second(args.ticks, args.seed, args.world))
         env.append(env_steps_per_second(args.ticks, args.seed))
+        image.append(env_steps_per_second(args.ticks // 4, args.seed, observation="image"))
         render.append(render_milliseconds(1000, args.seed))
 
     def show(name, values, unit, digits=0):
@@ -94,7 +101,12 @@ def main():
     a = show("headless runner", runner, "ticks/s")
     b = show("Simulation.step", python, "ticks/s")
     print(f"{'Simulation.step / headless runner':42} {b / a:>12.3f}")
-    show("NavigationEnv.step (frame_skip=1)", env, "steps/s")
+    vector = show("NavigationEnv.step (frame_skip=1)", env, "steps/s")
+    if all(v == v for v in image):  # no NaN: the build has image observations
+        pictures = show("NavigationEnv.step, 64 x 64 image", image, "steps/s")
+        print(f"{'  the image adds':42} {1e6 / pictures - 1e6 / vector:>12.2f} us/step")
+    else:
+        print(f"{'NavigationEnv.step, 64 x 64 image':42} {'-':>12}")
     show("Simulation.render() 640 x 480, no lattice", render, "ms/frame", 3)
 
 

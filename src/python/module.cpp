@@ -1,13 +1,17 @@
-// The extension module robosim._robosim: the Simulation class over a session.
+// The extension module robosim._robosim: the Simulation class over a session,
+// and (navigation_binding.h) the C++ sides of robosim.env's environments.
 // Arguments are checked here, before anything changes: a wrong type is a
 // TypeError, a value out of range (NaN, infinities, negative counts, sizes outside
-// the headless runner's limits) a ValueError.
+// the headless runner's limits) a ValueError. Every argument can be given by its
+// name, and every member has a docstring; robosim/_robosim.pyi gives the types.
 //
 // Every Simulation owns its simulation, so any number can be open at once, on
 // any threads. Each call holds the simulation's mutex (waiting for it with
 // Python's lock let go), so one simulation used from two threads is used by one
 // at a time; the long calls (step, record_gif, render) let go of Python's lock
 // while they run, so simulations on different threads run at the same time.
+// A Simulation is held by a shared pointer, so that an environment's episode and
+// the Simulation Python sees of it are one.
 //
 // numpy's C interface is set up when the module loads, if numpy is there (two
 // threads setting it up at once on first use could deadlock); the module itself
@@ -19,76 +23,26 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
 
 #include "core/simulation.h"
+#include "python/binding_support.h"
 #include "python/navigation.h"
+#include "python/navigation_binding.h"
 #include "python/session.h"
-#include "python/vector_navigation.h"
 #include "python/world_making.h"
 #include "shell/key_names.h"
 #include "shell/snapshot.h"
 
-namespace py = pybind11;
-
 namespace {
+
+using shared_session = std::shared_ptr<session>;
 
 // ---------------------------------------------------------------------------
 // Argument checks
-
-std::string type_name(const py::handle& value) {
-  return py::str(py::type::handle_of(value).attr("__name__"));
-}
-
-[[noreturn]] void type_error(const std::string& message) {
-  throw py::type_error(message);
-}
-
-[[noreturn]] void value_error(const std::string& message) {
-  throw py::value_error(message);
-}
-
-// A whole number (int or anything with __index__, not bool) within [min, max].
-long long whole_number(const py::handle& value, const char* name, long long min, long long max) {
-  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
-    type_error(std::string(name) + " must be an integer, not " + type_name(value));
-  }
-  const py::int_ number = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
-  if (!number) throw py::error_already_set();
-  int overflow = 0;
-  const long long result = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
-  if (overflow != 0 || result < min || result > max) {
-    value_error(std::string(name) + " must be from " + std::to_string(min) + " to " +
-                std::to_string(max) + ", got " + std::string(py::repr(number)));
-  }
-  return result;
-}
-
-// A finite real number (int, float or anything with __float__, not bool or text).
-double real_number(const py::handle& value, const char* name) {
-  if (PyBool_Check(value.ptr()) || PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr()) ||
-      !(PyFloat_Check(value.ptr()) || PyIndex_Check(value.ptr()) ||
-        PyObject_HasAttrString(value.ptr(), "__float__"))) {
-    type_error(std::string(name) + " must be a number, not " + type_name(value));
-  }
-  const double result = PyFloat_AsDouble(value.ptr());
-  if (result == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-  if (!std::isfinite(result)) {
-    value_error(std::string(name) + " must be a finite number, got " +
-                std::string(py::repr(value)));
-  }
-  return result;
-}
-
-bool flag(const py::handle& value, const char* name) {
-  if (!PyBool_Check(value.ptr())) {
-    type_error(std::string(name) + " must be True or False, not " + type_name(value));
-  }
-  return value.ptr() == Py_True;
-}
 
 // A pair or triple of finite numbers, from any sequence of that length.
 std::vector<double> real_numbers(const py::handle& value, const char* name, std::size_t count) {
@@ -107,24 +61,6 @@ std::vector<double> real_numbers(const py::handle& value, const char* name, std:
   return result;
 }
 
-// A file name as the system takes it: str (encoded as the file system wants),
-// bytes, or an os.PathLike of either.
-std::string file_path(const py::handle& value, const char* name) {
-  py::object path;
-  try {
-    path = py::module_::import("os").attr("fsencode")(value);
-  } catch (py::error_already_set& error) {
-    if (!error.matches(PyExc_TypeError)) throw;
-    type_error(std::string(name) + " must be a path (str, bytes or os.PathLike), not " +
-               type_name(value));
-  }
-  std::string bytes = py::bytes(path);
-  if (bytes.find('\0') != std::string::npos) {
-    value_error(std::string(name) + " must not contain a zero byte");
-  }
-  return bytes;
-}
-
 unsigned key_code(const py::handle& name) {
   if (!PyUnicode_Check(name.ptr())) {
     type_error("a key name must be a str such as \"W\" or \"space\", not " + type_name(name));
@@ -138,34 +74,6 @@ unsigned key_code(const py::handle& name) {
 }
 
 // ---------------------------------------------------------------------------
-// Locking
-
-// Holds a session's mutex for one call. Waiting for it lets go of Python's lock,
-// so that a thread running the session's ticks with Python's lock let go can
-// take it back (to look for Ctrl-C) while this one waits.
-class session_lock {
- public:
-  explicit session_lock(const session& s) : lock_(s.mutex(), std::try_to_lock) {
-    if (!lock_.owns_lock()) {
-      const py::gil_scoped_release release;
-      lock_.lock();
-    }
-  }
-
- private:
-  std::unique_lock<std::recursive_mutex> lock_;
-};
-
-// The question a long call asks between ticks, with Python's lock let go: takes
-// it back and runs the signal handlers; Ctrl-C (or any handler that raises)
-// raises from here.
-bool python_interrupted() {
-  const py::gil_scoped_acquire acquire;
-  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-  return false;
-}
-
-// ---------------------------------------------------------------------------
 // Results
 
 // The robot record as it is now, copied.
@@ -175,7 +83,8 @@ struct robot_snapshot {
   double grad_angle, grad_mag, heading_error;
 };
 
-robot_snapshot snapshot_robot(const robot_state& robot) {
+template <typename Readings>
+robot_snapshot snapshot_of(const robot_state& robot, const Readings& read) {
   robot_snapshot s{robot.x,
                    robot.y,
                    robot.heading,
@@ -185,16 +94,23 @@ robot_snapshot snapshot_robot(const robot_state& robot) {
                    py::tuple(kNumSensors),
                    py::tuple(kNumSensors),
                    py::tuple(kNumSensors),
-                   robot.grad_angle,
-                   robot.grad_mag,
-                   robot.heading_error};
+                   read.grad_angle,
+                   read.grad_mag,
+                   read.heading_error};
   for (int i = 0; i < kNumSensors; ++i) {
-    s.sensor_hit[i] = py::bool_(robot.sensor_hit[i]);
-    s.sensor_value[i] = py::float_(robot.sensor_value[i]);
-    s.vision_seen[i] = py::bool_(robot.vision_seen[i]);
-    s.vision_point[i] = py::make_tuple(robot.vision_point[i].x, robot.vision_point[i].y);
+    s.sensor_hit[i] = py::bool_(read.sensor_hit[i]);
+    s.sensor_value[i] = py::float_(read.sensor_value[i]);
+    s.vision_seen[i] = py::bool_(read.vision_seen[i]);
+    s.vision_point[i] = py::make_tuple(read.vision_point[i].x, read.vision_point[i].y);
   }
   return s;
+}
+
+// The robot as Python sees it: its record, with the readings it has now.
+robot_snapshot snapshot_robot(session& s) {
+  const robot_readings* fresh = s.fresh_readings();
+  if (fresh != nullptr) return snapshot_of(s.sim().robot, *fresh);
+  return snapshot_of(s.sim().robot, s.sim().robot);
 }
 
 template <typename Node, typename Fill>
@@ -234,22 +150,11 @@ py::dict stats_dict(const session_stats& s) {
   d["stuck_seconds"] = s.metrics.stuck_seconds();
   d["longest_stuck_seconds"] = s.metrics.longest_stuck_seconds();
   d["console_messages"] = s.console_messages;
-  d["console"] = s.console;
+  // The lines may name files whose names are not UTF-8.
+  py::list console;
+  for (const std::string& line : s.console) console.append(text_for_python(line));
+  d["console"] = console;
   return d;
-}
-
-// Python's exception for a world file that could not be loaded or saved:
-// OSError(errno, message) becomes FileNotFoundError and its kin by itself.
-void raise_world_file_failure(const world_file_failure& failure) {
-  if (!failure.os_error()) {
-    PyErr_SetString(PyExc_ValueError, failure.what());
-  } else if (failure.error_number() != 0) {
-    const py::object error =
-        py::reinterpret_borrow<py::object>(PyExc_OSError)(failure.error_number(), failure.what());
-    PyErr_SetObject(PyExc_OSError, error.ptr());
-  } else {
-    PyErr_SetString(PyExc_OSError, failure.what());
-  }
 }
 
 std::uint32_t seed_or_time(const py::handle& seed) {
@@ -275,140 +180,117 @@ auto locked(Fn fn) {
   };
 }
 
-py::array_t<float> observation_of(const session& s) {
-  py::array_t<float> observation(kObservationSize);
-  navigation_observation(s.sim(), observation.mutable_data());
-  return observation;
-}
-
 // ---------------------------------------------------------------------------
-// The batched environment
+// Docstrings (docs/python.md says more)
 
-// The vector environment's state in C++, with a lock for the calls that reach it
-// from several Python threads.
-struct vector_env {
-  vector_env(std::size_t n, navigation_settings settings, std::size_t threads)
-      : envs(n, std::move(settings), threads) {}
-  std::mutex mutex;
-  vector_navigation envs;
-  navigation_batch batch;
-};
+constexpr const char* kSimulationDoc = R"(The whole simulation of the window on a simulated clock.
 
-// Holds the vector environment's lock, waiting for it with Python's lock let go.
-class vector_lock {
- public:
-  explicit vector_lock(vector_env& v) : lock_(v.mutex, std::try_to_lock) {
-    if (!lock_.owns_lock()) {
-      const py::gil_scoped_release release;
-      lock_.lock();
-    }
-  }
+Simulation(seed=None, world=None, period_ms=10, manual=False)
 
- private:
-  std::unique_lock<std::mutex> lock_;
-};
+Starts as the window starts (the random generator seeded with seed, or with
+the calendar time when it is None; the default world; one world step), then
+loads world (a path) as File > Open loads it. period_ms (1 to 60,000) is the
+tick period of the simulated clock; manual starts in manual mode. The robot's
+readings are then those of its pose in that world.
 
-template <typename T, typename From>
-py::array_t<T> array_of(const std::vector<From>& values) {
-  py::array_t<T> out(static_cast<py::ssize_t>(values.size()));
-  T* data = out.mutable_data();
-  for (std::size_t i = 0; i < values.size(); ++i) data[i] = static_cast<T>(values[i]);
-  return out;
-}
+Each Simulation owns its whole state: any number can be open at once, on any
+threads; copy.copy, copy.deepcopy and pickle give one with the same future.
+Positions are world units, x to the right and y downward on the screen (0 to 10
+each); angles are radians, positive clockwise on the screen.)";
 
-// (observations, rewards, terminated, truncated, was_reset, ticks, contacts, seeds)
-py::tuple batch_tuple(const navigation_batch& b, std::size_t n) {
-  py::array_t<float> observations({static_cast<py::ssize_t>(n), py::ssize_t{kObservationSize}});
-  std::memcpy(observations.mutable_data(), b.observations.data(),
-              b.observations.size() * sizeof(float));
-  return py::make_tuple(observations, array_of<double>(b.rewards), array_of<bool>(b.terminated),
-                        array_of<bool>(b.truncated), array_of<bool>(b.was_reset),
-                        array_of<std::int64_t>(b.ticks), array_of<std::int64_t>(b.contacts),
-                        array_of<std::int64_t>(b.seeds));
-}
+constexpr const char* kStepDoc =
+    R"(Runs up to `ticks` ticks as the headless runner does; returns the ticks run.
 
-std::vector<std::uint32_t> seeds_of(const py::handle& seeds, std::size_t n) {
-  const auto array =
-      py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(seeds);
-  if (!array || array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) != n) {
-    value_error("the seeds must be " + std::to_string(n) + " integers");
-  }
-  std::vector<std::uint32_t> out(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::int64_t seed = array.data()[k];
-    if (seed < 0 || seed > UINT32_MAX) value_error("a seed must be from 0 to 4294967295");
-    out[k] = static_cast<std::uint32_t>(seed);
-  }
-  return out;
-}
+Fewer only after Esc (then 0 from then on). Ctrl-C raises KeyboardInterrupt
+within a few tens of milliseconds, the ticks run so far kept.)";
 
-void bind_vector_env(py::module_& m) {
-  py::class_<vector_env>(m, "_VectorNavigation",
-                         "The C++ side of robosim.env.VectorNavigationEnv (use that).")
-      .def(py::init([](std::size_t n, const py::object& world, std::uint64_t max_ticks,
-                       std::uint64_t frame_skip, std::size_t threads, double target_bonus,
-                       double contact_penalty) {
-             navigation_settings settings;
-             if (!world.is_none()) settings.world = file_path(world, "world");
-             settings.max_ticks = max_ticks;
-             settings.frame_skip = frame_skip;
-             settings.target_bonus = target_bonus;
-             settings.contact_penalty = contact_penalty;
-             return std::make_unique<vector_env>(n, std::move(settings), threads);
-           }),
-           py::arg("num_envs"), py::arg("world"), py::arg("max_ticks"), py::arg("frame_skip"),
-           py::arg("num_threads"), py::arg("target_bonus"), py::arg("contact_penalty"))
-      .def_property_readonly("num_threads", [](vector_env& v) { return v.envs.threads(); })
-      .def("set_action_range",
-           [](vector_env& v, double speed_low, double speed_high, double turn_low,
-              double turn_high) {
-             const vector_lock lock(v);
-             v.envs.set_action_range(speed_low, speed_high, turn_low, turn_high);
-           })
-      .def("reset",
-           [](vector_env& v, const py::object& seeds) {
-             const vector_lock lock(v);
-             const std::vector<std::uint32_t> chosen = seeds_of(seeds, v.envs.size());
-             {
-               const py::gil_scoped_release release;
-               v.envs.reset(chosen.data(), v.batch);
-             }
-             return batch_tuple(v.batch, v.envs.size());
-           })
-      .def("step",
-           [](vector_env& v, const py::object& actions, const py::object& next_seeds) {
-             const vector_lock lock(v);
-             const std::size_t n = v.envs.size();
-             const auto a =
-                 py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(actions);
-             if (!a || a.ndim() != 2 || static_cast<std::size_t>(a.shape(0)) != n ||
-                 a.shape(1) != 2) {
-               value_error("the actions must be an array of " + std::to_string(n) + " x 2");
-             }
-             for (py::ssize_t i = 0; i < a.size(); ++i) {
-               if (!std::isfinite(a.data()[i])) value_error("the actions must be finite numbers");
-             }
-             const std::vector<std::uint32_t> seeds = seeds_of(next_seeds, n);
-             {
-               const py::gil_scoped_release release;
-               v.envs.step(a.data(), seeds.data(), v.batch);
-             }
-             return batch_tuple(v.batch, n);
-           })
-      .def("render", [](vector_env& v, std::size_t k, int width, int height) {
-        const vector_lock lock(v);
-        if (k >= v.envs.size() || v.envs.env(k) == nullptr) value_error("no such environment");
-        session& s = *v.envs.env(k);
-        py::array_t<std::uint8_t> frame(
-            {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width), py::ssize_t{3}});
-        std::uint8_t* pixels = frame.mutable_data();
-        {
-          const py::gil_scoped_release release;
-          s.render(width, height, false, false, pixels);
-        }
-        return frame;
-      });
-}
+constexpr const char* kDriveDoc = R"(The driving command of every following tick, in manual mode.
+
+speed: world units per tick (positive forward); turn: radians per tick added to
+the heading (positive clockwise on the screen). They stand in for the keys W,
+S, A, D until the next drive() or until manual mode ends, used as given.
+RuntimeError in automatic mode.)";
+
+constexpr const char* kRobotDoc = R"(A copy of the robot record (RobotState).
+
+The readings (sensor_hit, sensor_value, vision_seen, vision_point, grad_angle,
+grad_mag, heading_error) are those of the last tick, taken at its start; after
+opening, load() and set_pose() those the next tick will read at the new pose.)";
+
+constexpr const char* kSetPoseDoc =
+    R"(Places the robot at (x, y) with this heading, as a loaded world file does.
+
+No planning run: the next tick's replanning sees the new place. The readings
+of robot are brought up to date at once.)";
+
+constexpr const char* kTargetDoc =
+    R"((x, y) of the target; setting it moves the target and plans, as the right mouse
+button does (when no path leads there, the planner draws a target of its own).)";
+
+constexpr const char* kGridDoc =
+    R"(A copy of the 75 x 75 planning grid, int32, indexed [i, j] with i along x.
+
+-1 blocked (every bit set, so test it first: grid == -1); else the low 12 bits
+(grid & 0xFFF) are 0 for the target's cell, 1 to 254 the distance to it, 255
+beyond the wavefront, and bit 0x4000 marks the cells of the last path.)";
+
+constexpr const char* kLoadDoc =
+    R"(Loads a world file as File > Open does, with the window's rules and messages.
+
+FileNotFoundError, IsADirectoryError, PermissionError (OSError) when it cannot be
+read, ValueError when it is not a world file; either way the world stays as it
+was. The robot's readings are then those of its pose in the new world.)";
+
+constexpr const char* kSaveDoc =
+    R"(Writes the world file of the robot's pose and the walls, as File > Save does.
+
+The file is replaced whole or not at all. FileNotFoundError (no such folder),
+IsADirectoryError, PermissionError and the other OSErrors when it cannot be
+written.)";
+
+constexpr const char* kRenderDoc =
+    R"(The frame the window would show at that client size: uint8 height x width x 3 (R, G, B).
+
+Drawn by the window's drawing code; grad and vision draw the lattice and the
+vision rays as --grad and --vision do. At most 16,384 pixels a side and 64 Mi
+pixels in all.)";
+
+constexpr const char* kRecordGifDoc =
+    R"(Runs up to `ticks` ticks and films them as the headless runner's --gif does.
+
+A frame of the state now, one every `every` ticks and one of the last tick,
+drawn as render() draws (trail: the robot's path since the start of the
+recording), each shown for the simulated time until the next. The file appears
+only when the recording is complete; Ctrl-C (taken within a frame or a few
+tens of milliseconds) or an error leaves an old one as it was. Returns the
+ticks run. ValueError for more than 100,000 frames; OSError when the file
+cannot be written.)";
+
+constexpr const char* kStatsDoc =
+    R"(A dict of the run's counters and metrics since the simulation's start.
+
+targets_reached, planning_runs, planning_failures, planning_gave_up,
+console_messages, targets_per_minute, distance_travelled, contacts,
+least_push_distance (None when no push-back ray met a wall), stuck_spells,
+stuck_seconds, longest_stuck_seconds, console (the last 100 diagnostic lines).)";
+
+constexpr const char* kWaypointsDoc = R"(float64 array n x 4 (x, y, angle, index) in list order.
+
+The index counts from 0, the waypoint in the target's cell, up to the one
+farthest along the path back to the robot.)";
+
+constexpr const char* kCurWaypointDoc = R"(The index of the waypoint the robot steers to.
+
+Each planning run sets it to the highest index (the first step out of the
+robot's cell); each tick counts it down by one when the robot is nearer to
+that waypoint than its diameter, down to 0 at the target. A planning run
+follows every tick but those of the second after such an arrival.)";
+
+constexpr const char* kManualDoc =
+    R"(The M key's flag: True in manual mode (drive() or the keys W, S, A, D drive).
+
+The robot still reaches targets in manual mode, and a new one is drawn at
+random when it does, as in automatic mode.)";
 
 }  // namespace
 
@@ -427,30 +309,31 @@ PYBIND11_MODULE(_robosim, m) {
     PyErr_Clear();
   }
 
-  py::register_exception_translator([](std::exception_ptr p) {
-    try {
-      if (p) std::rethrow_exception(p);
-    } catch (const world_file_failure& failure) {
-      raise_world_file_failure(failure);
-    } catch (const snapshot_error& failure) {
-      PyErr_SetString(PyExc_ValueError, failure.what());
-    }
-  });
+  register_failure_translation();
 
   py::class_<robot_snapshot>(m, "RobotState",
                              "The robot record at one moment, copied (see Simulation.robot).")
-      .def_readonly("x", &robot_snapshot::x)
-      .def_readonly("y", &robot_snapshot::y)
-      .def_readonly("heading", &robot_snapshot::heading)
-      .def_readonly("speed", &robot_snapshot::speed)
-      .def_readonly("turn", &robot_snapshot::turn)
-      .def_readonly("sensor_hit", &robot_snapshot::sensor_hit)
-      .def_readonly("sensor_value", &robot_snapshot::sensor_value)
-      .def_readonly("vision_seen", &robot_snapshot::vision_seen)
-      .def_readonly("vision_point", &robot_snapshot::vision_point)
-      .def_readonly("grad_angle", &robot_snapshot::grad_angle)
-      .def_readonly("grad_mag", &robot_snapshot::grad_mag)
-      .def_readonly("heading_error", &robot_snapshot::heading_error)
+      .def_readonly("x", &robot_snapshot::x, "World units from the left edge.")
+      .def_readonly("y", &robot_snapshot::y, "World units from the top edge (y grows downward).")
+      .def_readonly("heading", &robot_snapshot::heading,
+                    "Radians from +x toward +y (clockwise on the screen), -pi to pi.")
+      .def_readonly("speed", &robot_snapshot::speed, "The commanded speed, world units per tick.")
+      .def_readonly("turn", &robot_snapshot::turn, "The commanded turn, radians per tick.")
+      .def_readonly("sensor_hit", &robot_snapshot::sensor_hit,
+                    "6 bools: each touch probe, just beyond the rim, in a wall or outside.")
+      .def_readonly("sensor_value", &robot_snapshot::sensor_value,
+                    "6 floats: 2 minus what each vision ray saw, 0 (nothing within 2) to 2 "
+                    "(touching); 3 in a world without walls. Sensor i looks at heading - 60 + "
+                    "60 i degrees: sensor 0 to the left of ahead, 1 ahead, 2 to the right.")
+      .def_readonly("vision_seen", &robot_snapshot::vision_seen,
+                    "6 bools: the ray saw a wall closer than 2.")
+      .def_readonly("vision_point", &robot_snapshot::vision_point,
+                    "6 (x, y): where each ray met the wall (meaningful where vision_seen).")
+      .def_readonly("grad_angle", &robot_snapshot::grad_angle,
+                    "The potential field's direction at the robot, radians.")
+      .def_readonly("grad_mag", &robot_snapshot::grad_mag, "The field's strength at the robot.")
+      .def_readonly("heading_error", &robot_snapshot::heading_error,
+                    "grad_angle minus the heading, wrapped into -pi to pi.")
       .def("__repr__", [](const robot_snapshot& s) {
         return "RobotState(x=" + std::string(py::repr(py::float_(s.x))) +
                ", y=" + std::string(py::repr(py::float_(s.y))) +
@@ -469,10 +352,13 @@ PYBIND11_MODULE(_robosim, m) {
   const auto copy_of = [](session& s) {
     const session_lock lock(s);
     s.require_open();
-    return std::make_unique<session>(s);
+    return std::make_shared<session>(s);
   };
+  constexpr const char* kCopyDoc =
+      "An independent Simulation in exactly this state: stepped alike, both have the same "
+      "future, bit for bit.";
 
-  py::class_<session>(m, "Simulation")
+  py::class_<session, shared_session>(m, "Simulation", kSimulationDoc)
       .def(py::init([](const py::object& seed, const py::object& world, const py::object& period,
                        const py::object& manual) {
              const std::uint32_t chosen_seed = seed_or_time(seed);
@@ -480,20 +366,25 @@ PYBIND11_MODULE(_robosim, m) {
              if (!world.is_none()) path = file_path(world, "world");
              const int period_ms =
                  static_cast<int>(whole_number(period, "period_ms", 1, kMaxPeriodMs));
-             return std::make_unique<session>(chosen_seed, path, period_ms, flag(manual, "manual"));
+             return std::make_shared<session>(chosen_seed, path, period_ms, flag(manual, "manual"));
            }),
            py::arg("seed") = py::none(), py::arg("world") = py::none(), py::arg("period_ms") = 10,
            py::arg("manual") = false)
-      .def("close",
-           [](session& s) {
-             const session_lock lock(s);
-             s.close();
-           })
-      .def_property_readonly("closed",
-                             [](session& s) {
-                               const session_lock lock(s);
-                               return s.closed();
-                             })
+      .def(
+          "close",
+          [](session& s) {
+            const session_lock lock(s);
+            s.close();
+          },
+          "Ends the simulation; any other member then raises RuntimeError. Closing twice is "
+          "harmless.")
+      .def_property_readonly(
+          "closed",
+          [](session& s) {
+            const session_lock lock(s);
+            return s.closed();
+          },
+          "True once close() has run.")
       .def(
           "__enter__",
           [](session& s) -> session& {
@@ -501,28 +392,32 @@ PYBIND11_MODULE(_robosim, m) {
             s.require_open();
             return s;
           },
-          py::return_value_policy::reference)
-      .def("__exit__",
-           [](session& s, const py::args&) {
-             const session_lock lock(s);
-             s.close();
-           })
-      .def("copy", copy_of,
-           "An independent Simulation in exactly this state: stepped alike, both have the same "
-           "future, bit for bit.")
-      .def("__copy__", copy_of)
-      .def("__deepcopy__", [copy_of](session& s, const py::object&) { return copy_of(s); })
+          py::return_value_policy::reference, "with: the Simulation itself.")
+      .def(
+          "__exit__",
+          [](session& s, const py::args&) {
+            const session_lock lock(s);
+            s.close();
+          },
+          "with: closes the Simulation.")
+      .def("copy", copy_of, kCopyDoc)
+      .def("__copy__", copy_of, kCopyDoc)
+      .def(
+          "__deepcopy__", [copy_of](session& s, const py::object&) { return copy_of(s); },
+          py::arg("memo"), kCopyDoc)
       // Pickled as the snapshot's bytes, for every protocol: copyreg's way for
       // protocols 0 and 1 cannot make an instance of an extension type.
-      .def("__reduce_ex__", [reduced](session& s, const py::object&) { return reduced(s); })
-      .def("__reduce__", reduced)
+      .def(
+          "__reduce_ex__", [reduced](session& s, const py::object&) { return reduced(s); },
+          py::arg("protocol"), "pickle: the whole state as a versioned snapshot.")
+      .def("__reduce__", reduced, "pickle: the whole state as a versioned snapshot.")
       .def_static(
           "_from_snapshot",
           [](const py::bytes& snapshot) {
             const std::string bytes = snapshot;
-            return std::make_unique<session>(std::string_view(bytes));
+            return std::make_shared<session>(std::string_view(bytes));
           },
-          "A Simulation made again from the bytes of its pickled state.")
+          py::arg("snapshot"), "A Simulation made again from the bytes of its pickled state.")
       .def(
           "step",
           [](session& s, const py::object& ticks) {
@@ -534,68 +429,89 @@ PYBIND11_MODULE(_robosim, m) {
             const py::gil_scoped_release release;
             return s.step(count, python_interrupted);
           },
-          py::arg("ticks") = 1)
-      .def_property_readonly("tick", locked([](session& s) { return s.tick(); }))
-      .def_property_readonly("time", locked([](session& s) { return s.time(); }))
-      .def_property("manual", locked([](session& s) { return s.manual(); }),
-                    [](session& s, const py::object& value) {
-                      const bool manual = flag(value, "manual");
-                      const session_lock lock(s);
-                      s.set_manual(manual);
-                    })
-      .def("drive",
-           [](session& s, const py::object& speed, const py::object& turn) {
-             const double v = real_number(speed, "speed");
-             const double w = real_number(turn, "turn");
-             const session_lock lock(s);
-             s.drive(v, w);
-           })
-      .def("key_down",
-           [](session& s, const py::object& name) {
-             const unsigned code = key_code(name);
-             const session_lock lock(s);
-             s.key_down(code);
-           })
-      .def("key_up",
-           [](session& s, const py::object& name) {
-             const unsigned code = key_code(name);
-             const session_lock lock(s);
-             s.key_up(code);
-           })
-      .def("press",
-           [](session& s, const py::object& name) {
-             const unsigned code = key_code(name);
-             const session_lock lock(s);
-             s.key_down(code);
-             s.key_up(code);
-           })
-      .def_property_readonly("robot",
-                             locked([](session& s) { return snapshot_robot(s.sim().robot); }))
-      .def("set_pose",
-           [](session& s, const py::object& x, const py::object& y, const py::object& heading) {
-             const double px = real_number(x, "x");
-             const double py_ = real_number(y, "y");
-             const double h = real_number(heading, "heading");
-             const session_lock lock(s);
-             s.set_pose(px, py_, h);
-           })
-      .def_property("target", locked([](session& s) {
-                      return py::make_tuple(s.sim().world.target_x, s.sim().world.target_y);
-                    }),
-                    [](session& s, const py::object& value) {
-                      const auto xy = real_numbers(value, "target", 2);
-                      const session_lock lock(s);
-                      s.set_target(xy[0], xy[1]);
-                    })
-      .def_property("gains", locked([](session& s) {
-                      const world_state& world = s.sim().world;
-                      return py::make_tuple(world.scale1, world.scale2, world.scale3);
-                    }),
-                    [](session& s, const py::object& value) {
-                      const auto g = real_numbers(value, "gains", 3);
-                      const session_lock lock(s);
-                      s.set_gains(g[0], g[1], g[2]);
-                    })
+          py::arg("ticks") = 1, kStepDoc)
+      .def_property_readonly("tick", locked([](session& s) { return s.tick(); }),
+                             "Ticks run so far.")
+      .def_property_readonly("time", locked([](session& s) { return s.time(); }),
+                             "Simulated seconds so far (ticks times the tick period).")
+      .def_property(
+          "manual", locked([](session& s) { return s.manual(); }),
+          [](session& s, const py::object& value) {
+            const bool manual = flag(value, "manual");
+            const session_lock lock(s);
+            s.set_manual(manual);
+          },
+          kManualDoc)
+      .def(
+          "drive",
+          [](session& s, const py::object& speed, const py::object& turn) {
+            const double v = real_number(speed, "speed");
+            const double w = real_number(turn, "turn");
+            const session_lock lock(s);
+            s.drive(v, w);
+          },
+          py::arg("speed"), py::arg("turn"), kDriveDoc)
+      .def(
+          "key_down",
+          [](session& s, const py::object& name) {
+            const unsigned code = key_code(name);
+            const session_lock lock(s);
+            s.key_down(code);
+          },
+          py::arg("name"),
+          "Presses a key of the key table and keeps it down: a letter or digit, \"space\", "
+          "\"esc\", \"up\", \"down\", \"left\", \"right\", \"enter\", \"tab\", \"backspace\", in "
+          "any case; ValueError for another name.")
+      .def(
+          "key_up",
+          [](session& s, const py::object& name) {
+            const unsigned code = key_code(name);
+            const session_lock lock(s);
+            s.key_up(code);
+          },
+          py::arg("name"), "Lets a key go (names as key_down()).")
+      .def(
+          "press",
+          [](session& s, const py::object& name) {
+            const unsigned code = key_code(name);
+            const session_lock lock(s);
+            s.key_down(code);
+            s.key_up(code);
+          },
+          py::arg("name"), "key_down() then key_up() of the key.")
+      .def_property_readonly("robot", locked([](session& s) { return snapshot_robot(s); }),
+                             kRobotDoc)
+      .def(
+          "set_pose",
+          [](session& s, const py::object& x, const py::object& y, const py::object& heading) {
+            const double px = real_number(x, "x");
+            const double py_ = real_number(y, "y");
+            const double h = real_number(heading, "heading");
+            const session_lock lock(s);
+            s.set_pose(px, py_, h);
+          },
+          py::arg("x"), py::arg("y"), py::arg("heading"), kSetPoseDoc)
+      .def_property(
+          "target", locked([](session& s) {
+            return py::make_tuple(s.sim().world.target_x, s.sim().world.target_y);
+          }),
+          [](session& s, const py::object& value) {
+            const auto xy = real_numbers(value, "target", 2);
+            const session_lock lock(s);
+            s.set_target(xy[0], xy[1]);
+          },
+          kTargetDoc)
+      .def_property(
+          "gains", locked([](session& s) {
+            const world_state& world = s.sim().world;
+            return py::make_tuple(world.scale1, world.scale2, world.scale3);
+          }),
+          [](session& s, const py::object& value) {
+            const auto g = real_numbers(value, "gains", 3);
+            const session_lock lock(s);
+            s.set_gains(g[0], g[1], g[2]);
+          },
+          "(scale1, scale2, scale3): the field's gains (impacts, waypoint, grid).")
       .def_property_readonly("walls", locked([](session& s) {
                                const world_state& world = s.sim().world;
                                return list_array(world.walls, world.num_walls, 4,
@@ -605,19 +521,25 @@ PYBIND11_MODULE(_robosim, m) {
                                                    row[2] = w.width;
                                                    row[3] = w.height;
                                                  });
-                             }))
-      .def("add_wall",
-           [](session& s, const py::object& x, const py::object& y, const py::object& width,
-              const py::object& height) {
-             const double wx = real_number(x, "x");
-             const double wy = real_number(y, "y");
-             const double ww = real_number(width, "width");
-             const double wh = real_number(height, "height");
-             if (ww < 0 || wh < 0) value_error("a wall's width and height must not be negative");
-             const session_lock lock(s);
-             s.add_wall(wx, wy, ww, wh);
-           })
-      .def("clear_walls", locked([](session& s) { s.clear_walls(); }))
+                             }),
+                             "float64 array n x 4 (x, y, width, height), newest first; the four "
+                             "boundary walls are the oldest.")
+      .def(
+          "add_wall",
+          [](session& s, const py::object& x, const py::object& y, const py::object& width,
+             const py::object& height) {
+            const double wx = real_number(x, "x");
+            const double wy = real_number(y, "y");
+            const double ww = real_number(width, "width");
+            const double wh = real_number(height, "height");
+            if (ww < 0 || wh < 0) value_error("a wall's width and height must not be negative");
+            const session_lock lock(s);
+            s.add_wall(wx, wy, ww, wh);
+          },
+          py::arg("x"), py::arg("y"), py::arg("width"), py::arg("height"),
+          "Adds the wall [x, x + width] x [y, y + height], as the mouse adds one.")
+      .def("clear_walls", locked([](session& s) { s.clear_walls(); }),
+           "Removes every wall, the boundary walls too.")
       .def_property_readonly("impacts", locked([](session& s) {
                                const world_state& world = s.sim().world;
                                return list_array(world.impacts, world.num_impacts, 2,
@@ -625,8 +547,11 @@ PYBIND11_MODULE(_robosim, m) {
                                                    row[0] = i.x;
                                                    row[1] = i.y;
                                                  });
-                             }))
-      .def("clear_impacts", locked([](session& s) { s.clear_impacts(); }))
+                             }),
+                             "float64 array n x 2: where vision rays met walls closer than 1, "
+                             "newest first.")
+      .def("clear_impacts", locked([](session& s) { s.clear_impacts(); }),
+           "Forgets the impacts (and the markers), as the N key does.")
       .def_property_readonly("waypoints", locked([](session& s) {
                                const world_state& world = s.sim().world;
                                return list_array(world.waypoints, world.num_waypoints, 4,
@@ -636,23 +561,30 @@ PYBIND11_MODULE(_robosim, m) {
                                                    row[2] = w.angle;
                                                    row[3] = w.index;
                                                  });
-                             }))
+                             }),
+                             kWaypointsDoc)
       .def_property_readonly("cur_waypoint",
-                             locked([](session& s) { return s.sim().world.cur_waypoint; }))
-      .def_property_readonly("grid", locked([](session& s) { return grid_copy(s.sim().world); }))
-      .def("plan", locked([](session& s) { s.plan(); }))
-      .def("load",
-           [](session& s, const py::object& path) {
-             const std::string file = file_path(path, "path");
-             const session_lock lock(s);
-             s.load(file);
-           })
-      .def("save",
-           [](session& s, const py::object& path) {
-             const std::string file = file_path(path, "path");
-             const session_lock lock(s);
-             s.save(file);
-           })
+                             locked([](session& s) { return s.sim().world.cur_waypoint; }),
+                             kCurWaypointDoc)
+      .def_property_readonly("grid", locked([](session& s) { return grid_copy(s.sim().world); }),
+                             kGridDoc)
+      .def("plan", locked([](session& s) { s.plan(); }), "A planning run, as the P key makes.")
+      .def(
+          "load",
+          [](session& s, const py::object& path) {
+            const std::string file = file_path(path, "path");
+            const session_lock lock(s);
+            s.load(file);
+          },
+          py::arg("path"), kLoadDoc)
+      .def(
+          "save",
+          [](session& s, const py::object& path) {
+            const std::string file = file_path(path, "path");
+            const session_lock lock(s);
+            s.save(file);
+          },
+          py::arg("path"), kSaveDoc)
       .def(
           "render",
           [](session& s, const py::object& width, const py::object& height, const py::object& grad,
@@ -674,7 +606,7 @@ PYBIND11_MODULE(_robosim, m) {
             return frame;
           },
           py::arg("width") = 640, py::arg("height") = 480, py::arg("grad") = false,
-          py::arg("vision") = false)
+          py::arg("vision") = false, kRenderDoc)
       .def(
           "record_gif",
           [](session& s, const py::object& path, const py::object& ticks, const py::object& every,
@@ -706,22 +638,11 @@ PYBIND11_MODULE(_robosim, m) {
           },
           py::arg("path"), py::arg("ticks"), py::arg("every") = 10, py::arg("width") = 640,
           py::arg("height") = 480, py::arg("grad") = false, py::arg("vision") = false,
-          py::arg("trail") = false)
-      .def_property_readonly("stats", locked([](session& s) { return stats_dict(s.stats()); }))
-      .def(
-          "_navigation_step",
-          [](session& s, double speed, double turn, std::uint64_t ticks) {
-            const session_lock lock(s);
-            s.require_open();
-            const navigation_outcome outcome = navigation_step(s, speed, turn, ticks);
-            return py::make_tuple(observation_of(s), s.tick(), outcome.reached,
-                                  outcome.contact_ticks, outcome.progress);
-          },
-          "One step of robosim.env.NavigationEnv: (observation, tick, reached, contacts, "
-          "progress). The arguments are the environment's, already checked.")
-      .def("_navigation_observation", locked([](session& s) { return observation_of(s); }));
+          py::arg("trail") = false, kRecordGifDoc)
+      .def_property_readonly("stats", locked([](session& s) { return stats_dict(s.stats()); }),
+                             kStatsDoc);
 
-  bind_vector_env(m);
+  bind_navigation(m);
 
   m.def(
       "generate_world",
@@ -732,7 +653,9 @@ PYBIND11_MODULE(_robosim, m) {
         }
         return write_generated_world(description.cast<std::string>(), file_path(path, "path"));
       },
-      py::arg("description"), py::arg("path"));
+      py::arg("description"), py::arg("path"),
+      "Writes the world \"maze:COLUMNSxROWS:SEED\" or \"pillars:COUNT:SEED\" describes to path, "
+      "as the headless runner's --generate ... --save does; returns the walls written.");
   py::class_<imported_map>(m, "MapImport",
                            "What robosim.import_map wrote and how the map lies in the world: "
                            "a map point (X, Y) in metres is at x = origin[0] + X / "

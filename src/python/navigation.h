@@ -17,8 +17,9 @@
 
 constexpr int kObservationSize = 15;
 
-// Fills out[0..14] from the simulation as it is now.
-void navigation_observation(const simulation& sim, float* out);
+// Fills out[0..14] from the simulation as it is now: the robot's readings are
+// `fresh` when given (see session::fresh_readings()), else the record's.
+void navigation_observation(const simulation& sim, const robot_readings* fresh, float* out);
 
 struct navigation_outcome {
   std::uint64_t ticks = 0;          // ticks run

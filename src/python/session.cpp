@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -22,8 +23,43 @@
 
 namespace {
 
-// Ticks between two questions whether the caller wants to stop (Ctrl-C in Python).
-constexpr std::uint64_t kTicksBetweenInterruptChecks = 4096;
+// Ticks between two looks at the clock, to see whether it is time to ask the
+// caller whether to stop (Ctrl-C in Python); a look costs a few nanoseconds.
+constexpr std::uint64_t kTicksBetweenClockReads = 16;
+
+// When a long call asks its caller whether to stop: kInterruptIntervalMs after
+// the last question (looked at every few ticks and after every frame), and
+// every kMaxTicksBetweenQuestions ticks whatever the clock says.
+class question_timer {
+ public:
+  question_timer() { restart(0); }
+
+  bool due_after_tick(std::uint64_t done) const {
+    if (done - asked_at_ >= kMaxTicksBetweenQuestions) return true;
+    return done % kTicksBetweenClockReads == 0 && due_by_clock();
+  }
+  bool due_by_clock() const { return std::chrono::steady_clock::now() >= next_; }
+  void restart(std::uint64_t done) {
+    asked_at_ = done;
+    next_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kInterruptIntervalMs);
+  }
+
+ private:
+  std::uint64_t asked_at_ = 0;
+  std::chrono::steady_clock::time_point next_;
+};
+
+// The system's error code whose text ends a failure's message ("cannot save
+// ...: No space left on device"), EISDIR for a folder, else 0. The core's
+// messages end with the system's words, as strerror gives them.
+int error_number_in(const std::string& message) {
+  if (message.ends_with(": it is a folder")) return EISDIR;
+  for (int code = 1; code < 256; ++code) {
+    const char* text = ::strerrordesc_np(code);
+    if (text != nullptr && message.ends_with(std::string(": ") + text)) return code;
+  }
+  return 0;
+}
 
 // Tells why a world file could not be read: the file system (missing, a folder,
 // not readable) or its content. The reader's message says which in words; this
@@ -58,6 +94,8 @@ session::session(const session& other) {
   console_messages_ = other.console_messages_;
   console_lines_ = other.console_lines_;
   console_partial_ = other.console_partial_;
+  readings_stale_ = other.readings_stale_;
+  fresh_ = other.fresh_;
   install_console_sink();
 }
 
@@ -70,6 +108,7 @@ session::session(std::string_view snapshot) {
   if (lines > kConsoleLinesKept) throw snapshot_error("the snapshot is corrupt: too many lines");
   for (std::uint64_t i = 0; i < lines; ++i) console_lines_.push_back(in.get_text());
   console_partial_ = in.get_text();
+  readings_stale_ = in.get_flag();
   in.expect_end();
   run_ = std::move(run);
   install_console_sink();
@@ -83,6 +122,7 @@ std::string session::snapshot() const {
   out.put(static_cast<std::uint64_t>(console_lines_.size()));
   for (const std::string& line : console_lines_) out.put_text(line);
   out.put_text(console_partial_);
+  out.put(readings_stale_);
   return out.finish();
 }
 
@@ -118,14 +158,15 @@ std::uint64_t session::step(std::uint64_t ticks, const std::function<bool()>& in
   require_open();
   if (ticks > 0) require_finite();
   std::uint64_t done = 0;
+  question_timer question;
   while (done < ticks && !run_->quit_requested()) {
-    run_->tick();
+    run_tick();
     ++done;
-    require_finite();
-    if (done % kTicksBetweenInterruptChecks == 0 && interrupted) {
+    if (interrupted && question.due_after_tick(done)) {
       const bool stop = interrupted();
       require_open();  // the Python code that ran may have closed this session
       if (stop) break;
+      question.restart(done);
     }
   }
   return done;
@@ -134,9 +175,22 @@ std::uint64_t session::step(std::uint64_t ticks, const std::function<bool()>& in
 bool session::tick_once() {
   if (run_->quit_requested()) return false;
   require_finite();
-  run_->tick();
-  require_finite();
+  run_tick();
   return true;
+}
+
+void session::run_tick() {
+  run_->tick();
+  if (readings_stale_) {
+    readings_stale_ = false;
+    fresh_.reset();
+  }
+  require_finite();  // a state that overflowed stops every run here
+}
+
+void session::readings_changed() {
+  readings_stale_ = true;
+  fresh_.reset();
 }
 
 std::uint64_t session::tick() const {
@@ -173,11 +227,13 @@ void session::drive(double speed, double turn) {
 void session::key_down(unsigned code) {
   require_open();
   ::key_down(run_->app(), *run_, code);
+  readings_changed();
 }
 
 void session::key_up(unsigned code) {
   require_open();
   ::key_up(run_->app(), code);
+  readings_changed();
 }
 
 void session::set_pose(double x, double y, double heading) {
@@ -185,11 +241,13 @@ void session::set_pose(double x, double y, double heading) {
   sim().robot.x = x;
   sim().robot.y = y;
   sim().robot.heading = world_loaded_heading(heading);
+  readings_changed();
 }
 
 void session::set_target(double x, double y) {
   require_open();
   world_set_target(sim(), x, y);
+  readings_changed();
 }
 
 void session::set_gains(double scale1, double scale2, double scale3) {
@@ -197,16 +255,19 @@ void session::set_gains(double scale1, double scale2, double scale3) {
   sim().world.scale1 = scale1;
   sim().world.scale2 = scale2;
   sim().world.scale3 = scale3;
+  readings_changed();
 }
 
 void session::add_wall(double x, double y, double width, double height) {
   require_open();
   world_add_wall(sim(), x, y, width, height);
+  readings_changed();
 }
 
 void session::clear_walls() {
   require_open();
   world_free_walls(sim());
+  readings_changed();
 }
 
 void session::clear_impacts() {
@@ -214,23 +275,53 @@ void session::clear_impacts() {
   // What the N key does.
   world_free_markers(sim());
   world_free_impacts(sim());
+  readings_changed();
 }
 
 void session::plan() {
   require_open();
   world_compute_map_grid(sim());
+  readings_changed();
 }
 
 void session::load(const std::string& path) {
   require_open();
   std::string error;
   if (!world_read_file(sim(), path, error)) throw load_failure(path, error);
+  readings_changed();
 }
 
 void session::save(const std::string& path) {
   require_open();
   std::string error;
-  if (!world_write_file(sim(), path, error)) throw world_file_failure(error, true, 0);
+  if (!world_write_file(sim(), path, error)) {
+    throw world_file_failure(error, true, error_number_in(error));
+  }
+}
+
+const robot_readings* session::fresh_readings() {
+  require_open();
+  if (!readings_stale_) return nullptr;
+  if (!fresh_) {
+    // The first part of a tick, on a copy: the robot update reads the probes,
+    // the rays and the field at the pose before it moves the robot.
+    simulation probe = sim();
+    set_console_sink(probe, [](std::string_view) {});
+    world_update(probe);
+    const robot_state& read = probe.robot;
+    robot_readings r{};
+    for (int i = 0; i < kNumSensors; ++i) {
+      r.sensor_hit[i] = read.sensor_hit[i];
+      r.sensor_value[i] = read.sensor_value[i];
+      r.vision_seen[i] = read.vision_seen[i];
+      r.vision_point[i] = read.vision_point[i];
+    }
+    r.grad_angle = read.grad_angle;
+    r.grad_mag = read.grad_mag;
+    r.heading_error = read.heading_error;
+    fresh_ = r;
+  }
+  return &*fresh_;
 }
 
 void session::draw_frame(int width, int height, bool grad, bool vision) {
@@ -322,7 +413,8 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
   safe_file file;
   std::string reason;
   if (!file.prepare(path, true, reason)) {
-    throw world_file_failure("cannot write " + path + ": " + reason, true, 0);
+    const std::string message = "cannot write " + path + ": " + reason;
+    throw world_file_failure(message, true, error_number_in(message));
   }
   int write_error = 0;
   gif_writer film(width, height, [&file, &write_error](const std::uint8_t* bytes, std::size_t n) {
@@ -356,24 +448,32 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
     }
   };
   std::uint64_t done = 0;
+  question_timer question;
+  // Asks the caller; true when the recording is to stop (the file left as it was).
+  const auto stop_asked = [&] {
+    const bool stop = interrupted();
+    if (stop || closed()) file.discard();
+    require_open();  // the Python code that ran may have closed this session
+    question.restart(done);
+    return stop;
+  };
   add_frame();
   require_finite();
   while (done < ticks && !run_->quit_requested()) {
-    run_->tick();
+    run_tick();
     ++done;
-    require_finite();  // the film is then left unwritten
-    if (done % kTicksBetweenInterruptChecks == 0 && interrupted) {
-      const bool stop = interrupted();
-      if (stop || closed()) file.discard();
-      require_open();  // the Python code that ran may have closed this session
-      if (stop) return done;
+    if (interrupted && question.due_after_tick(done) && stop_asked()) return done;
+    if (done % every == 0 || done == ticks || run_->quit_requested()) {
+      add_frame();
+      // A large frame can take long to draw and encode.
+      if (interrupted && question.due_by_clock() && stop_asked()) return done;
     }
-    if (done % every == 0 || done == ticks || run_->quit_requested()) add_frame();
   }
   const double interval = static_cast<double>(every) * std::max(run_->app().driver.timer_val, 1);
   if (!film.finish(static_cast<double>(run_->now_ms() - start_ms) + interval)) throw failed();
   if (!file.finish(reason) || !file.commit(reason)) {
-    throw world_file_failure("cannot write " + path + ": " + reason, true, 0);
+    const std::string message = "cannot write " + path + ": " + reason;
+    throw world_file_failure(message, true, error_number_in(message));
   }
   return done;
 }

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/robot.h"
 #include "draw/raster_context.h"
 #include "shell/run_metrics.h"
 #include "shell/simulated_run.h"
@@ -48,9 +49,24 @@ class world_file_failure : public std::runtime_error {
 // The client size the simulation starts with, as the headless runner's default.
 constexpr int kSessionClientWidth = 640;
 constexpr int kSessionClientHeight = 480;
+// A long call (step, record_gif) asks whether to stop at least this often in
+// wall time, and after this many ticks at most.
+constexpr int kInterruptIntervalMs = 20;
+constexpr std::uint64_t kMaxTicksBetweenQuestions = 4096;
 // How many of the last console lines a session keeps, and how long one may grow.
 constexpr std::size_t kConsoleLinesKept = 100;
 constexpr std::size_t kConsoleLineMaxBytes = 4096;
+
+// What the robot reads at the start of a tick, before it moves.
+struct robot_readings {
+  bool sensor_hit[kNumSensors];
+  double sensor_value[kNumSensors];
+  bool vision_seen[kNumSensors];
+  point vision_point[kNumSensors];
+  double grad_angle;
+  double grad_mag;
+  double heading_error;
+};
 
 struct session_stats {
   std::uint64_t targets_reached = 0;
@@ -90,7 +106,8 @@ class session {
   std::recursive_mutex& mutex() const { return mutex_; }
 
   // Runs up to `ticks` ticks; fewer when Esc ended the run or when `interrupted`
-  // (asked every few thousand ticks) says so. Throws std::runtime_error when the
+  // (asked every kInterruptIntervalMs of wall time or kMaxTicksBetweenQuestions
+  // ticks, whichever comes first) says so. Throws std::runtime_error when the
   // session was closed while `interrupted` ran. Returns the ticks run.
   std::uint64_t step(std::uint64_t ticks, const std::function<bool()>& interrupted);
   // One tick, unless Esc ended the run (then false). The session must be open.
@@ -108,6 +125,7 @@ class session {
   void key_down(unsigned code);
   void key_up(unsigned code);
 
+  // Places the robot as a loaded world file does (no planning run).
   void set_pose(double x, double y, double heading);
   void set_target(double x, double y);
   void set_gains(double scale1, double scale2, double scale3);
@@ -116,8 +134,19 @@ class session {
   void clear_impacts();
   void plan();
 
+  // On failure the world is as it was.
   void load(const std::string& path);
   void save(const std::string& path);
+
+  // The robot's readings as they stand now, for Python's view of the robot:
+  // null while the robot record's own are current (a tick has run since the
+  // robot was placed or the world changed), else the readings the next tick
+  // will take at the robot's pose, before it moves it. The record keeps those
+  // of the last tick, as the window's does (and draws: pictures and films are
+  // the window's and the headless runner's). The fresh ones are taken on a
+  // copy of the simulation, so the impacts its rays would record and any
+  // planning run stay out of this one: its future is the same without the call.
+  const robot_readings* fresh_readings();
 
   // The frame the window would show at this client size, as rows of R, G, B bytes
   // (height * width * 3) written to rgb. The lattice and the vision rays are drawn
@@ -133,7 +162,7 @@ class session {
   // when `interrupted` says so, or anything fails, it is left as it was. Throws
   // std::invalid_argument for more than kMaxGifFrames frames and
   // world_file_failure (an OSError) when the file cannot be written. Returns the
-  // ticks run.
+  // ticks run. `interrupted` is asked as step() asks it, and after every frame.
   std::uint64_t record_gif(const std::string& path, std::uint64_t ticks, std::uint64_t every,
                            int width, int height, bool grad, bool vision, bool trail,
                            const std::function<bool()>& interrupted);
@@ -157,6 +186,10 @@ class session {
   // Draws the scene into frame_ at width x height with the switches asked for,
   // then puts the simulation's own size and switches back.
   void draw_frame(int width, int height, bool grad, bool vision);
+  // One tick of the run; the record's readings are current after it.
+  void run_tick();
+  // The robot was placed or the world changed outside a tick.
+  void readings_changed();
 
   mutable std::recursive_mutex mutex_;
   std::unique_ptr<simulated_run> run_;
@@ -164,4 +197,6 @@ class session {
   std::uint64_t console_messages_ = 0;
   std::deque<std::string> console_lines_;
   std::string console_partial_;
+  bool readings_stale_ = true;  // no tick since the simulation started
+  std::optional<robot_readings> fresh_;
 };

@@ -1,8 +1,10 @@
 """robosim.Simulation: the same runs as the headless runner, every member, and the
 errors that change nothing."""
 
+import errno
 import math
 import os
+import signal
 import pickle
 import subprocess
 
@@ -419,9 +421,10 @@ class TestWorldFiles:
 
     def test_save_failures(self, tmp_path):
         with robosim.Simulation(seed=1) as sim:
-            with pytest.raises(OSError):
+            with pytest.raises(FileNotFoundError) as missing:
                 sim.save(tmp_path / "no" / "such" / "folder.dat")
-            with pytest.raises(OSError, match="folder"):
+            assert missing.value.errno == errno.ENOENT
+            with pytest.raises(IsADirectoryError, match="folder"):
                 sim.save(tmp_path)
             with pytest.raises(ValueError, match="zero byte"):
                 sim.save("a\0b")
@@ -442,6 +445,9 @@ BAD_CALLS = [
     (lambda s: s.set_pose(math.nan, 1, 1), ValueError, "x"),
     (lambda s: s.set_pose(1, math.inf, 1), ValueError, "y"),
     (lambda s: s.set_pose(1, 1, "0"), TypeError, "heading"),
+    (lambda s: s.set_pose(10**400, 1, 1), ValueError, "x must be a finite number"),
+    (lambda s: s.add_wall(1, 1, 1, -(10**400)), ValueError, "height"),
+    (lambda s: s.set_pose(1, True, 1), TypeError, "y"),
     (lambda s: setattr(s, "target", (1, math.nan)), ValueError, "target"),
     (lambda s: setattr(s, "target", (1, 2, 3)), ValueError, "target"),
     (lambda s: setattr(s, "target", 5), TypeError, "target"),
@@ -505,3 +511,127 @@ def test_a_state_that_overflows_stops_the_run_with_runtime_error(tmp_path, setup
             again()
     assert sim.tick == stopped_at
     assert not (tmp_path / "f.gif").exists()
+
+
+# ---------------------------------------------------------------- as documented
+
+
+KEYWORD_CALLS = [
+    ("step", {"ticks": 2}), ("drive", {"speed": 0.01, "turn": -0.002}),
+    ("key_down", {"name": "W"}), ("key_up", {"name": "W"}), ("press", {"name": "g"}),
+    ("set_pose", {"x": 5, "y": 4, "heading": 1}), ("add_wall", {"x": 1, "y": 1, "width": 2, "height": 0.1}),
+    ("render", {"width": 8, "height": 6, "grad": True, "vision": True}),
+    ("save", {"path": "PATH"}), ("load", {"path": "PATH"}),
+    ("record_gif", {"path": "GIF", "ticks": 3, "every": 1, "width": 8, "height": 6, "grad": False,
+                    "vision": False, "trail": True}),
+]
+
+
+def test_every_argument_can_be_given_by_its_documented_name(tmp_path):
+    with robosim.Simulation(seed=5, world=None, period_ms=10, manual=True) as sim:
+        for name, arguments in KEYWORD_CALLS:
+            arguments = {k: tmp_path / "w.dat" if v == "PATH" else tmp_path / "f.gif" if v == "GIF"
+                         else v for k, v in arguments.items()}
+            getattr(sim, name)(**arguments)
+        assert sim.tick == 5 and (tmp_path / "f.gif").exists()
+    assert robosim.generate_world(description="pillars:3:1", path=tmp_path / "p.dat") == 7
+
+
+def test_help_shows_a_docstring_for_every_member():
+    import pydoc
+
+    for cls in (robosim.Simulation, robosim.RobotState):
+        members = [n for n in dir(cls) if not n.startswith("_") or n in ("__enter__", "__exit__")]
+        for name in members:
+            doc = getattr(cls, name).__doc__ or ""
+            words = [line for line in doc.splitlines() if line and not line.startswith(name + "(")]
+            assert words, f"{cls.__name__}.{name} has no docstring"
+    text = pydoc.render_doc(robosim.Simulation.drive, renderer=pydoc.plaintext)
+    assert "speed" in text and "radians per tick" in text and "clockwise" in text
+    assert "Simulation(seed=None, world=None, period_ms=10, manual=False)" in robosim.Simulation.__doc__
+
+
+def test_the_type_stubs_name_every_member():
+    import ast
+    import pathlib
+
+    stub = pathlib.Path(robosim.__file__).with_name("_robosim.pyi")
+    assert stub.with_name("py.typed").exists()
+    tree = ast.parse(stub.read_text())
+    classes = {node.name: {n.name for n in node.body if isinstance(n, ast.FunctionDef)}
+               for node in tree.body if isinstance(node, ast.ClassDef)}
+    for cls in (robosim.Simulation, robosim.RobotState):
+        public = {n for n in dir(cls) if not n.startswith("_")}
+        assert public <= classes[cls.__name__], public - classes[cls.__name__]
+    functions = {node.name for node in tree.body if isinstance(node, ast.FunctionDef)}
+    assert {"generate_world", "import_map"} <= functions
+
+
+@pytest.mark.parametrize(
+    "call",
+    [lambda d: robosim.Simulation(world=d + b"/missing\xff.dat"),
+     lambda d: robosim.Simulation(seed=1).load(d + b"/missing\xff.dat"),
+     lambda d: robosim.Simulation(seed=1).save(d + b"/no\xff/world.dat"),
+     lambda d: robosim.import_map(d + b"/missing\xff.yaml", d + b"/out.dat"),
+     lambda d: robosim.Simulation(seed=1).record_gif(d + b"/no\xff/film.gif", 1)],
+    ids=["open", "load", "save", "import_map", "record_gif"],
+)
+def test_names_that_are_not_utf8_fail_as_os_errors_that_name_them(tmp_path, call):
+    with pytest.raises(FileNotFoundError) as failure:
+        call(os.fsencode(tmp_path))
+    assert "\\xff" in str(failure.value) and failure.value.errno == errno.ENOENT
+
+
+def test_the_grid_is_read_as_documented():
+    with robosim.Simulation(seed=3, world=WORLDS / "maze.dat") as sim:
+        sim.step(400)
+        grid = sim.grid
+        blocked = grid == -1
+        on_path = ~blocked & (grid & 0x4000 != 0)
+        values = np.where(blocked, -1, grid & 0xFFF)
+        assert blocked.any() and on_path.any()
+        assert ((values[~blocked] >= 0) & (values[~blocked] <= 255)).all()
+        assert (values[~blocked] == 0).sum() == 1  # the target's cell
+        assert ((grid[blocked] & 0xFFF) == 0xFFF).all()  # why -1 is tested first
+
+
+def test_the_sensor_values_are_as_documented():
+    with robosim.Simulation(seed=1, manual=True) as sim:
+        sim.set_pose(5, 5, 0)  # every wall farther than 2
+        assert sim.robot.sensor_value == (0.0,) * 6 and not any(sim.robot.vision_seen)
+        sim.set_pose(1.0, 5.0, math.pi)  # sensor 1 looks ahead, at the left wall 0.95 away
+        assert sim.robot.sensor_value[1] == pytest.approx(2 - 0.95)
+        sim.set_pose(5.0, 1.0, 0)  # sensor 0 looks 60 degrees left of ahead: up the screen
+        sensor_0 = sim.robot.vision_point[0]
+        assert sim.robot.vision_seen[0] and sensor_0[1] < 1.0 and sensor_0[0] > 5.0
+        sim.clear_walls()
+        assert sim.robot.sensor_value == (3.0,) * 6  # no walls at all
+
+
+def test_ctrl_c_takes_effect_within_a_frame_and_within_a_fraction_of_a_second(tmp_path):
+    # SIGALRM raising, as Ctrl-C raises KeyboardInterrupt: taken within a few tens
+    # of milliseconds, long before the 4,096 ticks at which it used to be looked at.
+    class Alarm(Exception):
+        pass
+
+    def ring(signum, frame):
+        raise Alarm
+
+    pillars = tmp_path / "pillars.dat"
+    robosim.generate_world("pillars:3000:1", pillars)
+    old = signal.signal(signal.SIGALRM, ring)
+    try:
+        with robosim.Simulation(seed=1, world=pillars) as sim:
+            signal.setitimer(signal.ITIMER_REAL, 0.05)
+            with pytest.raises(Alarm):
+                sim.step(10**6)
+            assert 0 < sim.tick < 4096
+        film = tmp_path / "film.gif"
+        with robosim.Simulation(seed=1) as sim:
+            signal.setitimer(signal.ITIMER_REAL, 0.2)
+            with pytest.raises(Alarm):
+                sim.record_gif(film, 99_999, every=1, width=640, height=480)
+            assert 0 < sim.tick < 4096 and not film.exists()
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)

@@ -6,8 +6,9 @@ keys, the mouse's walls and target, world files and pictures. Each Simulation ow
 its whole state: any number can be open at once, on any threads, and copy.deepcopy
 or pickle give one with the same future.
 
-``robosim.env.NavigationEnv`` is a Gymnasium-style environment over it, and
-``robosim.env.VectorNavigationEnv`` steps many of them in one call on threads
+``robosim.env.NavigationEnv`` is a Gymnasium environment over it (with or
+without Gymnasium installed; registered as ``robosim/Navigation-v0`` when it is),
+and ``robosim.env.VectorNavigationEnv`` steps many of them in one call on threads
 (import ``robosim.env``; it needs numpy, as do the members that return arrays).
 
 ``robosim.generate_world(description, path)`` and ``robosim.import_map(yaml_path, path)``
@@ -25,7 +26,6 @@ from robosim._robosim import (
     generate_world,
     import_map,
 )
-
 
 
 def _restore_simulation(snapshot):

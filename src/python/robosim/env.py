@@ -1,25 +1,34 @@
-"""A Gymnasium-style navigation environment over robosim.Simulation.
+"""Gymnasium environments over robosim.Simulation: ``NavigationEnv`` and the batched
+``VectorNavigationEnv``.
 
 The robot drives in manual mode with the action (speed, turn); an episode ends
-when it reaches the target (terminated) or after ``max_ticks`` ticks (truncated).
-Gymnasium is not required: when it is importable the environment is a
-``gymnasium.Env`` with ``gymnasium.spaces.Box`` spaces, otherwise it has the same
-interface with the small stand-in ``Box`` below.
+when it reaches the target (terminated) or at tick ``max_ticks`` (truncated).
+Gymnasium is not required: when it is importable the environments are a
+``gymnasium.Env`` and a ``gymnasium.vector.VectorEnv`` with Gymnasium's spaces, and
+``robosim/Navigation-v0`` is registered, so ``gymnasium.make`` builds it; otherwise
+they have the same interface with the stand-ins of ``robosim.spaces`` and this
+module's ``Env``, ``EnvSpec`` and ``make``.
 
-Observation (float32, 15 values, see ``OBSERVATION_LOW`` and ``OBSERVATION_HIGH``):
+Observation ``"vector"`` (float32, 15 values, see ``OBSERVATION_LOW`` and
+``OBSERVATION_HIGH``):
 
 ====== =============================================================== ==========
 index  value                                                           bounds
 ====== =============================================================== ==========
-0-5    ``sensor_value`` of the six sensors (2 minus the vision         -18 .. 3
-       distance: 0 to 2 in a walled world, 3 without any wall, below
-       0 only for walls more than 2 away that every ray meets)
+0-5    ``sensor_value`` of the six sensors: 2 minus the distance the   -18 .. 3
+       vision ray saw, 0 (no wall within 2) to 2 (touching); 3 in a
+       world without walls. Below 0 only for a ray that passes exactly
+       through two opposite corners of every wall it meets (down to 2
+       minus 20). Sensor i looks at heading - 60 + 60 i degrees.
 6-11   ``sensor_hit`` of the six touch probes                           0 .. 1
 12     distance to the target, world units                             0 .. 14.15
 13     bearing of the target: its direction minus the heading,         -pi .. pi
        wrapped (positive: clockwise on the screen)
 14     bearing of the field: ``grad_angle`` minus the heading, wrapped -pi .. pi
 ====== =============================================================== ==========
+
+Observation ``"image"``: the top view the window draws, uint8 H x W x 3 (64 x 64
+by default); ``"both"``: a dict of ``"image"`` and ``"vector"``.
 
 Reward of a step (``reward()``; a subclass may override it): the progress toward
 the target (how much nearer it got, world units), plus ``TARGET_BONUS`` when the
@@ -28,21 +37,25 @@ from a wall moved the robot.
 """
 
 import math
+import os
+from dataclasses import dataclass, field
 
 import numpy as np
 
-import os
-
-from robosim import Simulation
-from robosim._robosim import _VectorNavigation
+from robosim import spaces as _spaces
+from robosim._robosim import _Navigation, _VectorNavigation
+from robosim.spaces import Box, Dict
 
 try:  # pragma: no cover - depends on what is installed
     import gymnasium as _gymnasium
 except ImportError:  # pragma: no cover
     _gymnasium = None
 
+ENV_ID = "robosim/Navigation-v0"
+
 # The world is 10 x 10 and the robot stays inside it.
 _WORLD_SIDE = 10.0
+# A vision ray reports at most the world's width plus its height.
 _SENSOR_LOW = 2.0 - 2 * _WORLD_SIDE
 _SENSOR_HIGH = 3.0
 
@@ -54,138 +67,424 @@ OBSERVATION_HIGH = np.array(
     dtype=np.float32,
 )
 
-# The range of the action (speed, turn): the manual keys' by default, the
-# automatic mode's with reset(options={"action_scale": "automatic"}).
+# The ranges of the driving command (speed, turn): the manual keys' and the
+# automatic mode's.
 ACTION_RANGES = {
     "manual": ((-0.03, -0.03), (0.03, 0.03)),
     "automatic": ((0.0, -0.3), (0.05, 0.3)),
 }
+# action_scale: the action is the command, clipped into a range, or -1 ... 1
+# scaled onto it.
+ACTION_SCALES = {
+    "manual": ("manual", False),
+    "automatic": ("automatic", False),
+    "normalized": ("manual", True),
+    "normalized-automatic": ("automatic", True),
+}
+OBSERVATIONS = ("vector", "image", "both")
+RESET_OPTIONS = ("action_scale", "world", "pose", "target")
+
+# The simulated clock's default tick, 10 ms: 100 ticks a second.
+_TICKS_PER_SECOND = 100
+# The largest picture an image observation may be, as render()'s.
+_MAX_IMAGE_SIDE = 16_384
+_MAX_IMAGE_PIXELS = 64 * 1024 * 1024
+_SIMULATION_SEEDS = 2**32
 
 
-class Box:
-    """A box of real vectors, the part of ``gymnasium.spaces.Box`` used here."""
-
-    def __init__(self, low, high, dtype=np.float32, seed=None):
-        self.dtype = np.dtype(dtype)
-        self.low = np.asarray(low, dtype=self.dtype)
-        self.high = np.asarray(high, dtype=self.dtype)
-        if self.low.shape != self.high.shape:
-            raise ValueError("low and high must have the same shape")
-        self.shape = self.low.shape
-        self._rng = np.random.default_rng(seed)
-
-    def seed(self, seed=None):
-        self._rng = np.random.default_rng(seed)
-        return [seed]
-
-    def sample(self):
-        """A uniformly drawn vector inside the box."""
-        return self._rng.uniform(self.low, self.high).astype(self.dtype)
-
-    def contains(self, x):
-        x = np.asarray(x)
-        if x.shape != self.shape or not np.can_cast(x.dtype, self.dtype, casting="same_kind"):
-            return False
-        return bool(np.all(x >= self.low) and np.all(x <= self.high))
-
-    def __contains__(self, x):
-        return self.contains(x)
-
-    def __repr__(self):
-        return f"Box({self.low}, {self.high}, {self.shape}, {self.dtype})"
+# -- Gymnasium's interface without Gymnasium ----------------------------------
 
 
-def _box(low, high, dtype):
+class Env:
+    """The interface of ``gymnasium.Env`` (1.x), for when Gymnasium is not installed."""
+
+    metadata = {"render_modes": []}
+    render_mode = None
+    spec = None
+    action_space = None
+    observation_space = None
+    _np_random = None
+    _np_random_seed = None
+
+    def step(self, action):
+        raise NotImplementedError
+
+    def reset(self, *, seed=None, options=None):
+        if seed is not None:
+            self._np_random, self._np_random_seed = _spaces.np_random(seed)
+
+    def render(self):
+        raise NotImplementedError
+
+    def close(self):
+        pass
+
+    @property
+    def unwrapped(self):
+        return self
+
+    @property
+    def np_random(self):
+        """The environment's generator, seeded from fresh entropy on first use."""
+        if self._np_random is None:
+            self._np_random, self._np_random_seed = _spaces.np_random()
+        return self._np_random
+
+    @np_random.setter
+    def np_random(self, value):
+        self._np_random = value
+        self._np_random_seed = -1
+
+    @property
+    def np_random_seed(self):
+        """The seed of np_random (-1 when a generator was set directly)."""
+        if self._np_random_seed is None:
+            self._np_random, self._np_random_seed = _spaces.np_random()
+        return self._np_random_seed
+
+    def has_wrapper_attr(self, name):
+        return hasattr(self, name)
+
+    def get_wrapper_attr(self, name):
+        return getattr(self, name)
+
+    def set_wrapper_attr(self, name, value, *, force=True):
+        if force or hasattr(self, name):
+            setattr(self, name, value)
+            return True
+        return False
+
+    def __str__(self):
+        if self.spec is None:
+            return f"<{type(self).__name__} instance>"
+        return f"<{type(self).__name__}<{self.spec.id}>>"
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *args):
+        self.close()
+        return False
+
+
+@dataclass
+class EnvSpec:
+    """What ``make`` built an environment from (``gymnasium.envs.registration.EnvSpec``)."""
+
+    id: str
+    entry_point: str = "robosim.env:NavigationEnv"
+    reward_threshold: float = None
+    nondeterministic: bool = False
+    max_episode_steps: int = None
+    order_enforce: bool = True
+    disable_env_checker: bool = False
+    kwargs: dict = field(default_factory=dict)
+    vector_entry_point: str = "robosim.env:VectorNavigationEnv"
+
+    def make(self, **kwargs):
+        return make(self, **kwargs)
+
+
+def make(id=ENV_ID, **kwargs):
+    """The environment ``id`` names (``"robosim/Navigation-v0"`` or its EnvSpec) with
+    these arguments: ``gymnasium.make`` when Gymnasium is installed, else a
+    ``NavigationEnv`` whose ``spec`` says how it was made."""
     if _gymnasium is not None:
-        return _gymnasium.spaces.Box(
-            low=np.asarray(low, dtype=dtype), high=np.asarray(high, dtype=dtype), dtype=dtype
+        return _gymnasium.make(id, **kwargs)
+    spec = id if isinstance(id, EnvSpec) else None
+    name = spec.id if spec is not None else id
+    if name != ENV_ID:
+        raise ValueError(f"no environment {name!r}; robosim has {ENV_ID!r}")
+    arguments = {**(spec.kwargs if spec is not None else {}), **kwargs}
+    env = NavigationEnv(**arguments)
+    env.spec = EnvSpec(id=ENV_ID, kwargs=arguments)
+    return env
+
+
+def _register():
+    """Registers ``robosim/Navigation-v0`` with Gymnasium (once)."""
+    if ENV_ID in _gymnasium.envs.registry:
+        return
+    try:
+        _gymnasium.register(
+            id=ENV_ID,
+            entry_point="robosim.env:NavigationEnv",
+            vector_entry_point="robosim.env:VectorNavigationEnv",
         )
-    return Box(low, high, dtype)
+    except TypeError:  # pragma: no cover - a Gymnasium before vector entry points
+        _gymnasium.register(id=ENV_ID, entry_point="robosim.env:NavigationEnv")
 
 
-def _whole_number(value, name, low):
-    if isinstance(value, bool) or not hasattr(value, "__index__"):
+# -- Arguments -------------------------------------------------------------------
+
+
+def _whole_number(value, name, low, high=None):
+    if isinstance(value, (bool, np.bool_)) or not hasattr(value, "__index__"):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
     value = value.__index__()
-    if value < low:
-        raise ValueError(f"{name} must be at least {low}, got {value}")
+    if value < low or (high is not None and value > high):
+        bounds = f"at least {low}" if high is None else f"from {low} to {high}"
+        raise ValueError(f"{name} must be {bounds}, got {value}")
     return value
 
 
-_Base = _gymnasium.Env if _gymnasium is not None else object
+def _checked_seed(seed):
+    """A seed as Gymnasium takes it: a non-negative int."""
+    if isinstance(seed, (bool, np.bool_)) or not hasattr(seed, "__index__"):
+        raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
+    seed = seed.__index__()
+    if seed < 0:
+        raise ValueError(f"seed must be a non-negative integer, got {seed}")
+    return seed
+
+
+def _seeded(seed):
+    """After reset(seed=seed): the generator of the later episodes' seeds, its
+    seed, and the first episode's simulation seed: the seed itself when the
+    simulation can take it (0 to 2**32 - 1), else the generator's first number."""
+    rng, rng_seed = _spaces.np_random(seed)
+    episode_seed = seed if seed < _SIMULATION_SEEDS else _next_seed(rng)
+    return rng, rng_seed, episode_seed
+
+
+def _next_seed(rng):
+    return int(rng.integers(0, _SIMULATION_SEEDS))
+
+
+def _image_size(size):
+    """(width, height) from an int (a square) or a pair."""
+    if isinstance(size, (tuple, list)):
+        if len(size) != 2:
+            raise ValueError(f"image_size must be an int or (width, height), got {size!r}")
+        width = _whole_number(size[0], "image_size's width", 1, _MAX_IMAGE_SIDE)
+        height = _whole_number(size[1], "image_size's height", 1, _MAX_IMAGE_SIDE)
+    else:
+        width = height = _whole_number(size, "image_size", 1, _MAX_IMAGE_SIDE)
+    if width * height > _MAX_IMAGE_PIXELS:
+        raise ValueError(f"an image of {width} x {height} pixels is too large")
+    return width, height
+
+
+def _choice(value, name, choices):
+    if not isinstance(value, str) or value not in choices:
+        raise ValueError(f"{name} must be one of {', '.join(map(repr, choices))}, got {value!r}")
+    return value
+
+
+def _real_numbers(value, name, count):
+    """A tuple of `count` finite floats from a sequence or array, else ValueError."""
+    try:
+        items = np.asarray(value)
+    except (TypeError, ValueError):
+        items = None
+    if items is None or items.shape != (count,) or items.dtype.kind not in "iuf":
+        raise ValueError(f"{name} must be {count} numbers, got {value!r}")
+    numbers_ = tuple(float(v) for v in items)
+    if not all(math.isfinite(v) for v in numbers_):
+        raise ValueError(f"{name} must be {count} finite numbers, got {value!r}")
+    return numbers_
+
+
+def _checked_options(options):
+    """The reset options as the environment takes them; ValueError for any that
+    cannot be taken (before anything changes)."""
+    if options is None:
+        return {}
+    if not isinstance(options, dict):
+        raise TypeError(f"options must be a dict, not {type(options).__name__}")
+    unknown = set(options) - set(RESET_OPTIONS)
+    if unknown:
+        raise ValueError(
+            f"unknown reset options: {sorted(map(str, unknown))} (known: {', '.join(RESET_OPTIONS)})"
+        )
+    checked = {}
+    if "action_scale" in options:
+        checked["action_scale"] = _choice(options["action_scale"], "action_scale", ACTION_SCALES)
+    if "world" in options:
+        world = options["world"]
+        if world is not None and not isinstance(world, (str, bytes, os.PathLike)):
+            raise ValueError(f"world must be a path or None, not {type(world).__name__}")
+        checked["world"] = world
+    if options.get("pose") is not None:
+        checked["pose"] = _real_numbers(options["pose"], "pose (x, y, heading)", 3)
+    if options.get("target") is not None:
+        checked["target"] = _real_numbers(options["target"], "target (x, y)", 2)
+    return checked
+
+
+def _taken(begin, options):
+    """Runs begin(); an option the simulation cannot take (a world file that
+    cannot be read, a pose outside the world, ...) is a ValueError."""
+    try:
+        return begin()
+    except OSError as failure:
+        if "world" not in options:
+            raise
+        raise ValueError(f"the world option cannot be taken: {failure}") from failure
+
+
+# -- Spaces ----------------------------------------------------------------------
+
+
+def _box(low, high, dtype, shape=None):
+    if _gymnasium is not None:
+        return _gymnasium.spaces.Box(low=low, high=high, shape=shape, dtype=dtype)
+    return Box(low, high, shape=shape, dtype=dtype)
+
+
+def _dict(spaces):
+    if _gymnasium is not None:
+        return _gymnasium.spaces.Dict(spaces)
+    return Dict(spaces)
+
+
+def _action_space(scale):
+    name, normalized = ACTION_SCALES[scale]
+    low, high = ((-1.0, -1.0), (1.0, 1.0)) if normalized else ACTION_RANGES[name]
+    return _box(np.array(low, dtype=np.float32), np.array(high, dtype=np.float32), np.float32)
+
+
+def _observation_space(observation, width, height):
+    vector = _box(OBSERVATION_LOW, OBSERVATION_HIGH, np.float32)
+    image = _box(0, 255, np.uint8, shape=(height, width, 3))
+    if observation == "vector":
+        return vector
+    if observation == "image":
+        return image
+    return _dict({"image": image, "vector": vector})
+
+
+def _batch_space(space, n):
+    """The space of n elements of `space` stacked (gymnasium.vector.utils.batch_space)."""
+    if isinstance(space, (Dict,) + ((_gymnasium.spaces.Dict,) if _gymnasium else ())):
+        return _dict({key: _batch_space(sub, n) for key, sub in space.spaces.items()})
+    repeats = (n,) + (1,) * space.low.ndim
+    return _box(np.tile(space.low, repeats), np.tile(space.high, repeats), space.dtype)
+
+
+def _command_range(scale):
+    """(speed_low, speed_high, turn_low, turn_high, normalized) of an action scale."""
+    name, normalized = ACTION_SCALES[scale]
+    (speed_low, turn_low), (speed_high, turn_high) = ACTION_RANGES[name]
+    return speed_low, speed_high, turn_low, turn_high, normalized
+
+
+def _render_mode(render_mode):
+    if render_mode not in (None, "rgb_array"):
+        raise ValueError(f'render_mode must be None or "rgb_array", got {render_mode!r}')
+    return render_mode
+
+
+_Base = _gymnasium.Env if _gymnasium is not None else Env
 
 
 class NavigationEnv(_Base):
     """Drive the robot to the target in manual mode.
 
     ``world``: a world file loaded at every reset (None: the default world).
-    ``max_ticks``: the episode is truncated after this many ticks.
+    ``max_ticks``: the episode is truncated at this tick (the last step shorter
+    when ``frame_skip`` does not divide it).
     ``frame_skip``: ticks per step, the action held for all of them.
     ``render_mode``: None or "rgb_array".
+    ``action_scale``: "manual" (the action is the command, clipped to the manual
+    keys' range, speed and turn -0.03 ... 0.03), "automatic" (the automatic
+    mode's range, speed 0 ... 0.05, turn -0.3 ... 0.3), "normalized" or
+    "normalized-automatic" (-1 ... 1 scaled onto the manual or the automatic
+    range).
+    ``observation``: "vector" (15 values), "image" (the top view, uint8
+    H x W x 3) or "both" (a dict of "image" and "vector").
+    ``image_size``: the top view's size, an int (square) or (width, height).
 
     Any number can be open at once (a training and an evaluation environment,
     a notebook cell run again); each holds its own Simulation.
     """
 
-    metadata = {"render_modes": ["rgb_array"], "render_fps": 100}
+    metadata = {"render_modes": ["rgb_array"], "render_fps": _TICKS_PER_SECOND}
 
     TARGET_BONUS = 10.0
     CONTACT_PENALTY = 0.01
 
-    def __init__(self, world=None, max_ticks=6000, frame_skip=1, render_mode=None):
+    def __init__(
+        self,
+        world=None,
+        max_ticks=6000,
+        frame_skip=1,
+        render_mode=None,
+        action_scale="manual",
+        observation="vector",
+        image_size=64,
+    ):
         self.max_ticks = _whole_number(max_ticks, "max_ticks", 1)
         self.frame_skip = _whole_number(frame_skip, "frame_skip", 1)
-        if render_mode not in (None, "rgb_array"):
-            raise ValueError(f'render_mode must be None or "rgb_array", got {render_mode!r}')
-        self.render_mode = render_mode
+        self.render_mode = _render_mode(render_mode)
+        self.observation = _choice(observation, "observation", OBSERVATIONS)
+        self.image_size = _image_size(image_size)
+        _choice(action_scale, "action_scale", ACTION_SCALES)
+        # A step is frame_skip ticks of 10 ms.
+        fps = _TICKS_PER_SECOND / self.frame_skip
+        self.metadata = {**type(self).metadata, "render_fps": int(fps) if fps.is_integer() else fps}
         self.world = world
-        self.observation_space = _box(OBSERVATION_LOW, OBSERVATION_HIGH, np.float32)
-        self._set_action_scale("manual")
-        self._episode_rng = None
-        # Opening a simulation here checks the world file at once; reset() opens a
-        # fresh one for each episode.
-        self._sim = Simulation(seed=0, world=world, manual=True)
+        self.observation_space = _observation_space(self.observation, *self.image_size)
+        self.action_space = None
+        self._core = self._new_core()
+        self._set_action_scale(action_scale)
+        self._set_reward()
+        # The first episode's simulation opens now, which checks the world file at
+        # once; reset() begins a fresh one for each episode.
+        self._core.begin(0, world, None, None)
+        self.episode_seed = None
 
     # -- Gymnasium interface ------------------------------------------------
 
     def reset(self, seed=None, options=None):
         """A new episode; the same seed gives the same episode, bit for bit.
 
-        ``options``: ``{"action_scale": "manual" | "automatic"}`` sets the range
-        of the actions for this and the following episodes.
+        ``seed``: a non-negative int. The episode with seed S below 2**32 is the
+        simulation with seed S; a larger one is drawn from the generator S seeds.
+        Without a seed the episode's seed is the next number of the generator
+        seeded by the last seed given (``np_random``).
+
+        ``options`` (each is checked before anything changes; one that cannot be
+        taken raises ValueError and leaves the environment as it was):
+        ``"action_scale"`` and ``"world"`` (a path, or None for the default
+        world) for this and the following episodes; ``"pose"`` (x, y, heading)
+        and ``"target"`` (x, y) for this episode, placed as the mouse and a world
+        file place them, with a planning run.
         """
-        if _gymnasium is not None:
-            super().reset(seed=seed)
-        if options is not None:
-            unknown = set(options) - {"action_scale"}
-            if unknown:
-                raise ValueError(f"unknown reset options: {sorted(unknown)}")
-            if "action_scale" in options:
-                self._set_action_scale(options["action_scale"])
-        episode_seed = self._episode_seed(seed)
-        self._sim.close()
-        self._sim = Simulation(seed=episode_seed, world=self.world, manual=True)
+        options = _checked_options(options)
+        if seed is not None:
+            rng, rng_seed, episode_seed = _seeded(_checked_seed(seed))
+        else:
+            rng, rng_seed = self.np_random, self._np_random_seed
+            state = rng.bit_generator.state
+            episode_seed = _next_seed(rng)
+        world = options.get("world", self.world)
+        begin = lambda: self._core.begin(
+            episode_seed, world, options.get("pose"), options.get("target")
+        )
+        try:
+            observation = _taken(begin, options)
+        except BaseException:
+            if seed is None:
+                rng.bit_generator.state = state
+            raise
+        self._np_random, self._np_random_seed = rng, rng_seed
+        self.world = world
+        if "action_scale" in options:
+            self._set_action_scale(options["action_scale"])
+        self._set_reward()
         self.episode_seed = episode_seed
-        observation = self._sim._navigation_observation()
         return observation, {"seed": episode_seed, "tick": 0}
 
     def step(self, action):
-        try:
-            speed, turn = action
-            speed = float(speed)
-            turn = float(turn)
-        except (TypeError, ValueError):
-            raise ValueError(f"the action must be (speed, turn), got {action!r}") from None
-        if not (math.isfinite(speed) and math.isfinite(turn)):
-            raise ValueError(f"the action must be two finite numbers, got {action!r}")
-        speed = min(max(speed, self._speed_low), self._speed_high)
-        turn = min(max(turn, self._turn_low), self._turn_high)
-        observation, tick, reached, contacts, progress = self._sim._navigation_step(
-            speed, turn, self.frame_skip
-        )
-        reward = self.reward(progress, reached, contacts)
-        truncated = not reached and tick >= self.max_ticks
-        return observation, reward, reached, truncated, {"tick": tick, "contacts": contacts}
+        """``(observation, reward, terminated, truncated, info)``.
+
+        ``action``: (speed, turn), an array of shape (2,) or two numbers (not
+        bools), finite. ``info`` holds ``tick`` and ``contacts``, and at the end
+        of the episode ``episode``: ``r`` (the return), ``l`` (the steps), ``t``
+        (simulated seconds) and ``success`` (the target was reached).
+        """
+        return self._core.step(action, self.reward if self._custom_reward else None)
 
     def reward(self, progress, reached, contacts):
         """The reward of one step: ``progress`` (world units nearer the target),
@@ -199,48 +498,62 @@ class NavigationEnv(_Base):
     def render(self):
         """The frame of Simulation.render() with render_mode "rgb_array", else None."""
         if self.render_mode == "rgb_array":
-            return self._sim.render()
+            return self.simulation.render()
         return None
 
     def close(self):
-        self._sim.close()
+        """Ends the episode's simulation; closing again is harmless."""
+        self._core.close()
 
     # -- Helpers --------------------------------------------------------------
 
     @property
     def simulation(self):
         """The Simulation of the current episode (read it, do not close it)."""
-        return self._sim
+        return self._core.simulation
+
+    def _new_core(self):
+        width, height = self.image_size
+        return _Navigation(self.world, self.max_ticks, self.frame_skip, self.observation, width, height)
 
     def _set_action_scale(self, scale):
-        if scale not in ACTION_RANGES:
-            raise ValueError(f"action_scale must be one of {sorted(ACTION_RANGES)}, got {scale!r}")
-        (self._speed_low, self._turn_low), (self._speed_high, self._turn_high) = ACTION_RANGES[
-            scale
-        ]
+        old = self.action_space
+        new = _action_space(scale)
+        if old is not None:
+            if new == old:
+                new = old
+            else:
+                # The new space goes on with the old one's generator, so that
+                # action_space.seed() keeps the samples reproducible.
+                new._np_random = old._np_random
+        self.action_space = new
         self.action_scale = scale
-        low, high = ACTION_RANGES[scale]
-        self.action_space = _box(low, high, np.float64)
+        self._core.set_actions(*_command_range(scale))
 
-    @staticmethod
-    def _checked_seed(seed):
-        if isinstance(seed, bool) or not hasattr(seed, "__index__"):
-            raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
-        seed = seed.__index__()
-        if not 0 <= seed < 2**32:
-            raise ValueError(f"seed must be from 0 to 4294967295, got {seed}")
-        return seed
+    def _set_reward(self):
+        """The reward as the class (or the instance) defines it now; the built-in
+        rule runs in C++ unless reward() is overridden."""
+        self._custom_reward = (
+            type(self).reward is not NavigationEnv.reward or "reward" in self.__dict__
+        )
+        self._core.set_reward(float(self.TARGET_BONUS), float(self.CONTACT_PENALTY))
 
-    def _episode_seed(self, seed):
-        """The simulation's seed: the given one, else the next from the
-        environment's generator (seeded by the last given seed)."""
-        if seed is not None:
-            seed = self._checked_seed(seed)
-            self._episode_rng = np.random.default_rng(seed)
-            return seed
-        if self._episode_rng is None:
-            self._episode_rng = np.random.default_rng()
-        return int(self._episode_rng.integers(0, 2**32))
+    # -- copy and pickle ------------------------------------------------------
+
+    def __getstate__(self):
+        state = self.__dict__.copy()
+        core = state.pop("_core")
+        stats = core.episode_stats()
+        state["_episode"] = (core.simulation, stats["r"], stats["l"], stats["success"])
+        return state
+
+    def __setstate__(self, state):
+        simulation, episode_return, steps, success = state.pop("_episode")
+        self.__dict__.update(state)
+        self._core = self._new_core()
+        self._core.restore(simulation, episode_return, steps, success)
+        self._core.set_actions(*_command_range(self.action_scale))
+        self._set_reward()
 
 
 def _default_threads():
@@ -250,13 +563,12 @@ def _default_threads():
         return os.cpu_count() or 1
 
 
-def _batch_space(space, n):
-    low = np.repeat(space.low[np.newaxis, :], n, axis=0)
-    high = np.repeat(space.high[np.newaxis, :], n, axis=0)
-    return _box(low, high, space.dtype)
-
-
 _VectorBase = _gymnasium.vector.VectorEnv if _gymnasium is not None else object
+
+
+def _next_step_autoreset():
+    mode = getattr(getattr(_gymnasium, "vector", None), "AutoresetMode", None)
+    return mode.NEXT_STEP if mode is not None else "NextStep"
 
 
 class VectorNavigationEnv(_VectorBase):
@@ -266,7 +578,8 @@ class VectorNavigationEnv(_VectorBase):
     the cores this process may use) with Python's lock let go, and no Python code
     runs per environment per step. Environment k's episodes are exactly those of
     ``NavigationEnv`` with the seed ``s + k`` after ``reset(seed=s)`` (or with
-    ``seed[k]`` after ``reset(seed=[...])``) under the same actions, bit for bit.
+    ``seed[k]`` after ``reset(seed=[...])``) under the same actions and options,
+    bit for bit. The arguments are NavigationEnv's, for every environment.
 
     The interface is Gymnasium's vector interface: ``reset`` returns
     ``(observations, infos)`` and ``step(actions)`` (an array num_envs x 2)
@@ -274,10 +587,16 @@ class VectorNavigationEnv(_VectorBase):
     array with one row or entry per environment. An environment that ended is
     reset by the following ``step`` (Gymnasium's "next step" autoreset), which
     returns its first observation with reward 0 and both flags false. ``infos``
-    holds arrays ``tick``, ``contacts`` and ``seed``, each with its ``_`` mask.
+    holds arrays ``tick``, ``contacts`` and ``seed``, each with its ``_`` mask,
+    and, when an episode ended, ``episode`` (arrays ``r``, ``l``, ``t``,
+    ``success``) with the mask ``_episode``.
     """
 
-    metadata = {"render_modes": ["rgb_array"], "autoreset_mode": "NextStep"}
+    metadata = {
+        "render_modes": ["rgb_array"],
+        "render_fps": _TICKS_PER_SECOND,
+        "autoreset_mode": _next_step_autoreset(),
+    }
 
     def __init__(
         self,
@@ -287,21 +606,33 @@ class VectorNavigationEnv(_VectorBase):
         frame_skip=1,
         num_threads=None,
         render_mode=None,
+        action_scale="manual",
+        observation="vector",
+        image_size=64,
     ):
         self.num_envs = _whole_number(num_envs, "num_envs", 1)
-        self.max_ticks = _whole_number(max_ticks, "max_ticks", 1)
-        self.frame_skip = _whole_number(frame_skip, "frame_skip", 1)
         threads = _default_threads() if num_threads is None else num_threads
         threads = _whole_number(threads, "num_threads", 1)
-        if render_mode not in (None, "rgb_array"):
-            raise ValueError(f'render_mode must be None or "rgb_array", got {render_mode!r}')
-        self.render_mode = render_mode
+        # One NavigationEnv checks the other arguments and the world file and gives
+        # the spaces, the reward's constants and the metadata.
+        single = NavigationEnv(
+            world=world,
+            max_ticks=max_ticks,
+            frame_skip=frame_skip,
+            render_mode=render_mode,
+            action_scale=action_scale,
+            observation=observation,
+            image_size=image_size,
+        )
+        single.close()
+        self.render_mode = single.render_mode
+        self.max_ticks, self.frame_skip = single.max_ticks, single.frame_skip
+        self.observation, self.image_size = single.observation, single.image_size
+        self.metadata = {**type(self).metadata, "render_fps": single.metadata["render_fps"]}
         self.world = world
-        # One NavigationEnv checks the arguments and the world file and gives the
-        # spaces, the reward's constants and the action scale.
-        self._single = NavigationEnv(world=world, max_ticks=max_ticks, frame_skip=frame_skip)
-        self._single.close()
-        self.single_observation_space = self._single.observation_space
+        self.single_observation_space = single.observation_space
+        self.observation_space = _batch_space(self.single_observation_space, self.num_envs)
+        self.single_action_space = None
         self._batch = _VectorNavigation(
             self.num_envs,
             world,
@@ -310,43 +641,49 @@ class VectorNavigationEnv(_VectorBase):
             threads,
             NavigationEnv.TARGET_BONUS,
             NavigationEnv.CONTACT_PENALTY,
+            self.observation,
+            *self.image_size,
         )
         self.num_threads = self._batch.num_threads
-        self._set_action_scale("manual")
-        self.observation_space = _batch_space(self.single_observation_space, self.num_envs)
+        self._set_action_scale(action_scale)
         self._rngs = None
         self._next_seeds = None
         self._closed = False
 
     def reset(self, seed=None, options=None):
-        """New episodes for every environment; see the class for the seeds."""
+        """New episodes for every environment; see the class for the seeds.
+        ``options`` as NavigationEnv.reset takes them, for every environment
+        (the same pose and target for all)."""
         self._check_open()
-        if options is not None:
-            unknown = set(options) - {"action_scale"}
-            if unknown:
-                raise ValueError(f"unknown reset options: {sorted(unknown)}")
-            if "action_scale" in options:
-                self._set_action_scale(options["action_scale"])
-        seeds = self._episode_seeds(seed)
-        observations, _, _, _, _, ticks, contacts, seeds_now = self._batch.reset(seeds)
-        self._draw_next_seeds(np.ones(self.num_envs, dtype=bool))
-        return observations, self._infos(ticks, contacts, seeds_now)
+        options = _checked_options(options)
+        rngs, seeds, states = self._episode_seeds(seed)
+        world = options.get("world", self.world)
+        scale = options.get("action_scale", self.action_scale)
+        begin = lambda: self._batch.reset(
+            seeds, world, *_command_range(scale), options.get("pose"), options.get("target")
+        )
+        try:
+            observations, _, _, _, _, ticks, contacts, seeds_now, _ = _taken(begin, options)
+        except BaseException:
+            for rng, state in zip(rngs, states or ()):
+                rng.bit_generator.state = state
+            raise
+        self._rngs = rngs
+        self.world = world
+        self._set_action_scale(scale)
+        self._next_seeds = np.array([_next_seed(r) for r in self._rngs], dtype=np.int64)
+        return observations, self._infos(ticks, contacts, seeds_now, None)
 
     def step(self, actions):
         self._check_open()
         if self._next_seeds is None:
             raise RuntimeError("call reset() before step()")
-        actions = np.asarray(actions, dtype=np.float64)
-        if actions.shape != (self.num_envs, 2):
-            raise ValueError(
-                f"the actions must be an array of shape ({self.num_envs}, 2), got {actions.shape}"
-            )
-        observations, rewards, terminated, truncated, began, ticks, contacts, seeds = (
-            self._batch.step(actions, self._next_seeds)
-        )
-        if began.any():
-            self._draw_next_seeds(began)
-        return observations, rewards, terminated, truncated, self._infos(ticks, contacts, seeds)
+        result = self._batch.step(actions, self._next_seeds)
+        observations, rewards, terminated, truncated, began, ticks, contacts, seeds, ended = result
+        for k in np.flatnonzero(began):
+            self._next_seeds[k] = _next_seed(self._rngs[k])
+        infos = self._infos(ticks, contacts, seeds, ended)
+        return observations, rewards, terminated, truncated, infos
 
     def render(self):
         """The frames of every environment (a tuple) with render_mode "rgb_array"."""
@@ -356,6 +693,7 @@ class VectorNavigationEnv(_VectorBase):
         return tuple(self._batch.render(k, 640, 480) for k in range(self.num_envs))
 
     def close(self, **kwargs):
+        """Ends every environment; closing again is harmless."""
         self._closed = True
         self._batch = None
 
@@ -365,46 +703,51 @@ class VectorNavigationEnv(_VectorBase):
     def closed(self):
         return self._closed
 
+    @property
+    def unwrapped(self):
+        return self
+
     def _check_open(self):
         if self._closed:
             raise RuntimeError("this VectorNavigationEnv is closed")
 
     def _set_action_scale(self, scale):
-        self._single._set_action_scale(scale)
+        old = self.single_action_space
+        new = _action_space(scale)
+        if old is not None:
+            if new == old:
+                new = old
+            else:
+                new._np_random = old._np_random
         self.action_scale = scale
-        self.single_action_space = self._single.action_space
-        self.action_space = _batch_space(self.single_action_space, self.num_envs)
-        (speed_low, turn_low), (speed_high, turn_high) = ACTION_RANGES[scale]
-        self._batch.set_action_range(speed_low, speed_high, turn_low, turn_high)
+        self.single_action_space = new
+        if old is None or new is not old:
+            self.action_space = _batch_space(new, self.num_envs)
 
     def _episode_seeds(self, seed):
-        """The first episode's seed of each environment, and each one's generator
-        of the later seeds, as NavigationEnv keeps them."""
+        """Each environment's generator of seeds, its first episode's seed, and the
+        generators' states before (to put back when the reset fails), as
+        NavigationEnv keeps them."""
         if seed is None:
             if self._rngs is None:
-                self._rngs = [np.random.default_rng() for _ in range(self.num_envs)]
-            return np.array([int(r.integers(0, 2**32)) for r in self._rngs], dtype=np.int64)
+                self._rngs = [_spaces.np_random()[0] for _ in range(self.num_envs)]
+            states = [r.bit_generator.state for r in self._rngs]
+            seeds = [_next_seed(r) for r in self._rngs]
+            return self._rngs, np.array(seeds, dtype=np.int64), states
         if isinstance(seed, (list, tuple, np.ndarray)):
-            seeds = [self._single._checked_seed(s) for s in seed]
-            if len(seeds) != self.num_envs:
-                raise ValueError(f"seed must hold {self.num_envs} seeds, got {len(seeds)}")
+            chosen = [_checked_seed(s) for s in seed]
+            if len(chosen) != self.num_envs:
+                raise ValueError(f"seed must hold {self.num_envs} seeds, got {len(chosen)}")
         else:
-            first = self._single._checked_seed(seed)
-            seeds = [first + k for k in range(self.num_envs)]
-            for s in seeds:
-                self._single._checked_seed(s)
-        self._rngs = [np.random.default_rng(s) for s in seeds]
-        return np.array(seeds, dtype=np.int64)
+            first = _checked_seed(seed)
+            chosen = [first + k for k in range(self.num_envs)]
+        started = [_seeded(s) for s in chosen]
+        rngs = [rng for rng, _, _ in started]
+        return rngs, np.array([s for _, _, s in started], dtype=np.int64), None
 
-    def _draw_next_seeds(self, which):
-        if self._next_seeds is None:
-            self._next_seeds = np.zeros(self.num_envs, dtype=np.int64)
-        for k in np.flatnonzero(which):
-            self._next_seeds[k] = int(self._rngs[k].integers(0, 2**32))
-
-    def _infos(self, ticks, contacts, seeds):
+    def _infos(self, ticks, contacts, seeds, ended):
         mask = np.ones(self.num_envs, dtype=bool)
-        return {
+        infos = {
             "tick": ticks,
             "_tick": mask,
             "contacts": contacts,
@@ -412,3 +755,12 @@ class VectorNavigationEnv(_VectorBase):
             "seed": seeds,
             "_seed": mask.copy(),
         }
+        if ended is not None:
+            done, r, l, t, success = ended
+            infos["episode"] = {"r": r, "l": l, "t": t, "success": success}
+            infos["_episode"] = done
+        return infos
+
+
+if _gymnasium is not None:  # pragma: no cover - depends on what is installed
+    _register()

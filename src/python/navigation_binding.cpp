@@ -1,0 +1,543 @@
+#include "python/navigation_binding.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "python/binding_support.h"
+#include "python/navigation_episode.h"
+#include "python/vector_navigation.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Arguments
+
+std::string shape_text(const py::detail::PyArray_Proxy* array) {
+  std::string text = "(";
+  for (int i = 0; i < array->nd; ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(array->dimensions[i]);
+  }
+  return text + (array->nd == 1 ? ",)" : ")");
+}
+
+// Refuses an array whose values are not real numbers (bools, complex numbers,
+// text, objects), which numpy would otherwise cast without a word.
+void check_real_dtype(const py::handle& array, const char* what) {
+  const auto* descr =
+      py::detail::array_descriptor_proxy(py::detail::array_proxy(array.ptr())->descr);
+  if (descr->kind != 'f' && descr->kind != 'i' && descr->kind != 'u') {
+    type_error(std::string(what) + " must hold real numbers, not " +
+               std::string(py::str(array.attr("dtype"))));
+  }
+}
+
+// The action (a, b) of one step: a numpy array of shape (2,) of a real dtype,
+// or a sequence of two real numbers (not bools); finite.
+std::array<double, 2> action_values(const py::handle& action) {
+  std::array<double, 2> values{};
+  if (py::isinstance<py::array>(action)) {
+    const auto* array = py::detail::array_proxy(action.ptr());
+    check_real_dtype(action, "the action");
+    if (array->nd != 1 || array->dimensions[0] != 2) {
+      value_error("the action must be (speed, turn), an array of shape (2,), not of shape " +
+                  shape_text(array));
+    }
+    const auto* descr = py::detail::array_descriptor_proxy(array->descr);
+    const char* data = array->data;
+    const py::ssize_t stride = array->strides[0];
+    using api = py::detail::npy_api;
+    if (descr->byteorder != '>' && descr->type_num == api::NPY_DOUBLE_) {
+      std::memcpy(&values[0], data, sizeof(double));
+      std::memcpy(&values[1], data + stride, sizeof(double));
+    } else if (descr->byteorder != '>' && descr->type_num == api::NPY_FLOAT_) {
+      float pair[2];
+      std::memcpy(&pair[0], data, sizeof(float));
+      std::memcpy(&pair[1], data + stride, sizeof(float));
+      values = {pair[0], pair[1]};
+    } else {
+      const auto converted = py::array_t<double, py::array::forcecast>::ensure(action);
+      if (!converted) throw py::error_already_set();
+      values = {converted.at(0), converted.at(1)};
+    }
+    if (!std::isfinite(values[0]) || !std::isfinite(values[1])) {
+      value_error("the action must be two finite numbers, got " + std::string(py::repr(action)));
+    }
+    return values;
+  }
+  if (PyUnicode_Check(action.ptr()) || PyBytes_Check(action.ptr()) ||
+      !PySequence_Check(action.ptr())) {
+    type_error("the action must be (speed, turn), two numbers, not " + type_name(action));
+  }
+  const py::sequence items = py::reinterpret_borrow<py::sequence>(action);
+  if (items.size() != 2) {
+    value_error("the action must be (speed, turn), two numbers, got " +
+                std::to_string(items.size()));
+  }
+  values[0] = real_number(items[0], "the action's first value");
+  values[1] = real_number(items[1], "the action's second value");
+  return values;
+}
+
+std::optional<std::array<double, 3>> pose_of(const py::handle& value) {
+  if (value.is_none()) return std::nullopt;
+  const py::sequence items = py::reinterpret_borrow<py::sequence>(value);
+  return std::array<double, 3>{real_number(items[0], "the pose's x"),
+                               real_number(items[1], "the pose's y"),
+                               real_number(items[2], "the pose's heading")};
+}
+
+std::optional<std::array<double, 2>> target_of(const py::handle& value) {
+  if (value.is_none()) return std::nullopt;
+  const py::sequence items = py::reinterpret_borrow<py::sequence>(value);
+  return std::array<double, 2>{real_number(items[0], "the target's x"),
+                               real_number(items[1], "the target's y")};
+}
+
+std::optional<std::string> world_of(const py::handle& value) {
+  if (value.is_none()) return std::nullopt;
+  return file_path(value, "world");
+}
+
+navigation_view view_of(const std::string& name) {
+  if (name == "vector") return navigation_view::vector;
+  if (name == "image") return navigation_view::image;
+  if (name == "both") return navigation_view::both;
+  value_error("observation must be \"vector\", \"image\" or \"both\", got \"" + name + "\"");
+}
+
+bool has_vector(navigation_view view) {
+  return view != navigation_view::image;
+}
+
+bool has_image(navigation_view view) {
+  return view != navigation_view::vector;
+}
+
+navigation_settings settings_of(const py::object& world, std::uint64_t max_ticks,
+                                std::uint64_t frame_skip, const std::string& observation,
+                                int image_width, int image_height) {
+  navigation_settings settings;
+  settings.world = world_of(world);
+  settings.max_ticks = max_ticks;
+  settings.frame_skip = frame_skip;
+  settings.view = view_of(observation);
+  settings.image_width = image_width;
+  settings.image_height = image_height;
+  return settings;
+}
+
+navigation_action_range action_range_of(double speed_low, double speed_high, double turn_low,
+                                        double turn_high, bool normalized) {
+  return {speed_low, speed_high, turn_low, turn_high, normalized};
+}
+
+// ---------------------------------------------------------------------------
+// Results
+
+py::array_t<std::uint8_t> image_array(py::ssize_t count, const navigation_settings& settings) {
+  std::vector<py::ssize_t> shape{settings.image_height, settings.image_width, 3};
+  if (count >= 0) shape.insert(shape.begin(), count);
+  return py::array_t<std::uint8_t>(shape);
+}
+
+// The observation the view asks for: the 15 values, the top view, or a dict of
+// both ("image", "vector").
+py::object observation_of(navigation_episode& episode, const navigation_settings& settings) {
+  py::object vector;
+  py::object image;
+  if (has_vector(settings.view)) {
+    py::array_t<float> values(kObservationSize);
+    episode.observe_vector(values.mutable_data());
+    vector = std::move(values);
+  }
+  if (has_image(settings.view)) {
+    py::array_t<std::uint8_t> pixels = image_array(-1, settings);
+    episode.observe_image(settings, pixels.mutable_data());
+    image = std::move(pixels);
+  }
+  if (settings.view == navigation_view::vector) return vector;
+  if (settings.view == navigation_view::image) return image;
+  py::dict both;
+  both["image"] = image;
+  both["vector"] = vector;
+  return both;
+}
+
+// info["episode"], as Gymnasium's episode statistics wrapper writes it, and
+// whether the target was reached.
+py::dict episode_dict(const navigation_episode_stats& stats) {
+  py::dict d;
+  d["r"] = stats.episode_return;
+  d["l"] = stats.steps;
+  d["t"] = stats.seconds;
+  d["success"] = stats.success;
+  return d;
+}
+
+// ---------------------------------------------------------------------------
+// One environment
+
+// The C++ state of one NavigationEnv: its settings and the episode going on.
+// The episode is shared, so that a step keeps its own even when Python code run
+// from inside it (a reward of the user's) begins another.
+struct single_navigation {
+  navigation_settings settings;
+  std::shared_ptr<navigation_episode> episode;
+
+  std::shared_ptr<navigation_episode> current() const {
+    if (episode == nullptr) throw std::runtime_error("call reset() first");
+    return episode;
+  }
+};
+
+py::object begin_episode(single_navigation& nav, std::uint32_t seed, const py::object& world,
+                         const py::object& pose, const py::object& target) {
+  navigation_settings settings = nav.settings;
+  settings.world = world_of(world);
+  navigation_placement placement{pose_of(pose), target_of(target)};
+  std::shared_ptr<navigation_episode> fresh;
+  {
+    const py::gil_scoped_release release;
+    fresh = std::make_shared<navigation_episode>(seed, settings, placement);
+  }
+  if (nav.episode != nullptr) {
+    session& old = nav.episode->sim();
+    const session_lock lock(old);
+    old.close();
+  }
+  nav.settings.world = std::move(settings.world);
+  nav.episode = fresh;
+  return observation_of(*fresh, nav.settings);
+}
+
+py::tuple step_episode(single_navigation& nav, const py::handle& action,
+                       const py::object& reward_rule) {
+  const std::array<double, 2> a = action_values(action);
+  const std::shared_ptr<navigation_episode> episode = nav.current();
+  session& s = episode->sim();
+  const session_lock lock(s);
+  s.require_open();
+  const navigation_step_result r = episode->advance(a[0], a[1], nav.settings);
+  py::object reward;
+  double value = r.reward;
+  if (reward_rule.is_none()) {
+    reward = py::float_(value);
+  } else {
+    reward = reward_rule(r.outcome.progress, r.outcome.reached, r.outcome.contact_ticks);
+    value = PyFloat_AsDouble(reward.ptr());
+    if (value == -1.0 && PyErr_Occurred()) {
+      PyErr_Clear();
+      type_error("reward() must return a number, not " + type_name(reward));
+    }
+    s.require_open();  // the reward's code may have closed the simulation
+  }
+  episode->record(value, r);
+  py::dict info;
+  info["tick"] = r.tick;
+  info["contacts"] = r.outcome.contact_ticks;
+  if (r.terminated || r.truncated) info["episode"] = episode_dict(episode->stats());
+  return py::make_tuple(observation_of(*episode, nav.settings), reward, py::bool_(r.terminated),
+                        py::bool_(r.truncated), info);
+}
+
+void bind_single(py::module_& m) {
+  py::class_<single_navigation>(m, "_Navigation",
+                                "The C++ side of robosim.env.NavigationEnv (use that).")
+      .def(py::init([](const py::object& world, std::uint64_t max_ticks, std::uint64_t frame_skip,
+                       const std::string& observation, int image_width, int image_height) {
+             auto nav = std::make_unique<single_navigation>();
+             nav->settings =
+                 settings_of(world, max_ticks, frame_skip, observation, image_width, image_height);
+             return nav;
+           }),
+           py::arg("world"), py::arg("max_ticks"), py::arg("frame_skip"), py::arg("observation"),
+           py::arg("image_width"), py::arg("image_height"))
+      .def(
+          "set_actions",
+          [](single_navigation& nav, double speed_low, double speed_high, double turn_low,
+             double turn_high, bool normalized) {
+            nav.settings.actions =
+                action_range_of(speed_low, speed_high, turn_low, turn_high, normalized);
+          },
+          py::arg("speed_low"), py::arg("speed_high"), py::arg("turn_low"), py::arg("turn_high"),
+          py::arg("normalized"))
+      .def(
+          "set_reward",
+          [](single_navigation& nav, double target_bonus, double contact_penalty) {
+            nav.settings.target_bonus = target_bonus;
+            nav.settings.contact_penalty = contact_penalty;
+          },
+          py::arg("target_bonus"), py::arg("contact_penalty"))
+      .def("begin", &begin_episode, py::arg("seed"), py::arg("world"), py::arg("pose"),
+           py::arg("target"),
+           "A new episode (the old one's simulation is closed); returns its first observation. "
+           "When it cannot begin, the old one goes on.")
+      .def("step", &step_episode, py::arg("action"), py::arg("reward_rule"),
+           "(observation, reward, terminated, truncated, info) of one step.")
+      .def("observation",
+           [](single_navigation& nav) {
+             const auto episode = nav.current();
+             const session_lock lock(episode->sim());
+             episode->sim().require_open();
+             return observation_of(*episode, nav.settings);
+           })
+      .def_property_readonly("simulation",
+                             [](single_navigation& nav) { return nav.current()->shared_session(); })
+      .def("episode_stats",
+           [](single_navigation& nav) {
+             const auto episode = nav.current();
+             const session_lock lock(episode->sim());
+             episode->sim().require_open();
+             return episode_dict(episode->stats());
+           })
+      .def(
+          "restore",
+          [](single_navigation& nav, std::shared_ptr<session> s, double episode_return,
+             std::uint64_t steps, bool success) {
+            nav.episode = std::make_shared<navigation_episode>(
+                std::move(s), navigation_episode_stats{episode_return, steps, 0.0, success});
+          },
+          py::arg("simulation"), py::arg("episode_return"), py::arg("steps"), py::arg("success"),
+          "Goes on with a copied episode: its simulation and statistics (for pickle and copy).")
+      .def("close", [](single_navigation& nav) {
+        if (nav.episode == nullptr) return;
+        session& s = nav.episode->sim();
+        const session_lock lock(s);
+        s.close();
+      });
+}
+
+// ---------------------------------------------------------------------------
+// The batched environment
+
+// The statistics of the episodes that end in a batch, kept in C++ and reused:
+// they become arrays only in the (rarer) batches in which an episode ended.
+struct episode_columns {
+  explicit episode_columns(std::size_t n)
+      : ended(new bool[n]), success(new bool[n]), episode_return(n), steps(n), seconds(n) {}
+
+  std::unique_ptr<bool[]> ended, success;
+  std::vector<double> episode_return;
+  std::vector<std::int64_t> steps;
+  std::vector<double> seconds;
+};
+
+template <typename T>
+py::array_t<T> array_of(const T* values, std::size_t n) {
+  py::array_t<T> out(static_cast<py::ssize_t>(n));
+  std::memcpy(out.mutable_data(), values, n * sizeof(T));
+  return out;
+}
+
+// The vector environment's state in C++, with a lock for the calls that reach it
+// from several Python threads.
+struct vector_env {
+  vector_env(std::size_t n, navigation_settings settings, std::size_t threads)
+      : envs(n, std::move(settings), threads), episodes(n) {}
+  std::mutex mutex;
+  vector_navigation envs;
+  episode_columns episodes;
+};
+
+// Holds the vector environment's lock, waiting for it with Python's lock let go.
+class vector_lock {
+ public:
+  explicit vector_lock(vector_env& v) : lock_(v.mutex, std::try_to_lock) {
+    if (!lock_.owns_lock()) {
+      const py::gil_scoped_release release;
+      lock_.lock();
+    }
+  }
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+};
+
+// The arrays a batch is written into, and where each goes in the batch.
+struct batch_arrays {
+  batch_arrays(std::size_t n, const navigation_settings& settings, episode_columns& episodes)
+      : count(static_cast<py::ssize_t>(n)),
+        rewards(count),
+        terminated(count),
+        truncated(count),
+        began(count),
+        ticks(count),
+        contacts(count),
+        seeds(count),
+        episodes(episodes) {
+    if (has_vector(settings.view)) observations = py::array_t<float>({count, py::ssize_t{15}});
+    if (has_image(settings.view)) images = image_array(count, settings);
+    out.observations = has_vector(settings.view) ? observations.mutable_data() : nullptr;
+    out.images = has_image(settings.view) ? images.mutable_data() : nullptr;
+    out.rewards = rewards.mutable_data();
+    out.terminated = terminated.mutable_data();
+    out.truncated = truncated.mutable_data();
+    out.began = began.mutable_data();
+    out.ticks = ticks.mutable_data();
+    out.contacts = contacts.mutable_data();
+    out.seeds = seeds.mutable_data();
+    out.ended = episodes.ended.get();
+    out.episode_return = episodes.episode_return.data();
+    out.episode_steps = episodes.steps.data();
+    out.episode_seconds = episodes.seconds.data();
+    out.episode_success = episodes.success.get();
+  }
+
+  // (observations, rewards, terminated, truncated, began, ticks, contacts,
+  // seeds, episodes): observations as the view asks (a dict of "image" and
+  // "vector" for both), episodes None unless an episode ended, else
+  // (ended, r, l, t, success).
+  py::tuple result(const navigation_settings& settings, std::size_t n) const {
+    py::object shown;
+    if (settings.view == navigation_view::vector) {
+      shown = observations;
+    } else if (settings.view == navigation_view::image) {
+      shown = images;
+    } else {
+      py::dict both;
+      both["image"] = images;
+      both["vector"] = observations;
+      shown = both;
+    }
+    py::object ended = py::none();
+    const bool* end = episodes.ended.get();
+    if (std::any_of(end, end + n, [](bool e) { return e; })) {
+      ended =
+          py::make_tuple(array_of(end, n), array_of(episodes.episode_return.data(), n),
+                         array_of(episodes.steps.data(), n), array_of(episodes.seconds.data(), n),
+                         array_of(episodes.success.get(), n));
+    }
+    return py::make_tuple(shown, rewards, terminated, truncated, began, ticks, contacts, seeds,
+                          ended);
+  }
+
+  py::ssize_t count;
+  py::array_t<float> observations;
+  py::array_t<std::uint8_t> images;
+  py::array_t<double> rewards;
+  py::array_t<bool> terminated, truncated, began;
+  py::array_t<std::int64_t> ticks, contacts, seeds;
+  episode_columns& episodes;
+  navigation_batch_out out;
+};
+
+std::vector<std::uint32_t> seeds_of(const py::handle& seeds, std::size_t n) {
+  const auto array =
+      py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(seeds);
+  if (!array || array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) != n) {
+    value_error("the seeds must be " + std::to_string(n) + " integers");
+  }
+  std::vector<std::uint32_t> out(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::int64_t seed = array.data()[k];
+    if (seed < 0 || seed > UINT32_MAX) value_error("a seed must be from 0 to 4294967295");
+    out[k] = static_cast<std::uint32_t>(seed);
+  }
+  return out;
+}
+
+// The actions of a batch: num_envs x 2 real numbers, finite.
+py::array_t<double, py::array::c_style> actions_of(const py::handle& actions, std::size_t n) {
+  if (py::isinstance<py::array>(actions)) check_real_dtype(actions, "the actions");
+  const auto a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(actions);
+  if (!a || a.ndim() != 2 || static_cast<std::size_t>(a.shape(0)) != n || a.shape(1) != 2) {
+    PyErr_Clear();
+    value_error("the actions must be an array of " + std::to_string(n) + " x 2");
+  }
+  for (py::ssize_t i = 0; i < a.size(); ++i) {
+    if (!std::isfinite(a.data()[i])) value_error("the actions must be finite numbers");
+  }
+  return a;
+}
+
+void bind_vector(py::module_& m) {
+  py::class_<vector_env>(m, "_VectorNavigation",
+                         "The C++ side of robosim.env.VectorNavigationEnv (use that).")
+      .def(py::init([](std::size_t n, const py::object& world, std::uint64_t max_ticks,
+                       std::uint64_t frame_skip, std::size_t threads, double target_bonus,
+                       double contact_penalty, const std::string& observation, int image_width,
+                       int image_height) {
+             navigation_settings settings =
+                 settings_of(world, max_ticks, frame_skip, observation, image_width, image_height);
+             settings.target_bonus = target_bonus;
+             settings.contact_penalty = contact_penalty;
+             return std::make_unique<vector_env>(n, std::move(settings), threads);
+           }),
+           py::arg("num_envs"), py::arg("world"), py::arg("max_ticks"), py::arg("frame_skip"),
+           py::arg("num_threads"), py::arg("target_bonus"), py::arg("contact_penalty"),
+           py::arg("observation"), py::arg("image_width"), py::arg("image_height"))
+      .def_property_readonly("num_threads", [](vector_env& v) { return v.envs.threads(); })
+      .def(
+          "reset",
+          [](vector_env& v, const py::object& seeds, const py::object& world, double speed_low,
+             double speed_high, double turn_low, double turn_high, bool normalized,
+             const py::object& pose, const py::object& target) {
+            const vector_lock lock(v);
+            const std::size_t n = v.envs.size();
+            const std::vector<std::uint32_t> chosen = seeds_of(seeds, n);
+            navigation_settings settings = v.envs.settings();
+            settings.world = world_of(world);
+            settings.actions =
+                action_range_of(speed_low, speed_high, turn_low, turn_high, normalized);
+            const navigation_placement placement{pose_of(pose), target_of(target)};
+            batch_arrays batch(n, settings, v.episodes);
+            {
+              const py::gil_scoped_release release;
+              v.envs.reset(chosen.data(), settings, placement, batch.out);
+            }
+            return batch.result(settings, n);
+          },
+          py::arg("seeds"), py::arg("world"), py::arg("speed_low"), py::arg("speed_high"),
+          py::arg("turn_low"), py::arg("turn_high"), py::arg("normalized"), py::arg("pose"),
+          py::arg("target"))
+      .def(
+          "step",
+          [](vector_env& v, const py::object& actions, const py::object& next_seeds) {
+            const vector_lock lock(v);
+            const std::size_t n = v.envs.size();
+            const auto a = actions_of(actions, n);
+            const std::vector<std::uint32_t> seeds = seeds_of(next_seeds, n);
+            batch_arrays batch(n, v.envs.settings(), v.episodes);
+            {
+              const py::gil_scoped_release release;
+              v.envs.step(a.data(), seeds.data(), batch.out);
+            }
+            return batch.result(v.envs.settings(), n);
+          },
+          py::arg("actions"), py::arg("next_seeds"))
+      .def(
+          "render",
+          [](vector_env& v, std::size_t k, int width, int height) {
+            const vector_lock lock(v);
+            if (k >= v.envs.size() || v.envs.env(k) == nullptr) value_error("no such environment");
+            session& s = v.envs.env(k)->sim();
+            py::array_t<std::uint8_t> frame({static_cast<py::ssize_t>(height),
+                                             static_cast<py::ssize_t>(width), py::ssize_t{3}});
+            std::uint8_t* pixels = frame.mutable_data();
+            {
+              const py::gil_scoped_release release;
+              s.render(width, height, false, false, pixels);
+            }
+            return frame;
+          },
+          py::arg("index"), py::arg("width"), py::arg("height"));
+}
+
+}  // namespace
+
+void bind_navigation(py::module_& m) {
+  bind_single(m);
+  bind_vector(m);
+}
