@@ -24,7 +24,7 @@ constexpr int kPushRays = 12;
 using direction = ray_direction;
 
 // The cosine and sine of a ray's angle, computed once for every use of the ray.
-direction direction_of(simulation& sim, double angle) {
+[[gnu::always_inline]] inline direction direction_of(simulation& sim, double angle) {
   ray_direction_memo& memo = *sim.ray_directions;
   const auto bits = std::bit_cast<std::uint64_t>(angle);
   for (int k = 0; k < memo.used; ++k) {
@@ -430,14 +430,29 @@ bool segment_meets_box(point from, point to, double x0, double y0, double x1, do
   return clip(from.x, to.x - from.x, x0, x1) && clip(from.y, to.y - from.y, y0, y1);
 }
 
+// The box a move's path spans.
+struct path_bounds {
+  double lo_x, lo_y, hi_x, hi_y;
+};
+
 // Whether the wall blocks a move from `from` to `to`: its box, which does not
 // hold `from`, meets the path. Walls with values that are not finite (a hostile
 // file) block nothing.
-bool wall_blocks(const wall_node* wall, point from, point to) {
-  const double x0 = std::min(wall->x, wall->x + wall->width);
-  const double x1 = std::max(wall->x, wall->x + wall->width);
-  const double y0 = std::min(wall->y, wall->y + wall->height);
-  const double y1 = std::max(wall->y, wall->y + wall->height);
+bool wall_blocks(const wall_node* wall, point from, point to, const path_bounds& path) {
+  const double right = wall->x + wall->width;
+  const double bottom = wall->y + wall->height;
+  // Most walls are far from the path: a few comparisons set them aside (a NaN
+  // fails them too).
+  if (!((wall->x >= path.lo_x || right >= path.lo_x) &&
+        (wall->x <= path.hi_x || right <= path.hi_x) &&
+        (wall->y >= path.lo_y || bottom >= path.lo_y) &&
+        (wall->y <= path.hi_y || bottom <= path.hi_y))) {
+    return false;
+  }
+  const double x0 = std::min(wall->x, right);
+  const double x1 = std::max(wall->x, right);
+  const double y0 = std::min(wall->y, bottom);
+  const double y1 = std::max(wall->y, bottom);
   if (!(std::isfinite(x0) && std::isfinite(x1) && std::isfinite(y0) && std::isfinite(y1))) {
     return false;
   }
@@ -453,24 +468,27 @@ bool move_crosses_a_wall(simulation& sim, point from, point to) {
         std::isfinite(to.y))) {
     return false;
   }
-  // The walls near the path: those the index lists along it, when it is short
-  // enough for the index (a wall the path meets has a side the path crosses
-  // within its length); else every wall.
-  const double length = vect_mag(dx, dy);
-  const std::vector<const wall_node*>* near = nullptr;
-  if (length < kWallIndexReach / 2) {
+  const path_bounds path{std::min(from.x, to.x), std::min(from.y, to.y), std::max(from.x, to.x),
+                         std::max(from.y, to.y)};
+  // Among many walls, only those the index lists along the path, when it is
+  // short enough for the index (a wall the path meets has a side the path
+  // crosses within its length); else every wall.
+  constexpr int kWallsForIndex = 24;  // fewer are quicker to test one by one
+  const double length = sim.world.num_walls > kWallsForIndex ? vect_mag(dx, dy) : 0.0;
+  if (sim.world.num_walls > kWallsForIndex && length < kWallIndexReach / 2) {
     const double ux = dx / length;
     const double uy = dy / length;
-    near = wall_index_ray_candidates(sim, line{from.x, from.y, from.x + ux, from.y + uy}, ux, uy);
-  }
-  if (near != nullptr) {
-    for (const wall_node* wall : *near) {
-      if (wall_blocks(wall, from, to)) return true;
+    const auto* near =
+        wall_index_ray_candidates(sim, line{from.x, from.y, from.x + ux, from.y + uy}, ux, uy);
+    if (near != nullptr) {
+      for (const wall_node* wall : *near) {
+        if (wall_blocks(wall, from, to, path)) return true;
+      }
+      return false;
     }
-    return false;
   }
   for (const wall_node* wall = sim.world.walls; wall != nullptr; wall = wall->next) {
-    if (wall_blocks(wall, from, to)) return true;
+    if (wall_blocks(wall, from, to, path)) return true;
   }
   return false;
 }
