@@ -18,6 +18,8 @@ namespace {
 constexpr double kReplanAfterSeconds = 1.0;
 constexpr double kNoHit = 2.0;        // vision distance when nothing is met within range
 constexpr double kImpactRange = 1.0;  // crossings closer than this become impacts
+// Longest move of a tick at the automatic mode's speeds (top speed 0.07 and a push).
+constexpr double kLongestStep = 0.1;
 constexpr double kSixthOfPi = 0.5235987755982988;
 constexpr int kPushRays = 12;
 
@@ -147,12 +149,26 @@ void push_back_from_walls(simulation& sim) {
 
 bool move_crosses_a_wall(simulation& sim, point from, point to);
 
+// The step with its push-back, shortened when the push-back overshot: a wall that
+// slipped between the twelve rays deep into the body is pushed out by its whole
+// depth along several rays at once, which can fling the robot across a room in
+// one tick. No move is longer than twice the commanded step or kLongestStep; every
+// shorter move is the step itself, bit for bit.
+point pushed_position(simulation& sim) {
+  const robot_state& robot = sim.robot;
+  const double limit = std::max(kLongestStep, 2 * std::fabs(robot.speed));
+  const double length = vect_mag(robot.vel_x, robot.vel_y);
+  if (!(length > limit)) return {robot.x + robot.vel_x, robot.y + robot.vel_y};
+  sim.last_push_back.step_shortened = true;
+  const double scale = limit / length;
+  return {robot.x + robot.vel_x * scale, robot.y + robot.vel_y * scale};
+}
+
 // Moves and keeps the centre inside the world (a NaN position, from a hostile
 // world file, becomes the bound), unless the move would cross a wall.
 void move_and_clamp(simulation& sim) {
   robot_state& robot = sim.robot;
-  const point moved =
-      clamped_into_world(robot, sim.world, {robot.x + robot.vel_x, robot.y + robot.vel_y});
+  const point moved = clamped_into_world(robot, sim.world, pushed_position(sim));
   const point from{robot.x, robot.y};
   const point held = clamped_into_world(robot, sim.world, from);
   const bool starts_inside = same_bits(held.x, from.x) && same_bits(held.y, from.y);

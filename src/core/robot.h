@@ -50,6 +50,8 @@ struct push_back_observation {
   // The tick's move would have carried the centre into or through a wall, so the
   // robot stayed where it was (see robot_update).
   bool crossing_prevented = false;
+  // The push-back overshot and the step was shortened (see robot_update).
+  bool step_shortened = false;
 };
 
 // The update's tick-to-tick state: when the robot last arrived at a waypoint and
@@ -88,10 +90,13 @@ void robot_init(simulation& sim);
 // One tick: target, field, waypoints, replanning, sensing, steering, push-back,
 // move, marker trail.
 //
-// The move never carries the centre into or through a wall: where the pushes of
-// the twelve push-back rays add up (a robot wedged between thin walls), the step
-// can be long enough to jump a wall. A move whose straight path from the old
-// centre to the new one meets a wall that does not hold the old centre is not
+// Two rules keep the move sound where the push-back alone does not. A thin wall
+// can slip between the twelve push-back rays deep into the body; the pushes that
+// throw it out add up along several rays and could fling the robot almost 1 in a
+// tick, so a move longer than 0.1 and than twice the commanded step is shortened
+// to that length along its own direction. And a move whose straight path from
+// the old centre to the new one meets a wall that does not hold the old centre
+// (a robot driven at a thin wall faster than the push-back can hold it) is not
 // made: the robot stays where it was for that tick (it has turned). Every other
 // move is made exactly as before. A centre that starts outside the world (a
 // world file) is pulled in by the clamp as before, walls or not.

@@ -69,6 +69,7 @@ std::string format_summary_text(const run_summary& s) {
                                        : "none");
   line("largest step", fixed(s.metrics.largest_step, 6));
   line("wall crossings prevented", std::to_string(s.metrics.wall_crossings_prevented));
+  line("steps shortened", std::to_string(s.metrics.steps_shortened));
   line("stuck spells", std::to_string(s.metrics.stuck_spells) + ", " +
                            fixed(s.metrics.stuck_seconds(), 3) + " s in all, longest " +
                            fixed(s.metrics.longest_stuck_seconds(), 3) + " s");
@@ -111,6 +112,7 @@ std::string format_summary_json(const run_summary& s) {
   field("least_push_distance", json_number(s.metrics.least_push_distance, 6));
   field("largest_step", json_number(s.metrics.largest_step, 6));
   field("wall_crossings_prevented", std::to_string(s.metrics.wall_crossings_prevented));
+  field("steps_shortened", std::to_string(s.metrics.steps_shortened));
   field("stuck_spells", std::to_string(s.metrics.stuck_spells));
   field("stuck_seconds", json_number(s.metrics.stuck_seconds(), 3));
   field("longest_stuck_seconds", fixed(s.metrics.longest_stuck_seconds(), 3));

@@ -146,6 +146,7 @@ py::dict stats_dict(const session_stats& s) {
                                  : py::object(py::none());
   d["largest_step"] = s.metrics.largest_step;
   d["wall_crossings_prevented"] = s.metrics.wall_crossings_prevented;
+  d["steps_shortened"] = s.metrics.steps_shortened;
   d["stuck_spells"] = s.metrics.stuck_spells;
   d["stuck_seconds"] = s.metrics.stuck_seconds();
   d["longest_stuck_seconds"] = s.metrics.longest_stuck_seconds();

@@ -126,6 +126,7 @@ void run_metrics_after_tick(simulator& app, std::uint64_t now_ms) {
   record.distance += step;
   record.largest_step = std::max(record.largest_step, step);
   if (last_push_back.crossing_prevented) ++record.wall_crossings_prevented;
+  if (last_push_back.step_shortened) ++record.steps_shortened;
   if (state.reach_pending) record_reach(state, tick, now_ms, distance_before_tick);
   // Every target change inside a tick happens before the robot moves.
   notice_target_change(state, app.sim.world, state.robot_x, state.robot_y);

@@ -41,10 +41,12 @@ struct run_metrics_record {
   std::uint64_t contacts = 0;  // ticks on which a push-back ray pushed off a wall
   // The least distance at which a push-back ray met a wall; infinity when none did.
   double least_push_distance = 0.0;
-  // The longest move of the robot's centre in one tick, and the ticks on which a
-  // move into or through a wall was not made (see robot_update).
+  // The longest move of the robot's centre in one tick, the ticks on which a move
+  // into or through a wall was not made and those on which a push-back that
+  // overshot was shortened (see robot_update).
   double largest_step = 0.0;
   std::uint64_t wall_crossings_prevented = 0;
+  std::uint64_t steps_shortened = 0;
   std::uint64_t stuck_spells = 0;
   std::uint64_t stuck_ms = 0;  // their total length
   std::uint64_t longest_stuck_ms = 0;

@@ -118,6 +118,7 @@ void simulation_fields(Io& io, Sim& s) {
   io(s.last_push_back.wall_pushed);
   io(s.last_push_back.least_distance);
   io(s.last_push_back.crossing_prevented);
+  io(s.last_push_back.step_shortened);
   io(s.display_x);
   io(s.display_y);
   io(s.robot_memory.last_waypoint_time);
@@ -180,6 +181,7 @@ void metrics_fields(Io& io, Observer& m) {
   io(m.record.least_push_distance);
   io(m.record.largest_step);
   io(m.record.wall_crossings_prevented);
+  io(m.record.steps_shortened);
   io(m.record.stuck_spells);
   io(m.record.stuck_ms);
   io(m.record.longest_stuck_ms);

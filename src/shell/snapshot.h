@@ -21,7 +21,7 @@
 
 #include "shell/simulated_run.h"
 
-constexpr std::uint32_t kSnapshotVersion = 1;
+constexpr std::uint32_t kSnapshotVersion = 2;
 
 class snapshot_error : public std::runtime_error {
  public:

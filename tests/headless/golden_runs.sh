@@ -20,7 +20,7 @@ summary() {
   "$runner" "$@" --json | python3 -c '
 import json, sys
 left_out = {"wall_seconds", "ticks_per_wall_second", "peak_memory_kib", "largest_step",
-            "wall_crossings_prevented"}
+            "wall_crossings_prevented", "steps_shortened"}
 d = json.load(sys.stdin)
 for k in sorted(d):
     if k not in left_out:

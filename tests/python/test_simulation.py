@@ -358,7 +358,8 @@ class TestMembers:
                                   "planning_gave_up", "console_messages", "console",
                                   "targets_per_minute", "distance_travelled", "contacts",
                                   "least_push_distance", "largest_step",
-                                  "wall_crossings_prevented", "stuck_spells", "stuck_seconds",
+                                  "wall_crossings_prevented", "steps_shortened",
+                                  "stuck_spells", "stuck_seconds",
                                   "longest_stuck_seconds"}
             assert stats["planning_runs"] >= 1
 

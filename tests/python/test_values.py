@@ -114,7 +114,7 @@ def test_corrupt_or_foreign_pickles_raise_value_error():
     restore = robosim._restore_simulation
     assert fingerprint(restore(snapshot)) == fingerprint(sim)
     bad = [b"", b"not a snapshot", snapshot[:-1], snapshot + b"\0", snapshot[:100]]
-    bad += [snapshot[:8] + b"\x02" + snapshot[9:]]  # another version
+    bad += [snapshot[:8] + bytes([snapshot[8] + 1]) + snapshot[9:]]  # another version
     rng = np.random.default_rng(1)
     for at in rng.integers(0, len(snapshot), 60):
         flipped = bytearray(snapshot)

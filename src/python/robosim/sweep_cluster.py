@@ -111,7 +111,7 @@ def simulate(task):
             **{name: stats[name] for name in (
                 "targets_reached", "planning_runs", "planning_failures", "planning_gave_up",
                 "targets_per_minute", "distance_travelled", "contacts", "least_push_distance",
-                "largest_step", "wall_crossings_prevented", "stuck_spells", "stuck_seconds", "longest_stuck_seconds", "console_messages")},
+                "largest_step", "wall_crossings_prevented", "steps_shortened", "stuck_spells", "stuck_seconds", "longest_stuck_seconds", "console_messages")},
             "walls": len(sim.walls),
             "impacts": len(sim.impacts),
             "waypoints": len(sim.waypoints),

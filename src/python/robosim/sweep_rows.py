@@ -51,6 +51,8 @@ METRICS = {
         Metric("largest_step", 6, "longest move of the robot in one tick", "world units"),
         Metric("wall_crossings_prevented", None, "ticks whose move into a wall was not made",
                "ticks"),
+        Metric("steps_shortened", None, "ticks whose overshooting push-back was shortened",
+               "ticks"),
         Metric("stuck_spells", None, "stuck spells (5 s or longer without progress)", ""),
         Metric("stuck_seconds", 3, "time stuck", "simulated s"),
         Metric("longest_stuck_seconds", 3, "longest stuck spell", "simulated s"),
