@@ -344,6 +344,19 @@ def _action_space(scale):
     return _box(np.array(low, dtype=np.float32), np.array(high, dtype=np.float32), np.float32)
 
 
+def _action_space_replacing(old, scale):
+    """The action space of scale in place of old: old itself when they are equal,
+    else a new space that goes on with old's generator, so that action_space.seed()
+    keeps the samples reproducible."""
+    new = _action_space(scale)
+    if old is None:
+        return new
+    if new == old:
+        return old
+    new._np_random = old._np_random
+    return new
+
+
 def _observation_space(observation, width, height):
     vector = _box(OBSERVATION_LOW, OBSERVATION_HIGH, np.float32)
     image = _box(0, 255, np.uint8, shape=(height, width, 3))
@@ -517,16 +530,7 @@ class NavigationEnv(_Base):
         return _Navigation(self.world, self.max_ticks, self.frame_skip, self.observation, width, height)
 
     def _set_action_scale(self, scale):
-        old = self.action_space
-        new = _action_space(scale)
-        if old is not None:
-            if new == old:
-                new = old
-            else:
-                # The new space goes on with the old one's generator, so that
-                # action_space.seed() keeps the samples reproducible.
-                new._np_random = old._np_random
-        self.action_space = new
+        self.action_space = _action_space_replacing(self.action_space, scale)
         self.action_scale = scale
         self._core.set_actions(*_command_range(scale))
 
@@ -713,12 +717,7 @@ class VectorNavigationEnv(_VectorBase):
 
     def _set_action_scale(self, scale):
         old = self.single_action_space
-        new = _action_space(scale)
-        if old is not None:
-            if new == old:
-                new = old
-            else:
-                new._np_random = old._np_random
+        new = _action_space_replacing(old, scale)
         self.action_scale = scale
         self.single_action_space = new
         if old is None or new is not old:
