@@ -15,7 +15,10 @@
 
 namespace {
 
-constexpr double kReplanAfterSeconds = 1.0;
+// A planning run follows every tick except those of the second after the robot
+// arrived at a waypoint: in that second cur_waypoint keeps counting down along
+// the path planned before.
+constexpr double kNoReplanAfterWaypointSeconds = 1.0;
 constexpr double kNoHit = 2.0;        // vision distance when nothing is met within range
 constexpr double kImpactRange = 1.0;  // crossings closer than this become impacts
 // Longest move of a tick at the automatic mode's speeds (top speed 0.07 and a push).
@@ -82,7 +85,7 @@ void count_waypoints(simulation& sim) {
     memory.last_waypoint_time = get_time(sim);
     --sim.world.cur_waypoint;
   }
-  if (get_time(sim) - memory.last_waypoint_time > kReplanAfterSeconds) {
+  if (get_time(sim) - memory.last_waypoint_time > kNoReplanAfterWaypointSeconds) {
     world_compute_map_grid(sim);
   }
 }
@@ -99,6 +102,9 @@ void read_sensors(simulation& sim) {
   }
 }
 
+// Three single corrections in this order, as the rule gives them, not a modulo or
+// a loop: an error more than a turn off stays out of (-pi, pi], and the automatic
+// mode steers by these exact values.
 void update_heading_error(robot_state& robot) {
   double e = robot.grad_angle - robot.heading;
   if (e > kTwoPi) e -= kTwoPi;
@@ -185,7 +191,7 @@ void leave_marker(simulation& sim) {
   robot_update_memory& memory = sim.robot_memory;
   const double dx = memory.last_x - robot.x;
   const double dy = memory.last_y - robot.y;
-  if (dx * dx + dy * dy > robot.diameter * robot.diameter * 0.015625) {
+  if (dx * dx + dy * dy > robot.diameter * robot.diameter * kMarkerSpacingSquared) {
     memory.last_x = robot.x;
     memory.last_y = robot.y;
     world_add_marker(sim, robot.x, robot.y);
@@ -420,6 +426,10 @@ bool probe_blocked(simulation& sim, double x, double y, direction u, double dist
 
 double vision_along(simulation& sim, double x, double y, direction u, bool& seen, point& hit) {
   const world_state& world = sim.world;
+  // The ray reaches width * height (the product, not the diagonal), while the
+  // nearest-wall choice starts from width + height: both are the rule. In a small
+  // world (1 x 1: a ray of 1, a choice from 2) they decide which walls a ray meets
+  // and so which impacts it records.
   const double length = world.width * world.height;
   const line ray{x, y, x + length * u.c, y + length * u.s};
   seen = false;

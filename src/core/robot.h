@@ -12,6 +12,10 @@ struct simulation;
 constexpr int kNumSensors = 6;
 // Within this distance of the target the robot has reached it and draws a new one.
 constexpr double kTargetReachedDistance = 0.3;
+// The robot leaves a marker once it is farther than diameter / 8 from the last,
+// compared squared: distance^2 > diameter^2 * (1/8)^2, with no square root, which
+// could round a border case the other way. The trail keeps its points by the same rule.
+constexpr double kMarkerSpacingSquared = 0.015625;
 
 struct robot_state {
   double size_x;

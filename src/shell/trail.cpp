@@ -8,9 +8,6 @@
 
 namespace {
 
-// The robot's marker test: farther than diameter / 8, compared squared.
-constexpr double kSpacingOfDiameterSquared = 0.015625;
-
 double squared_distance(const point& a, const point& b) {
   const double dx = a.x - b.x;
   const double dy = a.y - b.y;
@@ -74,7 +71,7 @@ void trail_note_robot(simulator& app) {
     keep(trail, kTrailBreak);
     keep(trail, now);
   } else if (squared_distance(now, trail.points.back()) >
-             diameter_squared * kSpacingOfDiameterSquared * trail.spacing_factor) {
+             diameter_squared * kMarkerSpacingSquared * trail.spacing_factor) {
     keep(trail, now);
   }
   trail.last_seen = now;
