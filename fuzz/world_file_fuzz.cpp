@@ -46,11 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   simulation& sim = app->sim;
   world_state& world = sim.world;
   const int walls_before = world.num_walls;
-  std::string error;
-  const bool loaded = world_read_text(sim, text, error);
-  if (loaded != parses) broken("reader and parser disagree");
+  const file_result loaded = world_read_text(sim, text);
+  if (loaded.ok() != parses) broken("reader and parser disagree");
   if (!loaded) {
-    if (error.empty()) broken("failed load without a message");
+    if (loaded.message().empty()) broken("failed load without a message");
+    if (loaded.error().kind != file_error_kind::content) broken("text refused for its file");
     if (world.num_walls != walls_before) broken("failed load changed the walls");
   } else if (world.num_walls != static_cast<std::int32_t>(parsed.walls.size())) {
     broken("wall count differs from the walls read");

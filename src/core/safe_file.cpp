@@ -83,6 +83,16 @@ bool disk_already_full(const std::string& folder) {
   return available == 0;
 }
 
+// The system refuses a file in a folder the user may not write with "Permission
+// denied" also when the file system is mounted read-only; it is told as such.
+int told_as_read_only(int code, const std::string& folder) {
+  struct statvfs info {};
+  if (code == EACCES && ::statvfs(folder.c_str(), &info) == 0 && (info.f_flag & ST_RDONLY) != 0) {
+    return EROFS;
+  }
+  return code;
+}
+
 // A rename over the target is possible: the folder may be written, and a
 // sticky folder does not keep the user from replacing the file.
 // Whether a file may be created and renamed in the folder; `refused` says why not.
@@ -129,95 +139,68 @@ bool sync_failed(int fd) {
 
 }  // namespace
 
-bool safe_file::prepare(const std::string& path, bool allow_devices, std::string& reason) {
+file_error safe_file::failure(int error_number, std::string message) const {
+  return file_system_error(path_, error_number, std::move(message));
+}
+
+file_result safe_file::prepare(const std::string& path, bool allow_devices) {
   discard();
   path_ = path;
-  if (path.empty()) {
-    reason = "no file name given";
-    return false;
-  }
+  if (path.empty()) return failure(ENOENT, "no file name given");
   int code = 0;
-  if (!follow_links(path, target_, code)) {
-    reason = std::strerror(code);
-    return false;
-  }
+  if (!follow_links(path, target_, code)) return failure(code);
   folder_ = folder_of(target_);
 
   struct stat info {};
   exists_ = ::stat(target_.c_str(), &info) == 0;
-  if (!exists_ && errno != ENOENT) {
-    reason = std::strerror(errno);
-    return false;
-  }
-  if (exists_ && S_ISDIR(info.st_mode)) {
-    reason = "it is a folder";
-    return false;
-  }
+  if (!exists_ && errno != ENOENT) return failure(errno);
+  if (exists_ && S_ISDIR(info.st_mode)) return failure(EISDIR, "it is a folder");
   if (exists_ && !S_ISREG(info.st_mode)) {
-    if (!allow_devices) {
-      reason = "it is not a regular file";
-      return false;
-    }
+    if (!allow_devices) return failure(0, "it is not a regular file");
     // Opened without waiting: a named pipe that nobody reads would block open()
     // for good, deaf to the signals that should end the program.
     const int fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-      reason = errno == ENXIO && S_ISFIFO(info.st_mode) ? "no program is reading the named pipe"
-                                                        : std::strerror(errno);
-      return false;
+      if (errno == ENXIO && S_ISFIFO(info.st_mode)) {
+        return failure(ENXIO, "no program is reading the named pipe");
+      }
+      return failure(errno);
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);  // writes wait, as usual
     stream_ = ::fdopen(fd, "wb");
     if (stream_ == nullptr) {
-      reason = std::strerror(errno);
+      const int error = errno;
       ::close(fd);
-      return false;
+      return failure(error);
     }
     method_ = method::direct;
-    return true;
+    return {};
   }
 
   struct stat folder_info {};
-  if (::stat(folder_.c_str(), &folder_info) != 0) {
-    reason = std::strerror(errno);
-    return false;
-  }
-  if (!S_ISDIR(folder_info.st_mode)) {
-    reason = std::strerror(ENOTDIR);
-    return false;
-  }
+  if (::stat(folder_.c_str(), &folder_info) != 0) return failure(errno);
+  if (!S_ISDIR(folder_info.st_mode)) return failure(ENOTDIR);
   if (exists_) {
     // Only what opening it for writing would allow.
     const int probe = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (probe < 0) {
-      reason = std::strerror(errno);
-      return false;
-    }
+    if (probe < 0) return failure(told_as_read_only(errno, folder_));
     ::close(probe);
   }
-  if (disk_already_full(folder_)) {
-    reason = std::strerror(ENOSPC);
-    return false;
-  }
+  if (disk_already_full(folder_)) return failure(ENOSPC);
   mode_ = exists_ ? (info.st_mode & 07777) : default_file_mode();
 
   int refused = 0;
-  if (can_replace_in(folder_, exists_ ? &info : nullptr, refused)) return open_replacement(reason);
-  if (!exists_) {
-    reason = std::strerror(refused);  // "Read-only file system", "Permission denied", ...
-    return false;
-  }
+  if (can_replace_in(folder_, exists_ ? &info : nullptr, refused)) return open_replacement();
+  // "Read-only file system", "Permission denied", ...
+  if (!exists_) return failure(told_as_read_only(refused, folder_));
   stream_ = ::open_memstream(&memory_, &memory_size_);
-  if (stream_ == nullptr) {
-    reason = std::strerror(errno);
-    return false;
-  }
+  if (stream_ == nullptr) return failure(errno);
   method_ = method::in_place;
-  return true;
+  return {};
 }
 
-bool safe_file::open_replacement(std::string& reason) {
+file_result safe_file::open_replacement() {
   for (int attempt = 0; attempt < 100; ++attempt) {
     // A short name, so that a target name of up to 255 bytes still works.
     char name[16];
@@ -226,24 +209,22 @@ bool safe_file::open_replacement(std::string& reason) {
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      reason = std::strerror(errno);
-      return false;
+      return failure(errno);
     }
     (void)::fchmod(fd, static_cast<mode_t>(mode_));
     stream_ = ::fdopen(fd, "wb");
     if (stream_ == nullptr) {
-      reason = std::strerror(errno);
+      const int error = errno;
       ::close(fd);
       ::unlink(candidate.c_str());
-      return false;
+      return failure(error);
     }
     std::setvbuf(stream_, nullptr, _IOFBF, 1 << 20);
     temp_path_ = candidate;
     method_ = method::replace;
-    return true;
+    return {};
   }
-  reason = std::strerror(EEXIST);
-  return false;
+  return failure(EEXIST);
 }
 
 void safe_file::write(std::string_view bytes) {
@@ -253,11 +234,8 @@ void safe_file::write(std::string_view bytes) {
   }
 }
 
-bool safe_file::finish(std::string& reason) {
-  if (stream_ == nullptr) {
-    reason = finished_ ? "already finished" : "not prepared";
-    return false;
-  }
+file_result safe_file::finish() {
+  if (stream_ == nullptr) return failure(0, finished_ ? "already finished" : "not prepared");
   // An error of an earlier write (also one through stream()) leaves its code in
   // errno, as long as nothing else failed since.
   int code = std::ferror(stream_) != 0 ? (write_error_ != 0 ? write_error_ : errno) : 0;
@@ -273,19 +251,14 @@ bool safe_file::finish(std::string& reason) {
   }
   stream_ = nullptr;
   finished_ = true;
-  if (!ok) {
-    reason = std::strerror(code != 0 ? code : EIO);
-    discard();
-  }
-  return ok;
+  if (ok) return {};
+  discard();
+  return failure(code != 0 ? code : EIO);
 }
 
-bool safe_file::commit_in_place(std::string& reason) {
+file_result safe_file::commit_in_place() {
   const int fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    reason = std::strerror(errno);
-    return false;
-  }
+  if (fd < 0) return failure(errno);
   int code = 0;
   struct stat info {};
   bool ok = ::fstat(fd, &info) == 0;
@@ -312,28 +285,24 @@ bool safe_file::commit_in_place(std::string& reason) {
     ok = false;
     code = errno;
   }
-  if (!ok) reason = std::strerror(code != 0 ? code : EIO);
-  return ok;
+  if (ok) return {};
+  return failure(code != 0 ? code : EIO);
 }
 
-bool safe_file::commit(std::string& reason) {
-  if (!finished_ || method_ == method::none) {
-    reason = "not finished";
-    return false;
-  }
-  bool ok = true;
+file_result safe_file::commit() {
+  if (!finished_ || method_ == method::none) return failure(0, "not finished");
+  file_result result;
   if (method_ == method::replace) {
     if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
-      reason = std::strerror(errno);
-      ok = false;
+      result = failure(errno);
     } else {
       temp_path_.clear();
     }
   } else if (method_ == method::in_place) {
-    ok = commit_in_place(reason);
+    result = commit_in_place();
   }
   discard();
-  return ok;
+  return result;
 }
 
 void safe_file::discard() {
@@ -353,20 +322,20 @@ void safe_file::discard() {
   write_error_ = 0;
 }
 
-bool safe_file_finish_all(const std::vector<safe_file*>& files, const safe_file*& failed,
-                          std::string& reason) {
+file_result safe_file_finish_all(const std::vector<safe_file*>& files, const safe_file*& failed) {
   for (safe_file* file : files) {
-    if (file->is_open() && !file->finish(reason)) {
+    if (!file->is_open()) continue;
+    file_result finished = file->finish();
+    if (!finished) {
       failed = file;
       for (safe_file* other : files) other->discard();
-      return false;
+      return finished;
     }
   }
-  return true;
+  return {};
 }
 
-bool safe_file_commit_all(const std::vector<safe_file*>& files, const safe_file*& failed,
-                          std::string& reason) {
+file_result safe_file_commit_all(const std::vector<safe_file*>& files, const safe_file*& failed) {
   // The writes in place can fail part of the way (a disk that fills); the
   // renames hardly can. So the writes in place go first, and a failure there
   // leaves every rename undone.
@@ -374,12 +343,13 @@ bool safe_file_commit_all(const std::vector<safe_file*>& files, const safe_file*
        {safe_file::method::in_place, safe_file::method::direct, safe_file::method::replace}) {
     for (safe_file* file : files) {
       if (file->how() != pass) continue;
-      if (!file->commit(reason)) {
+      file_result committed = file->commit();
+      if (!committed) {
         failed = file;
         for (safe_file* other : files) other->discard();
-        return false;
+        return committed;
       }
     }
   }
-  return true;
+  return {};
 }

@@ -25,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file_error.h"
+
 class safe_file {
  public:
   enum class method { none, replace, in_place, direct };
@@ -34,11 +36,13 @@ class safe_file {
   safe_file(const safe_file&) = delete;
   safe_file& operator=(const safe_file&) = delete;
 
-  // Checks the place and opens the staging stream. On failure `reason` says
-  // why, without the path: "it is a folder", "it is not a regular file" (when
-  // devices are not allowed), "No space left on device", "Permission denied",
-  // "Too many levels of symbolic links", ...
-  bool prepare(const std::string& path, bool allow_devices, std::string& reason);
+  // Checks the place and opens the staging stream. A failure is of the file
+  // system, with the path, the errno where there is one, and a message that
+  // says why without the path (the caller puts its own words in front):
+  // "it is a folder" (EISDIR), "it is not a regular file" (when devices are
+  // not allowed; no errno), "No space left on device", "Permission denied",
+  // "Read-only file system", "Too many levels of symbolic links", ...
+  file_result prepare(const std::string& path, bool allow_devices);
   bool is_open() const { return stream_ != nullptr; }
   method how() const { return method_; }
   const std::string& path() const { return path_; }
@@ -48,16 +52,18 @@ class safe_file {
   void write(std::string_view bytes);
 
   // Flushes the contents to their staging place (and to disk for a temporary
-  // file). After it only commit() or discard() may follow.
-  bool finish(std::string& reason);
+  // file). After it only commit() or discard() may follow. Failures as prepare's.
+  file_result finish();
   // Puts the finished contents in place.
-  bool commit(std::string& reason);
+  file_result commit();
   // Drops the contents; the target stays as it was and no temporary file is left.
   void discard();
 
  private:
-  bool open_replacement(std::string& reason);
-  bool commit_in_place(std::string& reason);
+  file_result open_replacement();
+  file_result commit_in_place();
+  // The failure of this file: the errno's words, or the message given.
+  file_error failure(int error_number, std::string message = {}) const;
 
   std::string path_;       // as given
   std::string target_;     // the file written: path_ with symbolic links followed
@@ -77,9 +83,8 @@ class safe_file {
 // (if one fails, every file is discarded and nothing is replaced), then
 // whatever else must succeed (a summary), then safe_file_commit_all(), which
 // does the writes in place (the ones that can still fail part of the way)
-// before the renames. On failure `failed` is the file that failed and `reason`
-// why, and every file not yet in place is discarded.
-bool safe_file_finish_all(const std::vector<safe_file*>& files, const safe_file*& failed,
-                          std::string& reason);
-bool safe_file_commit_all(const std::vector<safe_file*>& files, const safe_file*& failed,
-                          std::string& reason);
+// before the renames. On failure `failed` is the file that failed, the result
+// says why (as finish() and commit() say it), and every file not yet in place
+// is discarded.
+file_result safe_file_finish_all(const std::vector<safe_file*>& files, const safe_file*& failed);
+file_result safe_file_commit_all(const std::vector<safe_file*>& files, const safe_file*& failed);

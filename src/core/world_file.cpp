@@ -295,10 +295,6 @@ void append_real(std::string& out, double value) {
   }
 }
 
-std::string errno_text(int code) {
-  return std::strerror(code);
-}
-
 std::string quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
@@ -379,51 +375,33 @@ void world_apply_data(simulation& sim, const world_file_data& data) {
   }
 }
 
-bool world_read_text(simulation& sim, std::string_view text, std::string& error) {
+file_result world_read_text(simulation& sim, std::string_view text) {
   world_file_data data;
   world_file_error parse_error;
-  if (!world_parse_text(text, data, parse_error)) {
-    error = parse_error.message;
-    return false;
-  }
+  if (!world_parse_text(text, data, parse_error)) return content_error({}, parse_error.message);
   world_apply_data(sim, data);
-  error.clear();
-  return true;
+  return {};
 }
 
-bool world_read_file(simulation& sim, const std::string& path, std::string& error) {
-  const std::string prefix = "cannot load " + quoted(path) + ": ";
-  if (path.empty()) {
-    error = "cannot load: no file name given";
-    return false;
-  }
+namespace {
+
+// The whole of a regular file of at most kWorldFileMaxBytes. The failure's
+// message is the reason alone.
+file_result read_world_bytes(const std::string& path, std::string& text) {
   // Look before opening: opening a FIFO would block, a device could be endless.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    error = prefix + errno_text(errno);
-    return false;
-  }
-  if (S_ISDIR(info.st_mode)) {
-    error = prefix + "it is a folder, not a world file";
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    error = prefix + "it is not a regular file";
-    return false;
-  }
+  if (::stat(path.c_str(), &info) != 0) return file_system_error(path, errno);
+  if (S_ISDIR(info.st_mode))
+    return file_system_error(path, EISDIR, "it is a folder, not a world file");
+  if (!S_ISREG(info.st_mode)) return file_system_error(path, 0, "it is not a regular file");
   if (static_cast<std::uintmax_t>(info.st_size) > kWorldFileMaxBytes) {
-    error = prefix + too_large_message();
-    return false;
+    return content_error(path, too_large_message());
   }
 
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = prefix + errno_text(errno);
-    return false;
-  }
+  if (fd < 0) return file_system_error(path, errno);
   // Read at most one byte beyond the limit: enough to tell that a file which grew
   // since it was looked at is too large.
-  std::string text;
   text.resize(static_cast<std::size_t>(info.st_size) + 1);
   std::size_t filled = 0;
   int read_code = 0;
@@ -442,25 +420,28 @@ bool world_read_file(simulation& sim, const std::string& path, std::string& erro
     filled += static_cast<std::size_t>(got);
   }
   ::close(fd);
-  if (read_code != 0) {
-    error = prefix + errno_text(read_code);
-    return false;
-  }
+  if (read_code != 0) return file_system_error(path, read_code);
   text.resize(filled);
-  if (text.size() > kWorldFileMaxBytes) {
-    error = prefix + too_large_message();
-    return false;
-  }
+  if (text.size() > kWorldFileMaxBytes) return content_error(path, too_large_message());
+  return {};
+}
 
+}  // namespace
+
+file_result world_read_file(simulation& sim, const std::string& path) {
+  if (path.empty()) return file_system_error(path, ENOENT, "cannot load: no file name given");
+  const std::string prefix = "cannot load " + quoted(path) + ": ";
+  std::string text;
+  if (file_result read = read_world_bytes(path, text); !read) {
+    return with_prefix(prefix, read.error());
+  }
   world_file_data data;
   world_file_error parse_error;
   if (!world_parse_text(text, data, parse_error)) {
-    error = prefix + parse_error.message;
-    return false;
+    return content_error(path, prefix + parse_error.message);
   }
   world_apply_data(sim, data);
-  error.clear();
-  return true;
+  return {};
 }
 
 namespace {
@@ -503,15 +484,11 @@ std::string world_format_text(const simulation& sim) {
   return out;
 }
 
-bool world_data_to_text(const world_file_data& data, std::string& text, std::string& reason) {
-  if (!data.x || !data.y || !data.heading) {
-    reason = "the robot's pose is missing";
-    return false;
-  }
+file_result world_data_to_text(const world_file_data& data, std::string& text) {
+  if (!data.x || !data.y || !data.heading) return content_error({}, "the robot's pose is missing");
   const double heading = world_loaded_heading(*data.heading);
   if (!std::isfinite(*data.x) || !std::isfinite(*data.y) || !std::isfinite(heading)) {
-    reason = "the robot's pose is not finite";
-    return false;
+    return content_error({}, "the robot's pose is not finite");
   }
   std::string out;
   out.reserve(40 + data.walls.size() * 40);
@@ -519,17 +496,16 @@ bool world_data_to_text(const world_file_data& data, std::string& text, std::str
   for (auto wall = data.walls.rbegin(); wall != data.walls.rend(); ++wall) {
     if (!std::isfinite(wall->x) || !std::isfinite(wall->y) || !std::isfinite(wall->width) ||
         !std::isfinite(wall->height)) {
-      reason = "wall " + std::to_string(wall - data.walls.rbegin() + 1) +
-               " has a value that is not a finite number";
-      return false;
+      return content_error({}, "wall " + std::to_string(wall - data.walls.rbegin() + 1) +
+                                   " has a value that is not a finite number");
     }
     append_wall_line(out, wall->x, wall->y, wall->width, wall->height);
   }
   text = std::move(out);
-  return true;
+  return {};
 }
 
-bool world_text_to_save(const simulation& sim, std::string& text, std::string& reason) {
+file_result world_text_to_save(const simulation& sim, std::string& text) {
   const world_state& world = sim.world;
   const robot_state& robot = sim.robot;
   // Refuse a world whose file could not be loaded again.
@@ -538,8 +514,7 @@ bool world_text_to_save(const simulation& sim, std::string& text, std::string& r
   const double pose[3] = {robot.x, robot.y, robot.heading};
   for (int i = 0; i < 3; ++i) {
     if (!std::isfinite(pose[i])) {
-      reason = std::string(kPoseNames[i]) + " is not a finite number";
-      return false;
+      return content_error({}, std::string(kPoseNames[i]) + " is not a finite number");
     }
   }
   std::size_t count = 0;
@@ -547,69 +522,71 @@ bool world_text_to_save(const simulation& sim, std::string& text, std::string& r
     ++count;
     if (!std::isfinite(wall->x) || !std::isfinite(wall->y) || !std::isfinite(wall->width) ||
         !std::isfinite(wall->height)) {
-      reason = "wall " + std::to_string(count) + " has a value that is not a finite number";
-      return false;
+      return content_error(
+          {}, "wall " + std::to_string(count) + " has a value that is not a finite number");
     }
   }
   // No limit on the walls or the size: the load limits protect the window, but a
   // save must never lose a world the program holds.
   text = world_format_text(sim);
-  return true;
+  return {};
 }
 
 namespace {
 
-bool save_path_given(const std::string& path, std::string& error) {
-  if (!path.empty()) return true;
-  error = "cannot save: no file name given";
-  return false;
+file_error unnamed_save() {
+  return file_system_error({}, ENOENT, "cannot save: no file name given");
 }
 
-// Writes the text of a save through a safe_file; made is false, with the reason,
-// when the text could not be made.
-bool write_world_text(const std::string& path, bool made, const std::string& text,
-                      std::string reason, std::string& error) {
-  const std::string prefix = "cannot save " + quoted(path) + ": ";
-  if (!made) {
-    error = prefix + reason;
-    return false;
-  }
+std::string save_prefix(const std::string& path) {
+  return "cannot save " + quoted(path) + ": ";
+}
+
+// A world whose text could not be made is not saved.
+file_error refused_save(const std::string& path, file_error refusal) {
+  refusal.path = path;
+  return with_prefix(save_prefix(path), std::move(refusal));
+}
+
+// Writes the text of a save through a safe_file.
+file_result write_world_text(const std::string& path, const std::string& text) {
+  const std::string prefix = save_prefix(path);
   safe_file file;
-  if (!file.prepare(path, false, reason)) {
-    error = prefix + reason;
-    return false;
+  if (file_result prepared = file.prepare(path, false); !prepared) {
+    return with_prefix(prefix, prepared.error());
   }
   file.write(text);
-  if (!file.finish(reason)) {
-    error = prefix + reason + "; nothing was changed";
-    return false;
+  if (file_result finished = file.finish(); !finished) {
+    file_error failure = with_prefix(prefix, finished.error());
+    failure.message += "; nothing was changed";
+    return failure;
   }
   const bool in_place = file.how() == safe_file::method::in_place;
-  if (!file.commit(reason)) {
-    error = prefix + reason +
-            (in_place ? "; the file was being written in place and may be incomplete"
-                      : "; nothing was changed");
-    return false;
+  if (file_result committed = file.commit(); !committed) {
+    file_error failure = with_prefix(prefix, committed.error());
+    failure.message += in_place ? "; the file was being written in place and may be incomplete"
+                                : "; nothing was changed";
+    return failure;
   }
-  error.clear();
-  return true;
+  return {};
 }
 
 }  // namespace
 
-bool world_write_file(const simulation& sim, const std::string& path, std::string& error) {
-  if (!save_path_given(path, error)) return false;
+file_result world_write_file(const simulation& sim, const std::string& path) {
+  if (path.empty()) return unnamed_save();
   std::string text;
-  std::string reason;
-  const bool made = world_text_to_save(sim, text, reason);
-  return write_world_text(path, made, text, reason, error);
+  if (file_result made = world_text_to_save(sim, text); !made) {
+    return refused_save(path, made.error());
+  }
+  return write_world_text(path, text);
 }
 
-bool world_data_write_file(const std::string& path, const world_file_data& data,
-                           std::string& error) {
-  if (!save_path_given(path, error)) return false;
+file_result world_data_write_file(const std::string& path, const world_file_data& data) {
+  if (path.empty()) return unnamed_save();
   std::string text;
-  std::string reason;
-  const bool made = world_data_to_text(data, text, reason);
-  return write_world_text(path, made, text, reason, error);
+  if (file_result made = world_data_to_text(data, text); !made) {
+    return refused_save(path, made.error());
+  }
+  return write_world_text(path, text);
 }

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file_error.h"
+
 struct simulation;
 
 // Files above either limit are refused without being loaded.
@@ -72,30 +74,34 @@ bool world_parse_text(std::string_view text, world_file_data& data, world_file_e
 void world_apply_data(simulation& sim, const world_file_data& data);
 
 // Reads a world file and, only when all of it could be read and parsed, applies
-// it with world_apply_data. On failure the world stays exactly as it was and
-// error names the file and the reason (and the line, for bad content).
-bool world_read_file(simulation& sim, const std::string& path, std::string& error);
-// The same from text already in memory; error starts with "line N: " for bad content.
-bool world_read_text(simulation& sim, std::string_view text, std::string& error);
+// it with world_apply_data. On failure the world stays exactly as it was, and
+// the failure's message names the file and the reason ("cannot load \"F\": ...",
+// with the line for bad content). Its kind: the file system for a file that
+// cannot be read (missing, a folder, not permitted, not a regular file), with
+// the errno where there is one; the content for a file that is not a world
+// file or is too large to be one.
+file_result world_read_file(simulation& sim, const std::string& path);
+// The same from text already in memory; the message starts with "line N: ".
+file_result world_read_text(simulation& sim, std::string_view text);
 
 // Writes the robot's pose and the walls, from the head of the list, through a
 // safe_file (core/safe_file.h): the old file is replaced only once the new one
 // is complete, or, where only the file itself may be written, written in place.
-// Refuses targets that are folders or other non-regular files, and worlds
-// holding values that are not finite (the file could not be read again). Any
-// number of walls is saved. error names the file and the reason.
-bool world_write_file(const simulation& sim, const std::string& path, std::string& error);
-// The text a save writes, or false with the reason (without the file name) when
-// the world holds a value that is not finite.
-bool world_text_to_save(const simulation& sim, std::string& text, std::string& reason);
+// Refuses targets that are folders or other non-regular files (the file
+// system's failures, with safe_file's errno), and worlds holding values that
+// are not finite (a failure of the content: the file could not be read again).
+// Any number of walls is saved. The message names the file and the reason.
+file_result world_write_file(const simulation& sim, const std::string& path);
+// The text a save writes, or a failure of the content whose message is the
+// reason (without the file name) when the world holds a value that is not finite.
+file_result world_text_to_save(const simulation& sim, std::string& text);
 // The text world_write_file writes, for the current world.
 std::string world_format_text(const simulation& sim);
 
 // The text a save writes after world_apply_data(data), without touching the world:
 // the pose (the heading as a load keeps it), then the walls newest first, that is
-// in the reverse of the data's order. False, with the reason, when the data lacks
-// a pose value or holds a value that is not finite.
-bool world_data_to_text(const world_file_data& data, std::string& text, std::string& reason);
+// in the reverse of the data's order. A failure of the content, with the reason,
+// when the data lacks a pose value or holds a value that is not finite.
+file_result world_data_to_text(const world_file_data& data, std::string& text);
 // Writes that text as world_write_file writes the world's, with its messages.
-bool world_data_write_file(const std::string& path, const world_file_data& data,
-                           std::string& error);
+file_result world_data_write_file(const std::string& path, const world_file_data& data);

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/console.h"
@@ -155,21 +156,18 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   safe_file gif_file;
   safe_file save_file;
   safe_file events_file;
-  std::string reason;
-  if (!options.trace_path.empty() && !trace_file.prepare(options.trace_path, true, reason)) {
-    return fail(write_error(options.trace_path, reason), kExitFileError);
-  }
-  if (!options.png_path.empty() && !png_file.prepare(options.png_path, true, reason)) {
-    return fail(write_error(options.png_path, reason), kExitFileError);
-  }
-  if (!options.gif_path.empty() && !gif_file.prepare(options.gif_path, true, reason)) {
-    return fail(write_error(options.gif_path, reason), kExitFileError);
-  }
-  if (!options.save_path.empty() && !save_file.prepare(options.save_path, false, reason)) {
-    return fail(save_error(options.save_path, reason), kExitFileError);
-  }
-  if (!options.events_path.empty() && !events_file.prepare(options.events_path, true, reason)) {
-    return fail(write_error(options.events_path, reason), kExitFileError);
+  for (const auto& [file, path, devices] : {std::tuple{&trace_file, &options.trace_path, true},
+                                            {&png_file, &options.png_path, true},
+                                            {&gif_file, &options.gif_path, true},
+                                            {&save_file, &options.save_path, false},
+                                            {&events_file, &options.events_path, true}}) {
+    if (path->empty()) continue;
+    const file_result prepared = file->prepare(*path, devices);
+    if (!prepared) {
+      const std::string reason = prepared.message();
+      return fail(file == &save_file ? save_error(*path, reason) : write_error(*path, reason),
+                  kExitFileError);
+    }
   }
 
   // The run's own simulation: nothing of another run in this process is seen.
@@ -181,8 +179,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   set_console_sink(sim, [&console](std::string_view text) { console.take(text); });
   window.start(seed, options.period_ms, options.manual);
 
-  if (!options.world_path.empty() && !world_read_file(sim, options.world_path, error)) {
-    return fail(error, kExitFileError);
+  if (!options.world_path.empty()) {
+    const file_result loaded = world_read_file(sim, options.world_path);
+    if (!loaded) return fail(loaded.message(), kExitFileError);
   }
   if (options.grad) sim.world.show_grad = true;
   if (options.vision) sim.robot.show_vision = true;
@@ -312,9 +311,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   }
   if (save_file.is_open()) {
     std::string text;
-    if (!world_text_to_save(sim, text, reason)) {
-      return fail(save_error(options.save_path, reason), kExitFileError);
-    }
+    const file_result made = world_text_to_save(sim, text);
+    if (!made) return fail(save_error(options.save_path, made.message()), kExitFileError);
     save_file.write(text);
   }
 
@@ -327,16 +325,17 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
 
   // All outputs or none: every file complete, then the summary, then all of
   // them put in place.
-  const auto output_error = [&](const safe_file* file) {
+  const auto output_error = [&](const safe_file* file, const file_result& result) {
     const std::string where = file->path();
+    const std::string reason = result.message();
     return (file == &save_file ? save_error(where, reason) : write_error(where, reason)) +
            " (seed " + std::to_string(seed) + ")";
   };
   const std::vector<safe_file*> outputs = {&trace_file, &png_file, &gif_file, &save_file,
                                            &events_file};
   const safe_file* failed = nullptr;
-  if (!safe_file_finish_all(outputs, failed, reason)) {
-    return fail(output_error(failed) + "; no files written", kExitFileError);
+  if (const file_result finished = safe_file_finish_all(outputs, failed); !finished) {
+    return fail(output_error(failed, finished) + "; no files written", kExitFileError);
   }
 
   summary.console_messages = console.lines;
@@ -348,8 +347,8 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     for (safe_file* file : outputs) file->discard();
     return fail("cannot write the summary; no files written", kExitFileError);
   }
-  if (!safe_file_commit_all(outputs, failed, reason)) {
-    return fail(output_error(failed), kExitFileError);
+  if (const file_result committed = safe_file_commit_all(outputs, failed); !committed) {
+    return fail(output_error(failed, committed), kExitFileError);
   }
   const std::string short_of = shortfall(options, summary.metrics);
   if (!short_of.empty()) return fail(short_of, kExitShortfall);

@@ -1,7 +1,5 @@
 #include "headless/world_making.h"
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "core/world_file.h"
@@ -29,21 +27,17 @@ std::string save_error(const std::string& path, const std::string& reason) {
 int write_world(const run_options& options, const world_file_data& data, std::FILE* err,
                 const volatile std::sig_atomic_t* stop) {
   if (stop != nullptr && *stop != 0) return stopped(err, *stop);
-  std::string error;
-  if (!world_data_write_file(options.save_path, data, error)) {
-    return fail(err, error, kExitFileError);
-  }
+  const file_result written = world_data_write_file(options.save_path, data);
+  if (!written) return fail(err, written.message(), kExitFileError);
   return kExitOk;
 }
 
 int import_map(const run_options& options, std::FILE* out, std::FILE* err,
                const volatile std::sig_atomic_t* stop) {
   map_import result;
-  map_import_failure failure;
   const map_import_options how{options.import_region, options.import_unknown};
-  if (!import_occupancy_map(options.import_map_path, how, result, failure)) {
-    return fail(err, "cannot import the map " + failure.message, kExitFileError);
-  }
+  const file_result imported = import_occupancy_map(options.import_map_path, how, result);
+  if (!imported) return fail(err, "cannot import the map " + imported.message(), kExitFileError);
   const std::string input =
       output_overwrites_input(options.save_path, options.import_map_path, result);
   if (!input.empty()) {

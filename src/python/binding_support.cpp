@@ -27,17 +27,30 @@ void set_error(PyObject* type, std::string_view message) {
       type, text_for_python(message.empty() ? "failed for a reason not given" : message).ptr());
 }
 
-// OSError(errno, message) becomes FileNotFoundError and its kin by itself.
-void raise_world_file_failure(const world_file_failure& failure) {
-  if (!failure.os_error()) {
-    set_error(PyExc_ValueError, failure.what());
-  } else if (failure.error_number() != 0) {
-    const py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(
-        failure.error_number(), text_for_python(failure.what()));
-    PyErr_SetObject(PyExc_OSError, error.ptr());
-  } else {
-    set_error(PyExc_OSError, failure.what());
+// From the failure's value alone: the content's fault is a ValueError; the
+// file system's an OSError(errno, message, filename), which Python makes a
+// FileNotFoundError, IsADirectoryError, PermissionError, ... by the errno, or a
+// plain OSError(message) when the system gave no errno.
+void raise_file_failure(const file_error& error) {
+  if (error.kind == file_error_kind::content) {
+    set_error(PyExc_ValueError, error.message);
+    return;
   }
+  if (error.error_number == 0) {
+    set_error(PyExc_OSError, error.message);
+    return;
+  }
+  py::object filename = py::none();
+  if (!error.path.empty()) {
+    // As os.fsdecode gives it, so that a name that is not UTF-8 comes back whole.
+    PyObject* name = PyUnicode_DecodeFSDefaultAndSize(error.path.data(),
+                                                      static_cast<Py_ssize_t>(error.path.size()));
+    if (name == nullptr) throw py::error_already_set();
+    filename = py::reinterpret_steal<py::object>(name);
+  }
+  const py::object exception = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+      error.error_number, text_for_python(error.message), filename);
+  PyErr_SetObject(PyExc_OSError, exception.ptr());
 }
 
 }  // namespace
@@ -126,8 +139,8 @@ void register_failure_translation() {
       if (p) std::rethrow_exception(p);
     } catch (const py::builtin_exception&) {
       throw;  // pybind11's own (TypeError, ValueError, ...)
-    } catch (const world_file_failure& failure) {
-      raise_world_file_failure(failure);
+    } catch (const file_failure& failure) {
+      raise_file_failure(failure.error());
     } catch (const snapshot_error& failure) {
       set_error(PyExc_ValueError, failure.what());
     } catch (const std::invalid_argument& failure) {

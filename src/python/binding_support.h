@@ -34,7 +34,7 @@ std::string file_path(const py::handle& value, const char* name);
 // UTF-8): what is not UTF-8 is shown as \xNN.
 py::str text_for_python(std::string_view text);
 
-// Translates world_file_failure, snapshot_error, std::invalid_argument and
+// Translates file_failure, snapshot_error, std::invalid_argument and
 // std::runtime_error into Python's exceptions with their whole message, whatever
 // bytes it holds (see session.h for which is which).
 void register_failure_translation();

@@ -73,7 +73,7 @@ class navigation_episode {
  public:
   // A new episode: a fresh session (seed, the settings' world, manual mode),
   // placed as asked. Its first observation holds the readings the first tick
-  // will take (session::fresh_readings()). Throws world_file_failure when the
+  // will take (session::fresh_readings()). Throws file_failure when the
   // world cannot be loaded and std::invalid_argument for a placement that
   // cannot be taken (outside the world, a target the robot stands on).
   navigation_episode(std::uint32_t seed, const navigation_settings& settings,

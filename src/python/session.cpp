@@ -1,9 +1,5 @@
 #include "python/session.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -48,33 +44,6 @@ class question_timer {
   std::uint64_t asked_at_ = 0;
   std::chrono::steady_clock::time_point next_;
 };
-
-// The system's error code whose text ends a failure's message ("cannot save
-// ...: No space left on device"), EISDIR for a folder, else 0. The core's
-// messages end with the system's words, as strerror gives them.
-int error_number_in(const std::string& message) {
-  if (message.ends_with(": it is a folder")) return EISDIR;
-  for (int code = 1; code < 256; ++code) {
-    const char* text = ::strerrordesc_np(code);
-    if (text != nullptr && message.ends_with(std::string(": ") + text)) return code;
-  }
-  return 0;
-}
-
-// Tells why a world file could not be read: the file system (missing, a folder,
-// not readable) or its content. The reader's message says which in words; this
-// looks at the file itself, so a file that opens as a regular file was refused
-// for what it holds.
-world_file_failure load_failure(const std::string& path, const std::string& message) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return world_file_failure(message, true, errno);
-  if (S_ISDIR(info.st_mode)) return world_file_failure(message, true, EISDIR);
-  if (!S_ISREG(info.st_mode)) return world_file_failure(message, true, 0);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return world_file_failure(message, true, errno);
-  ::close(fd);
-  return world_file_failure(message, false, 0);
-}
 
 }  // namespace
 
@@ -286,17 +255,15 @@ void session::plan() {
 
 void session::load(const std::string& path) {
   require_open();
-  std::string error;
-  if (!world_read_file(sim(), path, error)) throw load_failure(path, error);
+  const file_result loaded = world_read_file(sim(), path);
+  if (!loaded) throw file_failure(loaded.error());
   readings_changed();
 }
 
 void session::save(const std::string& path) {
   require_open();
-  std::string error;
-  if (!world_write_file(sim(), path, error)) {
-    throw world_file_failure(error, true, error_number_in(error));
-  }
+  const file_result saved = world_write_file(sim(), path);
+  if (!saved) throw file_failure(saved.error());
 }
 
 const robot_readings* session::fresh_readings() {
@@ -410,11 +377,10 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
         std::to_string(frames) + " frames, more than " + std::to_string(kMaxGifFrames) +
         "; use every=" + std::to_string(smallest_gif_step(ticks)) + " or more");
   }
+  const std::string prefix = "cannot write " + path + ": ";
   safe_file file;
-  std::string reason;
-  if (!file.prepare(path, true, reason)) {
-    const std::string message = "cannot write " + path + ": " + reason;
-    throw world_file_failure(message, true, error_number_in(message));
+  if (const file_result prepared = file.prepare(path, true); !prepared) {
+    throw file_failure(with_prefix(prefix, prepared.error()));
   }
   int write_error = 0;
   gif_writer film(width, height, [&file, &write_error](const std::uint8_t* bytes, std::size_t n) {
@@ -423,9 +389,9 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
     write_error = errno != 0 ? errno : EIO;
     return false;
   });
-  const auto failed = [&]() -> world_file_failure {
-    const std::string why = write_error != 0 ? std::strerror(write_error) : film.error();
-    return world_file_failure("cannot write " + path + ": " + why, true, write_error);
+  const auto failed = [&] {
+    return file_failure(write_error != 0 ? with_prefix(prefix, file_system_error(path, write_error))
+                                         : file_system_error(path, 0, prefix + film.error()));
   };
 
   // The trail, when asked for, is this recording's own and ends with it.
@@ -471,9 +437,8 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
   }
   const double interval = static_cast<double>(every) * std::max(run_->app().driver.timer_val, 1);
   if (!film.finish(static_cast<double>(run_->now_ms() - start_ms) + interval)) throw failed();
-  if (!file.finish(reason) || !file.commit(reason)) {
-    const std::string message = "cannot write " + path + ": " + reason;
-    throw world_file_failure(message, true, error_number_in(message));
-  }
+  file_result written = file.finish();
+  if (written) written = file.commit();
+  if (!written) throw file_failure(with_prefix(prefix, written.error()));
   return done;
 }

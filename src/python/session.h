@@ -11,7 +11,8 @@
 // exceptions, which the module turns into Python's:
 //   std::invalid_argument  ValueError
 //   std::runtime_error     RuntimeError
-//   world_file_failure     OSError (cannot read or write) or ValueError (not a world file)
+//   file_failure           OSError with the errno and the file name (the file system's
+//                          fault) or ValueError (the content's), from its file_error
 //   snapshot_error         ValueError
 #pragma once
 
@@ -24,26 +25,26 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "core/file_error.h"
 #include "core/robot.h"
 #include "draw/raster_context.h"
 #include "shell/run_metrics.h"
 #include "shell/simulated_run.h"
 
-// A world file that could not be loaded or saved. The message is the one the
-// window shows; os_error tells a failure of the file system from content that is
-// not a world file, and error_number is the system's code when there is one.
-class world_file_failure : public std::runtime_error {
+// A file that could not be read or written (a world file, a map, a film), as
+// the file_error the code that failed returned; what() is its message, the one
+// the window and the headless runner show.
+class file_failure : public std::runtime_error {
  public:
-  world_file_failure(const std::string& message, bool os_error, int error_number)
-      : std::runtime_error(message), os_error_(os_error), error_number_(error_number) {}
-  bool os_error() const { return os_error_; }
-  int error_number() const { return error_number_; }
+  explicit file_failure(file_error error)
+      : std::runtime_error(error.message), error_(std::move(error)) {}
+  const file_error& error() const { return error_; }
 
  private:
-  bool os_error_;
-  int error_number_;
+  file_error error_;
 };
 
 // The client size the simulation starts with, as the headless runner's default.
@@ -82,7 +83,7 @@ struct session_stats {
 class session {
  public:
   // Opens a simulation: the window's start-up with the seed, then the world file
-  // when one is given. Throws world_file_failure when the world cannot be loaded.
+  // when one is given. Throws file_failure when the world cannot be loaded.
   session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
           bool manual);
   // A second session in exactly the state of this open one (its console lines
@@ -134,7 +135,7 @@ class session {
   void clear_impacts();
   void plan();
 
-  // On failure the world is as it was.
+  // On failure (a file_failure) the world is as it was.
   void load(const std::string& path);
   void save(const std::string& path);
 
@@ -161,7 +162,7 @@ class session {
   // temporary file and put in place only when the whole recording succeeded;
   // when `interrupted` says so, or anything fails, it is left as it was. Throws
   // std::invalid_argument for more than kMaxGifFrames frames and
-  // world_file_failure (an OSError) when the file cannot be written. Returns the
+  // file_failure (an OSError) when the file cannot be written. Returns the
   // ticks run. `interrupted` is asked as step() asks it, and after every frame.
   std::uint64_t record_gif(const std::string& path, std::uint64_t ticks, std::uint64_t every,
                            int width, int height, bool grad, bool vision, bool trail,

@@ -1,9 +1,9 @@
 // Making world files from Python: the seeded generator and the occupancy-map
 // import, written straight to a file. Neither touches the simulation's state, so
 // they work whether or not a robosim.Simulation is open.
-//   world_file_failure(os_error = false)  ValueError: a bad description or map, or
-//                                         an output that is one of the map's files
-//   world_file_failure(os_error = true)   OSError: a file cannot be read or written
+// Failures are file_failures (python/session.h) of the content (ValueError: a
+// bad description or map, or an output that is one of the map's files) or of
+// the file system (OSError: a file cannot be read or written).
 #pragma once
 
 #include <cstddef>

@@ -95,15 +95,19 @@ void world_load(simulation& sim, QWidget* centre_on) {
   if (answer.end != dialog_end::chosen) return;
   const chosen_path path = path_of_chosen_name(answer.file);
   std::string error = path.error;
-  if (error.empty() && world_read_file(sim, path.bytes, error)) return;
+  if (error.empty()) {
+    const file_result loaded = world_read_file(sim, path.bytes);
+    if (loaded) return;
+    error = loaded.message();
+  }
   report_failure(centre_on, QObject::tr("Cannot open world file %1:\n%2"), answer.file, error);
 }
 
 void world_open(simulation& sim, const std::string& path, QWidget* report_to) {
-  std::string error;
-  if (world_read_file(sim, path, error)) return;
+  const file_result loaded = world_read_file(sim, path);
+  if (loaded) return;
   report_failure(report_to, QObject::tr("Cannot open world file %1:\n%2"),
-                 QFile::decodeName(QByteArray::fromStdString(path)), error);
+                 QFile::decodeName(QByteArray::fromStdString(path)), loaded.message());
 }
 
 void world_save(simulation& sim, QWidget* centre_on) {
@@ -116,7 +120,11 @@ void world_save(simulation& sim, QWidget* centre_on) {
   }
   const chosen_path path = path_of_chosen_name(answer.file);
   std::string error = path.error;
-  if (error.empty() && world_write_file(sim, path.bytes, error)) return;
+  if (error.empty()) {
+    const file_result saved = world_write_file(sim, path.bytes);
+    if (saved) return;
+    error = saved.message();
+  }
   report_failure(centre_on, QObject::tr("Cannot save world file %1:\n%2"), answer.file, error);
 }
 

@@ -338,13 +338,9 @@ bool decode_map_image(std::string_view bytes, map_image& image, std::string& rea
   return ok;
 }
 
-bool read_map_file(const std::string& path, std::uintmax_t limit, std::string& bytes,
-                   file_read_failure& failure) {
-  failure = file_read_failure{};
-  auto fail = [&](int code, std::string reason) {
-    failure.error_number = code;
-    failure.reason = reason.empty() ? std::strerror(code) : std::move(reason);
-    return false;
+file_result read_map_file(const std::string& path, std::uintmax_t limit, std::string& bytes) {
+  auto fail = [&path](int code, std::string reason) {
+    return file_system_error(path, code, std::move(reason));
   };
   // Without blocking: a named pipe with no writer must not hang the import.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -377,5 +373,5 @@ bool read_map_file(const std::string& path, std::uintmax_t limit, std::string& b
     filled += static_cast<std::size_t>(got);
   }
   bytes.resize(filled);
-  return true;
+  return {};
 }

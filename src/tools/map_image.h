@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file_error.h"
+
 // Images larger than this on either side are refused.
 constexpr int kMaxMapSide = 4096;
 
@@ -35,13 +37,9 @@ struct map_image {
 // false, with the reason (without a file name), for anything else.
 bool decode_map_image(std::string_view bytes, map_image& image, std::string& reason);
 
-// The outcome of reading a file of a map.
-struct file_read_failure {
-  std::string reason;    // what the system says, or why the file was refused
-  int error_number = 0;  // the errno behind it, 0 when the file was refused by us
-};
-
 // Reads a whole regular file of at most limit bytes, without blocking on a named
-// pipe and without reading a device. false with the reason otherwise.
-bool read_map_file(const std::string& path, std::uintmax_t limit, std::string& bytes,
-                   file_read_failure& failure);
+// pipe and without reading a device. Otherwise a failure of the file system
+// whose message is the reason alone: what the system says (with its errno), or
+// why the file was refused (a folder is EISDIR; a device or a file too large
+// has no errno).
+file_result read_map_file(const std::string& path, std::uintmax_t limit, std::string& bytes);

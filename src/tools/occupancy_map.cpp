@@ -1,7 +1,6 @@
 #include "tools/occupancy_map.h"
 
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
@@ -256,14 +255,13 @@ std::string number(double value) {
   return text;
 }
 
-bool read_file_for(const std::string& yaml_path, const std::string& what, const std::string& path,
-                   std::uintmax_t limit, std::string& bytes, map_import_failure& failure) {
-  file_read_failure read_failure;
-  if (read_map_file(path, limit, bytes, read_failure)) return true;
-  failure.message = yaml_path + ": " + what + read_failure.reason;
-  failure.file_fault = true;
-  failure.error_number = read_failure.error_number;
-  return false;
+// The bytes of a file of the map; a failure names the YAML file, then what the
+// file is ("image m.pgm: "), then the reason.
+file_result read_file_for(const std::string& yaml_path, const std::string& what,
+                          const std::string& path, std::uintmax_t limit, std::string& bytes) {
+  file_result read = read_map_file(path, limit, bytes);
+  if (read) return read;
+  return with_prefix(yaml_path + ": " + what, read.error());
 }
 
 }  // namespace
@@ -393,17 +391,17 @@ bool build_map_world(const map_settings& s, const map_image& image,
   return true;
 }
 
-bool import_occupancy_map(const std::string& yaml_path, const map_import_options& options,
-                          map_import& result, map_import_failure& failure) {
+file_result import_occupancy_map(const std::string& yaml_path, const map_import_options& options,
+                                 map_import& result) {
   result = map_import{};
-  failure = map_import_failure{};
   std::string text;
-  if (!read_file_for(yaml_path, "", yaml_path, kMaxYamlBytes, text, failure)) return false;
+  if (file_result read = read_file_for(yaml_path, "", yaml_path, kMaxYamlBytes, text); !read) {
+    return read;
+  }
   map_settings settings;
   std::string reason;
   if (!parse_map_settings(text, settings, reason)) {
-    failure.message = yaml_path + ": " + reason;
-    return false;
+    return content_error(yaml_path, yaml_path + ": " + reason);
   }
   std::filesystem::path image_path = settings.image;
   if (image_path.is_relative()) {
@@ -412,32 +410,28 @@ bool import_occupancy_map(const std::string& yaml_path, const map_import_options
   const std::string image_name = image_path.string();
   const std::string image_what = "image " + image_name + ": ";
   std::string bytes;
-  if (!read_file_for(yaml_path, image_what, image_name, kMaxImageBytes, bytes, failure)) {
-    return false;
+  if (file_result read = read_file_for(yaml_path, image_what, image_name, kMaxImageBytes, bytes);
+      !read) {
+    return read;
   }
   map_image image;
   if (!decode_map_image(bytes, image, reason)) {
-    failure.message = yaml_path + ": " + image_what + reason;
-    return false;
+    return content_error(image_name, yaml_path + ": " + image_what + reason);
   }
   bytes = std::string();  // the image's file is not needed any more
   if (!build_map_world(settings, image, options, result, reason)) {
-    failure.message = yaml_path + ": " + reason;
     result = map_import{};
-    return false;
+    return content_error(yaml_path, yaml_path + ": " + reason);
   }
   result.image_path = image_name;
-  return true;
+  return {};
 }
 
-bool import_occupancy_map(const std::string& yaml_path, world_file_data& world,
-                          std::string& error) {
+file_result import_occupancy_map(const std::string& yaml_path, world_file_data& world) {
   map_import result;
-  map_import_failure failure;
-  const bool ok = import_occupancy_map(yaml_path, map_import_options{}, result, failure);
+  file_result imported = import_occupancy_map(yaml_path, map_import_options{}, result);
   world = std::move(result.world);
-  error = std::move(failure.message);
-  return ok;
+  return imported;
 }
 
 std::string output_overwrites_input(const std::string& output, const std::string& yaml_path,
@@ -517,19 +511,4 @@ bool check_map_region(const map_region& region, std::string& reason) {
   }
   reason.clear();
   return true;
-}
-
-bool output_on_read_only_file_system(const std::string& output) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::path target = output;
-  for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
-    const fs::path next = fs::read_symlink(target, ec);
-    if (ec) break;
-    target = next.is_absolute() ? next : target.parent_path() / next;
-  }
-  fs::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  struct statvfs info {};
-  return ::statvfs(folder.c_str(), &info) == 0 && (info.f_flag & ST_RDONLY) != 0;
 }

@@ -89,14 +89,6 @@ struct map_import {
   std::vector<std::string> warnings;
 };
 
-// Why an import failed: message starts with the YAML file's name; for a file
-// that cannot be read, file_fault is set, with the errno when there is one.
-struct map_import_failure {
-  std::string message;
-  bool file_fault = false;
-  int error_number = 0;
-};
-
 // Reads the YAML text; false with the reason (no file name) for anything it
 // cannot take, including a key given twice.
 bool parse_map_settings(std::string_view text, map_settings& settings, std::string& reason);
@@ -107,12 +99,15 @@ bool parse_map_settings(std::string_view text, map_settings& settings, std::stri
 bool build_map_world(const map_settings& settings, const map_image& image,
                      const map_import_options& options, map_import& result, std::string& reason);
 
-// Reads the YAML file and its image and makes the world; false, with a message
-// naming the file or files and the fault, for anything it cannot take.
-bool import_occupancy_map(const std::string& yaml_path, const map_import_options& options,
-                          map_import& result, map_import_failure& failure);
+// Reads the YAML file and its image and makes the world. A failure's message
+// starts with the YAML file's name and names the image when the fault is its
+// ("m.yaml: image m.pgm: ..."); its kind is the file system's, with the file
+// that could not be read and the errno where there is one (see read_map_file),
+// or the content's for a map that cannot be taken.
+file_result import_occupancy_map(const std::string& yaml_path, const map_import_options& options,
+                                 map_import& result);
 // The same with the default options, keeping only the world.
-bool import_occupancy_map(const std::string& yaml_path, world_file_data& world, std::string& error);
+file_result import_occupancy_map(const std::string& yaml_path, world_file_data& world);
 
 // Names the input (the YAML file or its image) that the output path is, when it
 // is one of them: the same file, whatever links lead to it. Empty otherwise.
@@ -127,9 +122,3 @@ std::vector<std::string> describe_map_import(const map_import& result);
 bool parse_map_region(std::string_view text, map_region& region, std::string& reason);
 // Finite values with x0 < x1 and y0 < y1; false with the reason otherwise.
 bool check_map_region(const map_region& region, std::string& reason);
-
-// True when the file an output path names (through a symbolic link at the name)
-// would be made in a folder on a file system mounted read-only. The safe file
-// writing tells such a place apart from a folder the user may not write only for
-// a file that is already there.
-bool output_on_read_only_file_system(const std::string& output);

@@ -126,8 +126,7 @@ class HostileInputTest : public SimulationTest {
   void expect_refused(const std::string& text, int line, const std::string& reason) {
     const fs::path file = write_file("bad.dat", text);
     const world_state_text before = world_state_text::take(sim);
-    std::string error;
-    EXPECT_FALSE(world_read_file(sim, file.string(), error)) << text;
+    const std::string error = failure_of(world_read_file(sim, file.string()));
     EXPECT_NE(error.find("cannot load \"" + file.string() + "\": "), std::string::npos) << error;
     if (line > 0) {
       EXPECT_NE(error.find("line " + std::to_string(line) + ": "), std::string::npos)
@@ -147,8 +146,7 @@ class HostileInputTest : public SimulationTest {
 TEST_F(HostileInputTest, EmptyFileLoadsAsAWorldWithoutWalls) {
   start(640, 480);
   const fs::path file = write_file("empty.dat", "");
-  std::string error;
-  ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_read_file(sim, file.string())));
   // Nothing in the file: every value keeps the reset's, and there are no walls.
   EXPECT_EQ(world.walls, nullptr);
   EXPECT_EQ(world.num_walls, 0);
@@ -171,9 +169,9 @@ TEST_F(HostileInputTest, BinaryDataIsRefusedAndTheWorldIsKept) {
     for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
     const fs::path file = write_file("random.dat", bytes);
     const world_state_text before = world_state_text::take(sim);
-    std::string error;
-    if (!world_read_file(sim, file.string(), error)) {
-      EXPECT_FALSE(error.empty());
+    const file_result loaded = world_read_file(sim, file.string());
+    if (!loaded) {
+      EXPECT_FALSE(loaded.message().empty());
       EXPECT_EQ(world_state_text::take(sim), before);
     }
   }
@@ -207,8 +205,7 @@ TEST_F(HostileInputTest, CountOfFourBillionIsRefusedAsOutOfRange) {
 TEST_F(HostileInputTest, NegativeCountReadsEveryWallPresent) {
   start(640, 480);
   for (const char* count : {"-1", "-2", "-2147483648"}) {
-    std::string error;
-    ASSERT_TRUE(world_read_text(sim, world_text_with(kCountSlot, count), error)) << count << error;
+    ASSERT_TRUE(succeeded(world_read_text(sim, world_text_with(kCountSlot, count)))) << count;
     EXPECT_EQ(world.num_walls, 2) << count;
     EXPECT_EQ(list_length(world.walls), 2) << count;
   }
@@ -246,8 +243,7 @@ TEST_F(HostileInputTest, LargestFiniteValuesInEveryFieldLoadAndRun) {
     if (slot == kCountSlot) continue;
     for (const char* value : {"1e308", "-1e308", "1.7976931348623157e308", "4.9e-324"}) {
       SCOPED_TRACE(std::string(kSlotNames[slot]) + " = " + value);
-      std::string error;
-      ASSERT_TRUE(world_read_text(sim, world_text_with(slot, value), error)) << error;
+      ASSERT_TRUE(succeeded(world_read_text(sim, world_text_with(slot, value))));
       ASSERT_EQ(world.num_walls, 2);
       robot.show_vision = true;
       draw_full_frame();
@@ -256,8 +252,8 @@ TEST_F(HostileInputTest, LargestFiniteValuesInEveryFieldLoadAndRun) {
       draw_full_frame();
       // The loaded world saves (in full, without an exponent) and loads again.
       const fs::path file = dir_ / "again.dat";
-      ASSERT_TRUE(world_write_file(sim, file.string(), error)) << error;
-      ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
+      ASSERT_TRUE(succeeded(world_write_file(sim, file.string())));
+      ASSERT_TRUE(succeeded(world_read_file(sim, file.string())));
       EXPECT_EQ(world.num_walls, 2);
     }
   }
@@ -268,12 +264,8 @@ TEST_F(HostileInputTest, RobotFarOutsideTheWorldIsBroughtInsideByTheFirstTick) {
   const char* const poses[] = {"1e9 -1e9 0", "-1e308 1e308 3", "10.25 -0.25 0", "1e15 5 1"};
   for (const char* pose : poses) {
     SCOPED_TRACE(pose);
-    std::string error;
-    ASSERT_TRUE(world_read_text(sim,
-                                std::string(pose) + " 4 9.95 0 0.05 10 0 0 0.05 10 "
-                                                    "0 9.95 10 0.05 0 0 10 0.05",
-                                error))
-        << error;
+    ASSERT_TRUE(succeeded(world_read_text(sim, std::string(pose) + " 4 9.95 0 0.05 10 0 0 0.05 10 "
+                                                                   "0 9.95 10 0.05 0 0 10 0.05")));
     run_ticks(1);
     expect_robot_inside_the_world();
     run_ticks(1000);
@@ -283,23 +275,22 @@ TEST_F(HostileInputTest, RobotFarOutsideTheWorldIsBroughtInsideByTheFirstTick) {
 
 TEST_F(HostileInputTest, HeadingOfAnySizeIsTakenAsTheSameDirection) {
   start(640, 480);
-  std::string error;
   // Headings up to a thousand radians either way are kept exactly; the ticks
   // bring them back one turn at a time.
   for (const double heading : {-3.0, 0.0, 1.5, 4.0, 6.28, 0.5 + 3 * kTwoPi, -1000.0}) {
-    ASSERT_TRUE(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0", error)) << error;
+    ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0")));
     EXPECT_DOUBLE_EQ(robot.heading, std::stod(std::to_string(heading)));
   }
   // Larger ones are turned into the same direction within a half turn either way,
   // so the robot steers at once instead of spinning for ever.
   for (const double turns : {1000.0, -1000.0, 1e6}) {
     const double heading = 0.5 + turns * kTwoPi;
-    ASSERT_TRUE(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0", error)) << error;
+    ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0")));
     EXPECT_LE(std::fabs(robot.heading), kPi);
     EXPECT_NEAR(std::cos(robot.heading), std::cos(heading), 1e-6) << heading;
     EXPECT_NEAR(std::sin(robot.heading), std::sin(heading), 1e-6) << heading;
   }
-  ASSERT_TRUE(world_read_text(sim, "5 5 1e308 0", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 1e308 0")));
   EXPECT_LE(std::fabs(robot.heading), kPi);
   run_ticks(100);
   EXPECT_LE(std::fabs(robot.heading), kPi);
@@ -307,9 +298,7 @@ TEST_F(HostileInputTest, HeadingOfAnySizeIsTakenAsTheSameDirection) {
 
 TEST_F(HostileInputTest, WallsOfNegativeSizeLoadDrawAndRun) {
   start(640, 480);
-  std::string error;
-  ASSERT_TRUE(world_read_text(sim, "5 5 0 3\n2 2 -1 -1\n8 3 -9 0.1\n-5 -5 -1e6 -1e6\n", error))
-      << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 0 3\n2 2 -1 -1\n8 3 -9 0.1\n-5 -5 -1e6 -1e6\n")));
   EXPECT_EQ(world.num_walls, 3);
   // Used as they are: no point lies inside a wall of negative extent.
   EXPECT_EQ(world_check_wall_point(sim, 1.5, 1.5), 0);
@@ -333,14 +322,14 @@ TEST_F(HostileInputTest, HundredThousandWallsLoadAndTickButNoMore) {
   }
   const fs::path file = write_file("many.dat", text);
   std::string error;
-  ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_read_file(sim, file.string())));
   EXPECT_EQ(world.num_walls, 100000);
   run_ticks(2);  // slow with so many walls, but each tick ends
   expect_robot_inside_the_world();
 
   text += "1 1 1 1\n";
   const world_state_text before = world_state_text::take(sim);
-  EXPECT_FALSE(world_read_file(sim, write_file("too-many.dat", text).string(), error));
+  error = failure_of(world_read_file(sim, write_file("too-many.dat", text).string()));
   EXPECT_NE(error.find("more than 100000 walls"), std::string::npos) << error;
   EXPECT_EQ(world_state_text::take(sim), before);
 }
@@ -352,9 +341,9 @@ TEST_F(HostileInputTest, DirectoryInsteadOfAFileIsRefusedForLoadAndSave) {
   start(640, 480);
   const world_state_text before = world_state_text::take(sim);
   std::string error;
-  EXPECT_FALSE(world_read_file(sim, dir_.string(), error));
+  error = failure_of(world_read_file(sim, dir_.string()));
   EXPECT_EQ(error, "cannot load \"" + dir_.string() + "\": it is a folder, not a world file");
-  EXPECT_FALSE(world_write_file(sim, dir_.string(), error));
+  error = failure_of(world_write_file(sim, dir_.string()));
   EXPECT_EQ(error, "cannot save \"" + dir_.string() + "\": it is a folder");
   EXPECT_TRUE(fs::is_directory(dir_));
   EXPECT_TRUE(fs::is_empty(dir_));
@@ -369,11 +358,11 @@ TEST_F(HostileInputTest, FileThatVanishesBeforeTheReadIsReported) {
   const fs::path file = write_file("chosen.dat", "5 5 0 0\n");
   fs::remove(file);
   std::string error;
-  EXPECT_FALSE(world_read_file(sim, file.string(), error));
+  error = failure_of(world_read_file(sim, file.string()));
   EXPECT_EQ(error, "cannot load \"" + file.string() + "\": No such file or directory");
   EXPECT_EQ(world_state_text::take(sim), before);
   fs::create_directory(file);
-  EXPECT_FALSE(world_read_file(sim, file.string(), error));
+  error = failure_of(world_read_file(sim, file.string()));
   EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
   EXPECT_EQ(world_state_text::take(sim), before);
 }
@@ -383,11 +372,11 @@ TEST_F(HostileInputTest, UnwritableSaveTargetIsReportedAndNothingChanges) {
   std::string error;
   // A folder that does not exist, and a file system that takes no new files.
   const fs::path nowhere = dir_ / "no-such-folder" / "world.dat";
-  EXPECT_FALSE(world_write_file(sim, nowhere.string(), error));
+  error = failure_of(world_write_file(sim, nowhere.string()));
   EXPECT_EQ(error, "cannot save \"" + nowhere.string() + "\": No such file or directory");
   EXPECT_FALSE(fs::exists(nowhere.parent_path()));
   if (fs::is_directory("/proc/self")) {
-    EXPECT_FALSE(world_write_file(sim, "/proc/robosim-world.dat", error));
+    error = failure_of(world_write_file(sim, "/proc/robosim-world.dat"));
     EXPECT_NE(error.find("cannot save \"/proc/robosim-world.dat\": "), std::string::npos);
     EXPECT_FALSE(fs::exists("/proc/robosim-world.dat"));
   }
@@ -397,7 +386,7 @@ TEST_F(HostileInputTest, UnwritableSaveTargetIsReportedAndNothingChanges) {
     const fs::path file = write_file("keep.dat", "old\n");
     fs::permissions(dir_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    EXPECT_FALSE(world_write_file(sim, file.string(), error));
+    error = failure_of(world_write_file(sim, file.string()));
     EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
     fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
     EXPECT_EQ(read_bytes(file), "old\n");
@@ -408,7 +397,7 @@ TEST_F(HostileInputTest, FullDiskSaveFailsAndKeepsTheOldFile) {
   start(640, 480);
   std::string error;
   if (fs::exists("/dev/full")) {
-    EXPECT_FALSE(world_write_file(sim, "/dev/full", error));
+    error = failure_of(world_write_file(sim, "/dev/full"));
     EXPECT_EQ(error, "cannot save \"/dev/full\": it is not a regular file");
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
   }
@@ -423,10 +412,10 @@ TEST_F(HostileInputTest, FullDiskSaveFailsAndKeepsTheOldFile) {
   small.rlim_cur = 512;
   auto* const saved_handler = ::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool saved = world_write_file(sim, file.string(), error);
+  const file_result saved = world_write_file(sim, file.string());
   ::setrlimit(RLIMIT_FSIZE, &saved_limit);
   ::signal(SIGXFSZ, saved_handler);
-  EXPECT_FALSE(saved);
+  error = failure_of(saved);
   EXPECT_NE(error.find("nothing was changed"), std::string::npos) << error;
   EXPECT_EQ(read_bytes(file), "old contents\n");
   std::vector<std::string> names;

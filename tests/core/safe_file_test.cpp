@@ -51,8 +51,8 @@ int as_ordinary_user(const std::function<int()>& body) {
 // Saves the world there: 0 on success, 1 on failure with `expected` in the
 // message, 2 otherwise.
 int save(simulation& sim, const std::string& path, const std::string& expected = "") {
-  std::string error;
-  if (!world_write_file(sim, path, error)) return error.find(expected) != std::string::npos ? 1 : 2;
+  const file_result saved = world_write_file(sim, path);
+  if (!saved) return saved.message().find(expected) != std::string::npos ? 1 : 2;
   return expected.empty() ? 0 : 2;
 }
 
@@ -158,8 +158,7 @@ TEST_F(SafeFileTest, NamesAreUsedByteForByte) {
     const std::string path = dir_ + "/" + name;
     ASSERT_EQ(save(sim, path), 0) << name.size();
     EXPECT_EQ(read_bytes(path), world_format_text(sim));
-    std::string error;
-    ASSERT_TRUE(world_read_file(sim, path, error)) << error;
+    ASSERT_TRUE(succeeded(world_read_file(sim, path)));
     ASSERT_EQ(save(sim, path), 0);  // and replaced
     EXPECT_EQ(read_bytes(path), world_format_text(sim));
   }
@@ -194,30 +193,31 @@ TEST_F(SafeFileTest, AllOrNothing) {
   write_bytes(kept, "old\n");
   safe_file good;
   safe_file full;
-  std::string reason;
-  ASSERT_TRUE(good.prepare(kept, false, reason)) << reason;
+  ASSERT_TRUE(succeeded(good.prepare(kept, false)));
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  ASSERT_TRUE(full.prepare("/dev/full", true, reason)) << reason;
+  ASSERT_TRUE(succeeded(full.prepare("/dev/full", true)));
   good.write("new\n");
   full.write(std::string(1 << 16, 'x'));
   const safe_file* failed = nullptr;
-  EXPECT_FALSE(safe_file_finish_all({&good, &full}, failed, reason));
+  const file_result finished = safe_file_finish_all({&good, &full}, failed);
+  EXPECT_EQ(failure_of(finished), "No space left on device");
+  EXPECT_EQ(finished.error().error_number, ENOSPC);
+  EXPECT_EQ(finished.error().path, "/dev/full");
   EXPECT_EQ(failed, &full);
-  EXPECT_NE(reason.find("No space left on device"), std::string::npos) << reason;
   EXPECT_EQ(read_bytes(kept), "old\n");
   EXPECT_EQ(names_in(dir_), std::vector<std::string>{"kept.dat"}) << "temporary removed";
 
   // Both ready: both appear, and only at the commit.
   safe_file first;
   safe_file second;
-  ASSERT_TRUE(first.prepare(kept, false, reason));
-  ASSERT_TRUE(second.prepare(dir_ + "/second.dat", false, reason));
+  ASSERT_TRUE(succeeded(first.prepare(kept, false)));
+  ASSERT_TRUE(succeeded(second.prepare(dir_ + "/second.dat", false)));
   first.write("1\n");
   second.write("2\n");
-  ASSERT_TRUE(safe_file_finish_all({&first, &second}, failed, reason)) << reason;
+  ASSERT_TRUE(succeeded(safe_file_finish_all({&first, &second}, failed)));
   EXPECT_EQ(read_bytes(kept), "old\n");
   EXPECT_FALSE(fs::exists(dir_ + "/second.dat"));
-  ASSERT_TRUE(safe_file_commit_all({&first, &second}, failed, reason)) << reason;
+  ASSERT_TRUE(succeeded(safe_file_commit_all({&first, &second}, failed)));
   EXPECT_EQ(read_bytes(kept), "1\n");
   EXPECT_EQ(read_bytes(dir_ + "/second.dat"), "2\n");
 }
@@ -225,10 +225,9 @@ TEST_F(SafeFileTest, AllOrNothing) {
 TEST_F(SafeFileTest, WorldSavesAndLoadsUnderANameThatIsNotUtf8) {
   robot.x = 2.5;
   const std::string path = dir_ + "/\xff\xfe.dat";
-  std::string error;
-  ASSERT_TRUE(world_write_file(sim, path, error)) << error;
+  ASSERT_TRUE(succeeded(world_write_file(sim, path)));
   robot.x = 7;
-  ASSERT_TRUE(world_read_file(sim, path, error)) << error;
+  ASSERT_TRUE(succeeded(world_read_file(sim, path)));
   EXPECT_EQ(robot.x, 2.5);
   EXPECT_EQ(names_in(dir_), std::vector<std::string>{"\xff\xfe.dat"});
 }

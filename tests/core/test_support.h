@@ -27,6 +27,7 @@
 #include "core/utility.h"
 #include "core/world.h"
 #include "draw/draw_context.h"
+#include "file_result_check.h"
 #include "shell/driver.h"
 #include "shell/simulation_reset.h"
 #include "shell/simulator.h"

@@ -447,8 +447,7 @@ TEST_F(WallIndexTest, FollowsWallsAddedDraggedLoadedAndFreed) {
   // Many walls at once, as a load does, then a load from text.
   add_random_walls(sim, rng, 3000);
   check_some_rays();
-  std::string error;
-  ASSERT_TRUE(world_read_text(sim, "5\n5\n0\n3\n4 4 1 1\n6 4 0.5 2\n1 1 8 0.05\n", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "5\n5\n0\n3\n4 4 1 1\n6 4 0.5 2\n1 1 8 0.05\n")));
   check_some_rays();
   // Emptied, then the default world again.
   world_free_walls(sim);

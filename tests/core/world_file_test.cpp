@@ -139,9 +139,7 @@ TEST_F(WorldFileTest, DefaultWorldWritesTheEightLinesByteForByte) {
   EXPECT_EQ(world_format_text(sim), kDefaultWorldText);
 
   const fs::path file = dir_ / "default.dat";
-  std::string error;
-  ASSERT_TRUE(world_write_file(sim, file.string(), error)) << error;
-  EXPECT_TRUE(error.empty());
+  ASSERT_TRUE(succeeded(world_write_file(sim, file.string())));
   EXPECT_EQ(read_bytes(file), kDefaultWorldText);
   EXPECT_EQ(files_in_dir(), std::vector<std::string>{"default.dat"}) << "no temporary left";
 }
@@ -161,8 +159,7 @@ TEST_F(WorldFileTest, WriterRoundsToSixDecimalsWithoutExponent) {
 
 TEST_F(WorldFileTest, LoadingTheEightLinesResetsTheWorldAndReversesTheWalls) {
   make_world_differ_from_default();
-  std::string error;
-  ASSERT_TRUE(world_read_text(sim, kDefaultWorldText, error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, kDefaultWorldText)));
 
   EXPECT_DOUBLE_EQ(robot.x, 2.5);
   EXPECT_DOUBLE_EQ(robot.y, 7.25);
@@ -191,11 +188,10 @@ TEST_F(WorldFileTest, RoundTripReversesTheWallsAndKeepsSixDecimals) {
   robot.y = 2.71828182;
   robot.heading = 0.5;
   const fs::path first = dir_ / "first.dat";
-  std::string error;
-  ASSERT_TRUE(world_write_file(sim, first.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_write_file(sim, first.string())));
   const std::string first_text = read_bytes(first);
 
-  ASSERT_TRUE(world_read_file(sim, first.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_read_file(sim, first.string())));
   EXPECT_EQ(robot.x, 3.141593);
   EXPECT_EQ(robot.y, 2.718282);
   EXPECT_EQ(robot.heading, 0.5);
@@ -206,7 +202,7 @@ TEST_F(WorldFileTest, RoundTripReversesTheWallsAndKeepsSixDecimals) {
 
   // Saving the loaded world writes the walls in the opposite order to the file.
   const fs::path second = dir_ / "second.dat";
-  ASSERT_TRUE(world_write_file(sim, second.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_write_file(sim, second.string())));
   EXPECT_EQ(read_bytes(second),
             "3.141593\n2.718282\n0.500000\n3\n"
             "1.000000 2.000000 3.000000 4.000000\n"
@@ -214,8 +210,8 @@ TEST_F(WorldFileTest, RoundTripReversesTheWallsAndKeepsSixDecimals) {
             "-1.500000 11.250000 0.100000 0.200000\n");
   EXPECT_NE(read_bytes(second), first_text);
   // A second round trip restores the first file exactly.
-  ASSERT_TRUE(world_read_file(sim, second.string(), error)) << error;
-  ASSERT_TRUE(world_write_file(sim, second.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_read_file(sim, second.string())));
+  ASSERT_TRUE(succeeded(world_write_file(sim, second.string())));
   EXPECT_EQ(read_bytes(second), first_text);
 }
 
@@ -248,8 +244,7 @@ TEST_F(WorldFileTest, DataWrittenDirectlyIsTheSaveOfTheWorldItMakes) {
     for (std::size_t k = 0; k < count; ++k)
       data.walls.push_back({value(), value(), value(), value()});
     std::string direct;
-    std::string reason;
-    ASSERT_TRUE(world_data_to_text(data, direct, reason)) << reason;
+    ASSERT_TRUE(succeeded(world_data_to_text(data, direct)));
     world_apply_data(sim, data);
     ASSERT_EQ(direct, world_format_text(sim)) << "data " << n;
   }
@@ -259,8 +254,7 @@ TEST_F(WorldFileTest, DataWrittenDirectlyIsTheSaveOfTheWorldItMakes) {
   data.y = 2.5;
   data.heading = 0.25;
   data.walls = {{1, 2, 3, 4}, {5, 6, 7, 8}};
-  std::string error;
-  ASSERT_TRUE(world_data_write_file(file.string(), data, error)) << error;
+  ASSERT_TRUE(succeeded(world_data_write_file(file.string(), data)));
   EXPECT_EQ(read_bytes(file),
             "1.500000\n2.500000\n0.250000\n2\n5.000000 6.000000 7.000000 8.000000\n"
             "1.000000 2.000000 3.000000 4.000000\n");
@@ -281,38 +275,36 @@ TEST_F(WorldFileTest, DataWithoutAPoseOrWithValuesNotFiniteIsNotWritten) {
   bad[3].y.reset();
   for (const world_file_data& data : bad) {
     std::string error;
-    EXPECT_FALSE(world_data_write_file(file.string(), data, error));
+    error = failure_of(world_data_write_file(file.string(), data));
     EXPECT_NE(error.find("cannot save"), std::string::npos) << error;
     EXPECT_EQ(read_bytes(file), "old");
   }
   std::string error;
-  EXPECT_FALSE(world_data_write_file("", complete, error));
+  error = failure_of(world_data_write_file("", complete));
   EXPECT_EQ(error, "cannot save: no file name given");
 }
 
 TEST_F(WorldFileTest, CountDecidesHowManyWallsAreRead) {
-  std::string error;
   // Zero: no walls at all, not even the boundary.
-  ASSERT_TRUE(world_read_text(sim, "1\n2\n3\n0\n", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "1\n2\n3\n0\n")));
   EXPECT_EQ(world.walls, nullptr);
   EXPECT_EQ(world.num_walls, 0);
   EXPECT_EQ(world_check_wall_point(sim, 0.02, 5.0), 0);
 
   // More walls announced than present: the walls that are there.
-  ASSERT_TRUE(world_read_text(sim, "1\n2\n3\n3\n1 1 1 1\n2 2 2 2\n", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "1\n2\n3\n3\n1 1 1 1\n2 2 2 2\n")));
   EXPECT_EQ(world.num_walls, 2);
   EXPECT_EQ(walls_from_head(world), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
 
   // Fewer announced than present: the rest of the file is not read, whatever it holds.
-  ASSERT_TRUE(world_read_text(sim, "1\n2\n3\n2\n1 1 1 1\n2 2 2 2\n3 3 3 3\nnot a wall\n", error))
-      << error;
+  ASSERT_TRUE(
+      succeeded(world_read_text(sim, "1\n2\n3\n2\n1 1 1 1\n2 2 2 2\n3 3 3 3\nnot a wall\n")));
   EXPECT_EQ(world.num_walls, 2);
   EXPECT_EQ(walls_from_head(world), (std::vector<wall_values>{{2, 2, 2, 2}, {1, 1, 1, 1}}));
 
   // Negative, taken as unsigned: to the end of the file.
-  ASSERT_TRUE(
-      world_read_text(sim, "1\n2\n3\n-1\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n", error))
-      << error;
+  ASSERT_TRUE(succeeded(
+      world_read_text(sim, "1\n2\n3\n-1\n1 1 1 1\n2 2 2 2\n3 3 3 3\n4 4 4 4\n5 5 5 5\n")));
   EXPECT_EQ(world.num_walls, 5);
   EXPECT_EQ(walls_from_head(world).front(), (wall_values{5, 5, 5, 5}));
 
@@ -332,8 +324,7 @@ TEST_F(WorldFileTest, FileEndingEarlyKeepsTheValuesOfTheReset) {
 
   make_world_differ_from_default();
   sim.rng.seed(777);
-  std::string error;
-  ASSERT_TRUE(world_read_text(sim, "3.5\n", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "3.5\n")));
   EXPECT_EQ(robot.x, 3.5);
   EXPECT_EQ(robot.y, reset_y);
   EXPECT_EQ(robot.heading, reset_heading);
@@ -345,7 +336,7 @@ TEST_F(WorldFileTest, FileEndingEarlyKeepsTheValuesOfTheReset) {
   // An empty file is a reset without walls.
   make_world_differ_from_default();
   sim.rng.seed(777);
-  ASSERT_TRUE(world_read_text(sim, "", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "")));
   EXPECT_EQ(robot.y, reset_y);
   EXPECT_EQ(world.walls, nullptr);
   EXPECT_EQ(world.num_walls, 0);
@@ -360,8 +351,7 @@ TEST_F(WorldFileTest, FileEndingEarlyKeepsTheValuesOfTheReset) {
 }
 
 TEST_F(WorldFileTest, WhiteSpaceAndLineEndsDoNotMatter) {
-  std::string error;
-  ASSERT_TRUE(world_read_text(sim, kDefaultWorldText, error));
+  ASSERT_TRUE(succeeded(world_read_text(sim, kDefaultWorldText)));
   const world_snapshot plain = world_snapshot::take(sim);
 
   const char* const variants[] = {
@@ -380,7 +370,7 @@ TEST_F(WorldFileTest, WhiteSpaceAndLineEndsDoNotMatter) {
   };
   for (const char* text : variants) {
     make_world_differ_from_default();
-    ASSERT_TRUE(world_read_text(sim, text, error)) << error << "\n" << text;
+    ASSERT_TRUE(succeeded(world_read_text(sim, text))) << "\n" << text;
     world_snapshot loaded = world_snapshot::take(sim);
     EXPECT_EQ(loaded.walls, plain.walls) << text;
     EXPECT_EQ(loaded.robot_x, plain.robot_x) << text;
@@ -424,8 +414,10 @@ TEST_F(WorldFileTest, ContentThatIsNotAWorldFileIsReportedAndChangesNothing) {
   make_world_differ_from_default();
   const world_snapshot before = world_snapshot::take(sim);
   for (const bad_text_case& c : cases) {
-    std::string error;
-    EXPECT_FALSE(world_read_text(sim, c.text, error)) << c.text;
+    const file_result loaded = world_read_text(sim, c.text);
+    EXPECT_FALSE(loaded) << c.text;
+    EXPECT_EQ(loaded.error().kind, file_error_kind::content) << c.text;
+    const std::string error = loaded.message();
     EXPECT_NE(error.find("line " + std::to_string(c.line) + ": "), std::string::npos)
         << c.text << " -> " << error;
     EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << " -> " << error;
@@ -527,8 +519,7 @@ TEST_F(WorldFileTest, ScanningAcceptsWhatTheCFormatsAcceptWithTheirValues) {
     EXPECT_FALSE(literal.failed);
     EXPECT_EQ(literal.walls, c.walls);
   }
-  std::string error;
-  ASSERT_TRUE(world_read_text(sim, "5\n5\n0\n1\n1 1 1 1;", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "5\n5\n0\n1\n1 1 1 1;")));
   EXPECT_EQ(world.num_walls, 1);
 }
 
@@ -596,12 +587,11 @@ TEST_F(WorldFileTest, ReaderAgreesWithTheCScanningOnRandomTexts) {
 }
 
 TEST_F(WorldFileTest, HeadingsUpToAThousandRadiansLoadAsWrittenAndLargerOnesAreFolded) {
-  std::string error;
   for (const double heading : {10.0, -10.0, 999.5, 1000.0, -1000.0}) {
-    ASSERT_TRUE(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0", error)) << error;
+    ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0")));
     EXPECT_EQ(robot.heading, heading);
   }
-  ASSERT_TRUE(world_read_text(sim, "5 5 10 0", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 10 0")));
   EXPECT_EQ(world_format_text(sim).substr(0, 28), "5.000000\n5.000000\n10.000000\n");
   // The tick corrects it by one turn at a time, as any heading.
   sim.manual_mode = true;
@@ -614,11 +604,11 @@ TEST_F(WorldFileTest, HeadingsUpToAThousandRadiansLoadAsWrittenAndLargerOnesAreF
   sim.manual_mode = false;
 
   for (const double heading : {1000.001, -1000.001, 1e6}) {
-    ASSERT_TRUE(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0", error)) << error;
+    ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0")));
     EXPECT_LE(std::fabs(robot.heading), kPi) << heading;
     EXPECT_NEAR(std::cos(robot.heading), std::cos(heading), 1e-6) << heading;
   }
-  ASSERT_TRUE(world_read_text(sim, "5 5 1e308 0", error)) << error;
+  ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 1e308 0")));
   EXPECT_LE(std::fabs(robot.heading), kPi);
 }
 
@@ -629,7 +619,7 @@ TEST_F(WorldFileTest, BinaryDataIsRefusedWithoutLoopingOrCrashing) {
   // A valid start followed by binary garbage, and garbage from the first byte.
   const std::string mixed = std::string("2.5\n7.0\n") + std::string("\x01\x00\xff\xfe\x80", 5);
   std::string error;
-  EXPECT_FALSE(world_read_text(sim, mixed, error));
+  error = failure_of(world_read_text(sim, mixed));
   EXPECT_EQ(error,
             "line 3: expected a number for the robot's heading, found characters that "
             "are not text");
@@ -638,7 +628,7 @@ TEST_F(WorldFileTest, BinaryDataIsRefusedWithoutLoopingOrCrashing) {
   const fs::path file = dir_ / "image.dat";
   std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
   write_bytes(file, png);
-  EXPECT_FALSE(world_read_file(sim, file.string(), error));
+  error = failure_of(world_read_file(sim, file.string()));
   EXPECT_NE(error.find(file.string()), std::string::npos) << error;
   EXPECT_NE(error.find("line 1: expected a number for the robot's x, found characters that are "
                        "not text"),
@@ -679,22 +669,22 @@ TEST_F(WorldFileTest, UnreadableFileLeavesTheWorldExactlyAsItWas) {
   std::string error;
 
   const fs::path missing = dir_ / "missing.dat";
-  EXPECT_FALSE(world_read_file(sim, missing.string(), error));
+  error = failure_of(world_read_file(sim, missing.string()));
   EXPECT_EQ(error, "cannot load \"" + missing.string() + "\": No such file or directory");
   EXPECT_EQ(world_snapshot::take(sim), before);
 
-  EXPECT_FALSE(world_read_file(sim, dir_.string(), error));
+  error = failure_of(world_read_file(sim, dir_.string()));
   EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
   EXPECT_EQ(world_snapshot::take(sim), before);
 
   // A named pipe would block a plain open; it is refused before opening.
   const fs::path pipe = dir_ / "pipe.dat";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  EXPECT_FALSE(world_read_file(sim, pipe.string(), error));
+  error = failure_of(world_read_file(sim, pipe.string()));
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
   EXPECT_EQ(world_snapshot::take(sim), before);
 
-  EXPECT_FALSE(world_read_file(sim, "", error));
+  error = failure_of(world_read_file(sim, ""));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(world_snapshot::take(sim), before);
 }
@@ -708,12 +698,12 @@ TEST_F(WorldFileTest, AbsurdFilesAreRefused) {
   const fs::path huge = dir_ / "huge.dat";
   write_bytes(huge, "1\n2\n3\n-1\n");
   fs::resize_file(huge, 17u * 1024 * 1024);
-  EXPECT_FALSE(world_read_file(sim, huge.string(), error));
+  error = failure_of(world_read_file(sim, huge.string()));
   EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
   EXPECT_EQ(world_snapshot::take(sim), before);
 
   const std::string big_text(kWorldFileMaxBytes + 1, ' ');
-  EXPECT_FALSE(world_read_text(sim, big_text, error));
+  error = failure_of(world_read_text(sim, big_text));
   EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
 
   // The wall limit counts walls actually present, not the count line.
@@ -727,7 +717,7 @@ TEST_F(WorldFileTest, AbsurdFilesAreRefused) {
   EXPECT_FALSE(world_parse_text(text, data, parse_error));
   EXPECT_EQ(parse_error.line, static_cast<int>(4 + kWorldFileMaxWalls + 1));
   EXPECT_NE(parse_error.message.find("more than 100000 walls"), std::string::npos);
-  EXPECT_FALSE(world_read_text(sim, text, error));
+  error = failure_of(world_read_text(sim, text));
   EXPECT_EQ(world_snapshot::take(sim), before);
 
   ASSERT_TRUE(world_parse_text("1 2 3 2000000000 1 1 1 1", data, parse_error));
@@ -753,18 +743,18 @@ TEST_F(WorldFileTest, DecimalPointWhateverTheLocale) {
   EXPECT_EQ(world_format_text(sim), kDefaultWorldText);
   const fs::path file = dir_ / "de.dat";
   std::string error;
-  ASSERT_TRUE(world_write_file(sim, file.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_write_file(sim, file.string())));
   EXPECT_EQ(read_bytes(file), kDefaultWorldText);
 
   world_add_impact(sim, 1.0, 1.0);
-  ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_read_file(sim, file.string())));
   EXPECT_EQ(robot.x, 2.5);
   EXPECT_EQ(robot.y, 7.25);
   EXPECT_EQ(robot.heading, 1.5);
   EXPECT_EQ(walls_from_head(world).front(), (wall_values{0, 0, 10, 0.05}));
 
   // A comma is not taken as a decimal separator under this locale either.
-  EXPECT_FALSE(world_read_text(sim, "2,5\n", error));
+  error = failure_of(world_read_text(sim, "2,5\n"));
   EXPECT_NE(error.find("decimal separator"), std::string::npos);
 }
 
@@ -773,19 +763,19 @@ TEST_F(WorldFileTest, DecimalPointWhateverTheLocale) {
 
 TEST_F(WorldFileTest, SavingOverAFolderOrADeviceFails) {
   std::string error;
-  EXPECT_FALSE(world_write_file(sim, dir_.string(), error));
+  error = failure_of(world_write_file(sim, dir_.string()));
   EXPECT_NE(error.find("it is a folder"), std::string::npos) << error;
   EXPECT_TRUE(fs::is_directory(dir_));
 
   if (fs::exists("/dev/full")) {
-    EXPECT_FALSE(world_write_file(sim, "/dev/full", error));
+    error = failure_of(world_write_file(sim, "/dev/full"));
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
   }
 
-  EXPECT_FALSE(world_write_file(sim, (dir_ / "no-such-folder" / "w.dat").string(), error));
+  error = failure_of(world_write_file(sim, (dir_ / "no-such-folder" / "w.dat").string()));
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
-  EXPECT_FALSE(world_write_file(sim, "", error));
+  error = failure_of(world_write_file(sim, ""));
   EXPECT_TRUE(files_in_dir().empty());
 }
 
@@ -795,10 +785,9 @@ TEST_F(WorldFileTest, SavingIntoAReadOnlyFolderKeepsTheOldFile) {
   fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                             fs::perms::group_exec | fs::perms::others_read |
                             fs::perms::others_exec);
-  std::string error;
   if (::geteuid() != 0) {
     // The file is the user's own and writable: it is written in place.
-    EXPECT_TRUE(world_write_file(sim, file.string(), error)) << error;
+    EXPECT_TRUE(succeeded(world_write_file(sim, file.string())));
     EXPECT_EQ(read_bytes(file), world_format_text(sim));
     return;
   } else {
@@ -808,9 +797,12 @@ TEST_F(WorldFileTest, SavingIntoAReadOnlyFolderKeepsTheOldFile) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-      std::string child_error;
-      const bool saved = world_write_file(sim, file.string(), child_error);
-      ::_exit(saved ? 1 : child_error.find("Permission denied") != std::string::npos ? 0 : 3);
+      const file_result saved = world_write_file(sim, file.string());
+      ::_exit(saved ? 1
+              : saved.message().find("Permission denied") != std::string::npos &&
+                      saved.error().error_number == EACCES
+                  ? 0
+                  : 3);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -835,12 +827,12 @@ TEST_F(WorldFileTest, SaveFailingHalfWayKeepsTheOldFile) {
   small.rlim_cur = 1024;
   auto* const saved_handler = ::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::string error;
-  const bool saved = world_write_file(sim, file.string(), error);
+  const file_result saved = world_write_file(sim, file.string());
   ::setrlimit(RLIMIT_FSIZE, &saved_limit);
   ::signal(SIGXFSZ, saved_handler);
 
-  EXPECT_FALSE(saved);
+  const std::string error = failure_of(saved);
+  EXPECT_EQ(saved.error().error_number, EFBIG);
   EXPECT_NE(error.find("cannot save \"" + file.string() + "\""), std::string::npos) << error;
   EXPECT_NE(error.find("nothing was changed"), std::string::npos) << error;
   EXPECT_EQ(read_bytes(file), "old contents\n");
@@ -854,8 +846,7 @@ TEST_F(WorldFileTest, SaveReplacesThroughLinksAndKeepsPermissions) {
   const fs::path link = dir_ / "link.dat";
   fs::create_symlink(file, link);
 
-  std::string error;
-  ASSERT_TRUE(world_write_file(sim, link.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_write_file(sim, link.string())));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(read_bytes(file), world_format_text(sim));
   EXPECT_EQ(fs::status(file).permissions(),
@@ -867,7 +858,7 @@ TEST_F(WorldFileTest, AnyNumberOfWallsAndAnySizeIsSaved) {
   for (std::size_t i = 0; i <= kWorldFileMaxWalls; ++i) world_add_wall(sim, 1, 1, 1, 1);
   const fs::path many = dir_ / "many.dat";
   std::string error;
-  ASSERT_TRUE(world_write_file(sim, many.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_write_file(sim, many.string())));
   EXPECT_EQ(read_bytes(many), world_format_text(sim));
   EXPECT_NE(read_bytes(many).find("\n100005\n"), std::string::npos);
 
@@ -877,10 +868,10 @@ TEST_F(WorldFileTest, AnyNumberOfWallsAndAnySizeIsSaved) {
   const std::string text = world_format_text(sim);
   ASSERT_GT(text.size(), kWorldFileMaxBytes);
   const fs::path large = dir_ / "large.dat";
-  ASSERT_TRUE(world_write_file(sim, large.string(), error)) << error;
+  ASSERT_TRUE(succeeded(world_write_file(sim, large.string())));
   EXPECT_EQ(fs::file_size(large), text.size());
   // Loading keeps its limit and says so.
-  EXPECT_FALSE(world_read_file(sim, large.string(), error));
+  error = failure_of(world_read_file(sim, large.string()));
   EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
 }
 
@@ -889,11 +880,11 @@ TEST_F(WorldFileTest, WorldsTheReaderWouldRefuseAreNotSaved) {
   write_bytes(file, "old\n");
   std::string error;
   robot.heading = std::nan("");
-  EXPECT_FALSE(world_write_file(sim, file.string(), error));
+  error = failure_of(world_write_file(sim, file.string()));
   EXPECT_NE(error.find("the robot's heading is not a finite number"), std::string::npos);
   robot.heading = 0.0;
   world_add_wall(sim, 1.0, 1.0, INFINITY, 1.0);
-  EXPECT_FALSE(world_write_file(sim, file.string(), error));
+  error = failure_of(world_write_file(sim, file.string()));
   EXPECT_NE(error.find("wall 1 has a value that is not a finite number"), std::string::npos);
   EXPECT_EQ(read_bytes(file), "old\n");
 }
@@ -917,8 +908,7 @@ TEST_F(WorldFileTest, ExampleWorldsLoadAndTheRobotMovesInFreeSpace) {
     simulation_reset(app);
     use_simulated_clock(sim, 100.0);
     sim.rng.seed(99);
-    std::string error;
-    ASSERT_TRUE(world_read_file(sim, file.string(), error)) << error;
+    ASSERT_TRUE(succeeded(world_read_file(sim, file.string())));
 
     // The four boundary walls are there, every wall lies inside the world.
     std::vector<wall_values> walls = walls_from_head(world);

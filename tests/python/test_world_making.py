@@ -2,6 +2,8 @@
 whether or not a Simulation is open, how an imported map lies in the world, and
 bad input refused with nothing written."""
 
+import errno
+import json
 import os
 import subprocess
 import sys
@@ -167,3 +169,99 @@ def test_a_fresh_interpreter_makes_the_same_world(tmp_path):
         )
     assert (tmp_path / "a.dat").read_bytes() == (tmp_path / "b.dat").read_bytes()
     assert (tmp_path / "a-map.dat").read_bytes() == (tmp_path / "b-map.dat").read_bytes()
+
+
+# The failures a fresh interpreter sees, one line of JSON each: the exception's
+# class, errno, file name and message, from real failures of every kind.
+FAILURES_SCRIPT = r"""
+import json, os, sys, robosim
+folder = sys.argv[1]
+def failure(call):
+    try:
+        call()
+    except (OSError, ValueError) as e:
+        text = e.strerror if isinstance(e, OSError) and e.errno is not None else str(e)
+        return [type(e).__name__, getattr(e, "errno", None), getattr(e, "filename", None), text]
+    return None
+at = lambda *names: os.path.join(folder, *names)
+found = {}
+with robosim.Simulation(seed=1) as sim:
+    found["load a missing file"] = failure(lambda: sim.load(at("missing.dat")))
+    found["load a folder"] = failure(lambda: sim.load(folder))
+    found["load bad content"] = failure(lambda: sim.load(at("bad.dat")))
+    found["save into a missing folder"] = failure(lambda: sim.save(at("no", "w.dat")))
+    found["save over a folder"] = failure(lambda: sim.save(folder))
+    found["film into a folder"] = failure(lambda: sim.record_gif(folder, 5, width=8, height=8))
+    found["film into a missing folder"] = failure(
+        lambda: sim.record_gif(at("no", "f.gif"), 5, width=8, height=8))
+found["import a map without its image"] = failure(
+    lambda: robosim.import_map(at("no-image.yaml"), at("o.dat")))
+found["import a bad map"] = failure(lambda: robosim.import_map(at("bad.yaml"), at("o.dat")))
+found["generate over a folder"] = failure(lambda: robosim.generate_world("maze:3x3:1", folder))
+for target in sys.argv[2:]:
+    with robosim.Simulation(seed=1) as sim2:
+        found["save into " + target] = failure(lambda: sim2.save(target))
+print(json.dumps(found))
+"""
+
+
+def fresh_failures(folder, *extra, wrap=()):
+    result = subprocess.run(
+        [*wrap, sys.executable, "-c", FAILURES_SCRIPT, str(folder), *map(str, extra)],
+        capture_output=True, text=True, env=dict(os.environ), timeout=120,
+    )
+    assert result.returncode == 0, result.stderr
+    return json.loads(result.stdout)
+
+
+def test_failures_carry_the_errno_and_file_or_are_value_errors(tmp_path):
+    (tmp_path / "bad.dat").write_text("1\n2\nthree\n")
+    (tmp_path / "no-image.yaml").write_text(
+        "image: missing.pgm\nresolution: 0.05\norigin: [0, 0, 0]\nnegate: 0\n"
+        "occupied_thresh: 0.65\nfree_thresh: 0.196\n")
+    (tmp_path / "bad.yaml").write_text("image: x.pgm\nresolution: -1\n")
+    found = fresh_failures(tmp_path)
+    d = str(tmp_path)
+    missing = f"{d}/no/w.dat"
+    assert found == {
+        "load a missing file": ["FileNotFoundError", errno.ENOENT, f"{d}/missing.dat",
+                                f'cannot load "{d}/missing.dat": No such file or directory'],
+        "load a folder": ["IsADirectoryError", errno.EISDIR, d,
+                          f'cannot load "{d}": it is a folder, not a world file'],
+        "load bad content": ["ValueError", None, None,
+                             f'cannot load "{d}/bad.dat": line 3: expected a number for the '
+                             'robot\'s heading, found "three"'],
+        "save into a missing folder": ["FileNotFoundError", errno.ENOENT, missing,
+                                       f'cannot save "{missing}": No such file or directory'],
+        "save over a folder": ["IsADirectoryError", errno.EISDIR, d,
+                               f'cannot save "{d}": it is a folder'],
+        "film into a folder": ["IsADirectoryError", errno.EISDIR, d,
+                               f"cannot write {d}: it is a folder"],
+        "film into a missing folder": ["FileNotFoundError", errno.ENOENT, f"{d}/no/f.gif",
+                                       f"cannot write {d}/no/f.gif: No such file or directory"],
+        "import a map without its image": [
+            "FileNotFoundError", errno.ENOENT, f"{d}/missing.pgm",
+            f"cannot import the map {d}/no-image.yaml: image {d}/missing.pgm: "
+            "No such file or directory"],
+        "import a bad map": ["ValueError", None, None,
+                             found["import a bad map"][3]],
+        "generate over a folder": ["IsADirectoryError", errno.EISDIR, d,
+                                   f'cannot save "{d}": it is a folder'],
+    }
+    assert found["import a bad map"][3].startswith(f"cannot import the map {d}/bad.yaml: ")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["bad.dat", "bad.yaml", "no-image.yaml"]
+
+
+def test_a_read_only_file_system_is_called_so(tmp_path):
+    # A file system mounted read-only in a mount namespace of the test's own.
+    (tmp_path / "ro").mkdir()
+    probe = subprocess.run(["unshare", "-m", "sh", "-c",
+                            f"mount -t tmpfs -o ro tmpfs '{tmp_path}/ro'"], capture_output=True)
+    if probe.returncode != 0:
+        pytest.skip("no read-only file system can be mounted here")
+    wrap = ["unshare", "-m", "sh", "-c", f"mount -t tmpfs -o ro tmpfs '{tmp_path}/ro' && exec \"$@\"",
+            "sh"]
+    target = f"{tmp_path}/ro/w.dat"
+    found = fresh_failures(tmp_path, target, wrap=wrap)
+    assert found["save into " + target] == [
+        "OSError", errno.EROFS, target, f'cannot save "{target}": Read-only file system']

@@ -23,9 +23,8 @@ class RasterSceneTest : public SimulationTest {
   // seen walls; everything that can be drawn switched on.
   void SetUp() override {
     SimulationTest::SetUp();
-    std::string error;
-    ASSERT_TRUE(world_read_file(sim, std::string(ROBOSIM_SOURCE_DIR) + "/worlds/maze.dat", error))
-        << error;
+    ASSERT_TRUE(
+        succeeded(world_read_file(sim, std::string(ROBOSIM_SOURCE_DIR) + "/worlds/maze.dat")));
     for (int tick = 0; tick < 400; ++tick) {
       advance_simulated_clock(sim, 0.01);
       world_update(sim);

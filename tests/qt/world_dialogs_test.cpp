@@ -167,8 +167,9 @@ TEST_F(WorldDialogsTest, CancelledSaveWritesErerAndNoFile) {
 
 TEST_F(WorldDialogsTest, FailedSaveNamesTheFileAndTheReason) {
   const std::string file = path("no-such-directory/world.dat");
-  std::string expected_reason;
-  ASSERT_FALSE(world_write_file(sim(), file, expected_reason));
+  const file_result saved = world_write_file(sim(), file);
+  ASSERT_FALSE(saved);
+  const std::string expected_reason = saved.message();
   dialog_answerer answerer(QString::fromStdString(file));
   world_save(sim());
   EXPECT_TRUE(answerer.message.contains(QLatin1String("world.dat")))

@@ -41,9 +41,9 @@ std::unique_ptr<simulated_run> started(const run_case& c) {
   set_console_sink(run->sim(), [](std::string_view) {});
   run->start(c.seed, 10, c.manual);
   if (c.world != nullptr) {
-    std::string error;
     const std::string path = std::string(ROBOSIM_SOURCE_DIR) + "/worlds/" + c.world;
-    if (!world_read_file(run->sim(), path, error)) throw std::runtime_error(error);
+    const file_result loaded = world_read_file(run->sim(), path);
+    if (!loaded) throw std::runtime_error(loaded.message());
   }
   run->start_metrics(true);
   if (c.trail) trail_start(run->app());

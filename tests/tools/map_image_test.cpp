@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../core/file_result_check.h"
 namespace {
 
 struct png_kind {
@@ -289,14 +290,14 @@ TEST(MapImage, FilesThatAreNotRegularSayWhatTheyAre) {
   };
   for (const auto& [name, expected] : cases) {
     std::string bytes;
-    file_read_failure failure;
-    EXPECT_FALSE(read_map_file((dir / name).string(), 1000, bytes, failure)) << name;
-    EXPECT_EQ(failure.reason, expected) << name;
+    const file_result read = read_map_file((dir / name).string(), 1000, bytes);
+    EXPECT_EQ(failure_of(read), expected) << name;
+    EXPECT_EQ(read.error().kind, file_error_kind::file_system) << name;
+    EXPECT_EQ(read.error().path, (dir / name).string()) << name;
   }
   std::string bytes;
-  file_read_failure failure;
   std::ofstream(dir / "small") << "P2 1 1 1 1\n";
-  EXPECT_TRUE(read_map_file((dir / "small").string(), 1000, bytes, failure));
+  EXPECT_TRUE(succeeded(read_map_file((dir / "small").string(), 1000, bytes)));
   EXPECT_EQ(bytes, "P2 1 1 1 1\n");
   fs::remove_all(dir);
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../core/file_result_check.h"
 #include "tools/free_space.h"
 
 namespace {
@@ -62,21 +63,20 @@ class OccupancyMapTest : public ::testing::Test {
                     "negate: " + negate + "\noccupied_thresh: " + occupied +
                     "\nfree_thresh: " + free + "\n" + extra);
   }
-  bool import(const std::string& yaml, world_file_data& world, std::string& error) {
-    return import_occupancy_map(path(yaml), world, error);
+  file_result import(const std::string& yaml, world_file_data& world) {
+    return import_occupancy_map(path(yaml), world);
   }
   map_import imported(const std::string& yaml, const map_import_options& options = {}) {
     map_import result;
-    map_import_failure failure;
-    EXPECT_TRUE(import_occupancy_map(path(yaml), options, result, failure)) << failure.message;
+    EXPECT_TRUE(succeeded(import_occupancy_map(path(yaml), options, result)));
     return result;
   }
   std::string refusal(const std::string& yaml, const map_import_options& options = {}) {
     map_import result;
-    map_import_failure failure;
-    EXPECT_FALSE(import_occupancy_map(path(yaml), options, result, failure)) << yaml;
+    const file_result imported = import_occupancy_map(path(yaml), options, result);
+    EXPECT_FALSE(imported) << yaml;
     EXPECT_TRUE(result.world.walls.empty()) << yaml;
-    return failure.message;
+    return imported.message();
   }
 
   fs::path dir_;
@@ -168,8 +168,7 @@ TEST_F(OccupancyMapTest, NegateAndThresholdsDecideWhatIsAWall) {
   auto walls_for = [&](const std::string& occupied, const std::string& negate) {
     write_yaml("m.yaml", "m.pgm", "", occupied, "0.1", negate);
     world_file_data world;
-    std::string error;
-    EXPECT_TRUE(import("m.yaml", world, error)) << error;
+    EXPECT_TRUE(succeeded(import("m.yaml", world)));
     std::string pixels;
     for (int k = 0; k < 4; ++k) pixels += wall_at(world, 1.25 + 2.5 * k, 5.0) ? '#' : '.';
     return pixels;
@@ -200,8 +199,7 @@ TEST_F(OccupancyMapTest, SixteenBitPgmAndPngReadAsStored) {
   for (const auto& [name, expected] : std::vector<std::pair<std::string, std::vector<double>>>{
            {"m16.pgm", {0, 128, 255}}, {"m.png", {0, 128, 255, 7, 8, 9}}}) {
     std::string bytes;
-    file_read_failure failure;
-    ASSERT_TRUE(read_map_file(path(name), 1 << 20, bytes, failure)) << failure.reason;
+    ASSERT_TRUE(succeeded(read_map_file(path(name), 1 << 20, bytes)));
     map_image image;
     std::string reason;
     ASSERT_TRUE(decode_map_image(bytes, image, reason)) << reason;
@@ -349,10 +347,8 @@ TEST_F(OccupancyMapTest, TheShippedExampleMapsGiveTheShippedWorlds) {
   const fs::path source = ROBOSIM_SOURCE_DIR;
   for (const char* name : {"floor-plan", "cave", "warehouse"}) {
     world_file_data world;
-    std::string error;
-    ASSERT_TRUE(import_occupancy_map((source / "maps" / (std::string(name) + ".yaml")).string(),
-                                     world, error))
-        << error;
+    ASSERT_TRUE(succeeded(
+        import_occupancy_map((source / "maps" / (std::string(name) + ".yaml")).string(), world)));
     world_file_data shipped;
     std::ifstream in(source / "worlds" / (std::string(name) + ".dat"), std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -378,11 +374,9 @@ TEST_F(OccupancyMapTest, TheShippedMapsWallsAreExactlyTheirBlackPixels) {
   for (const char* name : {"floor-plan", "cave", "warehouse"}) {
     const fs::path yaml = source / "maps" / (std::string(name) + ".yaml");
     map_import result;
-    map_import_failure failure;
-    ASSERT_TRUE(import_occupancy_map(yaml.string(), {}, result, failure)) << failure.message;
+    ASSERT_TRUE(succeeded(import_occupancy_map(yaml.string(), {}, result)));
     std::string bytes;
-    file_read_failure read_failure;
-    ASSERT_TRUE(read_map_file(result.image_path, 1 << 24, bytes, read_failure));
+    ASSERT_TRUE(succeeded(read_map_file(result.image_path, 1 << 24, bytes)));
     map_image image;
     std::string reason;
     ASSERT_TRUE(decode_map_image(bytes, image, reason)) << reason;
@@ -436,11 +430,10 @@ TEST_F(OccupancyMapTest, FilesThatCannotBeReadAreToldApartByWhatTheSystemSays) {
   };
   for (const refusal_case& c : cases) {
     map_import result;
-    map_import_failure failure;
-    EXPECT_FALSE(import_occupancy_map(path(c.yaml), {}, result, failure));
-    EXPECT_EQ(failure.message, path(c.yaml) + c.message);
-    EXPECT_TRUE(failure.file_fault) << c.yaml;
-    EXPECT_EQ(failure.error_number, c.error_number) << c.yaml;
+    const file_result imported = import_occupancy_map(path(c.yaml), {}, result);
+    EXPECT_EQ(failure_of(imported), path(c.yaml) + c.message);
+    EXPECT_EQ(imported.error().kind, file_error_kind::file_system) << c.yaml;
+    EXPECT_EQ(imported.error().error_number, c.error_number) << c.yaml;
   }
 }
 
@@ -506,16 +499,23 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
   for (const std::string& yaml : cases) {
     world_file_data world;
     world.walls.push_back({1, 1, 1, 1});
-    std::string error;
-    EXPECT_FALSE(import(yaml, world, error)) << yaml;
+    const file_result imported = import(yaml, world);
+    const std::string error = failure_of(imported);
+    // The content's fault, but for a file that is missing or too large to read.
+    const bool file_fault =
+        yaml == "missing.yaml" || yaml == "no-image-file.yaml" || yaml == "huge.yaml";
+    EXPECT_EQ(imported.error().kind,
+              file_fault ? file_error_kind::file_system : file_error_kind::content)
+        << yaml << ": " << error;
+    EXPECT_EQ(imported.error().error_number, yaml.starts_with("huge") || !file_fault ? 0 : ENOENT)
+        << yaml;
     EXPECT_NE(error.find(dir_.string()), std::string::npos) << yaml << ": " << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << yaml << ": " << error;
     EXPECT_TRUE(world.walls.empty()) << yaml;
   }
   {
     world_file_data world;
-    std::string error;
-    EXPECT_FALSE(import("deep.yaml", world, error));
+    const std::string error = failure_of(import("deep.yaml", world));
     EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
   }
   // A key given twice is named: the second value would never have been checked.
@@ -526,13 +526,11 @@ TEST_F(OccupancyMapTest, BadMapsAreRefusedWithAMessageAndNothingMade) {
   write_yaml("widest.yaml", "widest.pgm");
   {
     world_file_data widest;
-    std::string widest_error;
-    EXPECT_TRUE(import("widest.yaml", widest, widest_error)) << widest_error;
+    EXPECT_TRUE(succeeded(import("widest.yaml", widest)));
   }
   write_yaml("ok.yaml", "ok.pgm");
   world_file_data world;
-  std::string error;
-  EXPECT_TRUE(import("ok.yaml", world, error)) << error;
+  EXPECT_TRUE(succeeded(import("ok.yaml", world)));
 }
 
 }  // namespace

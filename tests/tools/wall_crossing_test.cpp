@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../core/file_result_check.h"
 #include "core/simulation.h"
 #include "core/world_file.h"
 #include "shell/driver.h"
@@ -69,11 +70,10 @@ world_file_data hollow_boxes() {
 world_file_data from_file(const std::string& name) {
   const std::string path = std::string(ROBOSIM_SOURCE_DIR) + "/worlds/" + name;
   simulation probe;
-  std::string error;
   world_file_data data;
   world_file_error parse_error;
   std::string text;
-  EXPECT_TRUE(world_read_file(probe, path, error)) << error;
+  EXPECT_TRUE(succeeded(world_read_file(probe, path)));
   // The walls as the world holds them, oldest (the file's first) last.
   for (const wall_node* w = probe.world.walls; w != nullptr; w = w->next) {
     data.walls.insert(data.walls.begin(), {w->x, w->y, w->width, w->height});
