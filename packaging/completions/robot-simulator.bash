@@ -93,14 +93,14 @@ _robosim_sweep() {
       return
       ;;
     --seeds | --scale1 | --scale2 | --scale3 | --ticks | --period-ms | --workers | --threads | \
-      --scheduler | --baseline)
+      --scheduler | --wait-for-workers | --baseline)
       COMPREPLY=()
       return
       ;;
   esac
   _robosim_options "--help --version --config --seeds --world --scale1 --scale2 --scale3 --ticks
     --period-ms --controller --metric --list-metrics --baseline --plot-format --shared-y --report
-    --out --workers --threads --scheduler"
+    --out --workers --threads --scheduler --wait-for-workers"
 }
 
 complete -F _robot_simulator robot-simulator

@@ -62,6 +62,7 @@ expect "sweep worlds" "maps maze.dat sub folder " robosim-sweep --world ""
 expect "sweep output" "maps run.csv sub folder " robosim-sweep --out ""
 expect "sweep controller" "drivers: " robosim-sweep --controller ""
 expect "sweep seeds" "" robosim-sweep --seeds ""
+expect "sweep wait for workers" "" robosim-sweep --wait-for-workers ""
 
 ((failures == 0)) || exit 1
 echo "ok: the completion of the three programs"

@@ -12,6 +12,7 @@ import signal
 import socket
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -98,13 +99,15 @@ class TestParsing:
     def test_runs_cover_every_combination_once(self):
         s = sweep.Sweep({"seeds": "1-3", "scale1": "0.1,0.2", "scale3": "0:1:2",
                          "world": [str(WORLDS / "maze.dat")]})
-        keys = [sweep.run_key(run) for run in s.runs()]
+        keys = [sweep_rows.inputs_key(run) for run in s.runs()]
         assert len(keys) == len(set(keys)) == 12
         assert s.swept_gains() == ["scale1", "scale3"]
 
     @pytest.mark.parametrize("arguments, message", [
         (["--ticks", "-1"], "--ticks"),
         (["--ticks", "ten"], "--ticks"),
+        (["--ticks", "7" * 5_000], f"--ticks: {'7' * 40}… (5000 characters) lies outside"),
+        (["--wait-for-workers", "-1"], "--wait-for-workers"),
         (["--period-ms", "0"], "--period-ms"),
         (["--workers", "0"], "--workers"),
         (["--workers", "2", "--scheduler", "tcp://127.0.0.1:1"], "--workers"),
@@ -127,7 +130,11 @@ class TestParsing:
     def test_bad_configurations(self, tmp_path):
         for text, message in [("seeds = [", "not valid TOML"), ("speed = 3", "unknown key"),
                               ("ticks = true", "'ticks' must be"), ("world = 3", "'world' must be"),
-                              ("scale1 = []", "at least one")]:
+                              ("scale1 = []", "at least one"),
+                              ("world = " + "[" * 100_000 + "]" * 100_000, "nested too deeply"),
+                              ("x = " + "{a = " * 5_000 + "1" + "}" * 5_000, "nested too deeply"),
+                              ("ticks = " + "1" * 5_000, "more digits than can be read"),
+                              ("ticks = " + "9" * 4_000, "lies outside 0 to")]:
             (tmp_path / "bad.toml").write_text(text)
             _, err = run_sweep("--config", "bad.toml", cwd=tmp_path, expect=2)
             assert message in err, text
@@ -149,8 +156,8 @@ class TestSweeps:
         run_sweep(*arguments, cwd=tmp_path)
         rows = read_rows(out)
         assert len(rows) == 8
-        assert {sweep.run_key(row) for row in rows} == {
-            sweep.run_key(run) for run in sweep.Sweep(
+        assert {sweep_rows.inputs_key(row) for row in rows} == {
+            sweep_rows.inputs_key(run) for run in sweep.Sweep(
                 {"world": [str(WORLDS / "maze.dat"), str(WORLDS / "pillars.dat")], "seeds": "1-2",
                  "scale1": "0.05,0.2", "scale3": "0.01", "ticks": "1500"}).runs()}
         for row in rows[::3]:
@@ -225,6 +232,86 @@ class TestSweeps:
         _, err = run_sweep(*base[:2], "--ticks", 10, "--scale1", "1,2", "--scale2", "1,2",
                            "--scale3", "1,2", "--out", "three.csv", cwd=tmp_path)
         assert "no figure" in err and not (tmp_path / "three.png").exists()
+
+
+class TestResume:
+    def test_rows_are_tied_to_the_world_the_controller_and_the_build(self, tmp_path):
+        world = tmp_path / "w.dat"
+        world.write_bytes((WORLDS / "room-with-doorway.dat").read_bytes())
+        out = tmp_path / "runs.csv"
+        common = ["--world", "w.dat", "--seeds", "1-2", "--ticks", 400, "--workers", 1,
+                  "--out", "runs.csv"]
+        run_sweep(*common, cwd=tmp_path)
+        first = read_rows(out)
+        assert {row["world_sha256"] for row in first} == {sha256_of(world)}
+
+        # The maze under the old name: the old rows stay, unused, and the runs run again.
+        world.write_bytes((WORLDS / "maze.dat").read_bytes())
+        _, err = run_sweep(*common, cwd=tmp_path)
+        assert "2 rows of runs.csv were made from another content of w.dat" in err
+        assert "2 runs done" in err and "0 skipped" in err
+        rows = read_rows(out)
+        assert rows[:2] == first and len(rows) == 4
+        for row in rows[2:]:
+            assert row["world_sha256"] == sha256_of(world)
+            assert_row_is_the_summary({**row, "world": str(world)})
+        summary = read_rows(tmp_path / "runs.summary.csv")
+        assert [line["n"] for line in summary] == ["2"]
+        expected = sum(float(row["targets_per_minute"]) for row in rows[2:]) / 2
+        assert float(summary[0]["mean"]) == pytest.approx(expected, rel=1e-5)
+        _, err = run_sweep(*common, cwd=tmp_path)
+        assert "2 of 2 runs are already in runs.csv; skipped" in err and "made from" not in err
+
+        # Another content of the controller's module, then rows of another build.
+        drivers = tmp_path / "drivers.py"
+        drivers.write_text("def drive(sim):\n    sim.drive(0.03, 0.0)\n")
+        run_sweep(*common, "--controller", "drivers:drive", cwd=tmp_path)
+        drivers.write_text("def drive(sim):\n    sim.drive(0.02, 0.01)\n")
+        _, err = run_sweep(*common, "--controller", "drivers:drive", cwd=tmp_path)
+        assert ("2 rows of runs.csv were made with another content of the module of the "
+                "controller drivers:drive") in err and "2 runs done" in err
+        rows = read_rows(out)
+        assert len({row["controller_sha256"] for row in rows[4:]}) == 2
+        for row in rows[-2:]:
+            row["build"] = "0.9.0+0123456789abcdef"
+        with open(out, "w", newline="") as stream:
+            writer = csv.DictWriter(stream, fieldnames=sweep_rows.COLUMNS, lineterminator="\n")
+            writer.writeheader()
+            writer.writerows(rows)
+        _, err = run_sweep(*common, "--controller", "drivers:drive", cwd=tmp_path)
+        assert "2 rows of runs.csv were made by robosim 0.9.0+0123456789abcdef, not by this build" \
+            in err and "2 runs done" in err
+        assert len(read_rows(out)) == 10
+
+    def test_a_worker_refuses_a_run_whose_world_controller_or_build_differs(self, tmp_path):
+        from robosim import sweep_cluster, sweep_origin
+
+        world = tmp_path / "w.dat"
+        world.write_bytes((WORLDS / "maze.dat").read_bytes())
+        run = {"world": "w.dat", "seed": "1", "scale1": "", "scale2": "", "scale3": "",
+               "ticks": "20", "period_ms": "10", "controller": "", "world_sha256": sha256_of(world),
+               "controller_sha256": "", "build": sweep_origin.build_identity()}
+        task = {"inputs": run, "directory": str(tmp_path), "world_path": str(world)}
+        assert sweep_cluster.run_one(task)["row"]["world_sha256"] == sha256_of(world)
+        for change, message in [({"world_sha256": "0" * 64}, "the world file w.dat has changed"),
+                                ({"controller_sha256": "0" * 64}, "the module of the controller"),
+                                ({"build": "0.9.0+0123456789abcdef"}, "this worker runs robosim")]:
+            result = sweep_cluster.run_one({**task, "inputs": {**run, **change}})
+            assert result["error"].startswith("OriginMismatch: " + message), result
+
+    def test_a_file_of_an_older_sweep_is_refused_and_left_alone(self, tmp_path):
+        old_columns = [c for c in sweep_rows.COLUMNS if c not in sweep_rows.ORIGIN_COLUMNS]
+        text = ",".join(old_columns) + "\n"
+        (tmp_path / "old.csv").write_text(text)
+        _, err = run_sweep("--ticks", 10, "--out", "old.csv", cwd=tmp_path, expect=2)
+        assert "old.csv, line 1: the columns are those of an older robosim-sweep" in err
+        assert (tmp_path / "old.csv").read_text() == text
+
+
+def sha256_of(path):
+    import hashlib
+
+    return hashlib.sha256(pathlib.Path(path).read_bytes()).hexdigest()
 
 
 SEEDS = 6
@@ -428,6 +515,45 @@ def test_a_cluster_started_by_hand(tmp_path):
         for row in rows[::4]:
             assert_row_is_the_summary(row)
     finally:
+        for process in reversed(processes):
+            stop(process)
+        log.close()
+
+
+def test_a_cluster_without_workers_is_said_to_be_so_and_waited_for_as_long_as_asked(tmp_path):
+    port = free_port()
+    address = f"tcp://127.0.0.1:{port}"
+    log = open(tmp_path / "cluster.log", "w")
+    processes = [subprocess.Popen([*dask_command("scheduler"), "--host", "127.0.0.1", "--port",
+                                   str(port), "--no-dashboard"], stdout=log, stderr=log)]
+    command = ["--scheduler", address, "--seeds", "1-2", "--ticks", 200, "--out", "runs.csv"]
+    watchdog = threading.Timer(0, lambda: None)
+    try:
+        _, err = run_sweep(*command, "--wait-for-workers", 0, cwd=tmp_path, expect=2)
+        assert f"the cluster at {address} has had no workers for 0 s (--wait-for-workers)" in err
+        assert "0 of 2 runs are in runs.csv" in err
+
+        sweep_process = subprocess.Popen(
+            [sys.executable, "-m", "robosim.sweep", *map(str, command), "--wait-for-workers", "600"],
+            cwd=tmp_path, stderr=subprocess.PIPE, text=True)
+        processes.append(sweep_process)
+        watchdog = threading.Timer(TIMEOUT, sweep_process.kill)  # should the notice never come
+        watchdog.start()
+        lines = []
+        for line in sweep_process.stderr:
+            lines.append(line)
+            if f"the cluster at {address} has no workers; waiting up to 600 s for one" in line:
+                break
+        assert lines and "waiting up to 600 s" in lines[-1], "".join(lines)
+        processes.append(subprocess.Popen(
+            [*dask_command("worker"), address, "--nthreads", "1", "--no-dashboard", "--host",
+             "127.0.0.1"], stdout=log, stderr=log))
+        rest = sweep_process.stderr.read()
+        assert sweep_process.wait(timeout=TIMEOUT) == 0, rest
+        assert "a worker has come; the sweep goes on" in rest
+        assert len(read_rows(tmp_path / "runs.csv")) == 2
+    finally:
+        watchdog.cancel()
         for process in reversed(processes):
             stop(process)
         log.close()

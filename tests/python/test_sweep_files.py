@@ -35,10 +35,11 @@ def valid_text():
     for index, world in enumerate(["worlds/maze.dat", 'a "quoted", world\nname.dat',
                                    "raw\udcffname.dat", ""]):
         inputs = [world, str(index + 1), "0.05", "", "0.193", "6000", "10", ""]
+        origin = ["5e" * 32 if world else "", "", "1.0.0+0123456789abcdef"]
         metrics = ["" if name == "least_push_distance" and index == 1 else
                    ("7" if m.decimals is None else f"{1.5 + index:.{m.decimals}f}")
                    for name, m in sweep_rows.METRICS.items()]
-        writer.writerow(inputs + metrics)
+        writer.writerow(inputs + origin + metrics)
     return stream.getvalue()
 
 
@@ -133,6 +134,7 @@ def test_random_and_adversarial_bytes_never_crash_the_reader(tmp_path):
     (3, "scale1", "nan", "line 3: scale1 is 'nan', not a gain"),
     (2, "targets_reached", "1.5", "line 2: targets_reached is '1.5', not a whole number"),
     (3, "final_x", "\udcff", "line 3: final_x is '\\xff', not a number"),
+    (2, "world_sha256", "5E" * 32, "line 2: world_sha256 is '5E5E"),
 ])
 def test_a_row_with_junk_refuses_the_file_and_names_its_line(tmp_path, line, cell, value, message):
     rows = list(csv.reader(io.StringIO(valid_text(), newline="")))

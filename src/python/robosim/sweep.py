@@ -27,10 +27,12 @@ from robosim import __version__
 from robosim.sweep_cluster import (
     StopRequest,
     Unreachable,
+    NoWorkers,
+    WorkerWatch,
     cluster_client,
-    load_controller,
     run_all,
 )
+from robosim.sweep_origin import Origins, controller_origin, describe_stale, stale_rows
 from robosim.sweep_rows import (
     DEFAULT_METRIC,
     GAINS,
@@ -58,6 +60,8 @@ MAX_SEED = 4_294_967_295
 MAX_COMBINATIONS = 1_000_000
 MAX_RANGE_COUNT = 10_000
 MAX_WORKERS = 1024
+DEFAULT_WORKER_WAIT_SECONDS = 300
+MAX_WORKER_WAIT_SECONDS = 1_000_000_000
 MAX_CONFIG_BYTES = 1 << 20
 DEFAULT_WORLD = "default"  # --world default: the default world (as is --world '')
 
@@ -141,13 +145,23 @@ def expand_worlds(patterns):
 
 
 def whole_number(text, option, low, high):
+    text = str(text)
     try:
-        value = int(str(text), 10)
+        value = int(text, 10)
     except ValueError:
-        raise UsageError(f"--{option}: '{text}' is not a whole number") from None
-    if not low <= value <= high:
-        raise UsageError(f"--{option}: {value} lies outside {low} to {high}")
+        value = None
+    if value is None or not low <= value <= high:
+        # A number too long for int() (or to show) lies outside the range too.
+        digits = text.strip().lstrip("+-")
+        if value is None and not (digits.isascii() and digits.isdigit()):
+            raise UsageError(f"--{option}: '{brief(text)}' is not a whole number")
+        raise UsageError(f"--{option}: {brief(text.strip())} lies outside {low} to {high}")
     return value
+
+
+def brief(text, length=40):
+    """Text for a message, a long one cut short and its length said."""
+    return text if len(text) <= length else f"{text[:length]}… ({len(text)} characters)"
 
 
 def split_controller(spec):
@@ -260,11 +274,15 @@ def argument_parser():
                         "cluster, each on a thread of its own (default 1)")
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="runs on an existing cluster, e.g. tcp://host:8786")
+    parser.add_argument("--wait-for-workers", dest="wait_for_workers", metavar="SECONDS",
+                        help="how long to wait for a worker while the cluster has none, before "
+                        f"giving up (default {DEFAULT_WORKER_WAIT_SECONDS})")
     return parser
 
 
 OPTION_KEYS = ("seeds", "world", *GAINS, "ticks", "period_ms", "controller", "metric", "baseline",
-               "plot_format", "shared_y", "report", "out", "workers", "threads", "scheduler")
+               "plot_format", "shared_y", "report", "out", "workers", "threads", "scheduler",
+               "wait_for_workers")
 
 
 def read_config(path):
@@ -283,6 +301,12 @@ def read_config(path):
         table = tomllib.loads(data.decode("utf-8"))
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
         raise UsageError(f"--config: {shown(path)} is not valid TOML: {error}") from None
+    except RecursionError:  # tomllib reads nested arrays and tables by recursion
+        raise UsageError(f"--config: {shown(path)}: arrays or tables are nested too deeply "
+                         "to be read") from None
+    except ValueError as error:  # Python's limit on the digits of a whole number
+        raise UsageError(f"--config: {shown(path)}: a number has more digits than can be read "
+                         f"({sys.get_int_max_str_digits()} at most)") from None
     options = {}
     for key, value in table.items():
         name = key.replace("-", "_")
@@ -342,10 +366,11 @@ class Sweep:
         self.period_ms = whole_number(options.get("period_ms", DEFAULT_PERIOD_MS), "period-ms", 1,
                                       MAX_PERIOD_MS)
         self.controller = options.get("controller") or ""
+        self.controller_sha256 = ""
         if self.controller:
             split_controller(self.controller)
             try:
-                load_controller(self.controller, os.getcwd())
+                self.controller_sha256 = controller_origin(self.controller, os.getcwd())[1]
             except Exception as error:  # the user's module may raise anything
                 raise UsageError(f"--controller: cannot load {self.controller}: "
                                  f"{type(error).__name__}: {error}") from None
@@ -370,6 +395,9 @@ class Sweep:
             raise UsageError("--threads is for the local cluster; the cluster at --scheduler "
                              "has the threads its own commands started")
         self.threads = whole_number(threads, "threads", 1, MAX_WORKERS) if threads is not None else 1
+        self.wait_for_workers = whole_number(
+            options.get("wait_for_workers", DEFAULT_WORKER_WAIT_SECONDS), "wait-for-workers", 0,
+            MAX_WORKER_WAIT_SECONDS)
         count = len(self.seeds) * len(self.worlds)
         for values in self.gains.values():
             count *= len(values)
@@ -515,23 +543,37 @@ def sweep_main(sweep, stop, command):
         lines = ", ".join(map(str, runs_file.dropped[:10])) + (", …" if len(runs_file.dropped) > 10 else "")
         warn(f"{plural_rows(len(runs_file.dropped))} of {shown(sweep.out)} broken or repeated "
              f"(line {lines}) dropped; their runs run again")
-    all_runs = list(sweep.runs())
+    origins = Origins(sweep.worlds, sweep.controller_sha256)
+    all_runs = [{**inputs, **origins.of(inputs)} for inputs in sweep.runs()]
+    for line in describe_stale(stale_rows(runs_file.done, all_runs), sweep.out, origins.build):
+        warn(line)
     todo = [inputs for inputs in all_runs if run_key(inputs) not in runs_file.done]
     skipped = len(all_runs) - len(todo)
     if skipped:
         say(f"{skipped} of {len(all_runs)} runs are already in {shown(sweep.out)}; skipped")
     failures = []
+    for inputs in todo:
+        if inputs["world"] in origins.unreadable:
+            report_failure(failures, inputs, origins.unreadable[inputs["world"]], say)
+    todo = [inputs for inputs in todo if inputs["world"] not in origins.unreadable]
     seconds = 0.0
     try:
         runs_file.open()
     except CsvRefused as refusal:
         raise UsageError(f"--out: {refusal}") from None
+    gave_up = None
     try:
         if todo and not stop.requested:
             seconds = run_on_cluster(sweep, todo, runs_file, failures, stop)
+    except NoWorkers as error:
+        gave_up = error
     finally:
         runs_file.close()
     rows = [runs_file.done[run_key(inputs)] for inputs in all_runs if run_key(inputs) in runs_file.done]
+    if gave_up:
+        warn(f"{gave_up}; {len(rows)} of {len(all_runs)} runs are in {shown(sweep.out)}: run the "
+             "same sweep again to do the rest")
+        return EXIT_USAGE
     if stop.requested:
         warn(f"interrupted: {len(rows)} of {len(all_runs)} runs are in {shown(sweep.out)}; run the "
              "same sweep again to do the rest")
@@ -641,15 +683,23 @@ def run_on_cluster(sweep, todo, runs_file, failures, stop):
                     if "row" in result:
                         runs_file.add(result["row"])
                     else:
-                        failures.append((inputs, result["error"]))
-                        bar.write(f"{PROGRAM}: run failed ({describe(inputs)}): {result['error']}",
-                                  file=sys.stderr)
+                        report_failure(failures, inputs, result["error"],
+                                       lambda line: bar.write(line, file=sys.stderr))
                     bar.update()
 
-                run_all(client, tasks, on_result, stop)
+                def notify(line):
+                    bar.write(f"{PROGRAM}: {line}", file=sys.stderr)
+
+                run_all(client, tasks, on_result, stop,
+                        WorkerWatch(client, sweep.scheduler, sweep.wait_for_workers, notify))
             return time.perf_counter() - started
     except Unreachable as error:
         raise UsageError(f"--scheduler: {error}") from None
+
+
+def report_failure(failures, inputs, error, write):
+    failures.append((inputs, error))
+    write(f"{PROGRAM}: run failed ({describe(inputs)}): {error}")
 
 
 def plural_runs(count):

@@ -7,12 +7,10 @@ Stopping is cooperative: the sweep's signal handlers only note the signal
 second, so that a signal never lands in the middle of Dask's own code."""
 
 import contextlib
-import importlib
 import math
 import queue
 import shutil
 import signal
-import sys
 import tempfile
 import time
 
@@ -20,6 +18,10 @@ from robosim.sweep_rows import GAINS, METRICS
 
 # Results waited for at a time before the stop request is looked at again.
 POLL_SECONDS = 0.1
+# How often a sweep that gets no results asks the cluster whether it has workers,
+# and after how long without any it says so.
+WORKER_LOOK_SECONDS = 1
+NOTICE_SECONDS = 5
 CONNECT_SECONDS = 30
 CONNECT_ATTEMPT_SECONDS = 3  # a stop request is seen between two attempts
 CLOSE_SECONDS = 20
@@ -60,17 +62,53 @@ class Unreachable(Exception):
     """No scheduler answered at the address given."""
 
 
-def load_controller(spec, directory):
-    """The controller function of 'module:function', imported with `directory`
-    searched first."""
-    module_name, _, function_name = str(spec).partition(":")
-    if directory not in sys.path:
-        sys.path.insert(0, directory)
-    module = importlib.import_module(module_name)
-    function = getattr(module, function_name, None)
-    if not callable(function):
-        raise AttributeError(f"{module_name} has no function {function_name}")
-    return function
+class NoWorkers(Exception):
+    """The cluster had no workers for as long as the sweep was to wait for one."""
+
+
+class WorkerWatch:
+    """Looks, while no result comes, at whether the cluster has any workers: a
+    cluster without them would leave the sweep waiting for ever. After
+    NOTICE_SECONDS without workers it says so (through notify), and after
+    `patience` seconds it gives up (NoWorkers). A worker that comes ends the wait."""
+
+    def __init__(self, client, scheduler, patience, notify):
+        self.client = client
+        self.name = f"the cluster at {scheduler}" if scheduler else "the local cluster"
+        self.patience = patience
+        self.notify = notify
+        self.last_look = None
+        self.since = None  # when the cluster was first seen without workers
+        self.noticed = False
+
+    def worker_seen(self):
+        """A worker is there (a result came, or the cluster says so): the wait ends."""
+        if self.noticed:
+            self.notify("a worker has come; the sweep goes on")
+        self.since, self.noticed = None, False
+
+    def look(self):
+        now = time.monotonic()
+        if self.last_look is not None and now - self.last_look < WORKER_LOOK_SECONDS:
+            return
+        self.last_look = now
+        try:
+            workers = self.client.nthreads()
+        except Exception:  # a scheduler that has gone away has no workers for us either
+            workers = {}
+        if workers:
+            self.worker_seen()
+            return
+        if self.since is None:
+            self.since = now
+        waited = now - self.since
+        if waited >= self.patience:
+            raise NoWorkers(f"{self.name} has had no workers for {self.patience:g} s "
+                            "(--wait-for-workers); start workers for it, or wait longer")
+        if not self.noticed and waited >= NOTICE_SECONDS:
+            self.noticed = True
+            self.notify(f"{self.name} has no workers; waiting up to {self.patience:g} s for one "
+                        "(--wait-for-workers); Ctrl-C stops the sweep")
 
 
 # --- One run (on a worker) ----------------------------------------------------
@@ -88,11 +126,18 @@ def run_one(task):
 def simulate(task):
     import robosim
 
+    from robosim.sweep_origin import check_run, controller_origin, file_sha256
+
     inputs = task["inputs"]
-    controller = load_controller(inputs["controller"], task["directory"]) if inputs["controller"] else None
+    controller, controller_sha256 = (controller_origin(inputs["controller"], task["directory"])
+                                     if inputs["controller"] else (None, ""))
+    world = task["world_path"]
+    check_run(inputs, file_sha256(world) if world else "", controller_sha256)
     started = time.perf_counter()
-    with robosim.Simulation(seed=int(inputs["seed"]), world=task["world_path"],
+    with robosim.Simulation(seed=int(inputs["seed"]), world=world,
                             period_ms=int(inputs["period_ms"]), manual=controller is not None) as sim:
+        # The file read was the one hashed unless it changed in between.
+        check_run(inputs, file_sha256(world) if world else "", controller_sha256)
         sim.gains = tuple(float(inputs[gain]) if inputs[gain] else old
                           for gain, old in zip(GAINS, sim.gains))
         ticks = int(inputs["ticks"])
@@ -219,10 +264,11 @@ def close_quietly(*things):
             pass
 
 
-def run_all(client, tasks, on_result, stop):
+def run_all(client, tasks, on_result, stop, watch):
     """Submits the tasks a few at a time and hands each result to on_result as it
-    finishes (in the order they finish), until all are done or a stop is
-    requested; the runs still queued or running are then cancelled."""
+    finishes (in the order they finish), until all are done, a stop is
+    requested or the watch (a WorkerWatch) gives up waiting for workers; the
+    runs still queued or running are then cancelled."""
     pending = iter(tasks)
     limit = max(64, 4 * sum(client.nthreads().values()))
     finished = queue.Queue()  # filled by Dask's callback thread
@@ -242,7 +288,9 @@ def run_all(client, tasks, on_result, stop):
             try:
                 future = finished.get(timeout=POLL_SECONDS)
             except queue.Empty:
+                watch.look()
                 continue
+            watch.worker_seen()
             _, inputs = in_flight.pop(future.key)
             if future.status == "error":
                 error = future.exception()

@@ -9,6 +9,7 @@ import csv
 import io
 import math
 import os
+import re
 import stat
 from typing import NamedTuple
 
@@ -23,6 +24,11 @@ GAIN_MEANINGS = {
 # the world's own (the default world's, or the one its file sets); an empty
 # world is the default world.
 INPUT_COLUMNS = ("world", "seed", *GAINS, "ticks", "period_ms", "controller")
+# What a run's row was made from, beside its inputs: the SHA-256 of the world
+# file's bytes (empty for the default world), that of the controller module's
+# file (empty without a controller) and the build of robosim that ran it. A
+# resumed sweep uses a row only when all three are what they are now.
+ORIGIN_COLUMNS = ("world_sha256", "controller_sha256", "build")
 
 
 class Metric(NamedTuple):
@@ -66,7 +72,7 @@ METRICS = {
         Metric("wall_seconds", 6, "wall-clock time of the run on its worker", "s"),
     )
 }
-COLUMNS = (*INPUT_COLUMNS, *METRICS)
+COLUMNS = (*INPUT_COLUMNS, *ORIGIN_COLUMNS, *METRICS)
 DEFAULT_METRIC = "targets_per_minute"
 
 
@@ -77,6 +83,12 @@ def metric_label(name):
 
 
 def run_key(row):
+    """Which run a row is, and what it was made from."""
+    return tuple(row[column] for column in (*INPUT_COLUMNS, *ORIGIN_COLUMNS))
+
+
+def inputs_key(row):
+    """Which run a row is, whatever it was made from."""
     return tuple(row[column] for column in INPUT_COLUMNS)
 
 
@@ -91,6 +103,8 @@ class CsvRefused(Exception):
 
 
 # --- What a cell may hold ------------------------------------------------------
+
+SHA256_TEXT = re.compile(r"(?:[0-9a-f]{64})?")
 
 
 def _whole(text, low=0):
@@ -109,8 +123,10 @@ def _finite(text):
 
 def _cell_fault(column, text):
     """None when the cell holds what the tool writes there, else what it should hold."""
-    if column in ("world", "controller"):
+    if column in ("world", "controller", "build"):
         return None
+    if column in ("world_sha256", "controller_sha256"):
+        return None if SHA256_TEXT.fullmatch(text) else "a SHA-256 in hexadecimal, or empty"
     if column == "seed":
         return None if _whole(text) else "a seed"
     if column in GAINS:
@@ -226,6 +242,11 @@ class RunsFile:
         except csv.Error as error:
             raise self._refuse(1, f"the header is not CSV ({error})") from None
         if header != list(COLUMNS):
+            if header[:len(INPUT_COLUMNS) + 1] == [*INPUT_COLUMNS, "ticks_run"]:
+                raise CsvRefused(f"{shown(self.path)}, line 1: the columns are those of an older "
+                                 "robosim-sweep, whose rows do not say which world file content, "
+                                 "controller and build made them, so they cannot be resumed: "
+                                 "choose another file, or move this one away")
             raise self._refuse(1, "the columns are not this tool's")
         records = []
         while True:
