@@ -9,9 +9,6 @@ CMAKE_FLAGS ?=
 # Where make install puts the programs; DESTDIR, when given, is put in front of it.
 PREFIX ?= /usr/local
 DESTDIR ?=
-# The list of what the last make install wrote, for make uninstall. cmake --install
-# writes install_manifest.txt, which make deb's own install would replace.
-INSTALLED ?= $(BUILD_DIR)/installed-files.txt
 
 .PHONY: all setup configure build run test bench sanitize tsan fuzz headless install uninstall deb clean
 
@@ -38,19 +35,26 @@ test: build
 bench: build
 	@bash scripts/bench.sh $(BUILD_DIR)
 
-# Installs into $(DESTDIR)$(PREFIX) and, for a real install (no DESTDIR), tells the
-# desktop about the new menu entry, world-file type and icon. It does not build, so
-# that `sudo make install` after `make build` leaves no file of root's in the build.
+# Installs into $(DESTDIR)$(PREFIX), listing each file in the prefix's
+# share/robot-simulator/installed-files.txt as it is written, and, for a real
+# install (no DESTDIR), tells the desktop about the new menu entry, world-file
+# type and icon. It does not build, so that `sudo make install` after `make
+# build` leaves no file of root's in the build.
 install:
-	@[ -f $(BUILD_DIR)/cmake_install.cmake ] || { echo "make install: nothing is built in $(BUILD_DIR); run make build first" >&2; exit 1; }
-	@DESTDIR='$(DESTDIR)' cmake --install $(BUILD_DIR) --prefix '$(PREFIX)'
-	@cp $(BUILD_DIR)/install_manifest.txt $(INSTALLED)
-	@[ -n '$(DESTDIR)' ] || bash scripts/refresh_desktop.sh '$(PREFIX)'
+	@bash scripts/install.sh "$(BUILD_DIR)"
 
-# Removes what the last make install wrote (give it the same DESTDIR).
+# The install scripts take PREFIX and DESTDIR from the environment, so that no
+# character of a folder's name is read by the shell, and also as written, to
+# tell a "$" that make took for one of its variables.
+install uninstall: export ROBOSIM_PREFIX := $(PREFIX)
+install uninstall: export ROBOSIM_DESTDIR := $(DESTDIR)
+install uninstall: export ROBOSIM_PREFIX_AS_WRITTEN := $(value PREFIX)
+install uninstall: export ROBOSIM_DESTDIR_AS_WRITTEN := $(value DESTDIR)
+
+# Removes what make install wrote into $(DESTDIR)$(PREFIX) (give it the same
+# PREFIX and DESTDIR), however many installs it took and whether they finished.
 uninstall:
-	@DESTDIR='$(DESTDIR)' bash scripts/uninstall.sh $(INSTALLED)
-	@[ -n '$(DESTDIR)' ] || bash scripts/refresh_desktop.sh '$(PREFIX)'
+	@bash scripts/uninstall.sh --installed
 
 # The Debian package, $(BUILD_DIR)/robot-simulator_VERSION_ARCH.deb (CPack).
 deb: build
