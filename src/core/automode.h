@@ -14,6 +14,15 @@ struct automode_state {
   double stime[kAutomodeTimers] = {};
   double limits[kAutomodeTimers] = {};
   bool first_run = true;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& a, Visit& visit) {
+    visit(a.nav_average);
+    visit(a.stime);
+    visit(a.limits);
+    visit(a.first_run);
+  }
+  friend bool operator==(const automode_state&, const automode_state&) = default;
 };
 
 // Ramp timer: 0 while idle (arms when input >= threshold), then elapsed * limit

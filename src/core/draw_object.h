@@ -35,6 +35,12 @@ struct draw_object {
   std::uint32_t id = 0;
 
   bool is_null() const { return id == 0; }
+  template <typename Self, typename Visit>
+  static void fields(Self& o, Visit& visit) {
+    visit(o.kind);
+    visit(o.colour);
+    visit(o.id);
+  }
   friend bool operator==(const draw_object&, const draw_object&) = default;
 };
 
@@ -47,6 +53,13 @@ constexpr std::uint32_t kStockObjectId = 0xFFFFFFFFu;
 struct draw_object_count {
   std::uint32_t next_id = 1;
   long live = 0;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& c, Visit& visit) {
+    visit(c.next_id);
+    visit(c.live);
+  }
+  friend bool operator==(const draw_object_count&, const draw_object_count&) = default;
 };
 
 draw_object create_solid_brush(simulation& sim, colour_ref colour);

@@ -55,6 +55,14 @@ struct planner_counters {
   std::uint64_t runs = 0;            // planning runs started (every try counts)
   std::uint64_t random_targets = 0;  // random targets chosen because no path existed
   std::uint64_t gave_up = 0;         // runs that ended with no path after all tries
+
+  template <typename Self, typename Visit>
+  static void fields(Self& c, Visit& visit) {
+    visit(c.runs);
+    visit(c.random_targets);
+    visit(c.gave_up);
+  }
+  friend bool operator==(const planner_counters&, const planner_counters&) = default;
 };
 
 // What lets a planning run start from the last one's work, and its scratch

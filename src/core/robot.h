@@ -42,6 +42,35 @@ struct robot_state {
   double grad_angle;
   double grad_mag;
   double heading_error;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& r, Visit& visit) {
+    visit(r.size_x);
+    visit(r.size_y);
+    visit(r.x);
+    visit(r.y);
+    visit(r.vel_x);
+    visit(r.vel_y);
+    visit(r.heading);
+    visit(r.turn);
+    visit(r.speed);
+    visit(r.sensor_dist);
+    visit(r.sensor_size);
+    visit(r.num_sensors);
+    visit(r.sensor_hit);
+    visit(r.sensor_value);
+    visit(r.aux_count);
+    visit(r.diameter);
+    visit(r.motion_speed);
+    visit(r.motion_turn);
+    visit(r.vision_seen);
+    visit(r.vision_point);
+    visit(r.show_vision);
+    visit(r.grad_angle);
+    visit(r.grad_mag);
+    visit(r.heading_error);
+  }
+  friend bool operator==(const robot_state&, const robot_state&) = default;
 };
 
 // What the last tick's push-back met, for observers such as the run metrics; the
@@ -56,6 +85,15 @@ struct push_back_observation {
   bool crossing_prevented = false;
   // The push-back overshot and the step was shortened (see robot_update).
   bool step_shortened = false;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& o, Visit& visit) {
+    visit(o.wall_pushed);
+    visit(o.least_distance);
+    visit(o.crossing_prevented);
+    visit(o.step_shortened);
+  }
+  friend bool operator==(const push_back_observation&, const push_back_observation&) = default;
 };
 
 // The update's tick-to-tick state: when the robot last arrived at a waypoint and
@@ -64,6 +102,14 @@ struct robot_update_memory {
   double last_waypoint_time = 0.0;
   double last_x = 0.0;
   double last_y = 0.0;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& m, Visit& visit) {
+    visit(m.last_waypoint_time);
+    visit(m.last_x);
+    visit(m.last_y);
+  }
+  friend bool operator==(const robot_update_memory&, const robot_update_memory&) = default;
 };
 
 // The cosines and sines of the last angles a ray was cast at: a tick's sensor

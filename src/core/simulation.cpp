@@ -19,6 +19,15 @@ simulation::~simulation() {
   world_free_lists(world);
 }
 
+bool operator==(const simulation& a, const simulation& b) {
+  if (!world_same_state(a.world, b.world)) return false;
+  // Every other member, through copies whose world is one record.
+  simulation_data a_rest = a;
+  simulation_data b_rest = b;
+  a_rest.world = b_rest.world;
+  return a_rest == b_rest;
+}
+
 const char* first_non_finite_value(const simulation& sim) {
   const robot_state& r = sim.robot;
   const world_state& w = sim.world;

@@ -23,9 +23,26 @@
 #include "core/wall_index.h"
 #include "core/world.h"
 
+// What a simulation has besides its state: where its console text goes, the
+// watcher of impact offers, and the caches, which a copy starts without. Two
+// simulations in the same state may differ in all of them, so these compare equal.
+struct simulation_attachments {
+  console_sink console;
+  impact_offer_watcher offer_watcher;
+  fresh_on_copy<wall_index> wall_grid;
+  fresh_on_copy<impact_array_state> impact_lookup;
+  fresh_on_copy<impact_buckets> impact_merge;
+  fresh_on_copy<planner_cache> planner;
+  fresh_on_copy<ray_direction_memo> ray_directions;
+
+  friend bool operator==(const simulation_attachments&, const simulation_attachments&) {
+    return true;
+  }
+};
+
 // The members of a simulation. Everything here is copied member by member; the
 // lists of the world are the one thing a copy must take care of (simulation).
-struct simulation_data {
+struct simulation_data : simulation_attachments {
   world_state world{};
   robot_state robot{};
   // Manual driving: the keys set speed and turn and the automatic mode stays out.
@@ -42,16 +59,27 @@ struct simulation_data {
   planner_counters planner_stats;
   random_generator rng;
   simulation_clock clock;
-  console_sink console;
   draw_object_count draw_objects;
-  impact_offer_watcher offer_watcher;
 
-  // Caches, which a copy starts without.
-  fresh_on_copy<wall_index> wall_grid;
-  fresh_on_copy<impact_array_state> impact_lookup;
-  fresh_on_copy<impact_buckets> impact_merge;
-  fresh_on_copy<planner_cache> planner;
-  fresh_on_copy<ray_direction_memo> ray_directions;
+  // The state, the world's lists after every value.
+  template <typename Self, typename Visit>
+  static void fields(Self& s, Visit& visit) {
+    visit(s.world);
+    visit(s.robot);
+    visit(s.manual_mode);
+    visit(s.last_push_back);
+    visit(s.display_x);
+    visit(s.display_y);
+    visit(s.robot_memory);
+    visit(s.automode);
+    visit(s.planner_stats);
+    visit(s.rng);
+    visit(s.clock);
+    visit(s.draw_objects);
+    world_state::lists(s.world, visit);
+  }
+  // Every member, the world's lists by their heads (see simulation's ==).
+  friend bool operator==(const simulation_data&, const simulation_data&) = default;
 };
 
 struct simulation : simulation_data {
@@ -60,6 +88,9 @@ struct simulation : simulation_data {
   simulation(const simulation& other);
   simulation& operator=(const simulation& other);
   ~simulation();
+
+  // The same state: every member equal, the world's lists holding the same values.
+  friend bool operator==(const simulation& a, const simulation& b);
 };
 
 // The name of the first value of the robot or of the world's target and gains

@@ -13,10 +13,31 @@ struct simulation;
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kPi = 3.141592653589793;
 
+// Field descriptions. Each record of a simulation's state names its fields once,
+// next to their declarations, in a static member
+//   template <typename Self, typename Visit> static void fields(Self& record, Visit& visit)
+// that calls visit(member) for every field in order (Self is the record, const or
+// not) and visit.list(head, count) for a linked list. Code that goes through a
+// record field by field uses it: the snapshots (shell/snapshot.cpp) write, read
+// and size records with it. A record's operator== is defaulted instead, so that it
+// sees every member whether a description names it or not.
+
 // A position or a vector in world units.
 struct point {
   double x = 0.0;
   double y = 0.0;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& p, Visit& visit) {
+    visit(p.x);
+    visit(p.y);
+  }
+  // The same bits, not ==: a NaN point (the break between two pieces of a trail)
+  // equals itself.
+  friend bool operator==(const point& a, const point& b) {
+    return std::bit_cast<std::uint64_t>(a.x) == std::bit_cast<std::uint64_t>(b.x) &&
+           std::bit_cast<std::uint64_t>(a.y) == std::bit_cast<std::uint64_t>(b.y);
+  }
 };
 
 // A segment from (x1, y1) to (x2, y2); for a box, two opposite corners.
@@ -44,6 +65,14 @@ class random_generator {
   std::uint32_t words[kWords] = {};
   int front = 3;  // the word that receives the sum
   int rear = 0;   // the word added to it
+
+  template <typename Self, typename Visit>
+  static void fields(Self& g, Visit& visit) {
+    visit(g.words);
+    visit(g.front);
+    visit(g.rear);
+  }
+  friend bool operator==(const random_generator&, const random_generator&) = default;
 };
 
 // a + (b - a) * r / 32767 with r the next value of the simulation's generator
@@ -60,6 +89,13 @@ double angle_wrap(double angle);
 struct simulation_clock {
   bool simulated = false;
   double simulated_now = 0.0;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& c, Visit& visit) {
+    visit(c.simulated);
+    visit(c.simulated_now);
+  }
+  friend bool operator==(const simulation_clock&, const simulation_clock&) = default;
 };
 
 // Seconds from the simulation's clock. Only differences are meaningful.

@@ -85,7 +85,29 @@ bool wall_holds(const wall_node* wall, double x, double y) {
   return wall->x <= x && x <= wall->x + wall->width && wall->y <= y && y <= wall->y + wall->height;
 }
 
+// Node for node the same values, links aside.
+template <typename Node>
+bool same_list(const Node* a, const Node* b) {
+  for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
+    Node x = *a;
+    Node y = *b;
+    x.next = y.next = nullptr;
+    if (!(x == y)) return false;
+  }
+  return a == b;
+}
+
 }  // namespace
+
+bool world_same_state(const world_state& a, const world_state& b) {
+  world_state values = a;
+  values.walls = b.walls;
+  values.waypoints = b.waypoints;
+  values.impacts = b.impacts;
+  values.markers = b.markers;
+  return values == b && same_list(a.walls, b.walls) && same_list(a.waypoints, b.waypoints) &&
+         same_list(a.impacts, b.impacts) && same_list(a.markers, b.markers);
+}
 
 void world_copy_lists(const world_state& from, world_state& to) {
   // Nothing of `from` stays in `to`, even if a copy runs out of memory halfway.

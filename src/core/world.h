@@ -12,12 +12,23 @@ struct simulation;
 
 constexpr int kMapSize = 75;
 
+// The nodes of the world's lists. Their descriptions leave out the link; their
+// == compares it too (see world_same_state).
 struct wall_node {
   double x;       // left edge
   double y;       // top edge
   double width;   // extent along x
   double height;  // extent along y
   wall_node* next;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& n, Visit& visit) {
+    visit(n.x);
+    visit(n.y);
+    visit(n.width);
+    visit(n.height);
+  }
+  friend bool operator==(const wall_node&, const wall_node&) = default;
 };
 
 struct waypoint_node {
@@ -26,18 +37,41 @@ struct waypoint_node {
   double angle;  // direction handed over by the planner; nothing reads it
   std::int32_t index;
   waypoint_node* next;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& n, Visit& visit) {
+    visit(n.x);
+    visit(n.y);
+    visit(n.angle);
+    visit(n.index);
+  }
+  friend bool operator==(const waypoint_node&, const waypoint_node&) = default;
 };
 
 struct impact_node {
   double x;
   double y;
   impact_node* next;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& n, Visit& visit) {
+    visit(n.x);
+    visit(n.y);
+  }
+  friend bool operator==(const impact_node&, const impact_node&) = default;
 };
 
 struct marker_node {
   double x;
   double y;
   marker_node* next;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& n, Visit& visit) {
+    visit(n.x);
+    visit(n.y);
+  }
+  friend bool operator==(const marker_node&, const marker_node&) = default;
 };
 
 struct world_state {
@@ -71,7 +105,43 @@ struct world_state {
   double scale2;                         // waypoint attraction gain
   double scale3;                         // grid navigation gain
   std::int32_t map[kMapSize][kMapSize];  // [i along x][j along y]
+
+  // Every field but the lists and their counts, which lists() describes.
+  template <typename Self, typename Visit>
+  static void fields(Self& w, Visit& visit) {
+    for (auto* o : {&w.white_brush, &w.black_brush, &w.green_brush, &w.blue_brush, &w.red_brush,
+                    &w.wall_brush, &w.white_pen, &w.black_pen, &w.green_pen, &w.blue_pen,
+                    &w.wall_pen}) {
+      visit(*o);
+    }
+    visit(w.width);
+    visit(w.height);
+    visit(w.cur_waypoint);
+    visit(w.show_walls);
+    visit(w.target_x);
+    visit(w.target_y);
+    visit(w.target_set);
+    visit(w.show_grad);
+    visit(w.scale1);
+    visit(w.scale2);
+    visit(w.scale3);
+    visit(w.map);
+  }
+  // The lists, head first, with the count each keeps (the markers keep none).
+  template <typename Self, typename Visit>
+  static void lists(Self& w, Visit& visit) {
+    visit.list(w.walls, w.num_walls);
+    visit.list(w.waypoints, w.num_waypoints);
+    visit.list(w.impacts, w.num_impacts);
+    visit.list(w.markers);
+  }
+  // Every member, the lists by their heads (the very same nodes); world_same_state
+  // compares what the lists hold.
+  friend bool operator==(const world_state&, const world_state&) = default;
 };
+
+// The same values and lists that hold the same values in the same order.
+bool world_same_state(const world_state& a, const world_state& b);
 
 // Copies the lists of `from` into `to`, node for node in the same order, for a
 // copy of a simulation; `to`'s own lists must be empty or already owned elsewhere.

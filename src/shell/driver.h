@@ -36,6 +36,9 @@ class platform {
   virtual void client_size(int& width, int& height) = 0;
   // A new off-screen image of the given size to draw into.
   virtual std::unique_ptr<draw_context> create_image(int width, int height) = 0;
+
+  // A platform holds no state of a run, so a run's == can be defaulted.
+  friend bool operator==(const platform&, const platform&) = default;
 };
 
 // A driving command given by a program (the Python interface) rather than by the
@@ -44,6 +47,13 @@ class platform {
 struct drive_command {
   double speed = 0.0;
   double turn = 0.0;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& c, Visit& visit) {
+    visit(c.speed);
+    visit(c.turn);
+  }
+  friend bool operator==(const drive_command&, const drive_command&) = default;
 };
 
 // The driver's flags and counters. The driver also sets manual_mode and
@@ -55,6 +65,17 @@ struct driver_state {
   std::int32_t updates_per_second = 0;
   bool show_stats = false;
   std::optional<drive_command> program_drive;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& d, Visit& visit) {
+    visit(d.keys);
+    visit(d.timer_val);
+    visit(d.updates);
+    visit(d.updates_per_second);
+    visit(d.show_stats);
+    visit(d.program_drive);
+  }
+  friend bool operator==(const driver_state&, const driver_state&) = default;
 };
 
 // Start-up with the random generator seeded from the calendar time.

@@ -15,6 +15,13 @@ struct mouse_edit_state {
   bool mouse_is_down = false;
   // The target follows the pointer: from a right press to the next right release.
   bool right_mouse_down = false;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& m, Visit& visit) {
+    visit(m.mouse_is_down);
+    visit(m.right_mouse_down);
+  }
+  friend bool operator==(const mouse_edit_state&, const mouse_edit_state&) = default;
 };
 
 // Left press: a wall of zero size at the pointer becomes the newest wall.

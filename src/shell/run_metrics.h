@@ -22,6 +22,18 @@ struct target_event {
   double distance_when_set = 0.0;  // straight line from the robot to it when it was set
   double x = 0.0;                  // where the target was
   double y = 0.0;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& e, Visit& visit) {
+    visit(e.tick);
+    visit(e.time_ms);
+    visit(e.ticks_since);
+    visit(e.distance_since);
+    visit(e.distance_when_set);
+    visit(e.x);
+    visit(e.y);
+  }
+  friend bool operator==(const target_event&, const target_event&) = default;
 };
 
 struct stuck_spell {
@@ -32,6 +44,17 @@ struct stuck_spell {
   double x = 0.0;  // where the span began
   double y = 0.0;
   double seconds() const { return static_cast<double>(end_ms - start_ms) / 1000.0; }
+
+  template <typename Self, typename Visit>
+  static void fields(Self& s, Visit& visit) {
+    visit(s.first_tick);
+    visit(s.last_tick);
+    visit(s.start_ms);
+    visit(s.end_ms);
+    visit(s.x);
+    visit(s.y);
+  }
+  friend bool operator==(const stuck_spell&, const stuck_spell&) = default;
 };
 
 struct run_metrics_record {
@@ -57,6 +80,23 @@ struct run_metrics_record {
 
   double stuck_seconds() const { return static_cast<double>(stuck_ms) / 1000.0; }
   double longest_stuck_seconds() const { return static_cast<double>(longest_stuck_ms) / 1000.0; }
+
+  // The totals (every field but the two lists of events).
+  template <typename Self, typename Visit>
+  static void totals(Self& r, Visit& visit) {
+    visit(r.ticks);
+    visit(r.targets_reached);
+    visit(r.distance);
+    visit(r.contacts);
+    visit(r.least_push_distance);
+    visit(r.largest_step);
+    visit(r.wall_crossings_prevented);
+    visit(r.steps_shortened);
+    visit(r.stuck_spells);
+    visit(r.stuck_ms);
+    visit(r.longest_stuck_ms);
+  }
+  friend bool operator==(const run_metrics_record&, const run_metrics_record&) = default;
 };
 
 // What the observer keeps between its observations. Only run_metrics.cpp reads
@@ -67,6 +107,15 @@ struct run_metrics_observer {
     std::uint64_t start_ms = 0;
     double x = 0.0;
     double y = 0.0;
+
+    template <typename Self, typename Visit>
+    static void fields(Self& s, Visit& visit) {
+      visit(s.first_tick);
+      visit(s.start_ms);
+      visit(s.x);
+      visit(s.y);
+    }
+    friend bool operator==(const open_span&, const open_span&) = default;
   };
   bool started = false;
   bool keep_events = false;
@@ -84,6 +133,27 @@ struct run_metrics_observer {
   double distance_at_last_reach = 0.0;
   open_span span;
   std::uint64_t last_ms = 0;
+
+  // The record's lists of events come last.
+  template <typename Self, typename Visit>
+  static void fields(Self& m, Visit& visit) {
+    visit(m.started);
+    visit(m.keep_events);
+    run_metrics_record::totals(m.record, visit);
+    visit(m.robot_x);
+    visit(m.robot_y);
+    visit(m.target_x);
+    visit(m.target_y);
+    visit(m.target_distance_when_set);
+    visit(m.reach_pending);
+    visit(m.last_reach_tick);
+    visit(m.distance_at_last_reach);
+    visit(m.span);
+    visit(m.last_ms);
+    visit(m.record.targets);
+    visit(m.record.stuck);
+  }
+  friend bool operator==(const run_metrics_observer&, const run_metrics_observer&) = default;
 };
 
 struct simulator;

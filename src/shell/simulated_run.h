@@ -40,9 +40,6 @@ constexpr std::uint64_t smallest_gif_step(std::uint64_t ticks) {
   return step == 0 ? 1 : step;
 }
 
-class snapshot_writer;
-class snapshot_reader;
-
 // A run owns its simulator; a copy of a run is a second run in the same state,
 // with the same future.
 class simulated_run final : public platform {
@@ -74,6 +71,7 @@ class simulated_run final : public platform {
   std::uint64_t ticks() const { return ticks_; }
   bool quit_requested() const { return quit_; }
   std::uint64_t now_ms() const { return now_; }
+  std::uint64_t tick_period_ms() const { return tick_period_; }
 
   // The platform the driver talks to.
   void set_timer(int id, int period_ms) override;
@@ -82,10 +80,23 @@ class simulated_run final : public platform {
   void client_size(int& width, int& height) override;
   std::unique_ptr<draw_context> create_image(int width, int height) override;
 
- private:
-  friend void write_run_state(snapshot_writer& out, const simulated_run& run);
-  friend void read_run_state(snapshot_reader& in, simulated_run& run);
+  // The whole state (shell/snapshot.h): the simulator, then the timers.
+  template <typename Self, typename Visit>
+  static void fields(Self& run, Visit& visit) {
+    visit(run.app_);
+    visit(run.client_width_);
+    visit(run.client_height_);
+    visit(run.quit_);
+    visit(run.now_);
+    visit(run.tick_period_);
+    visit(run.tick_due_);
+    visit(run.rate_period_);
+    visit(run.rate_due_);
+    visit(run.ticks_);
+  }
+  friend bool operator==(const simulated_run&, const simulated_run&) = default;
 
+ private:
   void advance_to(std::uint64_t time_ms);
 
   simulator app_;

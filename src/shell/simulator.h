@@ -21,6 +21,16 @@ struct simulator_data {
   mouse_edit_state mouse;
   run_metrics_observer metrics;
   trail_state trail;
+
+  template <typename Self, typename Visit>
+  static void fields(Self& s, Visit& visit) {
+    visit(s.sim);
+    visit(s.driver);
+    visit(s.mouse);
+    visit(s.metrics);
+    visit(s.trail);
+  }
+  friend bool operator==(const simulator_data&, const simulator_data&) = default;
 };
 
 struct simulator : simulator_data {

@@ -1,6 +1,7 @@
 #include "shell/snapshot.h"
 
-#include <cmath>
+#include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "core/simulation.h"
@@ -26,190 +27,14 @@ std::uint64_t fnv1a(std::string_view bytes) {
   throw snapshot_error("the snapshot is corrupt: " + what);
 }
 
-// The fields of each record, in order, for both directions: `io` writes them
-// from a const record or reads them into a record.
-struct writer_io {
-  snapshot_writer& out;
-  template <typename T>
-  void operator()(const T& value) {
-    out.put(value);
-  }
-};
-
-struct reader_io {
-  snapshot_reader& in;
-  void operator()(bool& value) { value = in.get_flag(); }
-  template <typename T>
-  void operator()(T& value) {
-    value = in.get<T>();
-  }
-};
-
-template <typename Io, typename Object>
-void draw_object_fields(Io& io, Object& o) {
-  auto kind = static_cast<std::uint8_t>(o.kind);
-  io(kind);
-  if constexpr (!std::is_const_v<Object>) {
-    if (kind > static_cast<std::uint8_t>(draw_object_kind::pen)) corrupt("a drawing object");
-    o.kind = static_cast<draw_object_kind>(kind);
-  }
-  io(o.colour);
-  io(o.id);
-}
-
-template <typename Io, typename World>
-void world_fields(Io& io, World& w) {
-  for (auto* o :
-       {&w.white_brush, &w.black_brush, &w.green_brush, &w.blue_brush, &w.red_brush, &w.wall_brush,
-        &w.white_pen, &w.black_pen, &w.green_pen, &w.blue_pen, &w.wall_pen}) {
-    draw_object_fields(io, *o);
-  }
-  io(w.width);
-  io(w.height);
-  io(w.cur_waypoint);
-  io(w.show_walls);
-  io(w.target_x);
-  io(w.target_y);
-  io(w.target_set);
-  io(w.show_grad);
-  io(w.scale1);
-  io(w.scale2);
-  io(w.scale3);
-  for (auto& column : w.map)
-    for (auto& cell : column) io(cell);
-}
-
-template <typename Io, typename Robot>
-void robot_fields(Io& io, Robot& r) {
-  io(r.size_x);
-  io(r.size_y);
-  io(r.x);
-  io(r.y);
-  io(r.vel_x);
-  io(r.vel_y);
-  io(r.heading);
-  io(r.turn);
-  io(r.speed);
-  io(r.sensor_dist);
-  io(r.sensor_size);
-  io(r.num_sensors);
-  for (auto& hit : r.sensor_hit) io(hit);
-  for (auto& value : r.sensor_value) io(value);
-  io(r.aux_count);
-  io(r.diameter);
-  io(r.motion_speed);
-  io(r.motion_turn);
-  for (auto& seen : r.vision_seen) io(seen);
-  for (auto& p : r.vision_point) {
-    io(p.x);
-    io(p.y);
-  }
-  io(r.show_vision);
-  io(r.grad_angle);
-  io(r.grad_mag);
-  io(r.heading_error);
-}
-
-template <typename Io, typename Sim>
-void simulation_fields(Io& io, Sim& s) {
-  world_fields(io, s.world);
-  robot_fields(io, s.robot);
-  io(s.manual_mode);
-  io(s.last_push_back.wall_pushed);
-  io(s.last_push_back.least_distance);
-  io(s.last_push_back.crossing_prevented);
-  io(s.last_push_back.step_shortened);
-  io(s.display_x);
-  io(s.display_y);
-  io(s.robot_memory.last_waypoint_time);
-  io(s.robot_memory.last_x);
-  io(s.robot_memory.last_y);
-  for (auto& v : s.automode.nav_average) io(v);
-  for (auto& v : s.automode.stime) io(v);
-  for (auto& v : s.automode.limits) io(v);
-  io(s.automode.first_run);
-  io(s.planner_stats.runs);
-  io(s.planner_stats.random_targets);
-  io(s.planner_stats.gave_up);
-  for (auto& word : s.rng.words) io(word);
-  io(s.rng.front);
-  io(s.rng.rear);
-  io(s.clock.simulated);
-  io(s.clock.simulated_now);
-  io(s.draw_objects.next_id);
-  io(s.draw_objects.live);
-}
-
-template <typename Io, typename Driver>
-void driver_fields(Io& io, Driver& d) {
-  for (auto& key : d.keys) io(key);
-  io(d.timer_val);
-  io(d.updates);
-  io(d.updates_per_second);
-  io(d.show_stats);
-}
-
-template <typename Io, typename Event>
-void target_event_fields(Io& io, Event& e) {
-  io(e.tick);
-  io(e.time_ms);
-  io(e.ticks_since);
-  io(e.distance_since);
-  io(e.distance_when_set);
-  io(e.x);
-  io(e.y);
-}
-
-template <typename Io, typename Spell>
-void stuck_spell_fields(Io& io, Spell& s) {
-  io(s.first_tick);
-  io(s.last_tick);
-  io(s.start_ms);
-  io(s.end_ms);
-  io(s.x);
-  io(s.y);
-}
-
-template <typename Io, typename Observer>
-void metrics_fields(Io& io, Observer& m) {
-  io(m.started);
-  io(m.keep_events);
-  io(m.record.ticks);
-  io(m.record.targets_reached);
-  io(m.record.distance);
-  io(m.record.contacts);
-  io(m.record.least_push_distance);
-  io(m.record.largest_step);
-  io(m.record.wall_crossings_prevented);
-  io(m.record.steps_shortened);
-  io(m.record.stuck_spells);
-  io(m.record.stuck_ms);
-  io(m.record.longest_stuck_ms);
-  io(m.robot_x);
-  io(m.robot_y);
-  io(m.target_x);
-  io(m.target_y);
-  io(m.target_distance_when_set);
-  io(m.reach_pending);
-  io(m.last_reach_tick);
-  io(m.distance_at_last_reach);
-  io(m.span.first_tick);
-  io(m.span.start_ms);
-  io(m.span.x);
-  io(m.span.y);
-  io(m.last_ms);
-}
-
-template <typename Io, typename Trail>
-void trail_fields(Io& io, Trail& t) {
-  io(t.recording);
-  io(t.last_seen.x);
-  io(t.last_seen.y);
-  io(t.spacing_factor);
-}
-
-// ---------------------------------------------------------------------------
-// Lists and vectors
+template <typename T>
+constexpr bool is_optional = false;
+template <typename T>
+constexpr bool is_optional<std::optional<T>> = true;
+template <typename T>
+constexpr bool is_vector = false;
+template <typename T>
+constexpr bool is_vector<std::vector<T>> = true;
 
 template <typename Node>
 std::uint64_t list_length(const Node* node) {
@@ -218,97 +43,165 @@ std::uint64_t list_length(const Node* node) {
   return n;
 }
 
-void write_lists(snapshot_writer& out, const world_state& w) {
-  out.put(list_length(w.walls));
-  for (const wall_node* n = w.walls; n != nullptr; n = n->next) {
-    out.put(n->x);
-    out.put(n->y);
-    out.put(n->width);
-    out.put(n->height);
+// The visitors of the records' field descriptions (core/utility.h): each field
+// is a number (its bits, little-endian), a flag (one byte), an enumeration (its
+// underlying number), an array (its items), an optional value (a flag, then the
+// value or a default one), a vector or a list (a count, then its items) or a
+// described record (its fields).
+
+// The bytes an item takes, for counts that must fit in what is left.
+struct size_io {
+  std::size_t bytes = 0;
+  template <typename T>
+  void operator()(const T& value) {
+    if constexpr (std::is_arithmetic_v<T>) {
+      bytes += sizeof(T);
+    } else if constexpr (std::is_enum_v<T>) {
+      bytes += sizeof(std::underlying_type_t<T>);
+    } else if constexpr (std::is_array_v<T>) {
+      for (const auto& item : value) (*this)(item);
+    } else {
+      static_assert(!is_optional<T> && !is_vector<T>, "an item of variable size");
+      T::fields(value, *this);
+    }
   }
-  out.put(list_length(w.waypoints));
-  for (const waypoint_node* n = w.waypoints; n != nullptr; n = n->next) {
-    out.put(n->x);
-    out.put(n->y);
-    out.put(n->angle);
-    out.put(n->index);
-  }
-  out.put(list_length(w.impacts));
-  for (const impact_node* n = w.impacts; n != nullptr; n = n->next) {
-    out.put(n->x);
-    out.put(n->y);
-  }
-  out.put(list_length(w.markers));
-  for (const marker_node* n = w.markers; n != nullptr; n = n->next) {
-    out.put(n->x);
-    out.put(n->y);
-  }
+};
+
+template <typename T>
+std::size_t item_bytes() {
+  size_io io;
+  io(T{});
+  return io.bytes;
 }
 
-// Builds each list in file order (head first) and sets its count.
-template <typename Node, typename Fill>
-Node* read_list(snapshot_reader& in, std::size_t item_bytes, std::int32_t* count, Fill fill) {
-  const std::uint64_t n = in.get_count(item_bytes);
-  if (count != nullptr) {
+struct writer_io {
+  snapshot_writer& out;
+  template <typename T>
+  void operator()(const T& value) {
+    if constexpr (std::is_arithmetic_v<T>) {
+      out.put(value);
+    } else if constexpr (std::is_enum_v<T>) {
+      out.put(static_cast<std::underlying_type_t<T>>(value));
+    } else if constexpr (std::is_array_v<T>) {
+      for (const auto& item : value) (*this)(item);
+    } else if constexpr (is_optional<T>) {
+      (*this)(value.has_value());
+      (*this)(value.value_or(typename T::value_type{}));
+    } else if constexpr (is_vector<T>) {
+      out.put(static_cast<std::uint64_t>(value.size()));
+      for (const auto& item : value) (*this)(item);
+    } else {
+      T::fields(value, *this);
+    }
+  }
+  template <typename Node, typename... Count>
+  void list(const Node* head, const Count&...) {
+    out.put(list_length(head));
+    for (const Node* node = head; node != nullptr; node = node->next) (*this)(*node);
+  }
+};
+
+struct reader_io {
+  snapshot_reader& in;
+  void operator()(bool& value) { value = in.get_flag(); }
+  void operator()(draw_object_kind& kind) {
+    const auto raw = in.get<std::uint8_t>();
+    if (raw > static_cast<std::uint8_t>(draw_object_kind::pen)) corrupt("a drawing object");
+    kind = static_cast<draw_object_kind>(raw);
+  }
+  template <typename T>
+  void operator()(T& value) {
+    if constexpr (std::is_arithmetic_v<T>) {
+      value = in.get<T>();
+    } else if constexpr (std::is_array_v<T>) {
+      for (auto& item : value) (*this)(item);
+    } else if constexpr (is_optional<T>) {
+      const bool present = in.get_flag();
+      typename T::value_type item{};
+      (*this)(item);
+      if (present) value = item;
+    } else if constexpr (is_vector<T>) {
+      const std::uint64_t n = in.get_count(item_bytes<typename T::value_type>());
+      value.assign(static_cast<std::size_t>(n), typename T::value_type{});
+      for (auto& item : value) (*this)(item);
+    } else {
+      T::fields(value, *this);
+    }
+  }
+  // Builds the list in file order (head first); a corrupt snapshot may leave a
+  // part of it, which the simulation it was read into frees.
+  template <typename Node>
+  void list(Node*& head, std::int32_t& count) {
+    const std::uint64_t n = read_list(head);
     if (n > static_cast<std::uint64_t>(INT32_MAX)) corrupt("a list too long to count");
-    *count = static_cast<std::int32_t>(n);
+    count = static_cast<std::int32_t>(n);
   }
-  Node* head = nullptr;
-  Node** tail = &head;
-  for (std::uint64_t i = 0; i < n; ++i) {
-    *tail = new Node{};
-    fill(**tail);
-    tail = &(*tail)->next;
+  template <typename Node>
+  void list(Node*& head) {
+    read_list(head);
   }
-  return head;
-}
 
-void read_lists(snapshot_reader& in, world_state& w) {
-  w.walls = read_list<wall_node>(in, 32, &w.num_walls, [&in](wall_node& n) {
-    n.x = in.get<double>();
-    n.y = in.get<double>();
-    n.width = in.get<double>();
-    n.height = in.get<double>();
-  });
-  w.waypoints = read_list<waypoint_node>(in, 28, &w.num_waypoints, [&in](waypoint_node& n) {
-    n.x = in.get<double>();
-    n.y = in.get<double>();
-    n.angle = in.get<double>();
-    n.index = in.get<std::int32_t>();
-  });
-  w.impacts = read_list<impact_node>(in, 16, &w.num_impacts, [&in](impact_node& n) {
-    n.x = in.get<double>();
-    n.y = in.get<double>();
-  });
-  w.markers = read_list<marker_node>(in, 16, nullptr, [&in](marker_node& n) {
-    n.x = in.get<double>();
-    n.y = in.get<double>();
-  });
-}
+ private:
+  template <typename Node>
+  std::uint64_t read_list(Node*& head) {
+    const std::uint64_t n = in.get_count(item_bytes<Node>());
+    Node** tail = &head;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      *tail = new Node{};
+      (*this)(**tail);
+      tail = &(*tail)->next;
+    }
+    return n;
+  }
+};
 
-template <typename T, typename Fields>
-void write_vector(snapshot_writer& out, const std::vector<T>& items, Fields fields) {
-  writer_io io{out};
-  out.put(static_cast<std::uint64_t>(items.size()));
-  for (const T& item : items) fields(io, item);
-}
-
-template <typename T, typename Fields>
-void read_vector(snapshot_reader& in, std::size_t item_bytes, std::vector<T>& items,
-                 Fields fields) {
-  reader_io io{in};
-  const std::uint64_t n = in.get_count(item_bytes);
-  items.assign(static_cast<std::size_t>(n), T{});
-  for (T& item : items) fields(io, item);
-}
-
-void check_generator(const random_generator& rng) {
+// What the reader checks beyond each value: the values no run can have.
+void check_run(const simulated_run& run) {
+  const random_generator& rng = run.sim().rng;
   const int k = random_generator::kWords;
   if (rng.front < 0 || rng.front >= k || rng.rear < 0 || rng.rear >= k ||
       (rng.front - rng.rear + k) % k != 3) {
     corrupt("the random generator's positions");
   }
+  const trail_state& trail = run.app().trail;
+  if (trail.recording && trail.points.empty()) corrupt("a trail without points");
+  if (run.tick_period_ms() == 0) corrupt("a tick period of 0");
 }
+
+// The layout of the values: a letter and a size per number (b for a flag),
+// [n ...] for an array, ?(...) for an optional value, *(...) for a vector or a
+// list, {...} for a record.
+struct layout_io {
+  std::string text;
+  template <typename T>
+  void operator()(const T& value) {
+    if constexpr (std::is_same_v<T, bool>) {
+      text += 'b';
+    } else if constexpr (std::is_arithmetic_v<T> || std::is_enum_v<T>) {
+      text += std::is_floating_point_v<T> ? 'f' : std::is_enum_v<T> ? 'e' : std::is_signed_v<T> ? 'i' : 'u';
+      text += std::to_string(sizeof(T));
+    } else if constexpr (std::is_array_v<T>) {
+      text += '[' + std::to_string(std::extent_v<T>) + ' ';
+      (*this)(value[0]);
+      text += ']';
+    } else if constexpr (is_optional<T> || is_vector<T>) {
+      text += is_optional<T> ? "?(" : "*(";
+      (*this)(typename T::value_type{});
+      text += ')';
+    } else {
+      text += '{';
+      T::fields(value, *this);
+      text += '}';
+    }
+    text += ' ';
+  }
+  template <typename Node, typename... Count>
+  void list(const Node*, const Count&...) {
+    text += "*(";
+    (*this)(Node{});
+    text += ") ";
+  }
+};
 
 }  // namespace
 
@@ -382,82 +275,21 @@ void snapshot_reader::expect_end() const {
 
 void write_run_state(snapshot_writer& out, const simulated_run& run) {
   writer_io io{out};
-  const simulator& app = run.app_;
-  simulation_fields(io, app.sim);
-  write_lists(out, app.sim.world);
-  driver_fields(io, app.driver);
-  io(app.driver.program_drive.has_value());
-  io(app.driver.program_drive.value_or(drive_command{}).speed);
-  io(app.driver.program_drive.value_or(drive_command{}).turn);
-  io(app.mouse.mouse_is_down);
-  io(app.mouse.right_mouse_down);
-  metrics_fields(io, app.metrics);
-  write_vector(out, app.metrics.record.targets,
-               [](writer_io& w, const target_event& e) { target_event_fields(w, e); });
-  write_vector(out, app.metrics.record.stuck,
-               [](writer_io& w, const stuck_spell& s) { stuck_spell_fields(w, s); });
-  trail_fields(io, app.trail);
-  write_vector(out, app.trail.points, [](writer_io& w, const point& p) {
-    w(p.x);
-    w(p.y);
-  });
-  io(run.client_width_);
-  io(run.client_height_);
-  io(run.quit_);
-  io(run.now_);
-  io(run.tick_period_);
-  io(run.tick_due_);
-  io(run.rate_period_);
-  io(run.rate_due_);
-  io(run.ticks_);
+  io(run);
+}
+
+std::string snapshot_layout() {
+  const simulated_run run(0, 0);
+  layout_io io;
+  io(run);
+  return io.text;
 }
 
 void read_run_state(snapshot_reader& in, simulated_run& run) {
-  // Read into a fresh simulator first: a corrupt snapshot leaves `run` alone.
+  // Read into a fresh run first: a corrupt snapshot leaves `run` alone.
   reader_io io{in};
-  simulator app;
-  simulation_fields(io, app.sim);
-  check_generator(app.sim.rng);
-  read_lists(in, app.sim.world);
-  driver_fields(io, app.driver);
-  const bool driving = in.get_flag();
-  drive_command command;
-  io(command.speed);
-  io(command.turn);
-  if (driving) app.driver.program_drive = command;
-  io(app.mouse.mouse_is_down);
-  io(app.mouse.right_mouse_down);
-  metrics_fields(io, app.metrics);
-  read_vector(in, 56, app.metrics.record.targets,
-              [](reader_io& r, target_event& e) { target_event_fields(r, e); });
-  read_vector(in, 48, app.metrics.record.stuck,
-              [](reader_io& r, stuck_spell& s) { stuck_spell_fields(r, s); });
-  trail_fields(io, app.trail);
-  read_vector(in, 16, app.trail.points, [](reader_io& r, point& p) {
-    r(p.x);
-    r(p.y);
-  });
-  if (app.trail.recording && app.trail.points.empty()) corrupt("a trail without points");
-  simulated_run timers(0, 0);
-  io(timers.client_width_);
-  io(timers.client_height_);
-  io(timers.quit_);
-  io(timers.now_);
-  io(timers.tick_period_);
-  io(timers.tick_due_);
-  io(timers.rate_period_);
-  io(timers.rate_due_);
-  io(timers.ticks_);
-  if (timers.tick_period_ == 0) corrupt("a tick period of 0");
-
-  run.app_ = app;
-  run.client_width_ = timers.client_width_;
-  run.client_height_ = timers.client_height_;
-  run.quit_ = timers.quit_;
-  run.now_ = timers.now_;
-  run.tick_period_ = timers.tick_period_;
-  run.tick_due_ = timers.tick_due_;
-  run.rate_period_ = timers.rate_period_;
-  run.rate_due_ = timers.rate_due_;
-  run.ticks_ = timers.ticks_;
+  simulated_run restored(0, 0);
+  io(restored);
+  check_run(restored);
+  run = restored;
 }

@@ -73,8 +73,13 @@ class snapshot_reader {
   std::size_t pos_ = 0;
 };
 
-// The run's simulator and timers.
+// The run's simulator and timers, every record as its field description
+// (core/utility.h) has it.
 void write_run_state(snapshot_writer& out, const simulated_run& run);
 // Reads what write_run_state wrote into run; throws snapshot_error, and then
 // leaves run as it was. What follows in the payload is the caller's to read.
 void read_run_state(snapshot_reader& in, simulated_run& run);
+
+// The layout of write_run_state's values as text, for the test that holds each
+// format version to its layout: bytes laid out anew need a new kSnapshotVersion.
+std::string snapshot_layout();

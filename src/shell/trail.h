@@ -23,6 +23,15 @@ struct trail_state {
   bool recording = false;
   point last_seen;              // the robot at the last call
   double spacing_factor = 1.0;  // 4 to the number of thinnings (squared spacing)
+
+  template <typename Self, typename Visit>
+  static void fields(Self& t, Visit& visit) {
+    visit(t.recording);
+    visit(t.last_seen);
+    visit(t.spacing_factor);
+    visit(t.points);
+  }
+  friend bool operator==(const trail_state&, const trail_state&) = default;
 };
 
 // Starts a new trail at the robot's position now; from then on the driver's tick

@@ -3,7 +3,9 @@
 // snapshots are refused, and runs on threads run as they run alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -85,14 +87,15 @@ TEST(SimulationValue, ACopyAndARestoredSnapshotHaveTheSameFutureAsTheOriginal) {
     snapshot_reader in(snapshot);
     read_run_state(in, restored);
     in.expect_end();
-    ASSERT_TRUE(state_of(copy) == snapshot) << c.name;
+    ASSERT_TRUE(copy == *original) << c.name;
+    ASSERT_TRUE(restored == *original) << c.name;
     ASSERT_TRUE(state_of(restored) == snapshot) << c.name;
 
     const std::vector<double> ahead = poses(*original, 2000);
     EXPECT_TRUE(same_bits(poses(copy, 2000), ahead)) << c.name;
     EXPECT_TRUE(same_bits(poses(restored, 2000), ahead)) << c.name;
-    EXPECT_TRUE(state_of(copy) == state_of(*original)) << c.name;
-    EXPECT_TRUE(state_of(restored) == state_of(*original)) << c.name;
+    EXPECT_TRUE(copy == *original) << c.name;
+    EXPECT_TRUE(restored == *original) << c.name;
     EXPECT_GT(original->sim().planner_stats.runs, 10u) << c.name << ": the run did little";
   }
 }
@@ -139,14 +142,14 @@ std::string framed(const std::string& payload, std::uint32_t version = kSnapshot
 // over (which the caller reads, and refuses, after the run's state).
 void expect_refused(const std::string& bytes, const std::string& why) {
   std::unique_ptr<simulated_run> run = started(kCases[0]);
-  const std::string before = state_of(*run);
+  const simulated_run before(*run);
   try {
     snapshot_reader in(bytes);
     read_run_state(in, *run);
     EXPECT_THROW(in.expect_end(), snapshot_error) << why << ": accepted";
   } catch (const snapshot_error& error) {
     EXPECT_NE(std::string(error.what()).find("snapshot"), std::string::npos) << why;
-    EXPECT_TRUE(state_of(*run) == before) << why << ": the run changed";
+    EXPECT_TRUE(*run == before) << why << ": the run changed";
   }
 }
 
@@ -188,6 +191,70 @@ TEST(SimulationValue, CorruptOrForeignSnapshotsAreRefusedAndChangeNothing) {
     std::memcpy(p.data() + at, &huge, 8);
     expect_refused(framed(p), "a wall count of " + std::to_string(huge));
   }
+}
+
+// Changes to fields that the runs above may leave as they start (or never
+// change at all): a restored run must carry each, so a field that the snapshot
+// leaves out fails here even when every real run has it at its start value.
+struct field_change {
+  const char* name;
+  void (*apply)(simulated_run& run);
+};
+
+const field_change kFieldChanges[] = {
+    {"robot.motion_turn", [](simulated_run& r) { r.sim().robot.motion_turn = 0.25; }},
+    {"robot.vision_point", [](simulated_run& r) { r.sim().robot.vision_point[5].y = -3.5; }},
+    {"world.map", [](simulated_run& r) { r.sim().world.map[74][1] ^= 0x4000; }},
+    {"world.show_grad", [](simulated_run& r) { r.sim().world.show_grad = !r.sim().world.show_grad; }},
+    {"a wall's height", [](simulated_run& r) { r.sim().world.walls->next->height += 0.5; }},
+    {"a waypoint's angle", [](simulated_run& r) { world_add_waypoint(r.sim(), 1, 2, 0.75); }},
+    {"last_push_back", [](simulated_run& r) { r.sim().last_push_back.step_shortened ^= true; }},
+    {"automode.limits", [](simulated_run& r) { r.sim().automode.limits[9] = 0.5; }},
+    {"draw_objects.live", [](simulated_run& r) { ++r.sim().draw_objects.live; }},
+    {"driver.program_drive", [](simulated_run& r) { r.app().driver.program_drive = {0.01, -0.02}; }},
+    {"mouse.right_mouse_down", [](simulated_run& r) { r.app().mouse.right_mouse_down = true; }},
+    {"a stuck spell", [](simulated_run& r) {
+       r.app().metrics.record.stuck.push_back(stuck_spell{3, 900, 10, 9000, 1.5, 2.5});
+     }},
+    {"metrics.span", [](simulated_run& r) { r.app().metrics.span.y += 1; }},
+    {"a trail's break", [](simulated_run& r) {
+       r.app().trail.points.push_back({std::nan(""), std::nan("")});
+     }},
+    {"trail.spacing_factor", [](simulated_run& r) { r.app().trail.spacing_factor *= 4; }},
+    {"the run's quit flag", [](simulated_run& r) { r.request_quit(0); }},
+};
+
+TEST(SimulationValue, ARestoredRunCarriesEveryField) {
+  for (const field_change& change : kFieldChanges) {
+    std::unique_ptr<simulated_run> run = started(kCases[3]);
+    poses(*run, 300);
+    const simulated_run unchanged(*run);
+    change.apply(*run);
+    ASSERT_FALSE(*run == unchanged) << change.name << ": == does not see it";
+    simulated_run restored(0, 0);
+    const std::string snapshot = state_of(*run);
+    snapshot_reader in(snapshot);
+    read_run_state(in, restored);
+    EXPECT_TRUE(restored == *run) << change.name << ": the snapshot does not carry it";
+  }
+}
+
+// FNV-1a of snapshot_layout() for each format version: a snapshot whose bytes are
+// laid out anew (a field added, dropped or moved) needs a new kSnapshotVersion,
+// and its layout here.
+TEST(SimulationValue, EachFormatVersionKeepsItsLayout) {
+  const std::pair<std::uint32_t, std::uint64_t> kLayouts[] = {{2, 9187341721694762224ull}};
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : snapshot_layout()) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  const auto recorded = std::find_if(std::begin(kLayouts), std::end(kLayouts),
+                                     [](const auto& v) { return v.first == kSnapshotVersion; });
+  ASSERT_NE(recorded, std::end(kLayouts)) << "no layout recorded for this version";
+  EXPECT_EQ(hash, recorded->second) << "the layout of version " << kSnapshotVersion
+                                    << " changed; raise kSnapshotVersion:\n"
+                                    << snapshot_layout();
 }
 
 TEST(ThreadsTest, RunsOnThreadsAreTheRunsEachMakesAlone) {
