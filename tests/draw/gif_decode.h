@@ -1,11 +1,13 @@
 // Reading GIF files back in tests: giflib's DGifSlurp decodes every frame, and
 // for_each_picture() lays them over one another as a viewer shows them (each
-// frame's rectangle over the picture before, its transparent pixels leaving the
-// old ones, disposal "leave in place").
+// frame's rectangle over the picture before in its own palette or the global one,
+// its transparent pixels leaving the old ones; after it is shown, its rectangle
+// is left in place, cleared to the background or restored, as its disposal says).
 #pragma once
 
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -21,7 +23,8 @@ struct decoded_frame {
   int transparent = -1;  // -1: none
   int disposal = -1;
   bool local_palette = false;
-  std::vector<std::uint8_t> indices;  // width * height
+  std::vector<std::uint32_t> palette;  // 0x00RRGGBB, the frame's own; empty: the global one
+  std::vector<std::uint8_t> indices;   // width * height
 };
 
 struct decoded_gif {
@@ -51,6 +54,13 @@ inline int read_bytes(GifFileType* gif, GifByteType* out, int wanted) {
   r->at += n;
   return static_cast<int>(n);
 }
+inline void read_palette(const ColorMapObject* map, std::vector<std::uint32_t>& palette) {
+  if (map == nullptr) return;
+  for (int i = 0; i < map->ColorCount; ++i) {
+    const GifColorType& c = map->Colors[i];
+    palette.push_back((std::uint32_t{c.Red} << 16) | (std::uint32_t{c.Green} << 8) | c.Blue);
+  }
+}
 }  // namespace gif_decode_detail
 
 inline decoded_gif decode_gif(const std::string& bytes) {
@@ -71,13 +81,7 @@ inline decoded_gif decode_gif(const std::string& bytes) {
   result.width = gif->SWidth;
   result.height = gif->SHeight;
   result.background = gif->SBackGroundColor;
-  if (gif->SColorMap != nullptr) {
-    for (int i = 0; i < gif->SColorMap->ColorCount; ++i) {
-      const GifColorType& c = gif->SColorMap->Colors[i];
-      result.palette.push_back((std::uint32_t{c.Red} << 16) | (std::uint32_t{c.Green} << 8) |
-                               c.Blue);
-    }
-  }
+  gif_decode_detail::read_palette(gif->SColorMap, result.palette);
   for (int i = 0; i < gif->ImageCount; ++i) {
     const SavedImage& image = gif->SavedImages[i];
     decoded_frame frame;
@@ -86,6 +90,7 @@ inline decoded_gif decode_gif(const std::string& bytes) {
     frame.width = image.ImageDesc.Width;
     frame.height = image.ImageDesc.Height;
     frame.local_palette = image.ImageDesc.ColorMap != nullptr;
+    gif_decode_detail::read_palette(image.ImageDesc.ColorMap, frame.palette);
     GraphicsControlBlock control;
     if (DGifSavedExtensionToGCB(gif, i, &control) == GIF_OK) {
       frame.delay_cs = control.DelayTime;
@@ -112,24 +117,38 @@ inline decoded_gif decode_gif(const std::string& bytes) {
 
 // Calls visit(i, picture) for every frame i with the picture shown after it,
 // 0x00RRGGBB, rows packed. Pixels no frame has covered yet are the background.
+// An index outside its palette throws std::out_of_range.
 inline void for_each_picture(
     const decoded_gif& gif,
     const std::function<void(std::size_t, const std::vector<std::uint32_t>&)>& visit) {
   const std::uint32_t background =
       gif.background < static_cast<int>(gif.palette.size()) ? gif.palette[gif.background] : 0;
   std::vector<std::uint32_t> picture(static_cast<std::size_t>(gif.width) * gif.height, background);
+  std::vector<std::uint32_t> before;
   for (std::size_t i = 0; i < gif.frames.size(); ++i) {
     const decoded_frame& f = gif.frames[i];
-    for (int y = 0; y < f.height; ++y) {
-      for (int x = 0; x < f.width; ++x) {
-        const int index = f.indices[static_cast<std::size_t>(y) * f.width + x];
+    const std::vector<std::uint32_t>& palette = f.local_palette ? f.palette : gif.palette;
+    if (f.disposal == DISPOSE_PREVIOUS) before = picture;
+    // The frame's rectangle cut to the picture.
+    const int x_end = std::min(f.left + f.width, gif.width);
+    const int y_end = std::min(f.top + f.height, gif.height);
+    for (int py = f.top; py < y_end; ++py) {
+      for (int px = f.left; px < x_end; ++px) {
+        const int index =
+            f.indices[static_cast<std::size_t>(py - f.top) * f.width + (px - f.left)];
         if (index == f.transparent) continue;
-        const int px = f.left + x;
-        const int py = f.top + y;
-        if (px >= gif.width || py >= gif.height) continue;
-        picture[static_cast<std::size_t>(py) * gif.width + px] = gif.palette.at(index);
+        picture[static_cast<std::size_t>(py) * gif.width + px] = palette.at(index);
       }
     }
     visit(i, picture);
+    if (f.disposal == DISPOSE_PREVIOUS) {
+      picture = before;
+    } else if (f.disposal == DISPOSE_BACKGROUND) {
+      for (int py = f.top; py < y_end; ++py) {
+        for (int px = f.left; px < x_end; ++px) {
+          picture[static_cast<std::size_t>(py) * gif.width + px] = background;
+        }
+      }
+    }
   }
 }
