@@ -7,17 +7,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <string>
 
 #include "../draw/gif_decode.h"
 #include "draw/gif_writer.h"
 #include "draw/trail_draw.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -368,7 +369,13 @@ TEST_F(Gif, AnInterruptedRunWritesNoFilm) {
   process.setWorkingDirectory(dir_.path());
   process.start();
   ASSERT_TRUE(process.waitForStarted(10000));
-  QThread::msleep(500);
+  // Sent once the film is under way: its temporary file holds the first frame.
+  ASSERT_TRUE(wait_until([this] {
+    for (const QFileInfo& entry : QDir(dir_.path()).entryInfoList(QDir::Files | QDir::Hidden)) {
+      if (entry.fileName() != "a.gif" && entry.size() > 0) return true;
+    }
+    return false;
+  }));
   ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
   ASSERT_TRUE(process.waitForFinished(30000));
   EXPECT_EQ(process.exitCode(), 128 + SIGTERM);

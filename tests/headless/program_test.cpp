@@ -9,16 +9,13 @@
 
 #include <QColor>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +25,7 @@
 
 #include "headless/options.h"
 #include "headless/runner.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -679,12 +677,10 @@ TEST_F(Program, EveryStopSignalEndsTheRunWithNothingWritten) {
     process.setWorkingDirectory(dir_.path());
     process.start();
     ASSERT_TRUE(process.waitForStarted(10000));
-    // Wait until the run is under way: its three temporary files exist.
-    QElapsedTimer timer;
-    timer.start();
-    while (dir_entries(dir_.path()).size() < 5 && timer.elapsed() < 10000) QThread::msleep(20);
-    ASSERT_EQ(dir_entries(dir_.path()).size(), 5);
-    QThread::msleep(100);
+    // The run is under way once its three temporary files exist: the program
+    // takes the stop signals before it prepares its outputs.
+    ASSERT_TRUE(wait_until([this] { return dir_entries(dir_.path()).size() == 5; }))
+        << dir_entries(dir_.path()).join(' ').toStdString();
     ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), signal_number), 0);
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
@@ -800,14 +796,20 @@ TEST_F(Program, AStopInAnyPhaseWritesNothing) {
     std::fclose(err);
     EXPECT_TRUE(dir_entries(dir_.path()).isEmpty()) << arguments.join(' ').toStdString();
   }
-  // And as a user sends it, to a picture that takes a while to draw.
+  // And as a user sends it, to a picture that takes a while to draw: sent once
+  // the program has used a second of processor time, where its start-up and the
+  // tick take a fraction of that and the picture several.
   QProcess process;
   process.setWorkingDirectory(dir_.path());
   process.start(HEADLESS_PROGRAM,
                 {"--ticks", "1", "--size", "16000x4000", "--grad", "--png", "big.png"});
   ASSERT_TRUE(process.waitForStarted());
-  QThread::msleep(700);
-  ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+  const auto pid = static_cast<pid_t>(process.processId());
+  ASSERT_TRUE(wait_until([pid] {
+    const double used = cpu_seconds(pid);
+    return used < 0 || used >= 1.0;  // or it has ended, and the test fails below
+  }));
+  ::kill(pid, SIGINT);
   ASSERT_TRUE(process.waitForFinished(60000));
   EXPECT_EQ(process.exitCode(), kExitSignalBase + SIGINT);
   EXPECT_TRUE(dir_entries(dir_.path()).isEmpty());
@@ -855,11 +857,9 @@ TEST_F(Program, ANamedPipeOutputIsRefusedWithoutAReaderAndWrittenWithOne) {
     std::ifstream in(fifo, std::ios::binary);
     got.assign(std::istreambuf_iterator<char>(in), {});
   });
-  bool written = false;
-  for (int tries = 0; tries < 200 && !written; ++tries) {
-    written = run({"--ticks", "10", "--trace", "pipe"}).exit_code == 0;
-    if (!written) std::this_thread::sleep_for(std::chrono::milliseconds(10));  // no reader yet
-  }
+  // Refused until the reader has opened its end.
+  const bool written =
+      wait_until([&] { return run({"--ticks", "10", "--trace", "pipe"}).exit_code == 0; });
   if (!written) ::close(::open(fifo.c_str(), O_WRONLY));  // lets the reader go
   reader.join();
   EXPECT_TRUE(written);
