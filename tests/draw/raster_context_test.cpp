@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -185,8 +184,9 @@ TEST_F(RasterContextTest, LineToTheSamePointDrawsNothing) {
   EXPECT_EQ(painted_count(), 0);
 }
 
-TEST_F(RasterContextTest, HugeCoordinatesAreClippedWithoutWalkingTheWholeLine) {
-  const auto start = std::chrono::steady_clock::now();
+// Clipped before they are walked: BM_HugeCoordinates measures microseconds where
+// walking 2^32 steps would take seconds.
+TEST_F(RasterContextTest, HugeCoordinatesAreClipped) {
   dc.move_to(INT_MIN, INT_MIN);
   dc.line_to(INT_MAX, INT_MAX);  // the diagonal through the buffer
   for (int k = 0; k < 30; ++k) EXPECT_EQ(at(k, k), kPixelRed) << k;
@@ -196,8 +196,7 @@ TEST_F(RasterContextTest, HugeCoordinatesAreClippedWithoutWalkingTheWholeLine) {
   dc.rectangle(INT_MIN, INT_MIN, INT_MAX, INT_MAX);  // outline far outside
   EXPECT_EQ(at(20, 20), kPixelBlue);
   dc.ellipse(INT_MIN, INT_MIN, INT_MAX, INT_MAX);
-  // Walking 2^32 steps would take seconds; the clipped line takes microseconds.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(at(20, 20), kPixelBlue);  // the inside of an ellipse far larger than the buffer
 }
 
 TEST_F(RasterContextTest, TextIsLeftOutOfAPlainBuffer) {

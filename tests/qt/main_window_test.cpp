@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "core/automode.h"
@@ -31,6 +32,43 @@
 
 namespace {
 
+// Runs `action` from the event loop once `ready` holds, polled every few
+// milliseconds while the loop (or a dialog's) runs.
+void when(QObject* context, std::function<bool()> ready, std::function<void()> action) {
+  auto* poll = new QTimer(context);
+  QObject::connect(poll, &QTimer::timeout, context,
+                   [poll, ready = std::move(ready), action = std::move(action)] {
+                     if (!ready()) return;
+                     poll->stop();
+                     poll->deleteLater();
+                     action();
+                   });
+  poll->start(5);
+}
+
+// The ticks the window runs from now on: its per-second count of updates, read
+// every few milliseconds and summed across the resets of the rate timer (ticks
+// between a read and a reset are lost, so the count never runs ahead).
+class tick_count {
+ public:
+  explicit tick_count(const simulator& app) : app_(app), last_(app.driver.updates) {
+    QObject::connect(&poll_, &QTimer::timeout, [this] { read(); });
+    poll_.start(2);
+  }
+  int read() {
+    const int now = app_.driver.updates;
+    total_ += now >= last_ ? now - last_ : now;
+    last_ = now;
+    return total_;
+  }
+
+ private:
+  const simulator& app_;
+  int last_;
+  int total_ = 0;
+  QTimer poll_;
+};
+
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -38,6 +76,15 @@ class MainWindowTest : public ::testing::Test {
     window->show();
     QApplication::processEvents();
     view = window->view();
+    // A condition that never comes fails the test instead of hanging it: every
+    // event loop ends and every dialog closes.
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [] {
+      ADD_FAILURE() << "the test waited two minutes for a condition that never came";
+      close_world_dialogs();
+      QApplication::exit(-1);
+    });
+    deadline.start(120000);
   }
 
   void TearDown() override { window.reset(); }
@@ -65,6 +112,7 @@ class MainWindowTest : public ::testing::Test {
 
   std::unique_ptr<MainWindow> window;
   SimulationView* view = nullptr;
+  QTimer deadline;
 };
 
 TEST_F(MainWindowTest, TitleSizeAndFileMenu) {
@@ -98,10 +146,9 @@ TEST_F(MainWindowTest, StartUpBuildsTheWorldAndTheImageAndStartsBothTimers) {
 }
 
 TEST_F(MainWindowTest, TicksRunFromTheEventLoop) {
-  const int before = app().driver.updates;
-  QTimer::singleShot(300, qApp, [] { QApplication::exit(5); });
+  tick_count ticks(app());
+  when(view, [&ticks] { return ticks.read() > 5; }, [] { QApplication::exit(5); });
   EXPECT_EQ(QApplication::exec(), 5);
-  EXPECT_GT(app().driver.updates, before + 5);
 }
 
 TEST_F(MainWindowTest, ShortAndZeroPeriodsRunAtTenMilliseconds) {
@@ -267,39 +314,33 @@ void choose_in_dialog(const QString& file) {
   QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
 }
 
-// A timer that fails the test instead of letting a forgotten dialog hang it.
-void fail_safe() {
-  QTimer::singleShot(8000, qApp, [] {
-    if (open_world_dialogs() > 0) {
-      ADD_FAILURE() << "a dialog stayed open";
-      close_world_dialogs();
-    }
-  });
-}
-
 TEST_F(MainWindowTest, WindowGoesOnWhileAFileDialogIsOpenAndCommandsNest) {
   QTemporaryDir dir;
   const QString one_wall = dir.filePath(QStringLiteral("one.dat"));
   const QString two_walls = dir.filePath(QStringLiteral("two.dat"));
   std::ofstream(one_wall.toStdString()) << "1\n1\n0\n1\n4 4 1 1\n";
   std::ofstream(two_walls.toStdString()) << "2\n2\n0\n2\n4 4 1 1\n6 6 1 1\n";
-  fail_safe();
+  tick_count ticks(app());
   int ticks_before = 0;
   bool nested_saw_two_dialogs = false;
-  QTimer::singleShot(100, view, [&] {
+  when(view, [] { return the_file_dialog() != nullptr; }, [&] {
     // The dialog is open, owns nothing and blocks nothing.
     ASSERT_EQ(open_world_dialogs(), 1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(the_file_dialog()->parentWidget(), nullptr);
-    ticks_before = app().driver.updates;
+    ticks_before = ticks.read();
     click_key(Qt::Key_Space);
     const QPoint at(sim().display_x / 4, sim().display_y / 4);
     send_mouse(QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton);
     send_mouse(QEvent::MouseButtonRelease, at, Qt::RightButton, Qt::NoButton);
     EXPECT_EQ(world().target_x, get_world_x(sim(), at.x()));
-    // A second Open while the first is open: nested inside this handler.
-    QTimer::singleShot(100, view, [&] {
-      nested_saw_two_dialogs = open_world_dialogs() == 2;
+    // A second Open while the first is open: nested inside this handler. It is
+    // answered once ticks have gone on behind both dialogs.
+    const auto nested_open_and_ticking = [&] {
+      return open_world_dialogs() == 2 && ticks.read() > ticks_before + 5;
+    };
+    when(view, nested_open_and_ticking, [&] {
+      nested_saw_two_dialogs = true;
       // Answer the newer one: the older is hidden from the_file_dialog() while
       // both show, so hide the outer one's twin by choosing through the newest.
       QFileDialog* newest = nullptr;
@@ -321,7 +362,7 @@ TEST_F(MainWindowTest, WindowGoesOnWhileAFileDialogIsOpenAndCommandsNest) {
   window->mainMenu(kOpenCommand);
   EXPECT_TRUE(app().driver.show_stats);
   EXPECT_TRUE(nested_saw_two_dialogs);
-  EXPECT_GT(app().driver.updates, ticks_before + 5);  // ticks went on behind the dialogs
+  EXPECT_GT(ticks.read(), ticks_before + 5);  // ticks went on behind the dialogs
   // The first command loads once its dialog closes, into the world as it is then.
   EXPECT_EQ(world().num_walls, 2);
   EXPECT_EQ(robot().x, 2.0);
@@ -341,8 +382,7 @@ TEST_F(MainWindowTest, AWorldGivenByNameOpensOnlyWhileTheSimulationRuns) {
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowWhileADialogIsOpenEndsTheCommandQuietly) {
-  fail_safe();
-  QTimer::singleShot(100, view, [this] { window->close(); });
+  when(view, [] { return open_world_dialogs() == 1; }, [this] { window->close(); });
   window->mainMenu(kOpenCommand);
   EXPECT_EQ(open_world_dialogs(), 0);
   EXPECT_FALSE(view->isRunning());
@@ -352,12 +392,9 @@ TEST_F(MainWindowTest, ClosingTheWindowWhileADialogIsOpenEndsTheCommandQuietly) 
 }
 
 TEST_F(MainWindowTest, EscWhileADialogIsOpenEndsTheProgramAndLoadsNothing) {
-  fail_safe();
   QTimer::singleShot(0, view, [this] { window->mainMenu(kOpenCommand); });
-  QTimer::singleShot(150, view, [this] {
-    EXPECT_EQ(open_world_dialogs(), 1);
-    send_key(QEvent::KeyPress, Qt::Key_Escape);
-  });
+  when(view, [] { return open_world_dialogs() == 1; },
+       [this] { send_key(QEvent::KeyPress, Qt::Key_Escape); });
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_EQ(open_world_dialogs(), 0);
   EXPECT_TRUE(view->isRunning());

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <climits>
 
 #include "core/simulation.h"
@@ -163,9 +162,9 @@ TEST_F(QImageContextTest, LineToTheSamePointDrawsNothing) {
   EXPECT_EQ(painted_count(), 0);
 }
 
-TEST_F(QImageContextTest, HugeCoordinatesAreClippedWithoutWalkingTheWholeLine) {
-  QElapsedTimer clock;
-  clock.start();
+// Clipped before they are walked: BM_HugeCoordinates measures microseconds where
+// walking 2^32 steps would take seconds.
+TEST_F(QImageContextTest, HugeCoordinatesAreClipped) {
   dc.move_to(INT_MIN, INT_MIN);
   dc.line_to(INT_MAX, INT_MAX);  // the diagonal through the image
   for (int k = 0; k < 30; ++k) EXPECT_EQ(at(k, k), kQtRed) << k;
@@ -175,7 +174,7 @@ TEST_F(QImageContextTest, HugeCoordinatesAreClippedWithoutWalkingTheWholeLine) {
   dc.rectangle(INT_MIN, INT_MIN, INT_MAX, INT_MAX);  // outline far outside
   EXPECT_EQ(at(20, 20), kQtBlue);
   dc.ellipse(INT_MIN, INT_MIN, INT_MAX, INT_MAX);
-  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_EQ(at(20, 20), kQtBlue);  // the inside of an ellipse far larger than the image
 }
 
 TEST(QImageContextSizes, ZeroAndNegativeSizesDrawNothing) {
