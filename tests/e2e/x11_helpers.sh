@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # Shared by the end-to-end test and the screenshot script: a private X server,
 # the program in it, screenshots and polling. Source it; set WORK to a scratch
-# directory first. Every wait has a time limit.
+# directory (and PIXEL_PROBE for the pictures' checks) first. Every wait is for a
+# condition, with a time limit.
 
 fail() {
   echo "FAIL: $*" >&2
@@ -11,15 +12,17 @@ fail() {
 note() { echo "-- $*"; }
 
 # Starts Xvfb on a display number it picks itself (no clash with other servers)
-# and exports DISPLAY. The screen is 1024x768x24 unless given (WxHxDEPTH).
+# and exports DISPLAY. The screen is 1024x768x24 unless given (WxHxDEPTH). Keys
+# do not auto-repeat: a server kept from running between a key's press and its
+# release must not turn one tap into several.
 start_xvfb() {
   local fifo="$WORK/displayfd"
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 "${1:-1024x768x24}" -nolisten tcp -noreset 3>"$fifo" \
+  Xvfb -displayfd 3 -screen 0 "${1:-1024x768x24}" -nolisten tcp -noreset -r 3>"$fifo" \
     >"$WORK/xvfb.log" 2>&1 &
   XVFB_PID=$!
   local number=""
-  if ! read -r -t 20 number <"$fifo" || [[ -z "$number" ]]; then
+  if ! read -r -t 60 number <"$fifo" || [[ -z "$number" ]]; then
     cat "$WORK/xvfb.log" >&2 || true
     fail "Xvfb did not start"
   fi
@@ -42,7 +45,7 @@ start_program() {
     WID=$(xdotool search --onlyvisible --name '^Robot Simulator$' 2>/dev/null | head -n 1) || true
     [[ -n "$WID" ]]
   }
-  wait_for 30 find_window || true
+  wait_for 60 find_window || true
   [[ -n "$WID" ]] || { cat "$WORK/program.log" >&2; fail "no window titled 'Robot Simulator'"; }
   eval "$(xdotool getwindowgeometry --shell "$WID")"
   WIN_X=$X
@@ -70,6 +73,24 @@ count() {
   local file="$1" x="$2" y="$3"
   shift 3
   "$PIXEL_PROBE" "$file" $((WIN_X + x)) $((WIN_Y + y)) "$@"
+}
+
+# same_in FILE1 FILE2 X Y W H: the two pictures are the same in a window-relative box.
+same_in() {
+  local first="$1" second="$2" x="$3" y="$4"
+  shift 4
+  "$PIXEL_PROBE" --same "$first" "$second" $((WIN_X + x)) $((WIN_Y + y)) "$@"
+}
+
+# changed_columns FILE1 FILE2 X Y W H: prints the first and last window column in
+# which the pictures differ inside the box, or "none".
+changed_columns() {
+  local first="$1" second="$2" x="$3" y="$4" columns
+  shift 4
+  columns=$("$PIXEL_PROBE" --changed "$first" "$second" $((WIN_X + x)) $((WIN_Y + y)) "$@")
+  [[ $columns == none ]] && { echo none; return; }
+  read -r left right <<<"$columns"
+  echo $((left - WIN_X)) $((right - WIN_X))
 }
 
 # wait_for SECONDS COMMAND...: runs the command until it succeeds or time runs out.
