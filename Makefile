@@ -54,7 +54,7 @@ install uninstall: export ROBOSIM_DESTDIR_AS_WRITTEN := $(value DESTDIR)
 # Removes what make install wrote into $(DESTDIR)$(PREFIX) (give it the same
 # PREFIX and DESTDIR), however many installs it took and whether they finished.
 uninstall:
-	@bash scripts/uninstall.sh --installed
+	@bash scripts/uninstall.sh --installed "$(BUILD_DIR)"
 
 # The Debian package, $(BUILD_DIR)/robot-simulator_VERSION_ARCH.deb (CPack).
 deb: build

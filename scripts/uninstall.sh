@@ -12,7 +12,7 @@
 # keeps in the prefix (ROBOSIM_PREFIX and ROBOSIM_DESTDIR from make, checked as
 # for make install), which goes too once every file in it is gone, and for a real
 # uninstall (no DESTDIR) the desktop's caches are refreshed.
-# usage: [DESTDIR=DIR] uninstall.sh MANIFEST [PREFIX] | uninstall.sh --installed
+# usage: [DESTDIR=DIR] uninstall.sh MANIFEST [PREFIX] | uninstall.sh --installed BUILD_DIR
 set -euo pipefail
 here=$(dirname "$0")
 
@@ -25,6 +25,11 @@ if [[ ${1-} == --installed ]]; then
   [[ -f $manifest ]] || {
     echo "make uninstall: nothing was installed into $DESTDIR$PREFIX by make install (it has" \
       "no $INSTALLED_LIST); give the PREFIX and DESTDIR of the install" >&2
+    # Before the lists in the prefix, the last install's list was kept in the build.
+    old=${2-}/installed-files.txt
+    [[ -z ${2-} || ! -f $old ]] ||
+      echo "make uninstall: an install made before those lists is listed in $old;" \
+        "bash scripts/uninstall.sh $old PREFIX removes the files of it inside PREFIX" >&2
     exit 1
   }
 else

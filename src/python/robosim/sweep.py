@@ -25,9 +25,9 @@ import tomllib
 
 from robosim import __version__
 from robosim.sweep_cluster import (
+    NoWorkers,
     StopRequest,
     Unreachable,
-    NoWorkers,
     WorkerWatch,
     cluster_client,
     run_all,
