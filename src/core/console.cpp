@@ -6,7 +6,7 @@
 
 #include "core/simulation.h"
 
-void write_console(simulation& sim, const char* text) {
+void write_console(const simulation& sim, const char* text) {
   if (text == nullptr) return;
   const std::string_view view(text, std::strlen(text));
   if (sim.console) {

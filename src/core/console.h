@@ -11,8 +11,9 @@ struct simulation;
 using console_sink = std::function<void(std::string_view)>;
 
 // Writes the text as it is (no line break added). Goes to standard error unless a
-// sink has been installed.
-void write_console(simulation& sim, const char* text);
+// sink has been installed. The console is the simulation's output, not its
+// state: a const simulation writes to it too.
+void write_console(const simulation& sim, const char* text);
 
 // Redirects the simulation's console, for tests and tools; an empty function
 // restores standard error.

@@ -17,17 +17,29 @@ draw_object make_object(draw_object_count& count, draw_object_kind kind, colour_
 
 }  // namespace
 
-draw_object create_solid_brush(simulation& sim, colour_ref colour) {
-  return make_object(sim.draw_objects, draw_object_kind::brush, colour);
+draw_object create_solid_brush(draw_object_count& count, colour_ref colour) {
+  return make_object(count, draw_object_kind::brush, colour);
 }
 
-draw_object create_pen(simulation& sim, int /*width*/, colour_ref colour) {
-  return make_object(sim.draw_objects, draw_object_kind::pen, colour);
+draw_object create_pen(draw_object_count& count, int /*width*/, colour_ref colour) {
+  return make_object(count, draw_object_kind::pen, colour);
+}
+
+void delete_object(draw_object_count& count, const draw_object& object) {
+  if (object.is_null() || object.id == kStockObjectId) return;
+  --count.live;
+}
+
+draw_object create_solid_brush(simulation& sim, colour_ref colour) {
+  return create_solid_brush(sim.draw_objects, colour);
+}
+
+draw_object create_pen(simulation& sim, int width, colour_ref colour) {
+  return create_pen(sim.draw_objects, width, colour);
 }
 
 void delete_object(simulation& sim, const draw_object& object) {
-  if (object.is_null() || object.id == kStockObjectId) return;
-  --sim.draw_objects.live;
+  delete_object(sim.draw_objects, object);
 }
 
 long live_draw_objects(const simulation& sim) {

@@ -67,5 +67,9 @@ draw_object create_solid_brush(simulation& sim, colour_ref colour);
 draw_object create_pen(simulation& sim, int width, colour_ref colour);
 // Releasing the null object or a stock object does nothing.
 void delete_object(simulation& sim, const draw_object& object);
+// The same with a count of their own (a picture's, shell/scene.h).
+draw_object create_solid_brush(draw_object_count& count, colour_ref colour);
+draw_object create_pen(draw_object_count& count, int width, colour_ref colour);
+void delete_object(draw_object_count& count, const draw_object& object);
 // Objects created and not yet released (for tests that look for leaks).
 long live_draw_objects(const simulation& sim);

@@ -186,7 +186,7 @@ const point* grid_nearest(const impact_array_state& grid, double x, double y, do
 
 }  // namespace
 
-const std::vector<point>& impact_array_oldest_first(simulation& sim) {
+const std::vector<point>& impact_array_oldest_first(const simulation& sim) {
   impact_array_state& array = *sim.impact_lookup;
   const world_state& world = sim.world;
   if (world.impacts != array.head || world.num_impacts != array.count) {
@@ -196,7 +196,7 @@ const std::vector<point>& impact_array_oldest_first(simulation& sim) {
   return array.oldest_first;
 }
 
-const point* impact_array_nearest(simulation& sim, double x, double y, double limit) {
+const point* impact_array_nearest(const simulation& sim, double x, double y, double limit) {
   const std::vector<point>& impacts = impact_array_oldest_first(sim);
   impact_array_state& array = *sim.impact_lookup;
   // Up to a few dozen impacts, reading them all costs less than the rings.

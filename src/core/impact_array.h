@@ -43,14 +43,14 @@ struct impact_array_state {
 };
 
 // The impacts of the world's list, oldest first (the list's order reversed).
-const std::vector<point>& impact_array_oldest_first(simulation& sim);
+const std::vector<point>& impact_array_oldest_first(const simulation& sim);
 
 // The impact nearest to (x, y) among those whose squared distance
 // dx * dx + dy * dy is below `limit`, ties going to the newest; nullptr if there
 // is none. Exactly what a scan of the list from its head (the newest) finds when
 // it takes an impact only if its squared distance is below the best so far,
 // starting from `limit`. Looks only at the grid cells near (x, y) where it can.
-const point* impact_array_nearest(simulation& sim, double x, double y, double limit);
+const point* impact_array_nearest(const simulation& sim, double x, double y, double limit);
 
 // The impact list was emptied.
 void impact_array_forget(simulation& sim);

@@ -30,7 +30,9 @@ struct simulation_attachments {
   console_sink console;
   impact_offer_watcher offer_watcher;
   fresh_on_copy<wall_index> wall_grid;
-  fresh_on_copy<impact_array_state> impact_lookup;
+  // Filled by reads too (the field's look for the nearest impact, which a
+  // picture's lattice makes), hence mutable: it is never state.
+  mutable fresh_on_copy<impact_array_state> impact_lookup;
   fresh_on_copy<impact_buckets> impact_merge;
   fresh_on_copy<planner_cache> planner;
   fresh_on_copy<ray_direction_memo> ray_directions;

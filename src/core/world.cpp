@@ -259,12 +259,20 @@ int world_check_wall_point(simulation& sim, double x, double y) {
   return 0;
 }
 
+int get_screen_x(const world_state& world, screen_size screen, double x) {
+  return saturating_trunc(x / world.width * screen.width);
+}
+
+int get_screen_y(const world_state& world, screen_size screen, double y) {
+  return saturating_trunc(y / world.height * screen.height);
+}
+
 int get_screen_x(const simulation& sim, double x) {
-  return saturating_trunc(x / sim.world.width * sim.display_x);
+  return get_screen_x(sim.world, screen_size{sim.display_x, sim.display_y}, x);
 }
 
 int get_screen_y(const simulation& sim, double y) {
-  return saturating_trunc(y / sim.world.height * sim.display_y);
+  return get_screen_y(sim.world, screen_size{sim.display_x, sim.display_y}, y);
 }
 
 double get_world_x(const simulation& sim, unsigned int px) {
@@ -277,11 +285,15 @@ double get_world_y(const simulation& sim, unsigned int py) {
   return py / static_cast<double>(sim.display_y) * sim.world.height;
 }
 
+void get_bounding_rect(const world_state& world, screen_size screen, double cx, double cy, double w,
+                       double h, pixel_rect& r) {
+  r.left = saturating_trunc((cx - w * 0.5) / world.width * screen.width);
+  r.top = saturating_trunc((cy - h * 0.5) / world.height * screen.height);
+  r.right = saturating_trunc((cx + w * 0.5) / world.width * screen.width);
+  r.bottom = saturating_trunc((cy + h * 0.5) / world.height * screen.height);
+}
+
 void get_bounding_rect(const simulation& sim, double cx, double cy, double w, double h,
                        pixel_rect& r) {
-  const world_state& world = sim.world;
-  r.left = saturating_trunc((cx - w * 0.5) / world.width * sim.display_x);
-  r.top = saturating_trunc((cy - h * 0.5) / world.height * sim.display_y);
-  r.right = saturating_trunc((cx + w * 0.5) / world.width * sim.display_x);
-  r.bottom = saturating_trunc((cy + h * 0.5) / world.height * sim.display_y);
+  get_bounding_rect(sim.world, screen_size{sim.display_x, sim.display_y}, cx, cy, w, h, r);
 }

@@ -182,11 +182,21 @@ void world_free_markers(simulation& sim);
 // 1 when the point lies in or on some wall, else 0.
 int world_check_wall_point(simulation& sim, double x, double y);
 
+// A size in pixels onto which the world is mapped: the simulation's client
+// area (display_x by display_y), or a picture of its own size.
+struct screen_size {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
 // World units to pixels of the simulation's client area (display_x by
 // display_y), truncated toward zero. Values that do not fit an int (NaN,
 // infinities, huge coordinates) saturate; NaN gives 0.
 int get_screen_x(const simulation& sim, double x);
 int get_screen_y(const simulation& sim, double y);
+// The same onto another screen, the world's extent as it is.
+int get_screen_x(const world_state& world, screen_size screen, double x);
+int get_screen_y(const world_state& world, screen_size screen, double y);
 // Pixels to world units. A zero-sized client area gives 0 instead of NaN.
 double get_world_x(const simulation& sim, unsigned int px);
 double get_world_y(const simulation& sim, unsigned int py);
@@ -200,3 +210,5 @@ struct pixel_rect {
 // Pixel rectangle of a w x h box centred on (cx, cy).
 void get_bounding_rect(const simulation& sim, double cx, double cy, double w, double h,
                        pixel_rect& r);
+void get_bounding_rect(const world_state& world, screen_size screen, double cx, double cy, double w,
+                       double h, pixel_rect& r);

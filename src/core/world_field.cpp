@@ -8,7 +8,7 @@
 #include "core/map.h"
 #include "core/simulation.h"
 
-void compute_impact_vector(simulation& sim, double x, double y, point& out) {
+void compute_impact_vector(const simulation& sim, double x, double y, point& out) {
   const world_state& world = sim.world;
   out = point{0.0, 0.0};
   if (world.num_impacts == 0) return;
@@ -17,7 +17,7 @@ void compute_impact_vector(simulation& sim, double x, double y, point& out) {
   if (nearest != nullptr) out = point{x - nearest->x, y - nearest->y};
 }
 
-void compute_waypoint_vector(simulation& sim, double x, double y, point& out) {
+void compute_waypoint_vector(const simulation& sim, double x, double y, point& out) {
   const world_state& world = sim.world;
   out = point{0.0, 0.0};
   if (world.num_waypoints == 0) return;
@@ -33,7 +33,8 @@ void compute_waypoint_vector(simulation& sim, double x, double y, point& out) {
   out = point{x - current->x, y - current->y};
 }
 
-void compute_grad_point(simulation& sim, double x, double y, double& angle, double& magnitude) {
+void compute_grad_point(const simulation& sim, double x, double y, double& angle,
+                        double& magnitude) {
   const world_state& world = sim.world;
   double fx = 0.0;
   double fy = 0.0;

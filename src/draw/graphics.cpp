@@ -5,7 +5,7 @@
 #include "core/simulation.h"
 #include "draw/draw_context.h"
 
-void draw_arrow(const simulation& sim, draw_context& dc, double x, double y, double angle,
+void draw_arrow(const scene_view& view, draw_context& dc, double x, double y, double angle,
                 double length) {
   constexpr double kQuarterPi = 0.7853981633974483;
   const double u = std::cos(angle);
@@ -17,15 +17,15 @@ void draw_arrow(const simulation& sim, draw_context& dc, double x, double y, dou
   // The barbs start from the centre, not from the head.
   const double barb = 0.75 * length;
 
-  const int head_px = get_screen_x(sim, head_x);
-  const int head_py = get_screen_y(sim, head_y);
+  const int head_px = view_x(view, head_x);
+  const int head_py = view_y(view, head_y);
 
-  dc.move_to(get_screen_x(sim, tail_x), get_screen_y(sim, tail_y));
+  dc.move_to(view_x(view, tail_x), view_y(view, tail_y));
   dc.line_to(head_px, head_py);
 
-  dc.move_to(get_screen_x(sim, x + barb * std::cos(angle - kQuarterPi)),
-             get_screen_y(sim, y + barb * std::sin(angle - kQuarterPi)));
+  dc.move_to(view_x(view, x + barb * std::cos(angle - kQuarterPi)),
+             view_y(view, y + barb * std::sin(angle - kQuarterPi)));
   dc.line_to(head_px, head_py);
-  dc.line_to(get_screen_x(sim, x + barb * std::cos(angle + kQuarterPi)),
-             get_screen_y(sim, y + barb * std::sin(angle + kQuarterPi)));
+  dc.line_to(view_x(view, x + barb * std::cos(angle + kQuarterPi)),
+             view_y(view, y + barb * std::sin(angle + kQuarterPi)));
 }

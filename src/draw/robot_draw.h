@@ -4,12 +4,11 @@
 
 #include "core/utility.h"
 #include "draw/draw_context.h"
+#include "draw/scene_view.h"
 
-struct simulation;
-
-void robot_draw(simulation& sim, draw_context& dc);
-void draw_sensor(simulation& sim, draw_context& dc, double x, double y, double angle, double dist,
-                 double size, colour_ref colour);
+void robot_draw(const scene_view& view, draw_context& dc);
+void draw_sensor(const scene_view& view, draw_context& dc, double x, double y, double angle,
+                 double dist, double size, colour_ref colour);
 colour_ref get_sensor_color(bool hit);
 // Kept without callers: a line between two world points in the current pen.
-void draw_line(const simulation& sim, draw_context& dc, line l);
+void draw_line(const scene_view& view, draw_context& dc, line l);

@@ -2,9 +2,10 @@
 
 #include "core/simulation.h"
 
-void draw_trail(simulation& sim, draw_context& dc, std::span<const point> trail, point end) {
+void draw_trail(const scene_view& view, draw_context& dc, std::span<const point> trail,
+                std::optional<point> end) {
   if (trail.empty()) return;
-  const draw_object pen = create_pen(sim, 1, kTrailColour);
+  const draw_object pen = create_pen(view.objects, 1, kTrailColour);
   const draw_object previous = dc.select_object(pen);
   bool piece_started = false;
   for (const point& p : trail) {
@@ -13,13 +14,13 @@ void draw_trail(simulation& sim, draw_context& dc, std::span<const point> trail,
       continue;
     }
     if (piece_started) {
-      dc.line_to(get_screen_x(sim, p.x), get_screen_y(sim, p.y));
+      dc.line_to(view_x(view, p.x), view_y(view, p.y));
     } else {
-      dc.move_to(get_screen_x(sim, p.x), get_screen_y(sim, p.y));
+      dc.move_to(view_x(view, p.x), view_y(view, p.y));
       piece_started = true;
     }
   }
-  if (piece_started) dc.line_to(get_screen_x(sim, end.x), get_screen_y(sim, end.y));
+  if (piece_started && end) dc.line_to(view_x(view, end->x), view_y(view, end->y));
   dc.select_object(previous);
-  delete_object(sim, pen);
+  delete_object(view.objects, pen);
 }

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <limits>
+#include <optional>
 #include <span>
 
 #include "core/utility.h"
 #include "draw/draw_context.h"
-
-struct simulation;
+#include "draw/scene_view.h"
 
 // Orange: none of the scene's own colours, so the trail stands out on the white
 // floor, the field lattice and the walls alike.
@@ -24,6 +24,7 @@ constexpr bool is_trail_break(const point& p) {
 
 // Draws the trail's pieces with a one-pixel pen of the trail colour, each piece
 // from its first point through the others; the last piece goes on to `end` (the
-// robot's position now). An empty trail draws nothing. The pen that was current
-// stays current afterwards.
-void draw_trail(simulation& sim, draw_context& dc, std::span<const point> trail, point end);
+// robot's position now), when there is one. An empty trail draws nothing. The
+// pen that was current stays current afterwards.
+void draw_trail(const scene_view& view, draw_context& dc, std::span<const point> trail,
+                std::optional<point> end);

@@ -1,6 +1,7 @@
 #include "draw/world_draw.h"
 
 #include <cmath>
+#include <optional>
 
 #include "core/simulation.h"
 #include "core/world_field.h"
@@ -35,61 +36,62 @@ double lattice_arrow_length(double magnitude) {
 }
 
 // Everything world_draw draws before the robot.
-void draw_under_robot(simulation& sim, draw_context& dc) {
-  const world_state& world = sim.world;
+void draw_under_robot(const scene_view& view, draw_context& dc) {
+  const world_state& world = view.sim.world;
   // Whatever ran before (the image's set-up, Qt, the Python interpreter) may have
   // left the vector state dirty; a frame with the lattice then takes twice as long.
   clear_upper_vector_state();
   dc.select_object(world.white_pen);
   dc.select_object(world.white_brush);
-  dc.rectangle(0, 0, sim.display_x, sim.display_y);
+  dc.rectangle(0, 0, view.screen.width, view.screen.height);
 
-  if (world.show_grad) world_draw_grad(sim, dc);
+  if (view.grad) world_draw_grad(view, dc);
 
   dc.select_object(world.black_pen);
   dc.select_object(world.white_brush);
 
   // Drawing the walls leaves the wall pen selected, so the target's outline is in
   // the wall colour when walls are shown and black when they are hidden.
-  if (world.show_walls) world_draw_walls(sim, dc);
+  if (world.show_walls) world_draw_walls(view, dc);
 
   if (world.target_set) {
     dc.select_object(world.green_brush);
-    dc.ellipse(get_screen_x(sim, world.target_x - kTargetHalf),
-               get_screen_y(sim, world.target_y - kTargetHalf),
-               get_screen_x(sim, world.target_x + kTargetHalf),
-               get_screen_y(sim, world.target_y + kTargetHalf));
+    dc.ellipse(
+        view_x(view, world.target_x - kTargetHalf), view_y(view, world.target_y - kTargetHalf),
+        view_x(view, world.target_x + kTargetHalf), view_y(view, world.target_y + kTargetHalf));
   }
 
-  world_draw_waypoints(sim, dc);
+  world_draw_waypoints(view, dc);
 }
 
 }  // namespace
 
-void world_draw(simulation& sim, draw_context& dc) {
-  draw_under_robot(sim, dc);
-  robot_draw(sim, dc);
+void world_draw(const scene_view& view, draw_context& dc) {
+  draw_under_robot(view, dc);
+  robot_draw(view, dc);
 }
 
-void world_draw_with_trail(simulation& sim, draw_context& dc, std::span<const point> trail) {
-  draw_under_robot(sim, dc);
-  draw_trail(sim, dc, trail, point{sim.robot.x, sim.robot.y});
-  robot_draw(sim, dc);
+void world_draw_with_trail(const scene_view& view, draw_context& dc, std::span<const point> trail,
+                           bool trail_reaches_robot) {
+  draw_under_robot(view, dc);
+  const robot_state& robot = view.sim.robot;
+  draw_trail(view, dc, trail,
+             trail_reaches_robot ? std::optional<point>(point{robot.x, robot.y}) : std::nullopt);
+  robot_draw(view, dc);
 }
 
-void world_draw_walls(simulation& sim, draw_context& dc) {
-  const world_state& world = sim.world;
+void world_draw_walls(const scene_view& view, draw_context& dc) {
+  const world_state& world = view.sim.world;
   dc.select_object(world.wall_brush);
   dc.select_object(world.wall_pen);
   for (const wall_node* wall = world.walls; wall != nullptr; wall = wall->next) {
-    dc.rectangle(get_screen_x(sim, wall->x), get_screen_y(sim, wall->y),
-                 get_screen_x(sim, wall->x + wall->width),
-                 get_screen_y(sim, wall->y + wall->height));
+    dc.rectangle(view_x(view, wall->x), view_y(view, wall->y), view_x(view, wall->x + wall->width),
+                 view_y(view, wall->y + wall->height));
   }
 }
 
-void world_draw_waypoints(simulation& sim, draw_context& dc) {
-  const world_state& world = sim.world;
+void world_draw_waypoints(const scene_view& view, draw_context& dc) {
+  const world_state& world = view.sim.world;
   dc.select_object(world.wall_brush);
   dc.select_object(world.wall_pen);
   for (const waypoint_node* waypoint = world.waypoints; waypoint != nullptr;
@@ -101,43 +103,42 @@ void world_draw_waypoints(simulation& sim, draw_context& dc) {
       dc.select_object(world.wall_brush);
       dc.select_object(world.wall_pen);
     }
-    dc.ellipse(get_screen_x(sim, waypoint->x - kWaypointHalf),
-               get_screen_y(sim, waypoint->y - kWaypointHalf),
-               get_screen_x(sim, waypoint->x + kWaypointHalf),
-               get_screen_y(sim, waypoint->y + kWaypointHalf));
+    dc.ellipse(view_x(view, waypoint->x - kWaypointHalf), view_y(view, waypoint->y - kWaypointHalf),
+               view_x(view, waypoint->x + kWaypointHalf),
+               view_y(view, waypoint->y + kWaypointHalf));
   }
 }
 
-void world_draw_grad(simulation& sim, draw_context& dc) {
-  const world_state& world = sim.world;
+void world_draw_grad(const scene_view& view, draw_context& dc) {
+  const world_state& world = view.sim.world;
   dc.select_object(world.green_pen);
-  const int half_w = sim.display_x / kLatticeSize / 2;
-  const int half_h = sim.display_y / kLatticeSize / 2;
+  const int half_w = view.screen.width / kLatticeSize / 2;
+  const int half_h = view.screen.height / kLatticeSize / 2;
 
   for (int i = 0; i < kLatticeSize; ++i) {
     const double wx = static_cast<double>(i) / kLatticeSize * world.width;
-    const int px = get_screen_x(sim, wx);
+    const int px = view_x(view, wx);
     for (int j = 0; j < kLatticeSize; ++j) {
       const double wy = static_cast<double>(j) / kLatticeSize * world.height;
       double angle = 0.0;
       double magnitude = 0.0;
-      compute_grad_point(sim, wx, wy, angle, magnitude);
+      compute_grad_point(view.sim, wx, wy, angle, magnitude);
 
       // Each cell gets a brush and a pen of its own colour, released as soon as
       // they are no longer selected.
       const colour_ref colour = lattice_colour(magnitude);
-      const draw_object brush = create_solid_brush(sim, colour);
-      const draw_object pen = create_pen(sim, 1, colour);
+      const draw_object brush = create_solid_brush(view.objects, colour);
+      const draw_object pen = create_pen(view.objects, 1, colour);
       const draw_object previous_brush = dc.select_object(brush);
       dc.select_object(pen);
-      const int py = get_screen_y(sim, wy);
+      const int py = view_y(view, wy);
       dc.rectangle(px - half_w - 1, py - half_h - 1, px + half_w + 1, py + half_h + 1);
       dc.select_object(previous_brush);
       dc.select_object(world.green_pen);
-      delete_object(sim, brush);
-      delete_object(sim, pen);
+      delete_object(view.objects, brush);
+      delete_object(view.objects, pen);
 
-      draw_arrow(sim, dc, wx, wy, angle, lattice_arrow_length(magnitude));
+      draw_arrow(view, dc, wx, wy, angle, lattice_arrow_length(magnitude));
     }
   }
 }

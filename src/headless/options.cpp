@@ -2,7 +2,9 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <utility>
 #include <vector>
@@ -157,8 +159,10 @@ bool parse_size(const QString& text, int& width, int& height, std::string& probl
     problem = "the picture must be at least 1x1 pixels, got " + quoted(text);
     return false;
   }
-  if (w > kMaxImageSide || h > kMaxImageSide ||
-      static_cast<std::int64_t>(w * h) > kMaxImagePixels) {
+  const auto as_signed = [](std::uint64_t v) {
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(v, INT64_MAX));
+  };
+  if (!picture_size_allowed(as_signed(w), as_signed(h))) {
     problem = quoted(text) + " is too large (at most " + std::to_string(kMaxImageSide) +
               " pixels a side and " + std::to_string(kMaxImagePixels) + " pixels in all)";
     return false;
@@ -398,8 +402,8 @@ parse_outcome parse_options(const QStringList& arguments, run_options& options,
     }
   }
   if (!result.gif_path.empty()) {
-    const std::uint64_t frames = gif_frame_count(result.ticks, result.frame_every);
-    if (frames > kMaxGifFrames) {
+    if (!film_frames_allowed(result.ticks, result.frame_every)) {
+      const std::uint64_t frames = gif_frame_count(result.ticks, result.frame_every);
       const std::uint64_t step = smallest_gif_step(result.ticks);
       message = "--gif: " + std::to_string(frames) + " frames are more than " +
                 std::to_string(kMaxGifFrames) + "; use --frame-every " + std::to_string(step) +

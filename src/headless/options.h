@@ -6,17 +6,19 @@
 #include <optional>
 #include <string>
 
+#include "shell/film.h"
+#include "shell/scene.h"
 #include "shell/simulated_run.h"
 #include "tools/occupancy_map.h"
 
 // The runner's name, at the start of every message it writes.
 constexpr const char* kProgramName = "robot-simulator-headless";
 
-// The limits on what the runner accepts (kMaxTicks, kMaxPeriodMs, kMaxImageSide,
-// kMaxImagePixels) are those of shell/simulated_run.h, shared with the Python
-// module; values outside give a bad-argument error.
-// The fastest a GIF may be played; the frame limit, kMaxGifFrames, is that of
-// shell/simulated_run.h.
+// The limits on what the runner accepts (kMaxTicks, kMaxPeriodMs of
+// shell/simulated_run.h, the picture's size of shell/scene.h, the film's frames
+// of shell/film.h) are shared with the Python module; values outside give a
+// bad-argument error.
+// The fastest a GIF may be played.
 constexpr double kMaxGifSpeed = 1'000'000.0;
 
 struct run_options {

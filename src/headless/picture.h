@@ -1,33 +1,14 @@
-// The runner's pictures: the world drawn by the window's drawing code into an
-// image, with the robot's trail while it is recorded and the statistics line on
-// top when it is switched on. The final PNG and every GIF frame are drawn here.
+// The runner's picture as a PNG file's bytes: the image the scene was drawn
+// into (shell/scene.h draws it, with the statistics line in a QImage), encoded
+// by Qt.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
-#include "qtdraw/qimage_context.h"
+#include "core/file_error.h"
 
-struct simulator;
+class qimage_context;
 
-class scene_picture {
- public:
-  // An image of width x height, which also becomes the size the world's pixel
-  // conversions use (display_x, display_y).
-  scene_picture(simulator& app, int width, int height);
-
-  // Draws the world as it is now. Text needs a QGuiApplication; without one the
-  // statistics line is left out.
-  void draw();
-
-  // The picture's pixels, 0xFFRRGGBB, rows stride() pixels apart.
-  const std::uint32_t* pixels() const;
-  std::ptrdiff_t stride() const;
-
-  bool encode_png(std::string& png, std::string& error) const;
-
- private:
-  simulator& app_;
-  qimage_context image_;
-};
+// The image's PNG bytes, or a failure (of the content: nothing the file is at
+// fault for) when Qt cannot encode them.
+file_result encode_png(const qimage_context& image, std::string& png);

@@ -17,12 +17,14 @@
 #include "core/simulation.h"
 #include "core/world_file.h"
 #include "draw/draw_context.h"
-#include "headless/animation.h"
 #include "headless/key_script.h"
 #include "headless/picture.h"
 #include "headless/world_making.h"
+#include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
+#include "shell/film.h"
 #include "shell/run_metrics.h"
+#include "shell/scene.h"
 #include "shell/simulator.h"
 #include "shell/trail.h"
 
@@ -189,10 +191,13 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   apply_gains(sim.world, options);
   window.start_metrics(!options.events_path.empty());
   if (options.trail) trail_start(app);
-  std::unique_ptr<animation> film;
+  // The film's frames and the picture are drawn into a QImage, which draws the
+  // statistics line's text too.
+  std::unique_ptr<film_recorder> film;
   if (gif_file.is_open()) {
-    film = std::make_unique<animation>(app, options.width, options.height, options.frame_every,
-                                       options.gif_speed, gif_file);
+    film = std::make_unique<film_recorder>(
+        std::make_unique<qimage_context>(options.width, options.height), options.frame_every,
+        options.gif_speed, film_into(gif_file), options.gif_path);
   }
 
   std::FILE* trace = trace_file.stream();
@@ -216,7 +221,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   std::uint64_t tick = 0;
   bool interrupted = false;
   const char* broken = nullptr;  // the first value that stopped being finite
-  bool film_failed = false;
+  file_result filmed;
   bool last_row_written = true;
   for (;;) {
     // Key events due after `tick` ticks arrive before the next tick; those due
@@ -232,9 +237,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     }
     // A frame shows the state after the tick's key events.
     const bool last = window.quit_requested() || tick == options.ticks;
-    if (film && (last || film->frame_due(tick)) && !film->add_frame(window.now_ms())) {
-      film_failed = true;
-      break;
+    if (film && film->frame_due(tick, last)) {
+      filmed = film->add_frame(app, scene_options_of(app), window.now_ms());
+      if (!filmed) break;
     }
     if (last) break;
     if (stop != nullptr && *stop != 0) {
@@ -258,14 +263,9 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
                 kExitSignalBase + static_cast<int>(*stop));
   }
-  if (film && !film_failed && broken == nullptr &&
-      !film->finish(window.now_ms(), app.driver.timer_val)) {
-    film_failed = true;
-  }
-  if (film_failed) {
-    return fail(write_error(options.gif_path, film->error()) + "; no files written",
-                kExitFileError);
-  }
+  if (film && filmed && broken == nullptr)
+    filmed = film->finish(window.now_ms(), app.driver.timer_val);
+  if (!filmed) return fail(filmed.message() + "; no files written", kExitFileError);
   if (trace != nullptr && !last_row_written) trace_row(trace, sim, tick, window.now_ms());
   if (next_event < key_events.size() && !window.quit_requested()) {
     std::fprintf(err, "%s: %zu key events fall after the last tick and were not used\n",
@@ -301,12 +301,12 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (events_file.is_open()) events_file.write(format_events_csv(summary.metrics));
 
   if (png_file.is_open()) {
+    qimage_context picture(options.width, options.height);
+    trail_note_robot(app);  // as before a frame: the trail as it is kept from now on
+    draw_scene(app, scene_options_of(app), picture);
     std::string png;
-    scene_picture picture(app, options.width, options.height);
-    picture.draw();
-    if (!picture.encode_png(png, error)) {
-      return fail(error, kExitFileError);
-    }
+    const file_result encoded = encode_png(picture, png);
+    if (!encoded) return fail(encoded.message(), kExitFileError);
     png_file.write(png);
   }
   if (save_file.is_open()) {

@@ -34,7 +34,9 @@
 #include "python/navigation_binding.h"
 #include "python/session.h"
 #include "python/world_making.h"
+#include "shell/film.h"
 #include "shell/key_names.h"
+#include "shell/scene.h"
 #include "shell/snapshot.h"
 
 namespace {
@@ -163,8 +165,9 @@ std::uint32_t seed_or_time(const py::handle& seed) {
   return static_cast<std::uint32_t>(whole_number(seed, "seed", 0, UINT32_MAX));
 }
 
+// The sides are whole numbers from 1 to kMaxImageSide already.
 void check_image_size(long long width, long long height) {
-  if (width * height > kMaxImagePixels) {
+  if (!picture_size_allowed(width, height)) {
     value_error("a picture of " + std::to_string(width) + " x " + std::to_string(height) +
                 " pixels is too large (at most " + std::to_string(kMaxImagePixels) +
                 " pixels in all)");
@@ -624,7 +627,7 @@ PYBIND11_MODULE(_robosim, m) {
             const bool g = flag(grad, "grad");
             const bool v = flag(vision, "vision");
             const bool t = flag(trail, "trail");
-            if (gif_frame_count(count, step) > kMaxGifFrames) {
+            if (!film_frames_allowed(count, step)) {
               value_error(
                   std::to_string(count) + " ticks with a frame every " + std::to_string(step) +
                   " make more than " + std::to_string(kMaxGifFrames) +
@@ -738,4 +741,13 @@ PYBIND11_MODULE(_robosim, m) {
 
   m.attr("OBSERVATION_SIZE") = kObservationSize;
   m.attr("MAP_SIZE") = kMapSize;
+  // The pictures' limits (shell/scene.h), for the environments' image observations.
+  m.attr("MAX_IMAGE_SIDE") = kMaxImageSide;
+  m.attr("MAX_IMAGE_PIXELS") = kMaxImagePixels;
+  m.def(
+      "picture_size_allowed",
+      [](long long width, long long height) { return picture_size_allowed(width, height); },
+      py::arg("width"), py::arg("height"),
+      "True for a picture of 1 to MAX_IMAGE_SIDE pixels a side and MAX_IMAGE_PIXELS in all, "
+      "as render() and record_gif() take it.");
 }

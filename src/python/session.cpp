@@ -10,10 +10,10 @@
 #include "core/safe_file.h"
 #include "core/simulation.h"
 #include "core/world_file.h"
-#include "draw/gif_writer.h"
-#include "draw/world_draw.h"
 #include "shell/driver.h"
+#include "shell/film.h"
 #include "shell/run_metrics.h"
+#include "shell/scene.h"
 #include "shell/snapshot.h"
 #include "shell/trail.h"
 
@@ -291,41 +291,27 @@ const robot_readings* session::fresh_readings() {
   return &*fresh_;
 }
 
-void session::draw_frame(int width, int height, bool grad, bool vision) {
-  if (frame_ == nullptr || frame_->width() != width || frame_->height() != height) {
-    frame_ = std::make_unique<raster_context>(width, height);
-    if (frame_->width() != width || frame_->height() != height) {
-      frame_.reset();
-      throw std::bad_alloc();
-    }
-  }
-  // The picture is drawn at the asked size, as the headless picture is; the
-  // switches and the size the simulation had are put back afterwards.
-  simulator& app = run_->app();
-  simulation& s = app.sim;
-  const std::int32_t old_x = s.display_x;
-  const std::int32_t old_y = s.display_y;
-  const bool old_grad = s.world.show_grad;
-  const bool old_vision = s.robot.show_vision;
-  s.display_x = width;
-  s.display_y = height;
-  s.world.show_grad = old_grad || grad;
-  s.robot.show_vision = old_vision || vision;
-  if (trail_recording(app)) {
-    trail_note_robot(app);  // a jump since the last tick starts a new piece
-    world_draw_with_trail(s, *frame_, trail_points(app));
-  } else {
-    world_draw(s, *frame_);
-  }
-  s.display_x = old_x;
-  s.display_y = old_y;
-  s.world.show_grad = old_grad;
-  s.robot.show_vision = old_vision;
+std::unique_ptr<raster_context> session::canvas(int width, int height) {
+  auto made = std::make_unique<raster_context>(width, height);
+  if (made->width() != width || made->height() != height) throw std::bad_alloc();
+  return made;
+}
+
+scene_options session::options_of(bool grad, bool vision) const {
+  // What the keys switched on is drawn too.
+  scene_options options = scene_options_of(run_->app());
+  options.grad = options.grad || grad;
+  options.vision = options.vision || vision;
+  return options;
 }
 
 void session::render(int width, int height, bool grad, bool vision, std::uint8_t* rgb) {
   require_open();
-  draw_frame(width, height, grad, vision);
+  if (frame_ == nullptr || frame_->width() != width || frame_->height() != height) {
+    frame_.reset();
+    frame_ = canvas(width, height);
+  }
+  draw_scene(run_->app(), options_of(grad, vision), *frame_);
   for (int y = 0; y < height; ++y) {
     const std::uint32_t* row = frame_->pixels() + y * frame_->stride();
     for (int x = 0; x < width; ++x) {
@@ -370,29 +356,11 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
                                   int width, int height, bool grad, bool vision, bool trail,
                                   const std::function<bool()>& interrupted) {
   require_open();
-  const std::uint64_t frames = gif_frame_count(ticks, every);
-  if (frames > kMaxGifFrames) {
-    throw std::invalid_argument(
-        std::to_string(ticks) + " ticks with a frame every " + std::to_string(every) + " make " +
-        std::to_string(frames) + " frames, more than " + std::to_string(kMaxGifFrames) +
-        "; use every=" + std::to_string(smallest_gif_step(ticks)) + " or more");
-  }
-  const std::string prefix = "cannot write " + path + ": ";
   safe_file file;
   if (const file_result prepared = file.prepare(path, true); !prepared) {
-    throw file_failure(with_prefix(prefix, prepared.error()));
+    throw file_failure(with_prefix("cannot write " + path + ": ", prepared.error()));
   }
-  int write_error = 0;
-  gif_writer film(width, height, [&file, &write_error](const std::uint8_t* bytes, std::size_t n) {
-    errno = 0;
-    if (std::fwrite(bytes, 1, n, file.stream()) == n) return true;
-    write_error = errno != 0 ? errno : EIO;
-    return false;
-  });
-  const auto failed = [&] {
-    return file_failure(write_error != 0 ? with_prefix(prefix, file_system_error(path, write_error))
-                                         : file_system_error(path, 0, prefix + film.error()));
-  };
+  film_recorder film(canvas(width, height), every, 1.0, film_into(file), path);
 
   // The trail, when asked for, is this recording's own and ends with it.
   if (trail) trail_start(run_->app());
@@ -405,13 +373,9 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
     }
   } end_trail{*this, trail};
 
-  const std::uint64_t start_ms = run_->now_ms();
-  auto add_frame = [&] {
-    draw_frame(width, height, grad, vision);
-    if (!film.add_frame(frame_->pixels(), frame_->stride(),
-                        static_cast<double>(run_->now_ms() - start_ms))) {
-      throw failed();
-    }
+  const auto add_frame = [&] {
+    const file_result added = film.add_frame(run_->app(), options_of(grad, vision), run_->now_ms());
+    if (!added) throw file_failure(added.error());
   };
   std::uint64_t done = 0;
   question_timer question;
@@ -429,16 +393,16 @@ std::uint64_t session::record_gif(const std::string& path, std::uint64_t ticks, 
     run_tick();
     ++done;
     if (interrupted && question.due_after_tick(done) && stop_asked()) return done;
-    if (done % every == 0 || done == ticks || run_->quit_requested()) {
+    if (film.frame_due(done, done == ticks || run_->quit_requested())) {
       add_frame();
       // A large frame can take long to draw and encode.
       if (interrupted && question.due_by_clock() && stop_asked()) return done;
     }
   }
-  const double interval = static_cast<double>(every) * std::max(run_->app().driver.timer_val, 1);
-  if (!film.finish(static_cast<double>(run_->now_ms() - start_ms) + interval)) throw failed();
-  file_result written = file.finish();
+  file_result written = film.finish(run_->now_ms(), run_->app().driver.timer_val);
+  if (!written) throw file_failure(written.error());
+  written = file.finish();
   if (written) written = file.commit();
-  if (!written) throw file_failure(with_prefix(prefix, written.error()));
+  if (!written) throw file_failure(with_prefix("cannot write " + path + ": ", written.error()));
   return done;
 }

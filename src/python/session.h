@@ -32,6 +32,7 @@
 #include "core/robot.h"
 #include "draw/raster_context.h"
 #include "shell/run_metrics.h"
+#include "shell/scene.h"
 #include "shell/simulated_run.h"
 
 // A file that could not be read or written (a world file, a map, a film), as
@@ -160,8 +161,8 @@ class session {
   // the lattice, the vision rays and, with `trail`, the robot's path from now on),
   // each shown for the simulated time until the next. The file is written to a
   // temporary file and put in place only when the whole recording succeeded;
-  // when `interrupted` says so, or anything fails, it is left as it was. Throws
-  // std::invalid_argument for more than kMaxGifFrames frames and
+  // when `interrupted` says so, or anything fails, it is left as it was. The
+  // module has held the frames to the films' limit (shell/film.h). Throws
   // file_failure (an OSError) when the file cannot be written. Returns the
   // ticks run. `interrupted` is asked as step() asks it, and after every frame.
   std::uint64_t record_gif(const std::string& path, std::uint64_t ticks, std::uint64_t every,
@@ -184,9 +185,10 @@ class session {
  private:
   void take_console(std::string_view text);
   void install_console_sink();
-  // Draws the scene into frame_ at width x height with the switches asked for,
-  // then puts the simulation's own size and switches back.
-  void draw_frame(int width, int height, bool grad, bool vision);
+  // A picture's canvas of that size; std::bad_alloc when there is no memory for it.
+  static std::unique_ptr<raster_context> canvas(int width, int height);
+  // The simulation's own switches, and the lattice and the vision rays when asked.
+  scene_options options_of(bool grad, bool vision) const;
   // One tick of the run; the record's readings are current after it.
   void run_tick();
   // The robot was placed or the world changed outside a tick.

@@ -8,9 +8,9 @@
 #include <algorithm>
 
 #include "core/simulation.h"
-#include "draw/world_draw.h"
 #include "qtdraw/qimage_context.h"
 #include "shell/mouse_edit.h"
+#include "shell/scene.h"
 
 SimulationView::SimulationView(QWidget* parent) : QWidget(parent) {
   // Painting copies the whole image: nothing needs erasing first.
@@ -106,8 +106,13 @@ void SimulationView::resizeEvent(QResizeEvent* event) {
   app_.memdc.reset();
   memdc_setup(app_, *this);
   // Draw the new image at once, so that a paint before the next tick does not show
-  // an empty picture.
-  if (app_.memdc) world_draw(app_.sim, *app_.memdc);
+  // an empty picture. It is the picture the tick draws; painting adds the
+  // statistics line, as after every tick.
+  if (auto* image = dynamic_cast<qimage_context*>(app_.memdc.get())) {
+    scene_options shown = scene_options_of(app_);
+    shown.stats = false;
+    draw_scene(app_, shown, *image);
+  }
 }
 
 void SimulationView::timerEvent(QTimerEvent* event) {

@@ -19,26 +19,10 @@
 // clock is never near 0 either.
 constexpr double kSimulatedClockStart = 1000.0;
 
-// Limits on what a run accepts; the front ends refuse values outside them.
+// Limits on what a run accepts; the front ends refuse values outside them. The
+// limits of pictures and films are those of shell/scene.h and shell/film.h.
 constexpr std::uint64_t kMaxTicks = 1'000'000'000'000ULL;
 constexpr int kMaxPeriodMs = 60'000;
-constexpr int kMaxImageSide = 16'384;
-constexpr std::int64_t kMaxImagePixels = 64LL * 1024 * 1024;
-// An animation of more frames than this is refused before it starts.
-constexpr std::uint64_t kMaxGifFrames = 100'000;
-
-// The frames of an animation of `ticks` ticks with one every `every` ticks and
-// always one of the last tick: ticks 0, every, 2 * every, ... and `ticks`.
-constexpr std::uint64_t gif_frame_count(std::uint64_t ticks, std::uint64_t every) {
-  if (every == 0) return 0;
-  return ticks / every + (ticks % every != 0 ? 1 : 0) + 1;
-}
-// The smallest frame step that keeps an animation of `ticks` ticks within the limit.
-constexpr std::uint64_t smallest_gif_step(std::uint64_t ticks) {
-  // ceil(ticks / every) + 1 frames.
-  const std::uint64_t step = (ticks + kMaxGifFrames - 2) / (kMaxGifFrames - 1);
-  return step == 0 ? 1 : step;
-}
 
 // A run owns its simulator; a copy of a run is a second run in the same state,
 // with the same future.

@@ -61,13 +61,19 @@ bool trail_recording(const simulator& app) {
   return app.trail.recording;
 }
 
+bool trail_jumped(const simulator& app) {
+  const robot_state& robot = app.sim.robot;
+  return app.trail.recording && squared_distance(point{robot.x, robot.y}, app.trail.last_seen) >
+                                    robot.diameter * robot.diameter;
+}
+
 void trail_note_robot(simulator& app) {
   trail_state& trail = app.trail;
   if (!trail.recording) return;
   const robot_state& robot = app.sim.robot;
   const point now{robot.x, robot.y};
   const double diameter_squared = robot.diameter * robot.diameter;
-  if (squared_distance(now, trail.last_seen) > diameter_squared) {
+  if (trail_jumped(app)) {
     keep(trail, kTrailBreak);
     keep(trail, now);
   } else if (squared_distance(now, trail.points.back()) >

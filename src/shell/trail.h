@@ -45,6 +45,11 @@ bool trail_recording(const simulator& app);
 // one there, drawn unconnected. Does nothing while the trail is not recording.
 void trail_note_robot(simulator& app);
 
+// True when the robot lies farther than its diameter from where the trail last
+// saw it: the next note ends the piece and starts a new one there. False while
+// the trail is not recording.
+bool trail_jumped(const simulator& app);
+
 // The points kept, oldest first, pieces separated by a point whose coordinates
 // are NaN (see draw/trail_draw.h). The robot's position now is not among them.
 std::span<const point> trail_points(const simulator& app);

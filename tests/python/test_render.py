@@ -1,5 +1,7 @@
 """Simulation.render draws what the headless runner's picture shows, pixel for pixel."""
 
+import pickle
+
 import numpy as np
 import pytest
 from PIL import Image
@@ -55,3 +57,33 @@ def test_keys_that_switch_the_picture_are_honoured(tmp_path):
         sim.step(100)
         frame = sim.render()
     assert np.array_equal(frame, expected)
+
+
+def test_pictures_at_other_sizes_leave_the_run_as_it_was():
+    with robosim.Simulation(seed=11, world=WORLDS / "maze.dat") as drawn, \
+            robosim.Simulation(seed=11, world=WORLDS / "maze.dat") as alone:
+        for _ in range(4):
+            drawn.step(150)
+            alone.step(150)
+            drawn.render(97, 61, grad=True, vision=True)
+            drawn.render(1280, 960)
+            # The whole state, byte for byte: size, switches, drawing objects.
+            assert pickle.dumps(drawn) == pickle.dumps(alone)
+        assert np.array_equal(drawn.render(), alone.render())
+
+
+def test_every_front_end_takes_the_same_picture_limits():
+    from robosim import _robosim
+    from robosim.env import NavigationEnv
+
+    assert (_robosim.MAX_IMAGE_SIDE, _robosim.MAX_IMAGE_PIXELS) == (16384, 64 * 1024 * 1024)
+    assert _robosim.picture_size_allowed(16384, 4096)
+    with robosim.Simulation(seed=1) as sim:
+        for width, height in ((16384, 4097), (8193, 8193)):
+            assert not _robosim.picture_size_allowed(width, height)
+            with pytest.raises(ValueError, match="too large"):
+                sim.render(width, height)
+            with pytest.raises(ValueError, match="too large"):
+                NavigationEnv(image_size=(width, height))
+            runner = run_headless("--ticks", 0, "--size", f"{width}x{height}", check=False)
+            assert runner.returncode == 2 and "too large" in runner.stderr

@@ -15,6 +15,10 @@ Real = Union[int, float]
 
 OBSERVATION_SIZE: int
 MAP_SIZE: int
+MAX_IMAGE_SIDE: int
+MAX_IMAGE_PIXELS: int
+
+def picture_size_allowed(width: int, height: int) -> bool: ...
 
 class RobotState:
     """The robot record at one moment, copied (see Simulation.robot)."""

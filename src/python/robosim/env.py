@@ -43,7 +43,9 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from robosim import spaces as _spaces
+from robosim._robosim import MAX_IMAGE_SIDE as _MAX_IMAGE_SIDE
 from robosim._robosim import _Navigation, _VectorNavigation
+from robosim._robosim import picture_size_allowed as _picture_size_allowed
 from robosim.spaces import Box, Dict
 
 try:  # pragma: no cover - depends on what is installed
@@ -86,9 +88,6 @@ RESET_OPTIONS = ("action_scale", "world", "pose", "target")
 
 # The simulated clock's default tick, 10 ms: 100 ticks a second.
 _TICKS_PER_SECOND = 100
-# The largest picture an image observation may be, as render()'s.
-_MAX_IMAGE_SIDE = 16_384
-_MAX_IMAGE_PIXELS = 64 * 1024 * 1024
 _SIMULATION_SEEDS = 2**32
 
 
@@ -260,7 +259,8 @@ def _image_size(size):
         height = _whole_number(size[1], "image_size's height", 1, _MAX_IMAGE_SIDE)
     else:
         width = height = _whole_number(size, "image_size", 1, _MAX_IMAGE_SIDE)
-    if width * height > _MAX_IMAGE_PIXELS:
+    # The largest picture an image observation may be is render()'s.
+    if not _picture_size_allowed(width, height):
         raise ValueError(f"an image of {width} x {height} pixels is too large")
     return width, height
 
