@@ -4,13 +4,15 @@ SAN_DIR ?= build-sanitize
 TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
+# The web page's WebAssembly build; the page itself goes to $(BUILD_DIR)/web.
+WEB_BUILD_DIR ?= $(BUILD_DIR)/wasm
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 # Where make install puts the programs; DESTDIR, when given, is put in front of it.
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all setup configure build run test bench sanitize tsan fuzz headless install uninstall deb clean
+.PHONY: all setup configure build web run test bench sanitize tsan fuzz headless install uninstall deb clean
 
 all: build
 
@@ -20,8 +22,20 @@ setup:
 configure: setup
 	@cmake -S . -B $(BUILD_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
+# The web page: core, drawing and shell compiled to WebAssembly by emscripten, with
+# the page's files and the shipped worlds, in the static folder $(BUILD_DIR)/web.
+define build_web
+	@emcmake cmake -S . -B $(WEB_BUILD_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
+	  -DROBOSIM_WEB_DIR=$(abspath $(BUILD_DIR))/web $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(WEB_BUILD_DIR)
+endef
+
 build: configure
 	@cmake --build $(BUILD_DIR)
+	$(build_web)
+
+web: setup
+	$(build_web)
 
 run: build
 	@$(BUILD_DIR)/bin/robot-simulator
@@ -84,7 +98,7 @@ tsan: setup
 # The libFuzzer targets (clang), each run for FUZZ_SECONDS; see scripts/fuzz.sh.
 fuzz: setup
 	@cmake -S . -B $(FUZZ_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DROBOSIM_FUZZ=ON $(CMAKE_FLAGS)
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DROBOSIM_FUZZ=ON $(CMAKE_FLAGS)
 	@cmake --build $(FUZZ_DIR)
 	@bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 

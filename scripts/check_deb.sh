@@ -47,6 +47,7 @@ wanted=(
   /usr/share/doc/robot-simulator/copyright /usr/share/doc/robot-simulator/changelog.gz
   /usr/share/doc/robot-simulator/README.md
   /usr/share/robot-simulator/examples/python/plot_path.py
+  /usr/share/robot-simulator/web/index.html /usr/share/robot-simulator/web/robot-simulator.js
 )
 for world in "$SOURCE"/worlds/*.dat "$SOURCE"/maps/*.yaml; do
   wanted+=("/usr/share/robot-simulator/$(basename "$(dirname "$world")")/$(basename "$world")")

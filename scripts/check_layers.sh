@@ -6,6 +6,8 @@
 #   tools    core, tools (no Qt): the world generator and the map import
 #   qtdraw   core, draw, qtdraw
 #   python   core, draw, shell, tools, python (the Python module: no Qt in the Python process)
+#   web      core, draw, shell, web (the web page, compiled to WebAssembly: no Qt, nor
+#            the tools' libraries)
 #   others   (the front ends: qt, headless, ...) core, draw, shell, tools, qtdraw and
 #            their own folder, never another front end
 # draw/recording_context.h is for tests only. Prints one line per offending
@@ -22,12 +24,13 @@ allowed_for() {
     tools) echo "core tools" ;;
     qtdraw) echo "core draw qtdraw" ;;
     python) echo "core draw shell tools python" ;;
+    web) echo "core draw shell web" ;;
     *) echo "core draw shell tools qtdraw $1" ;;
   esac
 }
 
 no_qt() {
-  case $1 in core | draw | shell | tools | python) return 0 ;; *) return 1 ;; esac
+  case $1 in core | draw | shell | tools | python | web) return 0 ;; *) return 1 ;; esac
 }
 
 faults=0

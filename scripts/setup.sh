@@ -19,6 +19,7 @@ PACKAGES=(
   libgif-dev libyaml-cpp-dev libpng-dev
   help2man librsvg2-bin desktop-file-utils appstream shared-mime-info man-db
   dpkg-dev lintian python3-venv python3-pip python3-setuptools python3-wheel python3-build
+  emscripten chromium
 )
 
 LOG=${SETUP_LOG:-build/setup.log}
@@ -82,6 +83,21 @@ clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9][0-
 if [[ -n $clang_major ]]; then
   mapfile -t missing < <(missing_of "libclang-rt-$clang_major-dev")
   ((${#missing[@]} == 0)) || apt_install "${missing[@]}"
+fi
+
+# The web page's tests drive Chromium with Playwright (playwright-core, pinned in
+# tests/web/package-lock.json, which downloads no browser). npm comes with the
+# machine's node where it has one; Debian's otherwise.
+if ! command -v npm >/dev/null; then
+  as_root true
+  apt_install npm
+fi
+lock_hash=$(sha256sum tests/web/package-lock.json | cut -d' ' -f1)
+stamp=tests/web/node_modules/.robosim-lock-hash
+if [[ ! -f $stamp || $(cat "$stamp") != "$lock_hash" ]]; then
+  stage "installing the web tests' node packages" env PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 \
+    npm ci --prefix tests/web --no-audit --no-fund
+  echo "$lock_hash" >"$stamp"
 fi
 
 # The world-file tests check that a decimal-comma locale does not change the files.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/console.h"
+#include "core/portable_math.h"
 #include "core/simulation.h"
 
 const int offsets[8][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}};
@@ -112,8 +113,8 @@ struct direction_table {
   direction_table() {
     double theta = 0.0;
     for (int k = 0; k < 8; ++k) {
-      cos_theta[k] = std::cos(theta);
-      sin_theta[k] = std::sin(theta);
+      cos_theta[k] = portable_cos(theta);
+      sin_theta[k] = portable_sin(theta);
       theta += kQuarterPi;
     }
   }
@@ -152,7 +153,7 @@ bool trace_path(simulation& sim) {
     world.map[i][j] |= kMapPathMark;
     sim.planner->marked_cells.push_back(i * kMapSize + j);
     world_add_waypoint(sim, i * world.width / kMapSize, j * world.height / kMapSize,
-                       std::atan2(nav.y, nav.x));
+                       portable_atan2(nav.y, nav.x));
     if (value <= 0) break;
     if (n == kMaxPathSteps) return false;
   }

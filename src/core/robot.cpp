@@ -1,13 +1,13 @@
 #include "core/robot.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "core/automode.h"
 #include "core/map.h"
+#include "core/portable_math.h"
 #include "core/simulation.h"
 #include "core/wall_index.h"
 #include "core/world.h"
@@ -31,12 +31,12 @@ using direction = ray_direction;
 // The cosine and sine of a ray's angle, computed once for every use of the ray.
 [[gnu::always_inline]] inline direction direction_of(simulation& sim, double angle) {
   ray_direction_memo& memo = *sim.ray_directions;
-  const auto bits = std::bit_cast<std::uint64_t>(angle);
+  const std::uint64_t bits = bits_of(angle);
   for (int k = 0; k < memo.used; ++k) {
     if (memo.angle_bits[k] == bits) return memo.values[k];
   }
-  double c = std::cos(angle);
-  double s = std::sin(angle);
+  double c = portable_cos(angle);
+  double s = portable_sin(angle);
   // The library writes the pair through memory one value at a time; reading it
   // back as one 16-byte value stalled on store forwarding. Take each on its own.
 #if defined(__x86_64__) || defined(__i386__)

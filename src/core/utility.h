@@ -3,9 +3,9 @@
 // unit passes around, and the holder of caches that a copy starts without.
 #pragma once
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 struct simulation;
 
@@ -107,10 +107,18 @@ inline double vect_mag(double x, double y) {
   return std::sqrt(x * x + y * y);
 }
 
+// The bits of a double, as std::bit_cast gives them (the WebAssembly build's
+// standard library has no bit_cast yet).
+inline std::uint64_t bits_of(double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
 // Whether two values are the same bits: a cache keyed on a double must tell -0
 // from 0 and match a NaN with itself, which == does not.
 inline bool same_bits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  return bits_of(a) == bits_of(b);
 }
 
 // Switches get_time() to a simulated clock that starts at start_seconds and moves

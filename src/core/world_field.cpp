@@ -6,6 +6,7 @@
 #include "core/console.h"
 #include "core/impact_array.h"
 #include "core/map.h"
+#include "core/portable_math.h"
 #include "core/simulation.h"
 
 void compute_impact_vector(const simulation& sim, double x, double y, point& out) {
@@ -44,7 +45,7 @@ void compute_grad_point(const simulation& sim, double x, double y, double& angle
   compute_impact_vector(sim, x, y, v);
   double m = vect_mag(v.x, v.y);
   if (m > 0) {
-    const double falloff = std::pow(m, 1.5);
+    const double falloff = portable_pow(m, 1.5);
     const double rx = world.scale1 * v.x / falloff;
     const double ry = world.scale1 * v.y / falloff;
     fx += rx;
@@ -72,5 +73,5 @@ void compute_grad_point(const simulation& sim, double x, double y, double& angle
     magnitude += vect_mag(nx, ny);
   }
 
-  angle = std::atan2(fy, fx);
+  angle = portable_atan2(fy, fx);
 }

@@ -196,11 +196,17 @@ bool fail(world_file_error& error, int line, const std::string& message) {
   return false;
 }
 
-// strtod in the C locale, whatever locale the process runs under (a desktop in a
-// language with decimal commas must not change how a file is read).
-double c_locale_strtod(const std::string& item, int& range_error) {
+// The C locale, in which numbers are read and written whatever locale the
+// process runs under (a desktop in a language with decimal commas must not
+// change how a file is read or written).
+locale_t numbers_locale() {
   static const locale_t c_locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  const locale_t previous = ::uselocale(c_locale);
+  return c_locale;
+}
+
+// strtod in the C locale.
+double c_locale_strtod(const std::string& item, int& range_error) {
+  const locale_t previous = ::uselocale(numbers_locale());
   errno = 0;
   const double value = std::strtod(item.c_str(), nullptr);
   range_error = errno;
@@ -285,11 +291,12 @@ std::string too_large_message() {
 
 void append_real(std::string& out, double value) {
   // Fixed notation with six decimals, as printf's "%f" in the C locale writes it.
+  const locale_t previous = ::uselocale(numbers_locale());
   char buffer[400];  // a double has at most 309 integral digits
-  const auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
-  if (ec == std::errc{}) {
-    out.append(buffer, end);
+  const int length = std::snprintf(buffer, sizeof buffer, "%.6f", value);
+  ::uselocale(previous);
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof buffer) {
+    out.append(buffer, static_cast<std::size_t>(length));
   } else {
     out += "nan";  // cannot happen with this buffer; keeps the line non-empty
   }

@@ -2,14 +2,15 @@
 
 #include <cmath>
 
+#include "core/portable_math.h"
 #include "core/simulation.h"
 #include "draw/draw_context.h"
 
 void draw_arrow(const scene_view& view, draw_context& dc, double x, double y, double angle,
                 double length) {
   constexpr double kQuarterPi = 0.7853981633974483;
-  const double u = std::cos(angle);
-  const double v = std::sin(angle);
+  const double u = portable_cos(angle);
+  const double v = portable_sin(angle);
   const double head_x = x + length * u;
   const double head_y = y + length * v;
   const double tail_x = x - length * u;
@@ -23,9 +24,9 @@ void draw_arrow(const scene_view& view, draw_context& dc, double x, double y, do
   dc.move_to(view_x(view, tail_x), view_y(view, tail_y));
   dc.line_to(head_px, head_py);
 
-  dc.move_to(view_x(view, x + barb * std::cos(angle - kQuarterPi)),
-             view_y(view, y + barb * std::sin(angle - kQuarterPi)));
+  dc.move_to(view_x(view, x + barb * portable_cos(angle - kQuarterPi)),
+             view_y(view, y + barb * portable_sin(angle - kQuarterPi)));
   dc.line_to(head_px, head_py);
-  dc.line_to(view_x(view, x + barb * std::cos(angle + kQuarterPi)),
-             view_y(view, y + barb * std::sin(angle + kQuarterPi)));
+  dc.line_to(view_x(view, x + barb * portable_cos(angle + kQuarterPi)),
+             view_y(view, y + barb * portable_sin(angle + kQuarterPi)));
 }

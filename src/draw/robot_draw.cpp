@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/portable_math.h"
 #include "core/simulation.h"
 #include "draw/graphics.h"
 
@@ -44,8 +45,8 @@ void robot_draw(const scene_view& view, draw_context& dc) {
 
 void draw_sensor(const scene_view& view, draw_context& dc, double x, double y, double angle,
                  double dist, double size, colour_ref colour) {
-  const double mx = x + dist * std::cos(angle);
-  const double my = y + dist * std::sin(angle);
+  const double mx = x + dist * portable_cos(angle);
+  const double my = y + dist * portable_sin(angle);
   const double half = size * 0.5;
 
   const draw_object brush = create_solid_brush(view.objects, colour);

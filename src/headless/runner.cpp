@@ -26,11 +26,8 @@
 #include "shell/run_metrics.h"
 #include "shell/scene.h"
 #include "shell/simulator.h"
+#include "shell/trace.h"
 #include "shell/trail.h"
-
-const char* const kTraceHeader =
-    "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,current_waypoint,"
-    "planning_runs";
 
 namespace {
 
@@ -54,16 +51,11 @@ struct console_counter {
   }
 };
 
-void trace_row(std::FILE* stream, const simulation& sim, std::uint64_t tick, std::uint64_t now_ms) {
-  const robot_state& robot = sim.robot;
-  const world_state& world = sim.world;
-  std::fprintf(
-      stream, "%llu,%llu.%03llu,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%.6f,%d,%d,%d,%llu\n",
-      static_cast<unsigned long long>(tick), static_cast<unsigned long long>(now_ms / 1000),
-      static_cast<unsigned long long>(now_ms % 1000), robot.x, robot.y, robot.heading, robot.speed,
-      robot.turn, world.target_x, world.target_y, static_cast<int>(world.num_impacts),
-      static_cast<int>(world.num_waypoints), static_cast<int>(world.cur_waypoint),
-      static_cast<unsigned long long>(sim.planner_stats.runs));
+void trace_row(std::FILE* stream, std::string& line, const simulation& sim, std::uint64_t tick,
+               std::uint64_t now_ms) {
+  line.clear();
+  append_trace_row(line, sim, tick, now_ms);
+  std::fwrite(line.data(), 1, line.size(), stream);
 }
 
 std::string write_error(const std::string& path, const std::string& reason) {
@@ -201,9 +193,10 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   }
 
   std::FILE* trace = trace_file.stream();
+  std::string trace_line;
   if (trace != nullptr) {
     std::fprintf(trace, "%s\n", kTraceHeader);
-    trace_row(trace, sim, 0, 0);
+    trace_row(trace, trace_line, sim, 0, 0);
   }
 
   run_summary summary;
@@ -253,7 +246,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
     if (broken != nullptr) break;
 
     last_row_written = tick % options.trace_every == 0;
-    if (trace != nullptr && last_row_written) trace_row(trace, sim, tick, window.now_ms());
+    if (trace != nullptr && last_row_written) trace_row(trace, trace_line, sim, tick, window.now_ms());
     if ((tick & 0xFF) == 0) progress.update(tick, elapsed());
   }
   summary.wall_seconds = elapsed();
@@ -266,7 +259,7 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (film && filmed && broken == nullptr)
     filmed = film->finish(window.now_ms(), app.driver.timer_val);
   if (!filmed) return fail(filmed.message() + "; no files written", kExitFileError);
-  if (trace != nullptr && !last_row_written) trace_row(trace, sim, tick, window.now_ms());
+  if (trace != nullptr && !last_row_written) trace_row(trace, trace_line, sim, tick, window.now_ms());
   if (next_event < key_events.size() && !window.quit_requested()) {
     std::fprintf(err, "%s: %zu key events fall after the last tick and were not used\n",
                  kProgramName, key_events.size() - next_event);

@@ -8,6 +8,7 @@
 #include "headless/options.h"
 #include "headless/summary.h"
 #include "shell/simulated_run.h"
+#include "shell/trace.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitFileError = 1;
@@ -16,9 +17,6 @@ constexpr int kExitBadArguments = 2;
 constexpr int kExitSignalBase = 128;
 constexpr int kExitShortfall = 3;  // --require-targets or --max-stuck-seconds not met
 constexpr int kExitNotFinite = 4;  // the simulation's state overflowed (see first_non_finite_value)
-
-// The trace's header line (without the line break).
-extern const char* const kTraceHeader;
 
 // Runs the simulation the options describe; the summary goes to out, messages
 // (one line each) to err. Returns the exit code. stop, when given, is polled

@@ -1,40 +1,14 @@
 #include "python/navigation.h"
 
-#include <cmath>
-
 #include "core/simulation.h"
-
-namespace {
-
-double wrapped(double angle) {
-  return std::remainder(angle, kTwoPi);
-}
-
-}  // namespace
-
-namespace {
-
-template <typename Readings>
-void fill_observation(const robot_state& robot, const Readings& read, const world_state& world,
-                      float* out) {
-  for (int i = 0; i < kNumSensors; ++i) {
-    out[i] = static_cast<float>(read.sensor_value[i]);
-    out[kNumSensors + i] = read.sensor_hit[i] ? 1.0f : 0.0f;
-  }
-  const double dx = world.target_x - robot.x;
-  const double dy = world.target_y - robot.y;
-  out[12] = static_cast<float>(vect_mag(dx, dy));
-  out[13] = static_cast<float>(wrapped(std::atan2(dy, dx) - robot.heading));
-  out[14] = static_cast<float>(wrapped(read.grad_angle - robot.heading));
-}
-
-}  // namespace
+#include "shell/observation.h"
 
 void navigation_observation(const simulation& sim, const robot_readings* fresh, float* out) {
   if (fresh != nullptr) {
-    fill_observation(sim.robot, *fresh, sim.world, out);
+    robot_observation(sim.robot, sim.world, fresh->sensor_value, fresh->sensor_hit,
+                      fresh->grad_angle, out);
   } else {
-    fill_observation(sim.robot, sim.robot, sim.world, out);
+    robot_observation(sim.robot, sim.world, out);
   }
 }
 

@@ -2,20 +2,13 @@
 // simulation and what one of its steps does, in C++ so that a step costs little
 // more than its ticks.
 //
-// The observation, 15 values:
-//   0..5   sensor_value of the six sensors (2 minus the vision distance)
-//   6..11  sensor_hit of the six touch probes, 0 or 1
-//   12     distance from the robot to the target, world units
-//   13     bearing of the target in the robot's frame: its direction minus the
-//          heading, wrapped into -pi..pi (positive: clockwise on the screen)
-//   14     bearing of the field: grad_angle minus the heading, wrapped likewise
+// The observation is the fifteen values of shell/observation.h.
 #pragma once
 
 #include <cstdint>
 
 #include "python/session.h"
-
-constexpr int kObservationSize = 15;
+#include "shell/observation.h"
 
 // Fills out[0..14] from the simulation as it is now: the robot's readings are
 // `fresh` when given (see session::fresh_readings()), else the record's.

@@ -43,7 +43,7 @@ void simulated_run::set_timer(int id, int period_ms) {
   if (id == kTickTimerId) {
     tick_period_ = period;
     tick_due_ = now_ + period;
-  } else if (id == kRateTimerId) {
+  } else if (id == kRateTimerId && own_rate_timer_) {
     rate_period_ = period;
     rate_due_ = now_ + period;
   }

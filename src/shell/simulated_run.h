@@ -43,6 +43,11 @@ class simulated_run final : public platform {
   simulation& sim() { return app_.sim; }
   const simulation& sim() const { return app_.sim; }
 
+  // A front end with a real one-second timer of its own (the web page) sends the
+  // rate timer's events to timer_message itself, so that the rate counts ticks
+  // per real second; the run then leaves that timer out. Call before start().
+  void leave_rate_timer_to_caller() { own_rate_timer_ = false; }
+
   // Begins the run metrics (shell/run_metrics.h) from the state now, once the
   // run's world is loaded; every tick from then on is observed.
   void start_metrics(bool keep_events);
@@ -87,6 +92,7 @@ class simulated_run final : public platform {
   int client_width_;
   int client_height_;
   bool quit_ = false;
+  bool own_rate_timer_ = true;
   std::uint64_t now_ = 0;
   std::uint64_t tick_period_ = 10;
   std::uint64_t tick_due_ = 10;
