@@ -4,10 +4,6 @@
 
 #include "core/simulation.h"
 
-const char* const kTraceHeader =
-    "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,current_waypoint,"
-    "planning_runs";
-
 void append_trace_row(std::string& out, const simulation& sim, std::uint64_t tick,
                       std::uint64_t now_ms) {
   const robot_state& robot = sim.robot;

@@ -10,7 +10,9 @@
 struct simulation;
 
 // The header line, without the line break.
-extern const char* const kTraceHeader;
+constexpr const char* kTraceHeader =
+    "tick,time,x,y,heading,speed,turn,target_x,target_y,impacts,waypoints,current_waypoint,"
+    "planning_runs";
 
 // Appends the row of the state after `tick` ticks, `now_ms` milliseconds into the
 // run's clock, with its line break.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/portable_math.h"
 #include "core/world_field.h"
 #include "test_support.h"
 
@@ -60,10 +61,10 @@ TEST_F(FieldTest, ImpactRepulsionFallsOffWithTheSquareRootOfTheDistance) {
   const auto f = at(3, 4);
   EXPECT_NEAR(f.magnitude, kRepulsionAt345, 1e-15);
   EXPECT_NEAR(f.magnitude, 0.0492, 1e-4);
-  EXPECT_NEAR(f.angle, std::atan2(4.0, 3.0), 1e-15);
+  EXPECT_NEAR(f.angle, portable_atan2(4.0, 3.0), 1e-15);
   // The vector itself: about (0.0295, 0.0394).
-  EXPECT_NEAR(f.magnitude * std::cos(f.angle), 0.11 * 3 / std::pow(5.0, 1.5), 1e-15);
-  EXPECT_NEAR(f.magnitude * std::sin(f.angle), 0.11 * 4 / std::pow(5.0, 1.5), 1e-15);
+  EXPECT_NEAR(f.magnitude * portable_cos(f.angle), 0.11 * 3 / portable_pow(5.0, 1.5), 1e-15);
+  EXPECT_NEAR(f.magnitude * portable_sin(f.angle), 0.11 * 4 / portable_pow(5.0, 1.5), 1e-15);
 }
 
 TEST_F(FieldTest, ImpactsAtTheCutOffDistanceOrBeyondAreIgnored) {
@@ -127,7 +128,7 @@ TEST_F(FieldTest, NegativeRepulsionGainAttractsButStillAddsToTheMagnitude) {
   world.scale1 = -0.11;
   const auto f = at(3, 4);
   EXPECT_NEAR(f.magnitude, kRepulsionAt345, 1e-15);
-  EXPECT_NEAR(f.angle, std::atan2(-4.0, -3.0), 1e-15);
+  EXPECT_NEAR(f.angle, portable_atan2(-4.0, -3.0), 1e-15);
 }
 
 // ---------------------------------------------------------------------------
@@ -241,9 +242,9 @@ TEST_F(FieldTest, MagnitudeIsRepulsionMinusAttractionPlusNavigation) {
   world.map[21][30] = 10;      // navigation along +x
   const auto f = at(3, 4);
   EXPECT_NEAR(f.magnitude, kRepulsionAt345 - 0.86 + 0.193, 1e-14);
-  const double fx = 0.11 * 3 / std::pow(5.0, 1.5) + 0.86 + 0.193;
-  const double fy = 0.11 * 4 / std::pow(5.0, 1.5);
-  EXPECT_NEAR(f.angle, std::atan2(fy, fx), 1e-14);
+  const double fx = 0.11 * 3 / portable_pow(5.0, 1.5) + 0.86 + 0.193;
+  const double fy = 0.11 * 4 / portable_pow(5.0, 1.5);
+  EXPECT_NEAR(f.angle, portable_atan2(fy, fx), 1e-14);
   EXPECT_TRUE(console_text.empty());
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/portable_math.h"
 #include "core/world_file.h"
 #include "draw/recording_context.h"
 #include "draw/world_draw.h"
@@ -287,8 +288,8 @@ TEST_F(HostileInputTest, HeadingOfAnySizeIsTakenAsTheSameDirection) {
     const double heading = 0.5 + turns * kTwoPi;
     ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0")));
     EXPECT_LE(std::fabs(robot.heading), kPi);
-    EXPECT_NEAR(std::cos(robot.heading), std::cos(heading), 1e-6) << heading;
-    EXPECT_NEAR(std::sin(robot.heading), std::sin(heading), 1e-6) << heading;
+    EXPECT_NEAR(portable_cos(robot.heading), portable_cos(heading), 1e-6) << heading;
+    EXPECT_NEAR(portable_sin(robot.heading), portable_sin(heading), 1e-6) << heading;
   }
   ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 1e308 0")));
   EXPECT_LE(std::fabs(robot.heading), kPi);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/portable_math.h"
 #include "test_support.h"
 
 namespace {
@@ -15,7 +16,7 @@ class VisionTest : public SimulationTest {};
 constexpr point kUntouched{123.0, 456.0};
 
 line ray_from(double x, double y, double angle, double length = 100.0) {
-  return line{x, y, x + length * std::cos(angle), y + length * std::sin(angle)};
+  return line{x, y, x + length * portable_cos(angle), y + length * portable_sin(angle)};
 }
 
 line box_of(double x, double y, double width, double height) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/portable_math.h"
 #include "test_support.h"
 
 namespace {
@@ -321,7 +322,7 @@ TEST_F(MapTest, WaypointsLieOnCellCornersWithTheCellsNavigationDirection) {
     EXPECT_EQ(w->y, c.j * world.height / kMapSize);
     point nav;
     compute_map_nav(sim, nav, cell_centre_x(sim, c.i), cell_centre_y(sim, c.j));
-    EXPECT_EQ(w->angle, std::atan2(nav.y, nav.x));
+    EXPECT_EQ(w->angle, portable_atan2(nav.y, nav.x));
   }
 }
 
@@ -587,7 +588,7 @@ literal_chain_result literal_chain(simulation& sim, int limit) {
       compute_map_nav(sim, nav, cell_centre_x(sim, i), cell_centre_y(sim, j));
       world.map[i][j] |= kMapPathMark;
       world_add_waypoint(sim, i * world.width / kMapSize, j * world.height / kMapSize,
-                         std::atan2(nav.y, nav.x));
+                         portable_atan2(nav.y, nav.x));
       if (value <= 0) {
         found = true;
         break;
@@ -830,8 +831,8 @@ point literal_nav_vector(world_state& world, int i, int j) {
   double theta = 0.0;
   for (int k = 0; k < 8; ++k) {
     const double v = world_test_map(world.map, i + offsets[k][0], j + offsets[k][1]);
-    sum_x += v * std::cos(theta);
-    sum_y += v * std::sin(theta);
+    sum_x += v * portable_cos(theta);
+    sum_y += v * portable_sin(theta);
     theta += 0.7853981633974483;
   }
   return {-sum_x, -sum_y};
@@ -845,7 +846,7 @@ TEST_F(MapTest, NavigationVectorIsTheNegatedSumDownToTheSignOfZero) {
   compute_map_nav(sim, out, cell_centre_x(sim, 10), cell_centre_y(sim, 10));
   EXPECT_TRUE(std::signbit(out.x));
   EXPECT_TRUE(std::signbit(out.y));
-  EXPECT_EQ(std::atan2(out.y, out.x), -std::acos(-1.0));
+  EXPECT_EQ(portable_atan2(out.y, out.x), -std::acos(-1.0));
 
   // Every cell of planned grids, bit for bit.
   for (const double target : {5.0, 0.05, 9.9}) {
@@ -863,7 +864,7 @@ TEST_F(MapTest, NavigationVectorIsTheNegatedSumDownToTheSignOfZero) {
     for (const waypoint_node* w = world.waypoints; w; w = w->next) {
       const cell c = waypoint_cell(world, w);
       const point expected = literal_nav_vector(world, c.i, c.j);
-      ASSERT_TRUE(same_bits(w->angle, std::atan2(expected.y, expected.x)));
+      ASSERT_TRUE(same_bits(w->angle, portable_atan2(expected.y, expected.x)));
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/portable_math.h"
 #include "core/world_field.h"
 #include "test_support.h"
 
@@ -219,8 +220,8 @@ TEST_F(RobotTest, EachSensorFollowsItsOwnDirection) {
     place_robot(5, 5, heading);
     const double a = heading - kPi / 3 + s * kPi / 3;
     // A small wall 1.2 away in sensor s's direction, off every other sensor's ray.
-    const double cx = 5 + 1.2 * std::cos(a);
-    const double cy = 5 + 1.2 * std::sin(a);
+    const double cx = 5 + 1.2 * portable_cos(a);
+    const double cy = 5 + 1.2 * portable_sin(a);
     world_add_wall(sim, cx - 0.05, cy - 0.05, 0.1, 0.1);
     robot_update(sim);
     for (int i = 0; i < kNumSensors; ++i) {
@@ -272,8 +273,8 @@ TEST_F(RobotTest, EmptyWallListReadsThreeAndTheRobotMovesExactlyItsStep) {
     EXPECT_EQ(robot.sensor_value[i], 3) << i;
     EXPECT_FALSE(robot.vision_seen[i]) << i;
   }
-  EXPECT_NEAR(robot.x, 5 + 0.03 * std::cos(0.7), 1e-12);
-  EXPECT_NEAR(robot.y, 5 + 0.03 * std::sin(0.7), 1e-12);
+  EXPECT_NEAR(robot.x, 5 + 0.03 * portable_cos(0.7), 1e-12);
+  EXPECT_NEAR(robot.y, 5 + 0.03 * portable_sin(0.7), 1e-12);
   EXPECT_EQ(world.num_impacts, 0);
 }
 
@@ -347,9 +348,9 @@ TEST_F(RobotTest, StepUsesTheHeadingAfterTheTurn) {
   drive(0.04, 0.5);
   place_robot(5, 5, 0.2);
   robot_update(sim);
-  EXPECT_NEAR(robot.x, 5 + 0.04 * std::cos(0.7), 1e-12);
-  EXPECT_NEAR(robot.y, 5 + 0.04 * std::sin(0.7), 1e-12);
-  EXPECT_NEAR(robot.vel_x, 0.04 * std::cos(0.7), 1e-12);
+  EXPECT_NEAR(robot.x, 5 + 0.04 * portable_cos(0.7), 1e-12);
+  EXPECT_NEAR(robot.y, 5 + 0.04 * portable_sin(0.7), 1e-12);
+  EXPECT_NEAR(robot.vel_x, 0.04 * portable_cos(0.7), 1e-12);
 }
 
 TEST_F(RobotTest, AutomaticModeRunsOnlyOutsideManualMode) {
@@ -378,9 +379,9 @@ struct approach {
 
 // Distance from the robot's centre to the face it drives at.
 double face_distance(robot_state& robot, const approach& a) {
-  if (std::cos(a.heading) > 0.5) return a.wall.x - robot.x;
-  if (std::cos(a.heading) < -0.5) return robot.x - (a.wall.x + a.wall.width);
-  if (std::sin(a.heading) > 0.5) return a.wall.y - robot.y;
+  if (portable_cos(a.heading) > 0.5) return a.wall.x - robot.x;
+  if (portable_cos(a.heading) < -0.5) return robot.x - (a.wall.x + a.wall.width);
+  if (portable_sin(a.heading) > 0.5) return a.wall.y - robot.y;
   return robot.y - (a.wall.y + a.wall.height);
 }
 
@@ -414,7 +415,7 @@ TEST_F(RobotTest, PushesOfAllRaysFromTheCandidateAccumulate) {
   drive(0, 0);
   place_robot(6.8, 5, 0);
   robot_update(sim);
-  EXPECT_NEAR(7 - robot.x, 0.25 + 2 * (0.25 * std::cos(kPi / 6) - 0.2), 1e-12);
+  EXPECT_NEAR(7 - robot.x, 0.25 + 2 * (0.25 * portable_cos(kPi / 6) - 0.2), 1e-12);
   EXPECT_NEAR(robot.y, 5, 1e-12);
   // The rays turn with the heading: at 0.1 rad they are no longer symmetric
   // about the face's normal, and the push gains a y component.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/portable_math.h"
 #include "core/world_file.h"
 #include "test_support.h"
 
@@ -71,7 +72,7 @@ double box(const world_state& world, line ray, line b, point& hit, std::vector<p
 double vision(const world_state& world, double x, double y, double angle, bool& seen, point& hit,
               std::vector<point>& offers) {
   const double length = world.width * world.height;
-  const line ray{x, y, x + length * std::cos(angle), y + length * std::sin(angle)};
+  const line ray{x, y, x + length * portable_cos(angle), y + length * portable_sin(angle)};
   seen = false;
   std::vector<double> d;
   std::vector<point> q;
@@ -244,7 +245,7 @@ void random_rays(world_state& world, WallIndexTest& t, std::mt19937_64& rng, int
     if (k < 4 && w != nullptr && std::isfinite(w->x + w->width + w->y + w->height)) {
       const double cx = (k % 2) ? w->x : w->x + w->width;
       const double cy = (k / 2) ? w->y : w->y + w->height;
-      angle = std::atan2(cy - y, cx - x);  // at a corner
+      angle = portable_atan2(cy - y, cx - x);  // at a corner
     } else if (k < 6) {
       angle = axes[n % 6];
     } else if (k < 8 && w != nullptr && std::isfinite(w->x + w->y + w->width)) {
@@ -288,8 +289,8 @@ TEST_F(WallIndexTest, TheRayQueryHoldsEveryWallThatCanMatterInListOrder) {
       const double x = pos(rng);
       const double y = pos(rng);
       const double angle = n % 8 == 0 ? (n / 8 % 4) * kPi / 2 : turn(rng);
-      const double c = std::cos(angle);
-      const double s = std::sin(angle);
+      const double c = portable_cos(angle);
+      const double s = portable_sin(angle);
       const double length = world.width * world.height;
       const line ray{x, y, x + length * c, y + length * s};
       std::vector<const wall_node*> must;
@@ -385,7 +386,7 @@ TEST_F(WallIndexTest, ASliverFarAwayThatReportsANearCrossingIsStillAsked) {
     replace_walls(sim, {{x0, c, x1 - x0, 0.5}});
     const double sx = 9.5;
     const double sy = apparent - 0.6;
-    const double aim = std::atan2(apparent - sy, x0 - sx);
+    const double aim = portable_atan2(apparent - sy, x0 - sx);
     for (int j = -20000; j <= 20000 && !found; ++j) {
       const double angle = aim + j * 5e-16;
       bool seen = false;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "core/automode.h"
+#include "core/portable_math.h"
 #include "core/robot.h"
 #include "core/utility.h"
 #include "core/world.h"
@@ -606,7 +607,7 @@ TEST_F(WorldFileTest, HeadingsUpToAThousandRadiansLoadAsWrittenAndLargerOnesAreF
   for (const double heading : {1000.001, -1000.001, 1e6}) {
     ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 " + std::to_string(heading) + " 0")));
     EXPECT_LE(std::fabs(robot.heading), kPi) << heading;
-    EXPECT_NEAR(std::cos(robot.heading), std::cos(heading), 1e-6) << heading;
+    EXPECT_NEAR(portable_cos(robot.heading), portable_cos(heading), 1e-6) << heading;
   }
   ASSERT_TRUE(succeeded(world_read_text(sim, "5 5 1e308 0")));
   EXPECT_LE(std::fabs(robot.heading), kPi);
@@ -929,8 +930,8 @@ TEST_F(WorldFileTest, ExampleWorldsLoadAndTheRobotMovesInFreeSpace) {
     for (int k = 0; k < 16; ++k) {
       const double angle = kTwoPi * k / 16;
       for (const double r : {0.0, 0.125, 0.25}) {
-        EXPECT_EQ(world_check_wall_point(sim, robot.x + r * std::cos(angle),
-                                         robot.y + r * std::sin(angle)),
+        EXPECT_EQ(world_check_wall_point(sim, robot.x + r * portable_cos(angle),
+                                         robot.y + r * portable_sin(angle)),
                   0)
             << "robot at (" << robot.x << ", " << robot.y << ") touches a wall";
       }

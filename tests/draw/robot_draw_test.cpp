@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "../core/test_support.h"
+#include "core/portable_math.h"
 #include "draw/graphics.h"
 #include "draw/recording_context.h"
 
@@ -81,8 +82,8 @@ TEST_F(RobotDrawTest, SensorDiscsSitOnTheRimStartingAtMinusSixtyDegrees) {
   for (int i = 0; i < kNumSensors; ++i) {
     const draw_call& disc = discs[1 + i];
     const double angle = -kPi / 3 + i * kPi / 3;
-    const double mx = 5.0 + robot.sensor_dist * std::cos(angle);
-    const double my = 5.0 + robot.sensor_dist * std::sin(angle);
+    const double mx = 5.0 + robot.sensor_dist * portable_cos(angle);
+    const double my = 5.0 + robot.sensor_dist * portable_sin(angle);
     const double half = robot.sensor_size * 0.5;
     EXPECT_TRUE(same_shape(disc, draw_call_kind::ellipse, get_screen_x(sim, mx - half),
                            get_screen_y(sim, my - half), get_screen_x(sim, mx + half),
