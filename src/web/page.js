@@ -361,6 +361,7 @@
 
   runButton.addEventListener('click', () => {
     setRunning(!running);
+    if (running && message.className !== 'error') say('', false);
     view.focus();
   });
 
