@@ -170,8 +170,8 @@ bool web_page::open_world(std::string_view name, std::string_view bytes, std::st
             " bytes, too large for a world file";
     return false;
   }
-  if (!world_read_text(app().sim, bytes, error)) {
-    error = prefix + error;
+  if (const file_result read = world_read_text(app().sim, bytes); !read) {
+    error = prefix + read.message();
     return false;
   }
   return true;
@@ -182,9 +182,8 @@ bool web_page::save_world(std::string& text, std::string& error) const {
     error = "cannot save: the simulation has ended";
     return false;
   }
-  std::string reason;
-  if (!world_text_to_save(app().sim, text, reason)) {
-    error = "cannot save: " + reason;
+  if (const file_result made = world_text_to_save(app().sim, text); !made) {
+    error = "cannot save: " + made.message();
     return false;
   }
   return true;
@@ -209,8 +208,7 @@ std::string web_page::share_fragment() const {
     data.walls.push_back({wall->x, wall->y, wall->width, wall->height});
   }
   std::string text;
-  std::string reason;
-  if (!world_data_to_text(data, text, reason)) return {};
+  if (!world_data_to_text(data, text)) return {};
   while (!text.empty() && text.back() == '\n') text.pop_back();
   for (char& c : text) {
     if (c == '\n') c = kShareLineBreak;
