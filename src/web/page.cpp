@@ -8,10 +8,10 @@
 
 #include "core/simulation.h"
 #include "core/world_file.h"
-#include "draw/world_draw.h"
 #include "shell/key_names.h"
 #include "shell/mouse_edit.h"
 #include "shell/run_metrics.h"
+#include "shell/scene.h"
 #include "shell/trace.h"
 
 namespace {
@@ -295,7 +295,7 @@ const std::uint8_t* web_page::draw() {
     image_.emplace(width_, height_);
     canvas_bytes_.assign(static_cast<std::size_t>(image_->width()) * image_->height() * 4, 0);
   }
-  if (!ended_) world_draw(app().sim, *image_);
+  if (!ended_) draw_scene(app(), scene_options_of(app()), *image_);
   const std::uint32_t* row = image_->pixels();
   auto* out = canvas_bytes_.data();
   for (int y = 0; row != nullptr && y < image_->height(); ++y, row += image_->stride()) {

@@ -125,8 +125,9 @@ class web_page final : public platform {
   // The robot's readings now, in the order of shell/observation.h.
   std::vector<float> readings() const;
 
-  // Draws the world into the off-screen image and returns its pixels as the
-  // canvas takes them: width * height * 4 bytes, red, green, blue, alpha.
+  // Draws the scene (shell/scene.h) into the off-screen image and returns its
+  // pixels as the canvas takes them: width * height * 4 bytes, red, green, blue,
+  // alpha. The statistics line is the page's, drawn with the canvas's text.
   const std::uint8_t* draw();
   std::string statistics_line() const;
 
