@@ -22,6 +22,14 @@ constexpr double kPi = 3.141592653589793;
 // and size records with it. A record's operator== is defaulted instead, so that it
 // sees every member whether a description names it or not.
 
+// The bits of a double, as std::bit_cast gives them (the WebAssembly build's
+// standard library has no bit_cast yet).
+inline std::uint64_t bits_of(double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
 // A position or a vector in world units.
 struct point {
   double x = 0.0;
@@ -35,8 +43,7 @@ struct point {
   // The same bits, not ==: a NaN point (the break between two pieces of a trail)
   // equals itself.
   friend bool operator==(const point& a, const point& b) {
-    return std::bit_cast<std::uint64_t>(a.x) == std::bit_cast<std::uint64_t>(b.x) &&
-           std::bit_cast<std::uint64_t>(a.y) == std::bit_cast<std::uint64_t>(b.y);
+    return bits_of(a.x) == bits_of(b.x) && bits_of(a.y) == bits_of(b.y);
   }
 };
 
@@ -105,14 +112,6 @@ double get_time(const simulation& sim);
 // times per frame.
 inline double vect_mag(double x, double y) {
   return std::sqrt(x * x + y * y);
-}
-
-// The bits of a double, as std::bit_cast gives them (the WebAssembly build's
-// standard library has no bit_cast yet).
-inline std::uint64_t bits_of(double value) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
 }
 
 // Whether two values are the same bits: a cache keyed on a double must tell -0
