@@ -1,10 +1,8 @@
 #include "python/session.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
+#include <memory>
+#include <new>
 
 #include "core/console.h"
 #include "core/safe_file.h"

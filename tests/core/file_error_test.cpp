@@ -1,25 +1,23 @@
 // The failures of world files as values: the kind, the errno and the file,
-// from real failures (a missing file, a folder, a pipe, bad content, a full
-// disk, a read-only place), as Python and the window take them.
+// from real failures (a missing file, a folder, a pipe, bad content, a
+// read-only place), as Python and the window take them. The full disk's EFBIG
+// and a folder an ordinary user may not write (EACCES) are in world_file_test.
 #include "core/file_error.h"
 
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "core/safe_file.h"
 #include "core/world_file.h"
 #include "test_support.h"
 
@@ -127,39 +125,6 @@ TEST_F(FileErrorTest, RealFailuresCarryTheirKindErrnoAndFile) {
   EXPECT_FALSE(fs::exists(dir_ / "w.dat"));
 }
 
-TEST_F(FileErrorTest, AFullDiskIsTheFileSystemsFaultWithItsErrno) {
-  for (int i = 0; i < 200; ++i) world_add_wall(sim, i * 0.01, 1.0, 0.5, 0.5);
-  rlimit saved_limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_limit), 0);
-  rlimit small = saved_limit;
-  small.rlim_cur = 1024;
-  auto* const saved_handler = ::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const file_result saved = world_write_file(sim, (dir_ / "w.dat").string());
-  ::setrlimit(RLIMIT_FSIZE, &saved_limit);
-  ::signal(SIGXFSZ, saved_handler);
-  ASSERT_FALSE(saved);
-  EXPECT_EQ(saved.error().kind, file_error_kind::file_system);
-  EXPECT_EQ(saved.error().error_number, EFBIG);
-  EXPECT_EQ(saved.error().path, (dir_ / "w.dat").string());
-  EXPECT_EQ(saved.message(), "cannot save \"" + (dir_ / "w.dat").string() +
-                                 "\": File too large; nothing was changed");
-}
-
-TEST_F(FileErrorTest, AFolderAnOrdinaryUserMayNotWriteIsPermissionDenied) {
-  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                            fs::perms::group_exec | fs::perms::others_read |
-                            fs::perms::others_exec);
-  const std::string file = (dir_ / "w.dat").string();
-  const int code = in_child([&] {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) return kCannotSetUp;
-    return exit_code_for(world_write_file(sim, file), EACCES);
-  });
-  if (code == kCannotSetUp) GTEST_SKIP() << "cannot switch to an ordinary user";
-  EXPECT_EQ(code, 0) << "1: the save succeeded, 2: another failure";
-  EXPECT_FALSE(fs::exists(file));
-}
-
 TEST_F(FileErrorTest, AReadOnlyFileSystemIsCalledSoAlsoWhereThePermissionsRefuse) {
   // In a mount namespace of the child's own: the folder bound onto itself
   // read-only, then written as root and as an ordinary user, to whom the
@@ -186,18 +151,6 @@ TEST_F(FileErrorTest, AReadOnlyFileSystemIsCalledSoAlsoWhereThePermissionsRefuse
                                           "2 another failure): "
                                        << code;
   EXPECT_FALSE(fs::exists(file));
-}
-
-TEST_F(FileErrorTest, SafeFileFailuresNameTheFileAndLeaveTheWordsToTheCaller) {
-  safe_file file;
-  const file_result prepared = file.prepare((dir_ / "missing" / "x").string(), true);
-  ASSERT_FALSE(prepared);
-  EXPECT_EQ(prepared.message(), "No such file or directory");
-  EXPECT_EQ(prepared.error().error_number, ENOENT);
-  EXPECT_EQ(prepared.error().path, (dir_ / "missing" / "x").string());
-  const file_error told = with_prefix("cannot write x: ", prepared.error());
-  EXPECT_EQ(told.message, "cannot write x: No such file or directory");
-  EXPECT_EQ(told.error_number, ENOENT);
 }
 
 }  // namespace

@@ -114,46 +114,6 @@ TEST(Scene, APictureIsTheWindowsDrawingAtItsSizePixelForPixelAndChangesNothing) 
   }
 }
 
-TEST(Scene, ATrailDrawnWithoutNotingAJumpIsDrawnAsNotedAfterIt) {
-  auto run = run_in("maze.dat", 3, 0);
-  trail_start(run->app());
-  for (int i = 0; i < 300; ++i) run->tick();
-  run->sim().robot.x = 8.0;
-  run->sim().robot.y = 1.5;
-  ASSERT_TRUE(trail_jumped(run->app()));
-  raster_context picture(320, 240);
-  draw_scene(run->app(), scene_options{}, picture);
-  EXPECT_TRUE(trail_jumped(run->app())) << "the picture noted the jump";
-  // Not a line from the old place to the new one: the pictures with and without
-  // the trail differ only along the path driven before the jump.
-  raster_context without(320, 240);
-  scene_options no_trail;
-  no_trail.trail = false;
-  draw_scene(run->app(), no_trail, without);
-  const int jump_x = get_screen_x(run->sim().world, screen_size{320, 240}, 8.0);
-  const int jump_y = get_screen_y(run->sim().world, screen_size{320, 240}, 1.5);
-  int differing_near_the_robot = 0;
-  for (int dy = -12; dy <= 12; ++dy) {
-    for (int dx = -12; dx <= 12; ++dx) {
-      differing_near_the_robot +=
-          picture.pixel(jump_x + dx, jump_y + dy) != without.pixel(jump_x + dx, jump_y + dy);
-    }
-  }
-  EXPECT_EQ(differing_near_the_robot, 0);
-}
-
-TEST(Scene, OptionsOfTheSimulatorAreItsSwitches) {
-  auto run = run_in(nullptr, 1, 0);
-  simulator& app = run->app();
-  app.sim.world.show_grad = true;
-  app.driver.show_stats = true;
-  const scene_options options = scene_options_of(app);
-  EXPECT_TRUE(options.grad);
-  EXPECT_FALSE(options.vision);
-  EXPECT_TRUE(options.trail);
-  EXPECT_TRUE(options.stats);
-}
-
 TEST(Scene, LimitsOfPicturesAndFilms) {
   struct size_case {
     std::int64_t width, height;
