@@ -1,69 +1,295 @@
 #include "shell/worker_pool.h"
 
-#include <chrono>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+#if defined(__linux__)
+#include <sched.h>
+#include <unistd.h>
+#elif defined(__unix__) || defined(__EMSCRIPTEN__)
+#include <unistd.h>
+#endif
 
 namespace {
 
-// How long a thread waits busily for the next batch (or, the caller, for the
-// batch's end) before it sleeps: a wake-up from sleep costs tens of
-// microseconds, as long as a whole batch of small jobs.
-constexpr auto kSpinFor = std::chrono::microseconds(200);
+// A batch is worth another thread only when it holds at least this much work for
+// it: a wake-up from sleep costs some microseconds, up to tens on a virtual
+// machine, and the thread then has to fetch its environments' memory.
+constexpr double kMinWorkPerThreadNs = 20'000;
+// The tries of the slower way: at most this many batches apart.
+constexpr std::uint32_t kMaxTrialInterval = 256;
+constexpr std::uint32_t kFirstTrialInterval = 8;
+// How much of a new measurement goes into the running figures; a measurement is
+// first held within half and twice the figure, so that one batch cut short by
+// the scheduler does not turn the choice round.
+constexpr double kNewWeight = 0.125;
 
-void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
+constexpr std::uint32_t kStop = 0xFFFFFFFF;
+constexpr std::uint64_t kInsideMask = 0xFFFFFFFF;
+
+double smoothed(double figure, double measured) {
+  if (figure <= 0) return measured;
+  measured = std::clamp(measured, figure / 2, figure * 2);
+  return figure + kNewWeight * (measured - figure);
+}
+
+double nanoseconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+long this_process() {
+#if defined(__unix__) || defined(__EMSCRIPTEN__)
+  return static_cast<long>(getpid());
+#else
+  return 0;
 #endif
 }
 
-// Spins until ready() or the spin time is over; true when ready.
-template <typename Ready>
-bool spin_until(Ready ready) {
-  const auto until = std::chrono::steady_clock::now() + kSpinFor;
-  for (int n = 0;; ++n) {
-    if (ready()) return true;
-    relax();
-    if ((n & 63) == 63 && std::chrono::steady_clock::now() > until) return false;
+std::optional<long long> number_in(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+#if defined(__linux__)
+std::optional<std::string> file_text(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The quota of the cgroup at `path` under `mount` and of each cgroup above it
+// (the smallest holds); cgroup v2 keeps it in cpu.max, v1 in two files.
+std::optional<std::size_t> quota_of_cgroup(const std::string& mount, std::string path, bool v2) {
+  std::optional<std::size_t> cores;
+  for (;;) {
+    const std::string folder = mount + path;
+    std::optional<std::string> quota;
+    if (v2) {
+      quota = file_text(folder + "/cpu.max");
+    } else {
+      const auto q = file_text(folder + "/cpu.cfs_quota_us");
+      const auto p = file_text(folder + "/cpu.cfs_period_us");
+      if (q && p) quota = std::to_string(number_in(*q).value_or(-1)) + " " + *p;
+    }
+    if (quota) {
+      if (const auto allowed = cores_of_cpu_quota(*quota)) {
+        cores = cores ? std::min(*cores, *allowed) : *allowed;
+      }
+    }
+    if (path.empty() || path == "/") return cores;
+    path.erase(path.find_last_of('/'));
   }
 }
+
+// The quota of this process's cgroups, v2's and v1's "cpu" controller, read from
+// /proc/self/cgroup ("ID:CONTROLLERS:PATH" lines).
+std::optional<std::size_t> cgroup_cores() {
+  const auto lines = file_text("/proc/self/cgroup");
+  if (!lines) return std::nullopt;
+  std::optional<std::size_t> cores;
+  std::istringstream in(*lines);
+  for (std::string line; std::getline(in, line);) {
+    const auto first = line.find(':');
+    const auto second = line.find(':', first + 1);
+    if (first == std::string::npos || second == std::string::npos) continue;
+    const std::string controllers = line.substr(first + 1, second - first - 1);
+    const std::string path = line.substr(second + 1);
+    std::optional<std::size_t> allowed;
+    if (controllers.empty()) {
+      allowed = quota_of_cgroup("/sys/fs/cgroup", path, true);
+    } else if (("," + controllers + ",").find(",cpu,") != std::string::npos) {
+      for (const char* mount : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"}) {
+        if (!allowed) allowed = quota_of_cgroup(mount, path, false);
+      }
+    }
+    if (allowed) cores = cores ? std::min(*cores, *allowed) : *allowed;
+  }
+  return cores;
+}
+#endif
 
 }  // namespace
 
-worker_pool::worker_pool(std::size_t threads) : blocks_(threads < 1 ? 1 : threads) {
-  for (std::size_t i = 1; i < blocks_.size(); ++i) workers_.emplace_back([this, i] { work(i); });
+std::optional<std::size_t> cores_of_cpu_quota(std::string_view quota_and_period) {
+  const auto space = quota_and_period.find(' ');
+  if (space == std::string_view::npos) return std::nullopt;
+  const auto quota = number_in(quota_and_period.substr(0, space));
+  const auto period = number_in(quota_and_period.substr(space + 1));
+  if (!quota || !period || *quota <= 0 || *period <= 0) return std::nullopt;
+  return static_cast<std::size_t>(std::max<long long>(1, (*quota + *period - 1) / *period));
+}
+
+std::size_t usable_cores() {
+  std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) cores = std::max(1, CPU_COUNT(&set));
+  if (const auto allowed = cgroup_cores()) cores = std::min(cores, *allowed);
+#endif
+  return cores;
+}
+
+worker_pool::worker_pool(std::size_t threads)
+    : asked_(std::max<std::size_t>(1, threads)),
+      owner_process_(this_process()),
+      blocks_(asked_) {
+  start_workers(asked_ - 1);
+}
+
+void worker_pool::start_workers(std::size_t wanted) {
+  workers_.reserve(wanted);
+  while (workers_.size() < wanted) {
+    auto w = std::make_unique<worker>();
+    worker* self = w.get();
+    const std::size_t index = workers_.size() + 1;
+    try {
+      w->thread = std::thread([this, self, index] { work(*self, index); });
+    } catch (const std::system_error&) {
+      return;  // the system lets no more threads start: go on with those there are
+    }
+    workers_.push_back(std::move(w));
+  }
 }
 
 worker_pool::~worker_pool() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+  if (this_process() != owner_process_) {
+    forget_workers();
+    return;
   }
-  wake_.notify_all();
-  for (std::thread& worker : workers_) worker.join();
+  for (auto& w : workers_) {
+    w->call.store(kStop, std::memory_order_release);
+    w->call.notify_one();
+    w->thread.join();
+  }
 }
 
-void worker_pool::run(std::size_t count, const std::function<void(std::size_t)>& job) {
+void worker_pool::forget_workers() {
+  // In a forked child the parent's threads are not there to stop or join; their
+  // handles are left alone (a handle destroyed unjoined would end the process).
+  for (auto& w : workers_) (void)w.release();
+  workers_.clear();
+}
+
+void worker_pool::adopt_after_fork() {
+  // The parent's threads did not come along: start this process's own. No batch
+  // is open here for this caller: the thread that forked was not inside one (a
+  // batch's caller does nothing else until it ends), and a batch that another
+  // thread had open belongs to a caller that did not come along.
+  forget_workers();
+  open_.store(0, std::memory_order_relaxed);
+  owner_process_ = this_process();
+  start_workers(asked_ - 1);
+}
+
+std::size_t worker_pool::threads_for(std::size_t count, const batch_history& history) const {
+  if (workers_.empty() || count < 2 || history.job_ns <= 0) return 1;
+  const double work = history.job_ns * static_cast<double>(count);
+  const std::size_t worth = 1 + static_cast<std::size_t>(work / kMinWorkPerThreadNs);
+  const std::size_t k = std::min({threads(), count, worth});
+  if (k < 2) return 1;
+  if (history.shared_ns_per_job <= 0) return k;  // not tried yet
+  const bool shared_faster = history.shared_ns_per_job < history.alone_ns_per_job;
+  const bool trial = history.batches >= history.next_trial;
+  return shared_faster != trial ? k : 1;
+}
+
+void worker_pool::learn(batch_history& h, std::size_t count, std::size_t used, double wall_ns,
+                        double busy_ns) {
+  const double n = static_cast<double>(count);
+  const bool was_shared_faster = h.shared_ns_per_job < h.alone_ns_per_job;
+  const bool both_known = h.shared_ns_per_job > 0 && h.alone_ns_per_job > 0;
+  const bool trial = both_known && h.batches >= h.next_trial &&
+                     (used > 1) != was_shared_faster;
+  h.job_ns = smoothed(h.job_ns, busy_ns / n);
+  double& figure = used > 1 ? h.shared_ns_per_job : h.alone_ns_per_job;
+  figure = smoothed(figure, wall_ns / n);
+  ++h.batches;
+  if (trial) {
+    const bool shared_faster = h.shared_ns_per_job < h.alone_ns_per_job;
+    h.trial_interval = shared_faster == was_shared_faster
+                           ? std::min(h.trial_interval * 2, kMaxTrialInterval)
+                           : kFirstTrialInterval;
+    h.next_trial = h.batches + h.trial_interval;
+  }
+}
+
+void worker_pool::run(std::size_t count, const std::function<void(std::size_t)>& job,
+                      batch_history* history, const std::function<void()>* waiting) {
   if (count == 0) return;
+  if (this_process() != owner_process_) adopt_after_fork();
+  batch_history& h = history != nullptr ? *history : own_history_;
+  const std::size_t used = threads_for(count, h);
+  const auto start = std::chrono::steady_clock::now();
+
   job_ = &job;
-  count_ = count;
-  const std::size_t n = blocks_.size();
-  for (std::size_t b = 0; b < n; ++b) {
-    blocks_[b].next.store(count * b / n, std::memory_order_relaxed);
-    blocks_[b].end = count * (b + 1) / n;
-  }
   failure_ = nullptr;
-  busy_.store(workers_.size(), std::memory_order_relaxed);
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    generation_.fetch_add(1, std::memory_order_release);
+  blocks_used_ = used;
+  for (std::size_t b = 0; b < used; ++b) {
+    blocks_[b].next.store(count * b / used, std::memory_order_relaxed);
+    blocks_[b].end = count * (b + 1) / used;
   }
-  wake_.notify_all();
+  busy_ns_.store(0, std::memory_order_relaxed);
+  if (used > 1) {
+    batch_ = batch_ + 1 == kStop || batch_ + 1 == 0 ? 1 : batch_ + 1;
+    open_.store(std::uint64_t{batch_} << 32, std::memory_order_release);
+    for (std::size_t i = 1; i < used; ++i) {
+      worker& w = *workers_[i - 1];
+      w.call.store(batch_, std::memory_order_release);
+      w.call.notify_one();
+    }
+  }
   take_jobs(0);
-  if (!spin_until([this] { return busy_.load(std::memory_order_acquire) == 0; })) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return busy_.load(std::memory_order_acquire) == 0; });
-  }
+  const double own_ns = nanoseconds_since(start);
+  if (used > 1) wait_for_workers(waiting);
   job_ = nullptr;
+
+  const double wall = nanoseconds_since(start);
+  const double busy = own_ns + static_cast<double>(busy_ns_.load(std::memory_order_relaxed));
+  learn(h, count, used, wall, busy);
   if (failure_) std::rethrow_exception(failure_);
+}
+
+void worker_pool::wait_for_workers(const std::function<void()>* waiting) {
+  // Closes the batch: a thread that has not entered it yet will not.
+  const std::uint64_t before = open_.fetch_and(kInsideMask, std::memory_order_acq_rel);
+  if ((before & kInsideMask) == 0) return;
+  std::unique_lock<std::mutex> lock(done_mutex_);
+  while ((open_.load(std::memory_order_acquire) & kInsideMask) != 0) {
+    if (done_.wait_for(lock, kWaitingInterval) == std::cv_status::timeout && waiting) {
+      lock.unlock();
+      (*waiting)();
+      lock.lock();
+    }
+  }
+}
+
+bool worker_pool::enter(std::uint32_t batch) {
+  std::uint64_t open = open_.load(std::memory_order_acquire);
+  while ((open >> 32) == batch) {
+    if (open_.compare_exchange_weak(open, open + 1, std::memory_order_acq_rel)) return true;
+  }
+  return false;
+}
+
+void worker_pool::leave() {
+  const std::uint64_t before = open_.fetch_sub(1, std::memory_order_acq_rel);
+  if ((before >> 32) == 0 && (before & kInsideMask) == 1) {
+    // The caller closed the batch and may be asleep: take the lock so that the
+    // wake-up cannot fall between its test and its wait.
+    const std::lock_guard<std::mutex> lock(done_mutex_);
+    done_.notify_one();
+  }
 }
 
 bool worker_pool::run_job_of_block(std::size_t block) {
@@ -79,31 +305,27 @@ bool worker_pool::run_job_of_block(std::size_t block) {
   return true;
 }
 
-void worker_pool::take_jobs(std::size_t thread) {
-  const std::size_t n = blocks_.size();
+void worker_pool::take_jobs(std::size_t block) {
+  const std::size_t n = blocks_used_;
   for (std::size_t i = 0; i < n; ++i) {
-    const std::size_t block = (thread + i) % n;
-    while (run_job_of_block(block)) {
+    const std::size_t b = (block + i) % n;
+    while (run_job_of_block(b)) {
     }
   }
 }
 
-void worker_pool::work(std::size_t thread) {
-  std::uint64_t seen = 0;
+void worker_pool::work(worker& self, std::size_t index) {
+  std::uint32_t seen = 0;
   for (;;) {
-    const auto batch_ready = [&] { return generation_.load(std::memory_order_acquire) != seen; };
-    if (!spin_until(batch_ready)) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [&] { return stopping_ || batch_ready(); });
-      if (stopping_) return;
-    }
-    seen = generation_.load(std::memory_order_acquire);
-    take_jobs(thread);
-    if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      // The caller may be asleep on done_: take the lock so that the wake-up
-      // cannot fall between its test and its wait.
-      const std::lock_guard<std::mutex> lock(mutex_);
-      done_.notify_one();
-    }
+    self.call.wait(seen, std::memory_order_acquire);
+    const std::uint32_t batch = self.call.load(std::memory_order_acquire);
+    if (batch == kStop) return;
+    seen = batch;
+    if (!enter(batch)) continue;  // closed before this thread came
+    const auto start = std::chrono::steady_clock::now();
+    take_jobs(index);
+    busy_ns_.fetch_add(static_cast<std::int64_t>(nanoseconds_since(start)),
+                       std::memory_order_relaxed);
+    leave();
   }
 }

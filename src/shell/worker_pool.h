@@ -1,60 +1,129 @@
-// A fixed pool of threads that runs one batch of jobs at a time: run(count, job)
-// calls job(0) ... job(count - 1) spread over the pool's threads and the calling
-// thread, and returns when all are done. A batch costs one wake-up of the pool,
-// not a lock per job: the jobs are cut into one block per thread, and each
-// thread takes the numbers of its own block from that block's atomic counter,
-// then helps with the others' blocks. So job k runs on the same thread batch
-// after batch (its memory stays in that core's cache) unless the thread falls
-// behind. Between batches a thread waits busily for a fraction of a millisecond
-// before it sleeps, so that batches in quick succession do not each pay for
-// waking the threads.
+// A pool of threads that runs one batch of jobs at a time: run(count, job) calls
+// job(0) ... job(count - 1) spread over the calling thread and as many of the
+// pool's threads as the batch is worth, and returns when all are done.
+//
+// It never loses to running the batch on the caller alone, quiet or under load:
+// - Nothing waits busily. An idle thread sleeps until a batch asks for it by its
+//   own wake-up word, so a busy machine's cores are left to their work.
+// - The caller never waits for a thread that has not begun on the batch: the
+//   jobs are cut into one block per thread, each thread takes the numbers of its
+//   own block from that block's atomic counter and then helps with the others'
+//   blocks, so the caller takes the jobs of a thread that is late (not yet
+//   scheduled on a loaded machine) and closes the batch. A thread that comes
+//   later finds it closed and sleeps again. The caller waits only for jobs that
+//   have begun.
+// - Threads are woken only for a batch worth their cost: the pool measures what
+//   a job costs, wakes no thread for a batch shorter than a few wake-ups, and for
+//   the batches that could go either way keeps the time per job on the caller
+//   alone and on several threads and uses the faster, trying the other now and
+//   then (less and less often while it keeps losing), since the machine's load
+//   comes and goes.
+// Environment k runs on the same thread batch after batch (its memory stays in
+// that core's cache) unless that thread falls behind.
+//
+// A thread the system refuses to start (a limit on processes or on memory) is no
+// error: the pool runs on the threads it has, the caller alone if need be. In a
+// process forked from the one that made the pool, whose threads stayed behind,
+// the pool starts threads of its own on its first batch.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+// The cores this process may use: the CPUs of its affinity mask, fewer when a
+// control group's CPU quota allows fewer (rounded up); at least 1.
+std::size_t usable_cores();
+// The cores a cgroup CPU quota allows: from cgroup v2's cpu.max ("max 100000",
+// "150000 100000") or v1's cpu.cfs_quota_us and cpu.cfs_period_us put together
+// as "QUOTA PERIOD" (a quota of -1 is none); nothing when there is no quota or
+// the text is not one.
+std::optional<std::size_t> cores_of_cpu_quota(std::string_view quota_and_period);
+
+// What the pool learnt of one kind of batch, to choose how many threads it is
+// worth. A caller that runs batches of different kinds (long resets, short
+// steps) keeps one for each.
+struct batch_history {
+  double job_ns = 0;           // what a job costs on one thread (0: not measured yet)
+  double alone_ns_per_job = 0;  // the wall time per job on the caller alone ...
+  double shared_ns_per_job = 0;  // ... and on several threads, when tried
+  std::uint32_t batches = 0;
+  std::uint32_t next_trial = 8;      // the batch that tries the other way next
+  std::uint32_t trial_interval = 8;  // batches between two tries of the slower way
+};
+
 class worker_pool {
  public:
-  // threads counts the calling thread: 1 runs every job on the caller.
+  // threads counts the calling thread: 1 runs every job on the caller. The
+  // threads start now; threads() says how many the system let start.
   explicit worker_pool(std::size_t threads);
   ~worker_pool();
   worker_pool(const worker_pool&) = delete;
   worker_pool& operator=(const worker_pool&) = delete;
 
   std::size_t threads() const { return workers_.size() + 1; }
+  // The threads asked for, whether or not they could start.
+  std::size_t threads_asked() const { return asked_; }
 
   // Runs the batch; the first exception a job threw is thrown again here, once
-  // every job has run. One batch at a time (callers serialise).
-  void run(std::size_t count, const std::function<void(std::size_t)>& job);
+  // every job has run. One batch at a time (callers serialise). While the caller
+  // waits for the jobs other threads began, it calls `waiting` (when given) about
+  // every kWaitingInterval; that must not throw. The history (the pool's own
+  // when none is given) chooses the threads.
+  void run(std::size_t count, const std::function<void(std::size_t)>& job,
+           batch_history* history = nullptr, const std::function<void()>* waiting = nullptr);
+
+  // The threads the next batch of `count` jobs will use (for the tests).
+  std::size_t threads_for(std::size_t count, const batch_history& history) const;
+
+  static constexpr auto kWaitingInterval = std::chrono::milliseconds(20);
 
  private:
-  void work(std::size_t thread);
-  void take_jobs(std::size_t thread);
-  bool run_job_of_block(std::size_t block);
-
-  std::vector<std::thread> workers_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable done_;
-  std::atomic<std::uint64_t> generation_{0};  // one more for every batch
-  bool stopping_ = false;                       // under mutex_
-  std::atomic<std::size_t> busy_{0};            // workers still inside the batch
-
-  const std::function<void(std::size_t)>* job_ = nullptr;
-  std::size_t count_ = 0;
-  // Per block: the next job number to take (kept on cache lines of their own).
+  struct alignas(64) worker {
+    std::atomic<std::uint32_t> call{0};  // the batch asked of it, or kStop
+    std::thread thread;
+  };
   struct alignas(64) block_counter {
     std::atomic<std::size_t> next{0};
     std::size_t end = 0;
   };
+
+  void start_workers(std::size_t wanted);
+  void forget_workers();
+  void adopt_after_fork();
+  void work(worker& self, std::size_t index);
+  bool enter(std::uint32_t batch);
+  void leave();
+  void take_jobs(std::size_t block);
+  bool run_job_of_block(std::size_t block);
+  void wait_for_workers(const std::function<void()>* waiting);
+  void learn(batch_history& history, std::size_t count, std::size_t used, double wall_ns,
+             double busy_ns);
+
+  std::size_t asked_;
+  std::vector<std::unique_ptr<worker>> workers_;
+  long owner_process_;  // the process whose threads workers_ are
+  std::uint32_t batch_ = 0;
+  // The open batch's number (high half; 0 when closed) and the threads inside it.
+  std::atomic<std::uint64_t> open_{0};
+  std::mutex done_mutex_;
+  std::condition_variable done_;
+
+  const std::function<void(std::size_t)>* job_ = nullptr;
+  std::size_t blocks_used_ = 1;
   std::vector<block_counter> blocks_;
+  std::atomic<std::int64_t> busy_ns_{0};  // the threads' time inside the batch
   std::exception_ptr failure_;
   std::mutex failure_mutex_;
+  batch_history own_history_;
 };

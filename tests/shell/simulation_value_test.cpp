@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -18,7 +17,6 @@
 #include "shell/simulated_run.h"
 #include "shell/snapshot.h"
 #include "shell/trail.h"
-#include "shell/worker_pool.h"
 
 namespace {
 
@@ -268,26 +266,6 @@ TEST(ThreadsTest, RunsOnThreadsAreTheRunsEachMakesAlone) {
   for (std::thread& t : threads) t.join();
   for (std::size_t k = 0; k < std::size(kCases); ++k) {
     EXPECT_TRUE(same_bits(on_threads[k], alone[k])) << kCases[k].name;
-  }
-}
-
-TEST(ThreadsTest, APoolRunsEveryJobOfEveryBatchOnceAndPassesOnAFailure) {
-  for (const std::size_t threads : {1u, 2u, 3u, 8u}) {
-    worker_pool pool(threads);
-    EXPECT_EQ(pool.threads(), threads);
-    for (const std::size_t count : {0u, 1u, 2u, 7u, 64u, 1000u}) {
-      std::vector<std::atomic<int>> runs(count);
-      pool.run(count, [&](std::size_t k) { runs[k].fetch_add(1); });
-      for (std::size_t k = 0; k < count; ++k) ASSERT_EQ(runs[k].load(), 1) << threads << "/" << k;
-    }
-    std::atomic<int> done{0};
-    EXPECT_THROW(pool.run(50,
-                          [&](std::size_t k) {
-                            done.fetch_add(1);
-                            if (k == 17) throw std::runtime_error("job 17");
-                          }),
-                 std::runtime_error);
-    EXPECT_EQ(done.load(), 50) << "every job still ran";
   }
 }
 

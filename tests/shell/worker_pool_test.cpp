@@ -1,0 +1,228 @@
+// The worker pool: every job of every batch runs once, a failure is passed on,
+// threads are woken only for batches worth them, a forked child and a process
+// that may start no threads run their batches on the caller, and the cores this
+// process may use are read from its affinity and its cgroup's CPU quota.
+#include "shell/worker_pool.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Keeps a thread busy for about this long (a job worth another thread).
+void work_for(std::chrono::microseconds time) {
+  const auto until = std::chrono::steady_clock::now() + time;
+  while (std::chrono::steady_clock::now() < until) {
+  }
+}
+
+// The threads that ran the jobs of a batch.
+std::set<std::thread::id> threads_of_batch(worker_pool& pool, std::size_t count,
+                                           std::chrono::microseconds each,
+                                           batch_history& history) {
+  std::mutex mutex;
+  std::set<std::thread::id> ids;
+  pool.run(
+      count,
+      [&](std::size_t) {
+        work_for(each);
+        const std::lock_guard<std::mutex> lock(mutex);
+        ids.insert(std::this_thread::get_id());
+      },
+      &history);
+  return ids;
+}
+
+TEST(ThreadsTest, APoolRunsEveryJobOfEveryBatchOnceAndPassesOnAFailure) {
+  for (const std::size_t threads : {1u, 2u, 3u, 8u}) {
+    worker_pool pool(threads);
+    EXPECT_EQ(pool.threads(), threads);
+    for (const std::size_t count : {0u, 1u, 2u, 7u, 64u, 1000u}) {
+      // Jobs long enough, after the first batch, for the pool to share them.
+      for (int batch = 0; batch < 3; ++batch) {
+        std::vector<std::atomic<int>> runs(count);
+        pool.run(count, [&](std::size_t k) {
+          if (count <= 64) work_for(std::chrono::microseconds(30));
+          runs[k].fetch_add(1);
+        });
+        for (std::size_t k = 0; k < count; ++k) {
+          ASSERT_EQ(runs[k].load(), 1) << threads << "/" << count << "/" << k;
+        }
+      }
+    }
+    std::atomic<int> done{0};
+    EXPECT_THROW(pool.run(50,
+                          [&](std::size_t k) {
+                            done.fetch_add(1);
+                            if (k == 17) throw std::runtime_error("job 17");
+                          }),
+                 std::runtime_error);
+    EXPECT_EQ(done.load(), 50) << "every job still ran";
+  }
+}
+
+TEST(ThreadsTest, APoolWakesNoThreadForABatchOfShortJobs) {
+  worker_pool pool(4);
+  batch_history history;
+  for (int batch = 0; batch < 200; ++batch) {
+    const auto ids = threads_of_batch(pool, 8, std::chrono::microseconds(0), history);
+    ASSERT_EQ(ids, std::set<std::thread::id>{std::this_thread::get_id()}) << batch;
+  }
+  EXPECT_EQ(pool.threads_for(8, history), 1u);
+}
+
+TEST(ThreadsTest, APoolSharesABatchOfLongJobs) {
+  worker_pool pool(2);
+  batch_history history;
+  // The first batch measures the jobs on the caller; the next is worth both.
+  EXPECT_EQ(threads_of_batch(pool, 4, std::chrono::microseconds(200), history).size(), 1u);
+  ASSERT_EQ(pool.threads_for(4, history), 2u);
+  // Job 0 waits until another thread has taken a job: it could not end alone.
+  std::atomic<bool> other{false};
+  const auto caller = std::this_thread::get_id();
+  bool shared = false;
+  pool.run(
+      4,
+      [&](std::size_t k) {
+        if (std::this_thread::get_id() != caller) other = true;
+        if (k != 0) return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!other && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        shared = other;
+      },
+      &history);
+  EXPECT_TRUE(shared);
+}
+
+TEST(ThreadsTest, APoolKeepsToTheFasterWayAndTriesTheOtherNowAndThen) {
+  worker_pool pool(2);
+  batch_history history;
+  history.job_ns = 1e6;  // worth two threads by the jobs' cost
+  history.alone_ns_per_job = 1000;
+  history.shared_ns_per_job = 3000;  // ... but slower on them
+  history.batches = 1;
+  history.next_trial = 100;
+  EXPECT_EQ(pool.threads_for(64, history), 1u);
+  history.batches = 100;
+  EXPECT_EQ(pool.threads_for(64, history), 2u) << "the trial of the slower way";
+  history.shared_ns_per_job = 500;
+  history.batches = 1;
+  EXPECT_EQ(pool.threads_for(64, history), 2u);
+  EXPECT_EQ(pool.threads_for(1, history), 1u) << "one job needs no other thread";
+}
+
+TEST(ThreadsTest, CoresOfACpuQuota) {
+  const struct {
+    const char* text;
+    std::optional<std::size_t> cores;
+  } kCases[] = {
+      {"max 100000\n", std::nullopt}, {"200000 100000\n", 2}, {"150000 100000", 2},
+      {"50000 100000", 1},            {"-1 100000", std::nullopt}, {"", std::nullopt},
+      {"100000", std::nullopt},       {"x 100000", std::nullopt},  {"100000 0", std::nullopt},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(cores_of_cpu_quota(c.text), c.cores) << c.text;
+  EXPECT_GE(usable_cores(), 1u);
+  EXPECT_LE(usable_cores(), std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// Runs `child` in a forked process and returns its exit status, or -1 when it
+// has not ended within a minute (then it is killed): a hung child fails the test.
+template <typename Child>
+int in_child_process(Child child) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    int status = 1;
+    try {
+      status = child();
+    } catch (...) {
+    }
+    _exit(status);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// Every job of a batch of long jobs, run on the pool; 0 when all ran once.
+int run_batch(worker_pool& pool) {
+  std::vector<std::atomic<int>> runs(16);
+  for (int batch = 0; batch < 3; ++batch) {
+    pool.run(16, [&](std::size_t k) {
+      work_for(std::chrono::microseconds(100));
+      runs[k].fetch_add(1);
+    });
+  }
+  for (auto& r : runs) {
+    if (r.load() != 3) return 3;
+  }
+  return 0;
+}
+
+TEST(PoolProcessTest, AForkedChildRunsBatchesAndEnds) {
+  worker_pool pool(3);
+  ASSERT_EQ(run_batch(pool), 0);
+  // The child has none of the pool's threads; it starts its own, and its pool
+  // is destroyed at the end of the lambda without waiting for the parent's.
+  EXPECT_EQ(in_child_process([&] {
+              const int status = run_batch(pool);
+              return status != 0 ? status : pool.threads() == 3 ? 0 : 4;
+            }),
+            0);
+  EXPECT_EQ(run_batch(pool), 0) << "the parent's pool goes on";
+  EXPECT_EQ(in_child_process([] {
+              worker_pool in_child(2);
+              return run_batch(in_child);
+            }),
+            0);
+}
+
+// In the child: no process or thread may start any more (as root, whom the
+// limit does not bind, as the user nobody). Returns false when that cannot be
+// arranged.
+bool forbid_new_threads() {
+  const rlimit none{0, 0};
+  if (setrlimit(RLIMIT_NPROC, &none) != 0) return false;
+  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+  std::thread probe;
+  try {
+    probe = std::thread([] {});
+  } catch (const std::system_error&) {
+    return true;
+  }
+  probe.join();
+  return false;
+}
+
+TEST(PoolProcessTest, APoolThatMayStartNoThreadRunsOnTheCaller) {
+  worker_pool pool(2);
+  const int status = in_child_process([&] {
+    if (!forbid_new_threads()) return 77;
+    worker_pool limited(4);
+    if (limited.threads() != 1 || limited.threads_asked() != 4) return 5;
+    const int mine = run_batch(limited);
+    if (mine != 0) return mine;
+    // A pool inherited from the parent cannot start its threads here either.
+    return run_batch(pool) != 0 ? 6 : pool.threads() == 1 ? 0 : 7;
+  });
+  if (status == 77) GTEST_SKIP() << "cannot forbid new threads here";
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
