@@ -47,7 +47,7 @@ class session_lock {
   explicit session_lock(const session& s);
 
  private:
-  std::unique_lock<std::recursive_mutex> lock_;
+  std::unique_lock<fork_aware_mutex> lock_;
 };
 
 // The question a long call asks with Python's lock let go: takes it back and

@@ -15,36 +15,6 @@
 #include "shell/snapshot.h"
 #include "shell/trail.h"
 
-namespace {
-
-// Ticks between two looks at the clock, to see whether it is time to ask the
-// caller whether to stop (Ctrl-C in Python); a look costs a few nanoseconds.
-constexpr std::uint64_t kTicksBetweenClockReads = 16;
-
-// When a long call asks its caller whether to stop: kInterruptIntervalMs after
-// the last question (looked at every few ticks and after every frame), and
-// every kMaxTicksBetweenQuestions ticks whatever the clock says.
-class question_timer {
- public:
-  question_timer() { restart(0); }
-
-  bool due_after_tick(std::uint64_t done) const {
-    if (done - asked_at_ >= kMaxTicksBetweenQuestions) return true;
-    return done % kTicksBetweenClockReads == 0 && due_by_clock();
-  }
-  bool due_by_clock() const { return std::chrono::steady_clock::now() >= next_; }
-  void restart(std::uint64_t done) {
-    asked_at_ = done;
-    next_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kInterruptIntervalMs);
-  }
-
- private:
-  std::uint64_t asked_at_ = 0;
-  std::chrono::steady_clock::time_point next_;
-};
-
-}  // namespace
-
 session::session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
                  bool manual) {
   run_ = std::make_unique<simulated_run>(kSessionClientWidth, kSessionClientHeight);
@@ -55,7 +25,7 @@ session::session(std::uint32_t seed, const std::optional<std::string>& world_pat
 }
 
 session::session(const session& other) {
-  const std::lock_guard<std::recursive_mutex> lock(other.mutex_);
+  const std::lock_guard<fork_aware_mutex> lock(other.mutex_);
   other.require_open();
   run_ = std::make_unique<simulated_run>(*other.run_);
   console_messages_ = other.console_messages_;
@@ -94,6 +64,13 @@ std::string session::snapshot() const {
 }
 
 session::~session() {
+  if (mutex_.holder_lost()) {
+    // Forked while another thread used it: its state may be half changed, so it
+    // is left as it is rather than taken apart.
+    (void)run_.release();
+    (void)frame_.release();
+    return;
+  }
   close();
 }
 
@@ -102,7 +79,7 @@ void session::install_console_sink() {
 }
 
 void session::close() {
-  const std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const std::lock_guard<fork_aware_mutex> lock(mutex_);
   run_.reset();
   frame_.reset();
 }

@@ -16,6 +16,7 @@
 //   snapshot_error         ValueError
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -31,6 +32,7 @@
 #include "core/file_error.h"
 #include "core/robot.h"
 #include "draw/raster_context.h"
+#include "python/fork_aware_mutex.h"
 #include "shell/run_metrics.h"
 #include "shell/scene.h"
 #include "shell/simulated_run.h"
@@ -55,6 +57,31 @@ constexpr int kSessionClientHeight = 480;
 // wall time, and after this many ticks at most.
 constexpr int kInterruptIntervalMs = 20;
 constexpr std::uint64_t kMaxTicksBetweenQuestions = 4096;
+// Ticks between two looks at the clock, to see whether it is time to ask the
+// caller whether to stop (Ctrl-C in Python); a look costs a few nanoseconds.
+constexpr std::uint64_t kTicksBetweenClockReads = 16;
+
+// When a long call asks its caller whether to stop: kInterruptIntervalMs after
+// the last question (looked at every few ticks and after every frame), and
+// every kMaxTicksBetweenQuestions ticks whatever the clock says.
+class question_timer {
+ public:
+  question_timer() { restart(0); }
+
+  bool due_after_tick(std::uint64_t done) const {
+    if (done - asked_at_ >= kMaxTicksBetweenQuestions) return true;
+    return done % kTicksBetweenClockReads == 0 && due_by_clock();
+  }
+  bool due_by_clock() const { return std::chrono::steady_clock::now() >= next_; }
+  void restart(std::uint64_t done) {
+    asked_at_ = done;
+    next_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kInterruptIntervalMs);
+  }
+
+ private:
+  std::uint64_t asked_at_ = 0;
+  std::chrono::steady_clock::time_point next_;
+};
 // How many of the last console lines a session keeps, and how long one may grow.
 constexpr std::size_t kConsoleLinesKept = 100;
 constexpr std::size_t kConsoleLineMaxBytes = 4096;
@@ -104,8 +131,10 @@ class session {
   std::string snapshot() const;
 
   // Held by whoever uses the session; recursive, so that Python code run from
-  // inside a long call (a signal handler) may use the session too.
-  std::recursive_mutex& mutex() const { return mutex_; }
+  // inside a long call (a signal handler) may use the session too. In a process
+  // forked while another thread held it, it throws holder_lost instead of
+  // waiting for ever.
+  fork_aware_mutex& mutex() const { return mutex_; }
 
   // Runs up to `ticks` ticks; fewer when Esc ended the run or when `interrupted`
   // (asked every kInterruptIntervalMs of wall time or kMaxTicksBetweenQuestions
@@ -194,7 +223,7 @@ class session {
   // The robot was placed or the world changed outside a tick.
   void readings_changed();
 
-  mutable std::recursive_mutex mutex_;
+  mutable fork_aware_mutex mutex_;
   std::unique_ptr<simulated_run> run_;
   std::unique_ptr<raster_context> frame_;
   std::uint64_t console_messages_ = 0;
