@@ -12,7 +12,8 @@ void navigation_observation(const simulation& sim, const robot_readings* fresh, 
   }
 }
 
-navigation_outcome navigation_step(session& s, double speed, double turn, std::uint64_t ticks) {
+navigation_outcome navigation_step(session& s, double speed, double turn, std::uint64_t ticks,
+                                   const std::function<bool()>& stop) {
   s.drive(speed, turn);
   const simulation& sim = s.sim();
   const robot_state& robot = sim.robot;
@@ -25,6 +26,10 @@ navigation_outcome navigation_step(session& s, double speed, double turn, std::u
     if (sim.last_push_back.wall_pushed) ++outcome.contact_ticks;
     if (robot_at_target(sim)) {
       outcome.reached = true;
+      break;
+    }
+    if (stop && outcome.ticks % kTicksBetweenClockReads == 0 && outcome.ticks < ticks && stop()) {
+      outcome.stopped = true;
       break;
     }
   }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "python/session.h"
 #include "shell/observation.h"
@@ -19,10 +20,13 @@ struct navigation_outcome {
   bool reached = false;             // a tick ended with the robot at the target
   std::uint64_t contact_ticks = 0;  // ticks on which the push-back moved the robot
   double progress = 0.0;            // how much nearer the target the robot got
+  bool stopped = false;             // `stop` said so before the ticks were all run
 };
 
 // Drives (speed, turn) in manual mode for up to `ticks` ticks, ending early after
-// the tick that brings the robot to the target. Progress is measured to the
+// the tick that brings the robot to the target, or when `stop` (when given, asked
+// every kTicksBetweenClockReads ticks) says so. Progress is measured to the
 // target as it stands afterwards, so a target moved by the planner in between
 // does not count as progress.
-navigation_outcome navigation_step(session& s, double speed, double turn, std::uint64_t ticks);
+navigation_outcome navigation_step(session& s, double speed, double turn, std::uint64_t ticks,
+                                   const std::function<bool()>& stop = {});

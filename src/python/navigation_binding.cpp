@@ -345,7 +345,7 @@ py::array_t<T> array_of(const T* values, std::size_t n) {
 // from several Python threads.
 struct vector_env {
   vector_env(std::size_t n, navigation_settings settings, std::size_t threads)
-      : envs(n, std::move(settings), threads), episodes(n) {}
+      : envs(n, std::move(settings), threads, autoreset_mode::next_step), episodes(n) {}
   std::mutex mutex;
   vector_navigation envs;
   episode_columns episodes;

@@ -90,15 +90,17 @@ navigation_episode::navigation_episode(std::shared_ptr<session> s,
       success_(stats.success) {}
 
 navigation_step_result navigation_episode::advance(double a, double b,
-                                                   const navigation_settings& settings) {
+                                                   const navigation_settings& settings,
+                                                   const std::function<bool()>& stop) {
   const drive_command command = navigation_command(a, b, settings.actions);
   const std::uint64_t tick = session_->tick();
   // The last step of an episode is shorter, so that it ends at max_ticks exactly.
   const std::uint64_t ticks =
       tick < settings.max_ticks ? std::min(settings.frame_skip, settings.max_ticks - tick) : 0;
   navigation_step_result r;
-  r.outcome = navigation_step(*session_, command.speed, command.turn, ticks);
+  r.outcome = navigation_step(*session_, command.speed, command.turn, ticks, stop);
   r.tick = session_->tick();
+  r.stopped = r.outcome.stopped;
   r.reward =
       r.outcome.progress - settings.contact_penalty * static_cast<double>(r.outcome.contact_ticks);
   if (r.outcome.reached) r.reward += settings.target_bonus;
@@ -113,15 +115,14 @@ void navigation_episode::record(double reward, const navigation_step_result& ste
   if (step.terminated) success_ = true;
 }
 
-navigation_step_result navigation_episode::step(double a, double b,
-                                                const navigation_settings& settings) {
-  const navigation_step_result r = advance(a, b, settings);
-  record(r.reward, r);
-  return r;
-}
-
 navigation_episode_stats navigation_episode::stats() const {
   return {return_, steps_, session_->time(), success_};
+}
+
+void navigation_episode::restore_stats(const navigation_episode_stats& stats) {
+  return_ = stats.episode_return;
+  steps_ = stats.steps;
+  success_ = stats.success;
 }
 
 void navigation_episode::observe_vector(float* out) {

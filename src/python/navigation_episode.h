@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,7 @@ struct navigation_step_result {
   bool terminated = false;
   bool truncated = false;
   std::uint64_t tick = 0;
+  bool stopped = false;  // cut short by `stop`: the ticks run are kept, the step is none
 };
 
 // The statistics of an episode so far, as Gymnasium's episode statistics
@@ -87,14 +89,16 @@ class navigation_episode {
   const std::shared_ptr<session>& shared_session() const { return session_; }
 
   // Runs one step of the action: the command held for frame_skip ticks, fewer
-  // when the target is reached first or max_ticks comes. The reward is the
-  // built-in rule's; record() adds the reward actually given to the statistics.
-  navigation_step_result advance(double a, double b, const navigation_settings& settings);
+  // when the target is reached first or max_ticks comes, or when `stop` (see
+  // navigation_step) says so. The reward is the built-in rule's; record() adds
+  // the reward actually given to the statistics.
+  navigation_step_result advance(double a, double b, const navigation_settings& settings,
+                                 const std::function<bool()>& stop = {});
   void record(double reward, const navigation_step_result& step);
-  // advance() and record() with the built-in reward.
-  navigation_step_result step(double a, double b, const navigation_settings& settings);
 
   navigation_episode_stats stats() const;
+  // The statistics as stats() gave them (the seconds are the session's own).
+  void restore_stats(const navigation_episode_stats& stats);
 
   // The observations of the state now: 15 floats, and the top view as
   // image_height x image_width x 3 bytes (R, G, B), drawn as render() draws.
