@@ -212,10 +212,11 @@ py::object begin_episode(single_navigation& nav, std::uint32_t seed, const py::o
     const py::gil_scoped_release release;
     fresh = std::make_shared<navigation_episode>(seed, settings, placement);
   }
-  if (nav.episode != nullptr) {
-    session& old = nav.episode->sim();
-    const session_lock lock(old);
-    old.close();
+  // The old episode is held while its lock is awaited: another thread may
+  // replace it meanwhile.
+  if (const std::shared_ptr<navigation_episode> old = nav.episode) {
+    const session_lock lock(old->sim());
+    old->sim().close();
   }
   nav.settings.world = std::move(settings.world);
   nav.episode = fresh;
@@ -312,10 +313,10 @@ void bind_single(py::module_& m) {
           py::arg("simulation"), py::arg("episode_return"), py::arg("steps"), py::arg("success"),
           "Goes on with a copied episode: its simulation and statistics (for pickle and copy).")
       .def("close", [](single_navigation& nav) {
-        if (nav.episode == nullptr) return;
-        session& s = nav.episode->sim();
-        const session_lock lock(s);
-        s.close();
+        const std::shared_ptr<navigation_episode> episode = nav.episode;  // see begin
+        if (episode == nullptr) return;
+        const session_lock lock(episode->sim());
+        episode->sim().close();
       });
 }
 
@@ -344,12 +345,30 @@ py::array_t<T> array_of(const T* values, std::size_t n) {
 // The vector environment's state in C++, with a lock for the calls that reach it
 // from several Python threads.
 struct vector_env {
-  vector_env(std::size_t n, navigation_settings settings, std::size_t threads)
-      : envs(n, std::move(settings), threads, autoreset_mode::next_step), episodes(n) {}
+  vector_env(std::size_t n, navigation_settings settings, std::size_t threads,
+             autoreset_mode mode)
+      : envs(n, settings, threads, mode),
+        episodes(n),
+        final_vectors(has_vector(settings.view) ? n * kObservationSize : 0),
+        final_images(has_image(settings.view) ? n * static_cast<std::size_t>(settings.image_width) *
+                                                    static_cast<std::size_t>(settings.image_height) * 3
+                                              : 0),
+        final_seeds(n) {}
   std::mutex mutex;
   vector_navigation envs;
   episode_columns episodes;
+  // Same step: the last observations and seeds of the episodes that ended in
+  // the last step (the other rows are stale).
+  std::vector<float> final_vectors;
+  std::vector<std::uint8_t> final_images;
+  std::vector<std::int64_t> final_seeds;
 };
+
+autoreset_mode autoreset_mode_of(const std::string& name) {
+  if (name == "next_step") return autoreset_mode::next_step;
+  if (name == "same_step") return autoreset_mode::same_step;
+  value_error("autoreset_mode must be \"next_step\" or \"same_step\", not \"" + name + "\"");
+}
 
 // Holds the vector environment's lock, waiting for it with Python's lock let go.
 class vector_lock {
@@ -448,9 +467,29 @@ std::vector<std::uint32_t> seeds_of(const py::handle& seeds, std::size_t n) {
   return out;
 }
 
-// The actions of a batch: num_envs x 2 real numbers, finite.
+// The actions of a batch: num_envs x 2 real numbers, finite; an array of a real
+// dtype, or rows that each are an action as NavigationEnv takes it.
 py::array_t<double, py::array::c_style> actions_of(const py::handle& actions, std::size_t n) {
-  if (py::isinstance<py::array>(actions)) check_real_dtype(actions, "the actions");
+  if (!py::isinstance<py::array>(actions)) {
+    if (PyUnicode_Check(actions.ptr()) || PyBytes_Check(actions.ptr()) ||
+        !PySequence_Check(actions.ptr())) {
+      type_error("the actions must be an array of " + std::to_string(n) + " x 2, not " +
+                 type_name(actions));
+    }
+    const py::sequence rows = py::reinterpret_borrow<py::sequence>(actions);
+    if (rows.size() != n) {
+      value_error("the actions must be an array of " + std::to_string(n) + " x 2, got " +
+                  std::to_string(rows.size()) + " rows");
+    }
+    py::array_t<double, py::array::c_style> a({static_cast<py::ssize_t>(n), py::ssize_t{2}});
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::array<double, 2> row = action_values(rows[k]);
+      a.mutable_data()[2 * k] = row[0];
+      a.mutable_data()[2 * k + 1] = row[1];
+    }
+    return a;
+  }
+  check_real_dtype(actions, "the actions");
   const auto a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(actions);
   if (!a || a.ndim() != 2 || static_cast<std::size_t>(a.shape(0)) != n || a.shape(1) != 2) {
     PyErr_Clear();
@@ -462,77 +501,180 @@ py::array_t<double, py::array::c_style> actions_of(const py::handle& actions, st
   return a;
 }
 
+std::unique_ptr<vector_env> make_vector_env(std::size_t n, const py::object& world,
+                                            std::uint64_t max_ticks, std::uint64_t frame_skip,
+                                            std::size_t threads, double target_bonus,
+                                            double contact_penalty, const std::string& observation,
+                                            int image_width, int image_height,
+                                            const std::string& mode) {
+  navigation_settings settings =
+      settings_of(world, max_ticks, frame_skip, observation, image_width, image_height);
+  settings.target_bonus = target_bonus;
+  settings.contact_penalty = contact_penalty;
+  return std::make_unique<vector_env>(n, std::move(settings), threads, autoreset_mode_of(mode));
+}
+
+py::tuple vector_reset(vector_env& v, const py::object& seeds, const py::object& world,
+                       double speed_low, double speed_high, double turn_low, double turn_high,
+                       bool normalized, const py::object& pose, const py::object& target) {
+  const vector_lock lock(v);
+  const std::size_t n = v.envs.size();
+  const std::vector<std::uint32_t> chosen = seeds_of(seeds, n);
+  navigation_settings settings = v.envs.settings();
+  settings.world = world_of(world);
+  settings.actions = action_range_of(speed_low, speed_high, turn_low, turn_high, normalized);
+  const navigation_placement placement{pose_of(pose), target_of(target)};
+  batch_arrays batch(n, settings, v.episodes);
+  {
+    const py::gil_scoped_release release;
+    v.envs.reset(chosen.data(), settings, placement, batch.out);
+  }
+  return batch.result(settings, n);
+}
+
+py::tuple vector_step(vector_env& v, const py::object& actions, const py::object& next_seeds) {
+  const vector_lock lock(v);
+  const std::size_t n = v.envs.size();
+  const auto a = actions_of(actions, n);
+  const std::vector<std::uint32_t> seeds = seeds_of(next_seeds, n);
+  batch_arrays batch(n, v.envs.settings(), v.episodes);
+  if (v.envs.mode() == autoreset_mode::same_step) {
+    batch.out.final_observations = v.final_vectors.empty() ? nullptr : v.final_vectors.data();
+    batch.out.final_images = v.final_images.empty() ? nullptr : v.final_images.data();
+    batch.out.final_seeds = v.final_seeds.data();
+  }
+  {
+    const py::gil_scoped_release release;
+    // Ctrl-C stops the step (it counts for no environment) and raises.
+    v.envs.step(a.data(), seeds.data(), batch.out, python_interrupted);
+  }
+  return batch.result(v.envs.settings(), n);
+}
+
+// Same step: (observations, seeds) of the episodes that ended in the last step,
+// arrays of num_envs rows of which only those rows hold anything.
+py::tuple vector_final_observations(vector_env& v) {
+  const vector_lock lock(v);
+  const navigation_settings& settings = v.envs.settings();
+  const std::size_t n = v.envs.size();
+  const auto count = static_cast<py::ssize_t>(n);
+  py::object vectors, images;
+  if (!v.final_vectors.empty()) {
+    py::array_t<float> a({count, py::ssize_t{kObservationSize}});
+    std::memcpy(a.mutable_data(), v.final_vectors.data(), v.final_vectors.size() * sizeof(float));
+    vectors = a;
+  }
+  if (!v.final_images.empty()) {
+    py::array_t<std::uint8_t> a = image_array(count, settings);
+    std::memcpy(a.mutable_data(), v.final_images.data(), v.final_images.size());
+    images = a;
+  }
+  py::object shown = settings.view == navigation_view::vector  ? vectors
+                     : settings.view == navigation_view::image ? images
+                                                               : py::object(py::dict(
+                                                                     py::arg("image") = images,
+                                                                     py::arg("vector") = vectors));
+  return py::make_tuple(shown, array_of(v.final_seeds.data(), n));
+}
+
+navigation_episode& episode_of(vector_env& v, std::size_t k) {
+  if (k >= v.envs.size()) value_error("no such environment");
+  if (v.envs.env(k) == nullptr) throw std::runtime_error("call reset() first");
+  return *v.envs.env(k);
+}
+
+// (simulation, return, steps, success, seed, ended) of environment k, for pickle.
+py::tuple vector_episode_state(vector_env& v, std::size_t k) {
+  const vector_lock lock(v);
+  navigation_episode& episode = episode_of(v, k);
+  const navigation_episode_stats stats = episode.stats();
+  return py::make_tuple(episode.shared_session(), stats.episode_return, stats.steps,
+                        stats.success, v.envs.seed(k), v.envs.ended(k));
+}
+
+void vector_restore(vector_env& v, std::size_t k, std::shared_ptr<session> s,
+                    double episode_return, std::uint64_t steps, bool success, std::uint32_t seed,
+                    bool ended) {
+  const vector_lock lock(v);
+  if (k >= v.envs.size()) value_error("no such environment");
+  if (s == nullptr) type_error("restore() needs a Simulation");
+  v.envs.restore(k,
+                 std::make_unique<navigation_episode>(
+                     std::move(s), navigation_episode_stats{episode_return, steps, 0.0, success}),
+                 seed, ended);
+}
+
+py::array_t<std::uint8_t> vector_render(vector_env& v, std::size_t k, int width, int height) {
+  const vector_lock lock(v);
+  session& s = episode_of(v, k).sim();
+  py::array_t<std::uint8_t> frame(
+      {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width), py::ssize_t{3}});
+  std::uint8_t* pixels = frame.mutable_data();
+  {
+    const py::gil_scoped_release release;
+    s.render(width, height, false, false, pixels);
+  }
+  return frame;
+}
+
 void bind_vector(py::module_& m) {
   py::class_<vector_env>(m, "_VectorNavigation",
                          "The C++ side of robosim.env.VectorNavigationEnv (use that).")
-      .def(py::init([](std::size_t n, const py::object& world, std::uint64_t max_ticks,
-                       std::uint64_t frame_skip, std::size_t threads, double target_bonus,
-                       double contact_penalty, const std::string& observation, int image_width,
-                       int image_height) {
-             navigation_settings settings =
-                 settings_of(world, max_ticks, frame_skip, observation, image_width, image_height);
-             settings.target_bonus = target_bonus;
-             settings.contact_penalty = contact_penalty;
-             return std::make_unique<vector_env>(n, std::move(settings), threads);
-           }),
-           py::arg("num_envs"), py::arg("world"), py::arg("max_ticks"), py::arg("frame_skip"),
-           py::arg("num_threads"), py::arg("target_bonus"), py::arg("contact_penalty"),
-           py::arg("observation"), py::arg("image_width"), py::arg("image_height"))
+      .def(py::init(&make_vector_env), py::arg("num_envs"), py::arg("world"),
+           py::arg("max_ticks"), py::arg("frame_skip"), py::arg("num_threads"),
+           py::arg("target_bonus"), py::arg("contact_penalty"), py::arg("observation"),
+           py::arg("image_width"), py::arg("image_height"),
+           py::arg("autoreset_mode") = "next_step")
       .def_property_readonly("num_threads", [](vector_env& v) { return v.envs.threads(); })
+      .def_property_readonly("autoreset_mode",
+                             [](vector_env& v) {
+                               return v.envs.mode() == autoreset_mode::same_step ? "same_step"
+                                                                                 : "next_step";
+                             })
+      .def("reset", &vector_reset, py::arg("seeds"), py::arg("world"), py::arg("speed_low"),
+           py::arg("speed_high"), py::arg("turn_low"), py::arg("turn_high"), py::arg("normalized"),
+           py::arg("pose"), py::arg("target"))
+      .def("step", &vector_step, py::arg("actions"), py::arg("next_seeds"))
+      .def("final_observations", &vector_final_observations)
       .def(
-          "reset",
-          [](vector_env& v, const py::object& seeds, const py::object& world, double speed_low,
-             double speed_high, double turn_low, double turn_high, bool normalized,
-             const py::object& pose, const py::object& target) {
+          "set_actions",
+          [](vector_env& v, double speed_low, double speed_high, double turn_low,
+             double turn_high, bool normalized) {
             const vector_lock lock(v);
-            const std::size_t n = v.envs.size();
-            const std::vector<std::uint32_t> chosen = seeds_of(seeds, n);
-            navigation_settings settings = v.envs.settings();
-            settings.world = world_of(world);
-            settings.actions =
-                action_range_of(speed_low, speed_high, turn_low, turn_high, normalized);
-            const navigation_placement placement{pose_of(pose), target_of(target)};
-            batch_arrays batch(n, settings, v.episodes);
-            {
-              const py::gil_scoped_release release;
-              v.envs.reset(chosen.data(), settings, placement, batch.out);
-            }
-            return batch.result(settings, n);
+            v.envs.set_actions(
+                action_range_of(speed_low, speed_high, turn_low, turn_high, normalized));
           },
-          py::arg("seeds"), py::arg("world"), py::arg("speed_low"), py::arg("speed_high"),
-          py::arg("turn_low"), py::arg("turn_high"), py::arg("normalized"), py::arg("pose"),
-          py::arg("target"))
+          py::arg("speed_low"), py::arg("speed_high"), py::arg("turn_low"), py::arg("turn_high"),
+          py::arg("normalized"))
       .def(
-          "step",
-          [](vector_env& v, const py::object& actions, const py::object& next_seeds) {
+          "set_reward",
+          [](vector_env& v, double target_bonus, double contact_penalty) {
             const vector_lock lock(v);
-            const std::size_t n = v.envs.size();
-            const auto a = actions_of(actions, n);
-            const std::vector<std::uint32_t> seeds = seeds_of(next_seeds, n);
-            batch_arrays batch(n, v.envs.settings(), v.episodes);
-            {
-              const py::gil_scoped_release release;
-              v.envs.step(a.data(), seeds.data(), batch.out);
-            }
-            return batch.result(v.envs.settings(), n);
+            v.envs.set_reward(target_bonus, contact_penalty);
           },
-          py::arg("actions"), py::arg("next_seeds"))
+          py::arg("target_bonus"), py::arg("contact_penalty"))
       .def(
-          "render",
-          [](vector_env& v, std::size_t k, int width, int height) {
+          "set_world",
+          [](vector_env& v, const py::object& world) {
+            std::optional<std::string> path = world_of(world);
             const vector_lock lock(v);
-            if (k >= v.envs.size() || v.envs.env(k) == nullptr) value_error("no such environment");
-            session& s = v.envs.env(k)->sim();
-            py::array_t<std::uint8_t> frame({static_cast<py::ssize_t>(height),
-                                             static_cast<py::ssize_t>(width), py::ssize_t{3}});
-            std::uint8_t* pixels = frame.mutable_data();
-            {
-              const py::gil_scoped_release release;
-              s.render(width, height, false, false, pixels);
-            }
-            return frame;
+            v.envs.set_world(std::move(path));
           },
-          py::arg("index"), py::arg("width"), py::arg("height"));
+          py::arg("world"))
+      .def(
+          "simulation",
+          [](vector_env& v, std::size_t k) {
+            const vector_lock lock(v);
+            return episode_of(v, k).shared_session();
+          },
+          py::arg("index"))
+      .def("episode_state", &vector_episode_state, py::arg("index"))
+      .def("restore", &vector_restore, py::arg("index"), py::arg("simulation"),
+           py::arg("episode_return"), py::arg("steps"), py::arg("success"), py::arg("seed"),
+           py::arg("ended"))
+      .def("render", &vector_render, py::arg("index"), py::arg("width"), py::arg("height"));
+  m.def("_usable_cores", &usable_cores,
+        "The cores this process may use: its affinity mask, within its cgroup's CPU quota.");
 }
 
 }  // namespace

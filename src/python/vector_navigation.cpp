@@ -48,6 +48,15 @@ void vector_navigation::set_reward(double target_bonus, double contact_penalty) 
   settings_.contact_penalty = contact_penalty;
 }
 
+void vector_navigation::set_actions(const navigation_action_range& actions) {
+  settings_.actions = actions;
+}
+
+void vector_navigation::set_world(std::optional<std::string> world) {
+  settings_.world = std::move(world);
+  for (environment& e : envs_) e.next.reset();
+}
+
 void vector_navigation::clear(std::size_t k, const navigation_batch_out& out) const {
   out.rewards[k] = 0.0;
   out.terminated[k] = false;

@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "python/navigation_episode.h"
@@ -68,6 +70,10 @@ class vector_navigation {
   autoreset_mode mode() const { return mode_; }
   const navigation_settings& settings() const { return settings_; }
   void set_reward(double target_bonus, double contact_penalty);
+  void set_actions(const navigation_action_range& actions);
+  // The world of the episodes that begin from now on (the next episodes made
+  // ahead are made again).
+  void set_world(std::optional<std::string> world);
 
   // New episodes with these seeds (num_envs of them), the settings and the
   // placement for every environment. All or nothing: when an episode cannot

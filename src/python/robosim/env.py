@@ -45,6 +45,7 @@ import numpy as np
 from robosim import spaces as _spaces
 from robosim._robosim import MAX_IMAGE_SIDE as _MAX_IMAGE_SIDE
 from robosim._robosim import _Navigation, _VectorNavigation
+from robosim._robosim import _usable_cores
 from robosim._robosim import picture_size_allowed as _picture_size_allowed
 from robosim.spaces import Box, Dict
 
@@ -560,19 +561,52 @@ class NavigationEnv(_Base):
         self._set_reward()
 
 
-def _default_threads():
-    try:
-        return len(os.sched_getaffinity(0))
-    except (AttributeError, OSError):  # pragma: no cover - not Linux
-        return os.cpu_count() or 1
+def _default_threads(num_envs):
+    """One thread per core this process may use (its affinity mask, within its
+    cgroup's CPU quota), no more than the environments; the pool wakes them only
+    for the batches worth it."""
+    return max(1, min(_usable_cores(), num_envs))
 
 
 _VectorBase = _gymnasium.vector.VectorEnv if _gymnasium is not None else object
 
+# Gymnasium's names of the two ways an ended environment begins anew, and ours.
+_AUTORESET_MODES = {"NextStep": "next_step", "SameStep": "same_step"}
+
+
+def _autoreset_mode_value(name):
+    """Gymnasium's AutoresetMode member of this name where Gymnasium has it, else
+    the name."""
+    mode = getattr(getattr(_gymnasium, "vector", None), "AutoresetMode", None)
+    return mode(name) if mode is not None else name
+
 
 def _next_step_autoreset():
-    mode = getattr(getattr(_gymnasium, "vector", None), "AutoresetMode", None)
-    return mode.NEXT_STEP if mode is not None else "NextStep"
+    return _autoreset_mode_value("NextStep")
+
+
+def _checked_autoreset_mode(mode):
+    """"NextStep" or "SameStep" of None (next step), Gymnasium's AutoresetMode or
+    its value."""
+    if mode is None:
+        return "NextStep"
+    name = getattr(mode, "value", mode)
+    if not isinstance(name, str) or name not in _AUTORESET_MODES:
+        raise ValueError(
+            "autoreset_mode must be AutoresetMode.NEXT_STEP or AutoresetMode.SAME_STEP "
+            f"(or \"NextStep\", \"SameStep\"), got {mode!r}"
+        )
+    return name
+
+
+# What call(), get_attr() and set_attr() reach of each environment (see
+# VectorNavigationEnv): settings all environments share, changeable or not.
+_SHARED_SETTINGS = ("action_scale", "world", "TARGET_BONUS", "CONTACT_PENALTY")
+_SHARED_FIXED = (
+    "render_mode", "max_ticks", "frame_skip", "observation", "image_size", "metadata",
+    "spec", "autoreset_mode",
+)
+_OWN_FIXED = ("simulation", "render", "np_random", "observation_space", "action_space")
 
 
 class VectorNavigationEnv(_VectorBase):
@@ -588,12 +622,30 @@ class VectorNavigationEnv(_VectorBase):
     The interface is Gymnasium's vector interface: ``reset`` returns
     ``(observations, infos)`` and ``step(actions)`` (an array num_envs x 2)
     returns ``(observations, rewards, terminated, truncated, infos)``, each an
-    array with one row or entry per environment. An environment that ended is
-    reset by the following ``step`` (Gymnasium's "next step" autoreset), which
-    returns its first observation with reward 0 and both flags false. ``infos``
+    array with one row or entry per environment.
+
+    An environment that ended begins a new episode by itself, as
+    ``autoreset_mode`` says (Gymnasium's ``AutoresetMode``, or its value):
+    ``NEXT_STEP`` (the default): the following ``step`` returns the new episode's
+    first observation with reward 0 and both flags false; ``SAME_STEP``: the step
+    that ends it returns the new episode's first observation at once, and the
+    ended one's last observation in ``infos["final_obs"]`` and its step's info in
+    ``infos["final_info"]`` (each with its mask, as Gymnasium's vector
+    environments give them). A step is all or nothing: when an episode cannot
+    begin (its world file is gone) or Ctrl-C stops the step, no environment moved
+    as far as the step's results go. ``infos``
     holds arrays ``tick``, ``contacts`` and ``seed``, each with its ``_`` mask,
     and, when an episode ended, ``episode`` (arrays ``r``, ``l``, ``t``,
     ``success``) with the mask ``_episode``.
+
+    ``call(name, *args, **kwargs)``, ``get_attr(name)`` and ``set_attr(name,
+    values)`` reach each environment as Gymnasium's vector environments reach
+    theirs: its ``simulation``, ``render()``, ``np_random`` and spaces, the
+    settings all share (``render_mode``, ``max_ticks``, ``frame_skip``,
+    ``observation``, ``image_size``, ``metadata``; and, settable with one value
+    for all, ``action_scale``, ``world`` (from the next episode on),
+    ``TARGET_BONUS`` and ``CONTACT_PENALTY``), and any other attribute set with
+    ``set_attr``. It pickles and copies with its episodes as they stand.
     """
 
     metadata = {
@@ -613,10 +665,12 @@ class VectorNavigationEnv(_VectorBase):
         action_scale="manual",
         observation="vector",
         image_size=64,
+        autoreset_mode=None,
     ):
         self.num_envs = _whole_number(num_envs, "num_envs", 1)
-        threads = _default_threads() if num_threads is None else num_threads
+        threads = _default_threads(self.num_envs) if num_threads is None else num_threads
         threads = _whole_number(threads, "num_threads", 1)
+        mode = _checked_autoreset_mode(autoreset_mode)
         # One NavigationEnv checks the other arguments and the world file and gives
         # the spaces, the reward's constants and the metadata.
         single = NavigationEnv(
@@ -632,24 +686,22 @@ class VectorNavigationEnv(_VectorBase):
         self.render_mode = single.render_mode
         self.max_ticks, self.frame_skip = single.max_ticks, single.frame_skip
         self.observation, self.image_size = single.observation, single.image_size
-        self.metadata = {**type(self).metadata, "render_fps": single.metadata["render_fps"]}
+        self.metadata = {
+            **type(self).metadata,
+            "render_fps": single.metadata["render_fps"],
+            "autoreset_mode": _autoreset_mode_value(mode),
+        }
         self.world = world
         self.single_observation_space = single.observation_space
         self.observation_space = _batch_space(self.single_observation_space, self.num_envs)
         self.single_action_space = None
-        self._batch = _VectorNavigation(
-            self.num_envs,
-            world,
-            self.max_ticks,
-            self.frame_skip,
-            threads,
-            NavigationEnv.TARGET_BONUS,
-            NavigationEnv.CONTACT_PENALTY,
-            self.observation,
-            *self.image_size,
-        )
+        self.TARGET_BONUS = NavigationEnv.TARGET_BONUS
+        self.CONTACT_PENALTY = NavigationEnv.CONTACT_PENALTY
+        self._threads, self._mode = threads, mode
+        self._batch = self._new_batch()
         self.num_threads = self._batch.num_threads
         self._set_action_scale(action_scale)
+        self._own = [{} for _ in range(self.num_envs)]
         self._rngs = None
         self._next_seeds = None
         self._closed = False
@@ -686,7 +738,10 @@ class VectorNavigationEnv(_VectorBase):
         observations, rewards, terminated, truncated, began, ticks, contacts, seeds, ended = result
         for k in np.flatnonzero(began):
             self._next_seeds[k] = _next_seed(self._rngs[k])
-        infos = self._infos(ticks, contacts, seeds, ended)
+        if self._mode == "SameStep" and ended is not None:
+            infos = self._same_step_infos(ended[0], ticks, contacts, seeds, ended)
+        else:
+            infos = self._infos(ticks, contacts, seeds, ended)
         return observations, rewards, terminated, truncated, infos
 
     def render(self):
@@ -701,7 +756,140 @@ class VectorNavigationEnv(_VectorBase):
         self._closed = True
         self._batch = None
 
+    # -- Each environment's attributes --------------------------------------
+
+    def call(self, name, *args, **kwargs):
+        """Each environment's attribute ``name`` (see the class), called with the
+        arguments when it is callable: a tuple of num_envs results."""
+        results = []
+        for k in range(self.num_envs):
+            value = self._attribute(k, name)
+            results.append(value(*args, **kwargs) if callable(value) else value)
+        return tuple(results)
+
+    def get_attr(self, name):
+        """Each environment's attribute ``name``: a tuple of num_envs values."""
+        return tuple(self._attribute(k, name) for k in range(self.num_envs))
+
+    def set_attr(self, name, values):
+        """Sets each environment's attribute ``name``: ``values`` is one value per
+        environment (a list or tuple) or one value for all. The settings all
+        environments share take one value for all."""
+        if not isinstance(values, (list, tuple)):
+            values = [values] * self.num_envs
+        if len(values) != self.num_envs:
+            raise ValueError(f"set_attr needs {self.num_envs} values, got {len(values)}")
+        if name in _SHARED_FIXED or name in _OWN_FIXED:
+            raise AttributeError(f"{name!r} cannot be changed once the environment is made")
+        if name in _SHARED_SETTINGS:
+            if any(v is not values[0] and v != values[0] for v in values[1:]):
+                raise ValueError(
+                    f"{name!r} is shared by all environments of a VectorNavigationEnv: "
+                    "give one value"
+                )
+            self._check_open()
+            self._set_shared(name, values[0])
+            return
+        for own, value in zip(self._own, values):
+            own[name] = value
+
+    def _attribute(self, k, name):
+        if name in self._own[k]:
+            return self._own[k][name]
+        if name in _SHARED_SETTINGS or name in _SHARED_FIXED:
+            return self.metadata[name] if name == "autoreset_mode" else getattr(self, name, None)
+        if name in ("observation_space", "action_space"):
+            return getattr(self, "single_" + name)
+        if name == "np_random":
+            return None if self._rngs is None else self._rngs[k]
+        self._check_open()
+        if name == "simulation":
+            return self._batch.simulation(k)
+        if name == "render":
+            return lambda: self._render_one(k)
+        raise AttributeError(f"the environments of a VectorNavigationEnv have no {name!r}")
+
+    def _render_one(self, k):
+        if self.render_mode != "rgb_array":
+            return None
+        self._check_open()
+        return self._batch.render(k, 640, 480)
+
+    def _set_shared(self, name, value):
+        if name == "action_scale":
+            _choice(value, "action_scale", ACTION_SCALES)
+            self._batch.set_actions(*_command_range(value))
+            self._set_action_scale(value)
+        elif name == "world":
+            self._batch.set_world(value)
+            self.world = value
+        else:
+            if isinstance(value, bool) or not isinstance(value, (int, float, np.number)):
+                raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+            if not math.isfinite(value):
+                raise ValueError(f"{name} must be finite, got {value!r}")
+            setattr(self, name, float(value))
+            self._batch.set_reward(self.TARGET_BONUS, self.CONTACT_PENALTY)
+
+    # -- copy and pickle ------------------------------------------------------
+
+    def __getstate__(self):
+        state = self.__dict__.copy()
+        batch = state.pop("_batch")
+        started = batch is not None and self._next_seeds is not None
+        state["_episodes"] = (
+            [batch.episode_state(k) for k in range(self.num_envs)] if started else None
+        )
+        return state
+
+    def __setstate__(self, state):
+        episodes = state.pop("_episodes")
+        self.__dict__.update(state)
+        self._batch = None
+        if self._closed:
+            return
+        self._batch = self._new_batch()
+        self.num_threads = self._batch.num_threads
+        self._batch.set_actions(*_command_range(self.action_scale))
+        for k, episode in enumerate(episodes or ()):
+            self._batch.restore(k, *episode)
+
     # -- Helpers --------------------------------------------------------------
+
+    def _new_batch(self):
+        return _VectorNavigation(
+            self.num_envs,
+            self.world,
+            self.max_ticks,
+            self.frame_skip,
+            self._threads,
+            self.TARGET_BONUS,
+            self.CONTACT_PENALTY,
+            self.observation,
+            *self.image_size,
+            autoreset_mode=_AUTORESET_MODES[self._mode],
+        )
+
+    def _same_step_infos(self, done, ticks, contacts, seeds, ended):
+        """A same-step autoreset's infos: the new episodes' at the top (tick 0 for
+        those that began), and the ended ones' last observation and step info in
+        final_obs and final_info, masked as Gymnasium's vector environments mask
+        them."""
+        final_observations, final_seeds = self._batch.final_observations()
+        final_info = self._infos(ticks, contacts, final_seeds, ended)
+        for key in list(final_info):
+            if key.startswith("_"):
+                final_info[key] = final_info[key] & done
+        infos = self._infos(np.where(done, 0, ticks), np.where(done, 0, contacts), seeds, None)
+        final_obs = np.full(self.num_envs, None, dtype=object)
+        for k in np.flatnonzero(done):
+            if isinstance(final_observations, dict):
+                final_obs[k] = {key: part[k] for key, part in final_observations.items()}
+            else:
+                final_obs[k] = final_observations[k]
+        infos["final_obs"], infos["_final_obs"] = final_obs, done.copy()
+        infos["final_info"], infos["_final_info"] = final_info, done.copy()
+        return infos
 
     @property
     def closed(self):
