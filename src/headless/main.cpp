@@ -50,14 +50,14 @@ QStringList arguments_with_placeholders(int argc, char** argv, std::vector<std::
   return arguments;
 }
 
-// Every option that takes a file name: a new one belongs here too.
+// Every option that takes a file name, as the option table lists them.
 void restore_raw_paths(const std::vector<std::string>& raw, run_options& options) {
-  for (std::string* path :
-       {&options.world_path, &options.save_path, &options.keys_path, &options.png_path,
-        &options.gif_path, &options.trace_path, &options.events_path, &options.import_map_path}) {
-    if (path->rfind(kRawPrefix, 0) != 0) continue;
-    const std::size_t index = std::stoul(path->substr(sizeof kRawPrefix - 1));
-    if (index < raw.size()) *path = raw[index];
+  for (const option_spec& spec : option_table()) {
+    if (spec.path == nullptr) continue;
+    std::string& path = options.*spec.path;
+    if (path.rfind(kRawPrefix, 0) != 0) continue;
+    const std::size_t index = std::stoul(path.substr(sizeof kRawPrefix - 1));
+    if (index < raw.size()) path = raw[index];
   }
 }
 

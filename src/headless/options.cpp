@@ -15,20 +15,315 @@
 
 namespace {
 
+constexpr const char* kDescription =
+    "Runs the robot simulator without a window on a simulated clock and prints a summary.\n"
+    "Exit codes: 0 success, 1 a file cannot be read or written, 2 bad arguments,\n"
+    "3 the run fell short of --require-targets or --max-stuck-seconds, 4 the simulation's\n"
+    "state overflowed, 128 + N ended by signal N.";
+
 std::string quoted(const QString& text) {
   return "'" + text.toStdString() + "'";
 }
 
-// The user's path as given, refused when empty.
-bool take_path(const QCommandLineParser& parser, const QCommandLineOption& option, std::string& out,
-               std::string& message) {
-  if (!parser.isSet(option)) return true;
-  const QString value = parser.value(option);
-  if (value.isEmpty()) {
-    message = "--" + option.names().constFirst().toStdString() + ": the file name is empty";
+// --- Reading the values ------------------------------------------------------
+
+template <typename Number>
+bool take_count(const QString& text, std::uint64_t min, std::uint64_t max, Number& out,
+                std::string& problem) {
+  std::uint64_t number = 0;
+  if (!parse_count(text, min, max, number)) {
+    problem = "expected a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
+              ", got " + quoted(text);
     return false;
   }
-  out = value.toLocal8Bit().toStdString();
+  out = static_cast<Number>(number);
+  return true;
+}
+
+bool take_ticks(const QString& text, run_options& into, std::string& problem) {
+  return take_count(text, 0, kMaxTicks, into.ticks, problem);
+}
+
+bool take_seed(const QString& text, run_options& into, std::string& problem) {
+  std::uint32_t seed = 0;
+  if (!take_count(text, 0, UINT32_MAX, seed, problem)) return false;
+  into.seed = seed;
+  return true;
+}
+
+bool take_period(const QString& text, run_options& into, std::string& problem) {
+  return take_count(text, 1, kMaxPeriodMs, into.period_ms, problem);
+}
+
+bool take_frame_every(const QString& text, run_options& into, std::string& problem) {
+  return take_count(text, 1, kMaxTicks, into.frame_every, problem);
+}
+
+bool take_trace_every(const QString& text, run_options& into, std::string& problem) {
+  return take_count(text, 1, kMaxTicks, into.trace_every, problem);
+}
+
+bool take_require_targets(const QString& text, run_options& into, std::string& problem) {
+  std::uint64_t count = 0;
+  if (!take_count(text, 0, kMaxTicks, count, problem)) return false;
+  into.require_targets = count;
+  return true;
+}
+
+bool take_gif_speed(const QString& text, run_options& into, std::string& problem) {
+  if (parse_positive(text, kMaxGifSpeed, into.gif_speed)) return true;
+  problem = "expected a positive number up to 1000000, such as 2 or 0.5, got " + quoted(text);
+  return false;
+}
+
+bool take_size(const QString& text, run_options& into, std::string& problem) {
+  return parse_size(text, into.width, into.height, problem);
+}
+
+bool take_gain(const QString& text, std::optional<double>& out, std::string& problem) {
+  double gain = 0.0;
+  if (!parse_finite(text, gain)) {
+    problem = "expected a finite number, got " + quoted(text);
+    return false;
+  }
+  out = gain;
+  return true;
+}
+
+bool take_scale1(const QString& text, run_options& into, std::string& problem) {
+  return take_gain(text, into.scale1, problem);
+}
+bool take_scale2(const QString& text, run_options& into, std::string& problem) {
+  return take_gain(text, into.scale2, problem);
+}
+bool take_scale3(const QString& text, run_options& into, std::string& problem) {
+  return take_gain(text, into.scale3, problem);
+}
+
+bool take_max_stuck(const QString& text, run_options& into, std::string& problem) {
+  double seconds = 0.0;
+  if (!parse_finite(text, seconds) || seconds < 0) {
+    problem = "expected a number of seconds, 0 or more, got " + quoted(text);
+    return false;
+  }
+  into.max_stuck_seconds = seconds;
+  return true;
+}
+
+bool take_generate(const QString& text, run_options& into, std::string& problem) {
+  into.generate_spec = text.toStdString();
+  if (!into.generate_spec.empty()) return true;
+  problem = "the description is empty";
+  return false;
+}
+
+bool take_map_region(const QString& text, run_options& into, std::string& problem) {
+  map_region region;
+  if (!parse_map_region(text.toStdString(), region, problem)) {
+    problem += ", got " + quoted(text);
+    return false;
+  }
+  into.import_region = region;
+  return true;
+}
+
+bool take_unknown(const QString& text, run_options& into, std::string& problem) {
+  if (text != "free" && text != "wall") {
+    problem = "expected free or wall, got " + quoted(text);
+    return false;
+  }
+  into.import_unknown = text == "wall" ? unknown_cells::wall : unknown_cells::free;
+  return true;
+}
+
+// --- The table -----------------------------------------------------------------
+
+using scope = option_scope;
+using completion = value_completion;
+using o = run_options;
+
+// clang-format off
+const option_spec kOptions[] = {
+    {"help", "h", "", "Shows this help and exits.", scope::info},
+    {"version", "v", "", "Shows the version and exits.", scope::info},
+    {"ticks", "", "N", "Number of ticks to run (default 6000).", scope::run, nullptr, take_ticks,
+     nullptr, false, completion::nothing},
+    {"seed", "", "S", "Seed of the random generator, 0 to 4294967295 (default: the time).",
+     scope::run, nullptr, take_seed, nullptr, false, completion::nothing},
+    {"period-ms", "", "MS", "Tick period in milliseconds (default 10).", scope::run, nullptr,
+     take_period, nullptr, false, completion::nothing},
+    {"world", "", "FILE", "Loads this world file after start-up.", scope::run, nullptr, nullptr,
+     &o::world_path, false, completion::files, "*.dat"},
+    {"save", "", "FILE", "Saves the world to this file at the end.", scope::any, nullptr, nullptr,
+     &o::save_path, true, completion::files, "*"},
+    {"manual", "", "", "Manual mode: the robot does not drive itself.", scope::run, &o::manual},
+    {"keys", "", "SCRIPT", "Replays key presses from this script.", scope::run, nullptr, nullptr,
+     &o::keys_path, false, completion::files, "*"},
+    {"png", "", "FILE", "Writes the final frame as a PNG picture.", scope::run, nullptr, nullptr,
+     &o::png_path, true, completion::files, "*.png"},
+    {"gif", "", "FILE", "Writes the run as an animated GIF.", scope::run, nullptr, nullptr,
+     &o::gif_path, true, completion::files, "*.gif"},
+    {"frame-every", "", "K", "One GIF frame every K ticks, and the last tick (default 10).",
+     scope::film, nullptr, take_frame_every, nullptr, false, completion::nothing},
+    {"gif-speed", "", "F", "Plays the GIF F times faster (default 1).", scope::film, nullptr,
+     take_gif_speed, nullptr, false, completion::nothing},
+    {"size", "", "WxH", "Size of the pictures (default 640x480).", scope::picture, nullptr,
+     take_size, nullptr, false, completion::nothing},
+    {"grad", "", "", "Draws the field lattice in the pictures.", scope::picture, &o::grad},
+    {"vision", "", "", "Draws the vision rays in the pictures.", scope::picture, &o::vision},
+    {"stats", "", "", "Draws the statistics line in the pictures.", scope::picture, &o::stats},
+    {"trail", "", "", "Draws the robot's trail in the pictures.", scope::picture, &o::trail},
+    {"trace", "", "FILE", "Writes a CSV row per tick to this file.", scope::run, nullptr, nullptr,
+     &o::trace_path, true, completion::files, "*"},
+    {"trace-every", "", "K", "Writes a trace row every K ticks only.", scope::trace, nullptr,
+     take_trace_every, nullptr, false, completion::nothing},
+    {"json", "", "", "Prints the summary as one JSON object.", scope::run, &o::json},
+    {"generate", "", "KIND:SIZE:SEED",
+     "Writes a seeded random world to the --save file instead of running: "
+     "maze:COLUMNSxROWS:SEED or pillars:COUNT:SEED.",
+     scope::making, nullptr, take_generate, nullptr, false, completion::prefixes, "maze: pillars:"},
+    {"import-map", "", "YAML",
+     "Turns an occupancy map (YAML and PGM or PNG) into the --save world file.", scope::making,
+     nullptr, nullptr, &o::import_map_path, false, completion::files, "*.y*ml"},
+    {"map-region", "", "X0,Y0,X1,Y1",
+     "With --import-map: imports only this rectangle of the map, in metres of its frame.",
+     scope::map_import, nullptr, take_map_region, nullptr, false, completion::nothing},
+    {"unknown", "", "free|wall",
+     "With --import-map: unknown cells become free floor (the default) or wall.",
+     scope::map_import, nullptr, take_unknown, nullptr, false, completion::words, "free wall"},
+    {"events", "", "FILE", "Writes a CSV row per target reached and stuck spell.", scope::run,
+     nullptr, nullptr, &o::events_path, true, completion::files, "*"},
+    {"scale1", "", "G", "Sets the gain scale1 after start-up and loading.", scope::run, nullptr,
+     take_scale1, nullptr, false, completion::nothing},
+    {"scale2", "", "G", "Sets the gain scale2 after start-up and loading.", scope::run, nullptr,
+     take_scale2, nullptr, false, completion::nothing},
+    {"scale3", "", "G", "Sets the gain scale3 after start-up and loading.", scope::run, nullptr,
+     take_scale3, nullptr, false, completion::nothing},
+    {"require-targets", "", "N", "Exit code 3 unless at least N targets are reached.", scope::run,
+     nullptr, take_require_targets, nullptr, false, completion::nothing},
+    {"max-stuck-seconds", "", "S", "Exit code 3 when stuck spells last more than S seconds in all.",
+     scope::run, nullptr, take_max_stuck, nullptr, false, completion::nothing},
+};
+// clang-format on
+
+// --- The parse ---------------------------------------------------------------------
+
+std::string dashed(const option_spec& spec) {
+  return std::string("--") + spec.name;
+}
+
+// The Qt parser with every option of the table, in the table's order.
+class table_parser {
+ public:
+  table_parser() {
+    parser_.setApplicationDescription(kDescription);
+    parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const option_spec& spec : option_table()) {
+      QStringList names;
+      if (*spec.short_name != '\0') names << spec.short_name;
+      names << spec.name;
+      options_.emplace_back(names, spec.description, spec.value_name);
+    }
+    for (const QCommandLineOption& option : options_) parser_.addOption(option);
+  }
+
+  QCommandLineParser& qt() { return parser_; }
+  bool is_set(const option_spec& spec) const { return parser_.isSet(spec.name); }
+  QString value(const option_spec& spec) const { return parser_.value(spec.name); }
+  bool is_set(const char* name) const { return parser_.isSet(name); }
+
+ private:
+  QCommandLineParser parser_;
+  std::vector<QCommandLineOption> options_;
+};
+
+// helpText() takes the program's name from the application object, which may
+// not exist yet; the usage line is built here instead.
+std::string help_text(const QCommandLineParser& parser) {
+  const QString text = parser.helpText();
+  const qsizetype first_line_end = text.indexOf(u'\n');
+  return (QStringLiteral("Usage: %1 [options]").arg(kProgramName) + text.mid(first_line_end))
+      .toStdString();
+}
+
+bool making_a_world(const table_parser& parser) {
+  return parser.is_set("generate") || parser.is_set("import-map");
+}
+
+// Reads every option given into the record, in the table's order.
+bool take_values(const table_parser& parser, run_options& result, std::string& message) {
+  for (const option_spec& spec : option_table()) {
+    if (!parser.is_set(spec)) continue;
+    // Checked before the value: it is the option itself that is out of place.
+    if (spec.scope == scope::map_import && !parser.is_set("import-map")) {
+      message = dashed(spec) + " only goes with --import-map";
+      return false;
+    }
+    if (spec.flag != nullptr) result.*spec.flag = true;
+    std::string problem;
+    if (spec.path != nullptr) {
+      const QString value = parser.value(spec);
+      if (value.isEmpty()) problem = "the file name is empty";
+      result.*spec.path = value.toLocal8Bit().toStdString();
+    } else if (spec.take != nullptr) {
+      spec.take(parser.value(spec), result, problem);
+    }
+    if (!problem.empty()) {
+      message = dashed(spec) + ": " + problem;
+      return false;
+    }
+  }
+  return true;
+}
+
+// Making a world file: --save and the maker's own options, nothing else.
+bool check_making(const table_parser& parser, const run_options& result, std::string& message) {
+  const char* making = result.generate_spec.empty() ? "--import-map" : "--generate";
+  for (const option_spec& spec : option_table()) {
+    const bool belongs =
+        spec.scope == scope::any || spec.scope == scope::making || spec.scope == scope::map_import;
+    if (parser.is_set(spec) && !belongs) {
+      message = std::string(making) + " only writes a world file; " + dashed(spec) +
+                " does not go with it";
+      return false;
+    }
+  }
+  if (!result.generate_spec.empty() && !result.import_map_path.empty()) {
+    message = "--generate and --import-map each make a world; give one of them";
+    return false;
+  }
+  if (result.save_path.empty()) {
+    message = std::string(making) + " needs --save FILE for the world it makes";
+    return false;
+  }
+  return true;
+}
+
+// Options that only shape an output are mistakes without that output.
+bool check_scopes(const table_parser& parser, const run_options& result, std::string& message) {
+  for (const option_spec& spec : option_table()) {
+    if (!parser.is_set(spec)) continue;
+    if (spec.scope == scope::picture && result.png_path.empty() && result.gif_path.empty()) {
+      message = dashed(spec) + " only changes the pictures; give --png FILE or --gif FILE as well";
+      return false;
+    }
+    if (spec.scope == scope::film && result.gif_path.empty()) {
+      message = dashed(spec) + " needs --gif FILE";
+      return false;
+    }
+    if (spec.scope == scope::trace && result.trace_path.empty()) {
+      message = dashed(spec) + " needs --trace FILE";
+      return false;
+    }
+  }
+  if (!result.gif_path.empty() && !film_frames_allowed(result.ticks, result.frame_every)) {
+    const std::uint64_t frames = gif_frame_count(result.ticks, result.frame_every);
+    const std::uint64_t step = smallest_gif_step(result.ticks);
+    message = "--gif: " + std::to_string(frames) + " frames are more than " +
+              std::to_string(kMaxGifFrames) + "; use --frame-every " + std::to_string(step) +
+              " or more";
+    return false;
+  }
   return true;
 }
 
@@ -40,67 +335,27 @@ std::string normalised(const std::string& path) {
   return absolute.lexically_normal().string();
 }
 
-// The options of the run metrics: the events file, the gains and the grading limits.
-struct metric_options {
-  QCommandLineOption events{"events", "Writes a CSV row per target reached and stuck spell.",
-                            "FILE"};
-  QCommandLineOption scale1{"scale1", "Sets the gain scale1 after start-up and loading.", "G"};
-  QCommandLineOption scale2{"scale2", "Sets the gain scale2 after start-up and loading.", "G"};
-  QCommandLineOption scale3{"scale3", "Sets the gain scale3 after start-up and loading.", "G"};
-  QCommandLineOption require_targets{"require-targets",
-                                     "Exit code 3 unless at least N targets are reached.", "N"};
-  QCommandLineOption max_stuck{
-      "max-stuck-seconds", "Exit code 3 when stuck spells last more than S seconds in all.", "S"};
-
-  void add_to(QCommandLineParser& parser) const {
-    for (const auto* option : {&events, &scale1, &scale2, &scale3, &require_targets, &max_stuck}) {
-      parser.addOption(*option);
-    }
+bool check_distinct_outputs(const run_options& result, std::string& message) {
+  std::vector<const option_spec*> outputs;
+  for (const option_spec& spec : option_table()) {
+    if (spec.output && !(result.*spec.path).empty()) outputs.push_back(&spec);
   }
-
-  bool take(const QCommandLineParser& parser, run_options& result, std::string& message) const {
-    if (!take_path(parser, events, result.events_path, message)) return false;
-    if (!take_gain(parser, scale1, result.scale1, message) ||
-        !take_gain(parser, scale2, result.scale2, message) ||
-        !take_gain(parser, scale3, result.scale3, message)) {
-      return false;
-    }
-    if (parser.isSet(require_targets)) {
-      std::uint64_t count = 0;
-      if (!parse_count(parser.value(require_targets), 0, kMaxTicks, count)) {
-        message = "--require-targets: expected a whole number from 0 to " +
-                  std::to_string(kMaxTicks) + ", got " + quoted(parser.value(require_targets));
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+      if (normalised(result.*outputs[i]->path) == normalised(result.*outputs[j]->path)) {
+        message = dashed(*outputs[i]) + " and " + dashed(*outputs[j]) + " name the same file";
         return false;
       }
-      result.require_targets = count;
     }
-    if (parser.isSet(max_stuck)) {
-      double seconds = 0.0;
-      if (!parse_finite(parser.value(max_stuck), seconds) || seconds < 0) {
-        message = "--max-stuck-seconds: expected a number of seconds, 0 or more, got " +
-                  quoted(parser.value(max_stuck));
-        return false;
-      }
-      result.max_stuck_seconds = seconds;
-    }
-    return true;
   }
-
-  static bool take_gain(const QCommandLineParser& parser, const QCommandLineOption& option,
-                        std::optional<double>& out, std::string& message) {
-    if (!parser.isSet(option)) return true;
-    double gain = 0.0;
-    if (!parse_finite(parser.value(option), gain)) {
-      message = "--" + option.names().constFirst().toStdString() +
-                ": expected a finite number, got " + quoted(parser.value(option));
-      return false;
-    }
-    out = gain;
-    return true;
-  }
-};
+  return true;
+}
 
 }  // namespace
+
+std::span<const option_spec> option_table() {
+  return kOptions;
+}
 
 bool parse_count(const QString& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value) {
   if (text.isEmpty() || text.size() > 20) return false;
@@ -174,266 +429,30 @@ bool parse_size(const QString& text, int& width, int& height, std::string& probl
 
 parse_outcome parse_options(const QStringList& arguments, run_options& options,
                             std::string& message) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "Runs the robot simulator without a window on a simulated clock and prints a summary.\n"
-      "Exit codes: 0 success, 1 a file cannot be read or written, 2 bad arguments,\n"
-      "3 the run fell short of --require-targets or --max-stuck-seconds, 4 the simulation's\n"
-      "state overflowed, 128 + N ended by signal N.");
-  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-
-  const QCommandLineOption help({"h", "help"}, "Shows this help and exits.");
-  const QCommandLineOption version({"v", "version"}, "Shows the version and exits.");
-  const QCommandLineOption ticks("ticks", "Number of ticks to run (default 6000).", "N");
-  const QCommandLineOption seed(
-      "seed", "Seed of the random generator, 0 to 4294967295 (default: the time).", "S");
-  const QCommandLineOption period("period-ms", "Tick period in milliseconds (default 10).", "MS");
-  const QCommandLineOption world("world", "Loads this world file after start-up.", "FILE");
-  const QCommandLineOption save("save", "Saves the world to this file at the end.", "FILE");
-  const QCommandLineOption manual("manual", "Manual mode: the robot does not drive itself.");
-  const QCommandLineOption keys("keys", "Replays key presses from this script.", "SCRIPT");
-  const QCommandLineOption png("png", "Writes the final frame as a PNG picture.", "FILE");
-  const QCommandLineOption gif("gif", "Writes the run as an animated GIF.", "FILE");
-  const QCommandLineOption frame_every(
-      "frame-every", "One GIF frame every K ticks, and the last tick (default 10).", "K");
-  const QCommandLineOption gif_speed("gif-speed", "Plays the GIF F times faster (default 1).", "F");
-  const QCommandLineOption size("size", "Size of the pictures (default 640x480).", "WxH");
-  const QCommandLineOption grad("grad", "Draws the field lattice in the pictures.");
-  const QCommandLineOption vision("vision", "Draws the vision rays in the pictures.");
-  const QCommandLineOption stats("stats", "Draws the statistics line in the pictures.");
-  const QCommandLineOption trail("trail", "Draws the robot's trail in the pictures.");
-  const QCommandLineOption trace("trace", "Writes a CSV row per tick to this file.", "FILE");
-  const QCommandLineOption trace_every("trace-every", "Writes a trace row every K ticks only.",
-                                       "K");
-  const QCommandLineOption json("json", "Prints the summary as one JSON object.");
-  const QCommandLineOption generate(
-      "generate",
-      "Writes a seeded random world to the --save file instead of running: "
-      "maze:COLUMNSxROWS:SEED or pillars:COUNT:SEED.",
-      "KIND:SIZE:SEED");
-  const QCommandLineOption import_map(
-      "import-map", "Turns an occupancy map (YAML and PGM or PNG) into the --save world file.",
-      "YAML");
-  const QCommandLineOption region_option(
-      "map-region",
-      "With --import-map: imports only this rectangle of the map, in metres of its frame.",
-      "X0,Y0,X1,Y1");
-  const QCommandLineOption unknown_option(
-      "unknown", "With --import-map: unknown cells become free floor (the default) or wall.",
-      "free|wall");
-  const std::vector<const QCommandLineOption*> all_options = {
-      &help,     &version,    &ticks,         &seed,          &period,      &world,       &save,
-      &manual,   &keys,       &png,           &gif,           &frame_every, &gif_speed,   &size,
-      &grad,     &vision,     &stats,         &trail,         &trace,       &trace_every, &json,
-      &generate, &import_map, &region_option, &unknown_option};
-  for (const auto* option : all_options) parser.addOption(*option);
-  const metric_options metrics;
-  metrics.add_to(parser);
-
-  if (!parser.parse(arguments)) {
-    message = parser.errorText().toStdString();
+  table_parser parser;
+  if (!parser.qt().parse(arguments)) {
+    message = parser.qt().errorText().toStdString();
     return parse_outcome::error;
   }
-  if (parser.isSet(help)) {
-    // helpText() takes the program's name from the application object, which may
-    // not exist yet; build the usage line here instead.
-    QString text = parser.helpText();
-    const qsizetype first_line_end = text.indexOf(u'\n');
-    text = QStringLiteral("Usage: %1 [options]").arg(kProgramName) + text.mid(first_line_end);
-    message = text.toStdString();
+  if (parser.is_set("help")) {
+    message = help_text(parser.qt());
     return parse_outcome::help;
   }
-  if (parser.isSet(version)) {
+  if (parser.is_set("version")) {
     message = std::string(kProgramName) + " " + ROBOSIM_VERSION;
     return parse_outcome::version;
   }
-  if (!parser.positionalArguments().isEmpty()) {
-    message = "unexpected argument " + quoted(parser.positionalArguments().constFirst());
+  if (!parser.qt().positionalArguments().isEmpty()) {
+    message = "unexpected argument " + quoted(parser.qt().positionalArguments().constFirst());
     return parse_outcome::error;
   }
-
   run_options result;
-  std::uint64_t number = 0;
-  if (parser.isSet(ticks)) {
-    if (!parse_count(parser.value(ticks), 0, kMaxTicks, number)) {
-      message = "--ticks: expected a whole number from 0 to " + std::to_string(kMaxTicks) +
-                ", got " + quoted(parser.value(ticks));
-      return parse_outcome::error;
-    }
-    result.ticks = number;
-  }
-  if (parser.isSet(seed)) {
-    if (!parse_count(parser.value(seed), 0, UINT32_MAX, number)) {
-      message =
-          "--seed: expected a whole number from 0 to 4294967295, got " + quoted(parser.value(seed));
-      return parse_outcome::error;
-    }
-    result.seed = static_cast<std::uint32_t>(number);
-  }
-  if (parser.isSet(period)) {
-    if (!parse_count(parser.value(period), 1, kMaxPeriodMs, number)) {
-      message = "--period-ms: expected a whole number from 1 to " + std::to_string(kMaxPeriodMs) +
-                ", got " + quoted(parser.value(period));
-      return parse_outcome::error;
-    }
-    result.period_ms = static_cast<int>(number);
-  }
-  if (parser.isSet(size)) {
-    std::string problem;
-    if (!parse_size(parser.value(size), result.width, result.height, problem)) {
-      message = "--size: " + problem;
-      return parse_outcome::error;
-    }
-  }
-  if (parser.isSet(trace_every)) {
-    if (!parse_count(parser.value(trace_every), 1, kMaxTicks, number)) {
-      message = "--trace-every: expected a whole number from 1 to " + std::to_string(kMaxTicks) +
-                ", got " + quoted(parser.value(trace_every));
-      return parse_outcome::error;
-    }
-    result.trace_every = number;
-  }
-  if (parser.isSet(frame_every)) {
-    if (!parse_count(parser.value(frame_every), 1, kMaxTicks, number)) {
-      message = "--frame-every: expected a whole number from 1 to " + std::to_string(kMaxTicks) +
-                ", got " + quoted(parser.value(frame_every));
-      return parse_outcome::error;
-    }
-    result.frame_every = number;
-  }
-  if (parser.isSet(gif_speed) &&
-      !parse_positive(parser.value(gif_speed), kMaxGifSpeed, result.gif_speed)) {
-    message = "--gif-speed: expected a positive number up to 1000000, such as 2 or 0.5, got " +
-              quoted(parser.value(gif_speed));
+  if (!take_values(parser, result, message)) return parse_outcome::error;
+  if (making_a_world(parser)) {
+    if (!check_making(parser, result, message)) return parse_outcome::error;
+  } else if (!check_scopes(parser, result, message) || !check_distinct_outputs(result, message)) {
     return parse_outcome::error;
   }
-  if (!take_path(parser, world, result.world_path, message) ||
-      !take_path(parser, save, result.save_path, message) ||
-      !take_path(parser, keys, result.keys_path, message) ||
-      !take_path(parser, png, result.png_path, message) ||
-      !take_path(parser, gif, result.gif_path, message) ||
-      !take_path(parser, trace, result.trace_path, message)) {
-    return parse_outcome::error;
-  }
-  if (!metrics.take(parser, result, message)) return parse_outcome::error;
-  if (parser.isSet(generate)) {
-    result.generate_spec = parser.value(generate).toStdString();
-    if (result.generate_spec.empty()) {
-      message = "--generate: the description is empty";
-      return parse_outcome::error;
-    }
-  }
-  if (!take_path(parser, import_map, result.import_map_path, message)) return parse_outcome::error;
-  for (const auto* option : {&region_option, &unknown_option}) {
-    if (parser.isSet(*option) && result.import_map_path.empty()) {
-      message = "--" + option->names().constFirst().toStdString() + " only goes with --import-map";
-      return parse_outcome::error;
-    }
-  }
-  if (parser.isSet(region_option)) {
-    map_region region;
-    std::string problem;
-    if (!parse_map_region(parser.value(region_option).toStdString(), region, problem)) {
-      message = "--map-region: " + problem + ", got " + quoted(parser.value(region_option));
-      return parse_outcome::error;
-    }
-    result.import_region = region;
-  }
-  if (parser.isSet(unknown_option)) {
-    const QString value = parser.value(unknown_option);
-    if (value != "free" && value != "wall") {
-      message = "--unknown: expected free or wall, got " + quoted(value);
-      return parse_outcome::error;
-    }
-    result.import_unknown = value == "wall" ? unknown_cells::wall : unknown_cells::free;
-  }
-  if (!result.generate_spec.empty() || !result.import_map_path.empty()) {
-    const char* making = result.generate_spec.empty() ? "--import-map" : "--generate";
-    std::vector<const QCommandLineOption*> others = all_options;
-    for (const auto* option : {&metrics.events, &metrics.scale1, &metrics.scale2, &metrics.scale3,
-                               &metrics.require_targets, &metrics.max_stuck}) {
-      others.push_back(option);
-    }
-    for (const auto* option : others) {
-      if (option == &save || option == &generate || option == &import_map ||
-          option == &region_option || option == &unknown_option) {
-        continue;
-      }
-      if (parser.isSet(*option)) {
-        message = std::string(making) + " only writes a world file; --" +
-                  option->names().constFirst().toStdString() + " does not go with it";
-        return parse_outcome::error;
-      }
-    }
-    if (!result.generate_spec.empty() && !result.import_map_path.empty()) {
-      message = "--generate and --import-map each make a world; give one of them";
-      return parse_outcome::error;
-    }
-    if (result.save_path.empty()) {
-      message = std::string(making) + " needs --save FILE for the world it makes";
-      return parse_outcome::error;
-    }
-    options = std::move(result);
-    return parse_outcome::run;
-  }
-  result.manual = parser.isSet(manual);
-  result.grad = parser.isSet(grad);
-  result.vision = parser.isSet(vision);
-  result.stats = parser.isSet(stats);
-  result.trail = parser.isSet(trail);
-  result.json = parser.isSet(json);
-
-  // Options that only shape an output are mistakes without that output.
-  if (result.png_path.empty() && result.gif_path.empty()) {
-    for (const auto* option : {&size, &grad, &vision, &stats, &trail}) {
-      if (parser.isSet(*option)) {
-        message = "--" + option->names().constFirst().toStdString() +
-                  " only changes the pictures; give --png FILE or --gif FILE as well";
-        return parse_outcome::error;
-      }
-    }
-  }
-  if (result.gif_path.empty()) {
-    for (const auto* option : {&frame_every, &gif_speed}) {
-      if (parser.isSet(*option)) {
-        message = "--" + option->names().constFirst().toStdString() + " needs --gif FILE";
-        return parse_outcome::error;
-      }
-    }
-  }
-  if (!result.gif_path.empty()) {
-    if (!film_frames_allowed(result.ticks, result.frame_every)) {
-      const std::uint64_t frames = gif_frame_count(result.ticks, result.frame_every);
-      const std::uint64_t step = smallest_gif_step(result.ticks);
-      message = "--gif: " + std::to_string(frames) + " frames are more than " +
-                std::to_string(kMaxGifFrames) + "; use --frame-every " + std::to_string(step) +
-                " or more";
-      return parse_outcome::error;
-    }
-  }
-  if (result.trace_path.empty() && parser.isSet(trace_every)) {
-    message = "--trace-every needs --trace FILE";
-    return parse_outcome::error;
-  }
-
-  // Each output must be its own file.
-  const std::vector<std::pair<const char*, const std::string*>> outputs = {
-      {"--save", &result.save_path},
-      {"--png", &result.png_path},
-      {"--gif", &result.gif_path},
-      {"--trace", &result.trace_path},
-      {"--events", &result.events_path}};
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
-      if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
-          normalised(*outputs[i].second) == normalised(*outputs[j].second)) {
-        message =
-            std::string(outputs[i].first) + " and " + outputs[j].first + " name the same file";
-        return parse_outcome::error;
-      }
-    }
-  }
-
   options = std::move(result);
   return parse_outcome::run;
 }

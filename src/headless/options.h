@@ -1,9 +1,12 @@
-// Command-line options of the headless runner and their parsing.
+// Command-line options of the headless runner: one table of them, from which the
+// parser, --help (and so the manual page that help2man makes from it) and the
+// bash completion are made.
 #pragma once
 
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "shell/film.h"
@@ -57,6 +60,47 @@ struct run_options {
   std::optional<map_region> import_region;
   unknown_cells import_unknown = unknown_cells::free;
 };
+
+// Where an option may be given; the parser refuses it elsewhere.
+enum class option_scope {
+  info,        // --help, --version: answered before anything else
+  run,         // a run of the simulation
+  any,         // a run and the making of a world file (--save)
+  making,      // makes a world file instead of running (--generate, --import-map)
+  map_import,  // only with --import-map
+  picture,     // only with --png or --gif
+  film,        // only with --gif
+  trace,       // only with --trace
+};
+
+// How bash completes an option's value.
+enum class value_completion {
+  none,      // a switch, no value
+  nothing,   // a value with nothing to offer (a number, a size)
+  files,     // folders and the files matching the pattern ("*" for any file)
+  words,     // one of the words
+  prefixes,  // the words, each the start of a value (no space after it)
+};
+
+// One option. A switch sets its flag; an option with a value is read by take,
+// which returns false and the problem (the message after "--NAME: ") for a value
+// it refuses. A file name is read into path instead, refused only when empty.
+struct option_spec {
+  const char* name;        // the long name, without "--"
+  const char* short_name;  // "" for none
+  const char* value_name;  // "" for a switch
+  const char* description;
+  option_scope scope;
+  bool run_options::*flag = nullptr;
+  bool (*take)(const QString& value, run_options& into, std::string& problem) = nullptr;
+  std::string run_options::*path = nullptr;
+  bool output = false;  // a file the run writes: no two may be the same file
+  value_completion completion = value_completion::none;
+  const char* completion_words = "";  // the pattern or the words
+};
+
+// Every option, in the order --help lists them.
+std::span<const option_spec> option_table();
 
 enum class parse_outcome {
   run,      // options are in the record

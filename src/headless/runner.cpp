@@ -9,7 +9,6 @@
 #include <ctime>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "core/console.h"
@@ -123,6 +122,308 @@ std::string shortfall(const run_options& options, const run_metrics_record& metr
   return {};
 }
 
+// The run's files, each prepared before the run so that a path that cannot be
+// written is reported before the run rather than after it. Nothing is put in
+// place until all of them (and the summary) are complete.
+struct run_outputs {
+  safe_file trace;
+  safe_file png;
+  safe_file gif;
+  safe_file save;
+  safe_file events;
+
+  std::vector<safe_file*> all() { return {&trace, &png, &gif, &save, &events}; }
+};
+
+struct output_kind {
+  safe_file run_outputs::*file;
+  std::string run_options::*path;
+  bool devices;  // may be a device such as /dev/stdout
+};
+constexpr output_kind kOutputKinds[] = {{&run_outputs::trace, &run_options::trace_path, true},
+                                        {&run_outputs::png, &run_options::png_path, true},
+                                        {&run_outputs::gif, &run_options::gif_path, true},
+                                        {&run_outputs::save, &run_options::save_path, false},
+                                        {&run_outputs::events, &run_options::events_path, true}};
+
+// How the tick loop ended.
+struct loop_end {
+  std::uint64_t tick = 0;
+  bool interrupted = false;
+  const char* broken = nullptr;  // the first value that stopped being finite
+  file_result filmed;            // the film's first failure
+  bool last_row_written = true;
+  std::size_t next_event = 0;  // the first key event not used
+};
+
+// One run: prepare the outputs and the simulation, tick, then commit the outputs
+// and print the summary, or fail with nothing written.
+class headless_run {
+ public:
+  headless_run(const run_options& options, std::FILE* out, std::FILE* err,
+               const volatile std::sig_atomic_t* stop)
+      : options_(options),
+        out_(out),
+        err_(err),
+        stop_(stop),
+        seed_(options.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)))),
+        console_{err, 0},
+        run_(std::make_unique<simulated_run>(options.width, options.height)) {}
+
+  int run() {
+    std::string error;
+    if (!options_.keys_path.empty() && !read_key_script(options_.keys_path, key_events_, error)) {
+      return fail("cannot read key script " + error, kExitFileError);
+    }
+    if (const int code = prepare_outputs(); code != kExitOk) return code;
+    if (const int code = start(); code != kExitOk) return code;
+    const loop_end end = loop();
+    if (const int code = after_loop(end); code != kExitOk) return code;
+    return commit(end.tick);
+  }
+
+ private:
+  int fail(const std::string& message, int code) const {
+    std::fprintf(err_, "%s: %s\n", kProgramName, message.c_str());
+    return code;
+  }
+  int interrupted(std::uint64_t tick) const {
+    return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
+                kExitSignalBase + static_cast<int>(*stop_));
+  }
+  bool stop_requested() const { return stop_ != nullptr && *stop_ != 0; }
+  std::string output_error(const safe_file* file, const std::string& path,
+                           const file_result& result) const {
+    return file == &outputs_.save ? save_error(path, result.message())
+                                  : write_error(path, result.message());
+  }
+
+  int prepare_outputs() {
+    for (const output_kind& kind : kOutputKinds) {
+      const std::string& path = options_.*kind.path;
+      if (path.empty()) continue;
+      safe_file& file = outputs_.*kind.file;
+      const file_result prepared = file.prepare(path, kind.devices);
+      if (!prepared) return fail(output_error(&file, path, prepared), kExitFileError);
+    }
+    return kExitOk;
+  }
+
+  // The window's start-up, the world, the settings, the film and the trace's first row.
+  int start() {
+    simulated_run& window = *run_;
+    simulator& app = window.app();
+    simulation& sim = app.sim;
+    // The run's own simulation: nothing of another run in this process is seen.
+    set_console_sink(sim, [this](std::string_view text) { console_.take(text); });
+    window.start(seed_, options_.period_ms, options_.manual);
+    if (!options_.world_path.empty()) {
+      const file_result loaded = world_read_file(sim, options_.world_path);
+      if (!loaded) return fail(loaded.message(), kExitFileError);
+    }
+    if (options_.grad) sim.world.show_grad = true;
+    if (options_.vision) sim.robot.show_vision = true;
+    if (options_.stats) app.driver.show_stats = true;
+    apply_gains(sim.world, options_);
+    window.start_metrics(!options_.events_path.empty());
+    if (options_.trail) trail_start(app);
+    // The film's frames and the picture are drawn into a QImage, which draws the
+    // statistics line's text too.
+    if (outputs_.gif.is_open()) {
+      film_ = std::make_unique<film_recorder>(
+          std::make_unique<qimage_context>(options_.width, options_.height), options_.frame_every,
+          options_.gif_speed, film_into(outputs_.gif), options_.gif_path);
+    }
+    if (std::FILE* trace = outputs_.trace.stream(); trace != nullptr) {
+      std::fprintf(trace, "%s\n", kTraceHeader);
+      trace_row(trace, trace_line_, sim, 0, 0);
+    }
+    return kExitOk;
+  }
+
+  // Key events due after `tick` ticks arrive before the next tick; those due
+  // after the last tick still arrive, so they can shape the picture and the save.
+  void deliver_keys(std::uint64_t tick, std::size_t& next_event) {
+    simulated_run& window = *run_;
+    while (next_event < key_events_.size() && key_events_[next_event].tick == tick &&
+           !window.quit_requested()) {
+      const key_event& event = key_events_[next_event++];
+      if (event.down) {
+        key_down(window.app(), window, event.key_code);
+      } else {
+        key_up(window.app(), event.key_code);
+      }
+    }
+  }
+
+  loop_end loop() {
+    simulated_run& window = *run_;
+    simulator& app = window.app();
+    std::FILE* trace = outputs_.trace.stream();
+    progress_line progress(err_, options_.ticks);
+    const auto wall_start = clock::now();
+    loop_end end;
+    for (;;) {
+      deliver_keys(end.tick, end.next_event);
+      // A frame shows the state after the tick's key events.
+      const bool last = window.quit_requested() || end.tick == options_.ticks;
+      if (film_ && film_->frame_due(end.tick, last)) {
+        end.filmed = film_->add_frame(app, scene_options_of(app), window.now_ms());
+        if (!end.filmed) break;
+      }
+      if (last) break;
+      if (stop_requested()) {
+        end.interrupted = true;
+        break;
+      }
+      window.tick();
+      ++end.tick;
+      end.broken = first_non_finite_value(app.sim);
+      if (end.broken != nullptr) break;
+      end.last_row_written = end.tick % options_.trace_every == 0;
+      if (trace != nullptr && end.last_row_written) {
+        trace_row(trace, trace_line_, app.sim, end.tick, window.now_ms());
+      }
+      if ((end.tick & 0xFF) == 0) progress.update(end.tick, seconds_since(wall_start));
+    }
+    wall_seconds_ = seconds_since(wall_start);
+    progress.finish();
+    return end;
+  }
+
+  // The film's end, the trace's last row, the summary; a run that went wrong
+  // stops here with nothing written.
+  int after_loop(const loop_end& end) {
+    simulated_run& window = *run_;
+    if (end.interrupted) return interrupted(end.tick);
+    file_result filmed = end.filmed;
+    if (film_ && filmed && end.broken == nullptr) {
+      filmed = film_->finish(window.now_ms(), window.app().driver.timer_val);
+    }
+    if (!filmed) return fail(filmed.message() + "; no files written", kExitFileError);
+    std::FILE* trace = outputs_.trace.stream();
+    if (trace != nullptr && !end.last_row_written) {
+      trace_row(trace, trace_line_, window.sim(), end.tick, window.now_ms());
+    }
+    if (end.next_event < key_events_.size() && !window.quit_requested()) {
+      std::fprintf(err_, "%s: %zu key events fall after the last tick and were not used\n",
+                   kProgramName, key_events_.size() - end.next_event);
+    }
+    fill_summary(end);
+    if (end.broken != nullptr) {
+      // Finite settings can still overflow (gains of 1e308): the run ends at the
+      // tick that made the state non-finite, with its summary and no files.
+      print_summary();
+      return fail(std::string(end.broken) + " is no longer a finite number after tick " +
+                      std::to_string(end.tick) + "; the run stops there and no files are written",
+                  kExitNotFinite);
+    }
+    return kExitOk;
+  }
+
+  void fill_summary(const loop_end& end) {
+    const simulated_run& window = *run_;
+    const simulation& sim = window.sim();
+    summary_.seed = seed_;
+    summary_.ticks_requested = options_.ticks;
+    summary_.wall_seconds = wall_seconds_;
+    summary_.ticks = end.tick;
+    summary_.ended_by_escape = window.quit_requested();
+    if (end.broken != nullptr) summary_.not_finite = end.broken;
+    summary_.simulated_seconds = static_cast<double>(window.now_ms()) / 1000.0;
+    summary_.planning_runs = sim.planner_stats.runs;
+    summary_.planning_failures = sim.planner_stats.random_targets;
+    summary_.planning_gave_up = sim.planner_stats.gave_up;
+    summary_.walls = sim.world.num_walls;
+    summary_.impacts = sim.world.num_impacts;
+    summary_.waypoints = sim.world.num_waypoints;
+    summary_.x = sim.robot.x;
+    summary_.y = sim.robot.y;
+    summary_.heading = sim.robot.heading;
+    summary_.metrics = run_metrics(window.app());
+    summary_.targets_reached = summary_.metrics.targets_reached;
+  }
+
+  // The summary, with what only the end of the run knows; false when it could
+  // not be written.
+  bool print_summary() {
+    summary_.console_messages = console_.lines;
+    summary_.peak_memory_kib = peak_memory_kib();
+    const std::string text =
+        options_.json ? format_summary_json(summary_) : format_summary_text(summary_);
+    std::fputs(text.c_str(), out_);
+    return std::fflush(out_) == 0 && std::ferror(out_) == 0;
+  }
+
+  // The contents of the files only the end of the run gives.
+  int write_final_outputs() {
+    simulator& app = run_->app();
+    if (outputs_.events.is_open()) outputs_.events.write(format_events_csv(summary_.metrics));
+    if (outputs_.png.is_open()) {
+      qimage_context picture(options_.width, options_.height);
+      trail_note_robot(app);  // as before a frame: the trail as it is kept from now on
+      draw_scene(app, scene_options_of(app), picture);
+      std::string png;
+      const file_result encoded = encode_png(picture, png);
+      if (!encoded) return fail(encoded.message(), kExitFileError);
+      outputs_.png.write(png);
+    }
+    if (outputs_.save.is_open()) {
+      std::string text;
+      const file_result made = world_text_to_save(app.sim, text);
+      if (!made) return fail(save_error(options_.save_path, made.message()), kExitFileError);
+      outputs_.save.write(text);
+    }
+    return kExitOk;
+  }
+
+  // All outputs or none: every file complete, then the summary, then all of
+  // them put in place.
+  int commit(std::uint64_t tick) {
+    if (const int code = write_final_outputs(); code != kExitOk) return code;
+    // A stop signal while the last outputs were made (a large picture, say) also
+    // ends the run with nothing written.
+    if (stop_requested()) return interrupted(tick);
+    const std::vector<safe_file*> files = outputs_.all();
+    const safe_file* failed = nullptr;
+    const auto failure = [&](const file_result& result) {
+      return output_error(failed, failed->path(), result) + " (seed " + std::to_string(seed_) + ")";
+    };
+    if (const file_result finished = safe_file_finish_all(files, failed); !finished) {
+      return fail(failure(finished) + "; no files written", kExitFileError);
+    }
+    if (!print_summary()) {
+      for (safe_file* file : files) file->discard();
+      return fail("cannot write the summary; no files written", kExitFileError);
+    }
+    if (const file_result committed = safe_file_commit_all(files, failed); !committed) {
+      return fail(failure(committed), kExitFileError);
+    }
+    const std::string short_of = shortfall(options_, summary_.metrics);
+    if (!short_of.empty()) return fail(short_of, kExitShortfall);
+    return kExitOk;
+  }
+
+  using clock = std::chrono::steady_clock;
+  static double seconds_since(clock::time_point start) {
+    return std::chrono::duration<double>(clock::now() - start).count();
+  }
+
+  const run_options& options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  const volatile std::sig_atomic_t* stop_;
+  const std::uint32_t seed_;
+  std::vector<key_event> key_events_;
+  run_outputs outputs_;
+  console_counter console_;
+  std::unique_ptr<simulated_run> run_;
+  std::unique_ptr<film_recorder> film_;
+  std::string trace_line_;  // one row, its buffer kept between rows
+  double wall_seconds_ = 0.0;
+  run_summary summary_;
+};
+
 }  // namespace
 
 int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
@@ -130,220 +431,5 @@ int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
   if (!options.generate_spec.empty() || !options.import_map_path.empty()) {
     return make_world_file(options, out, err, stop);
   }
-  auto fail = [err](const std::string& message, int code) {
-    std::fprintf(err, "%s: %s\n", kProgramName, message.c_str());
-    return code;
-  };
-  const std::uint32_t seed = options.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
-
-  std::vector<key_event> key_events;
-  std::string error;
-  if (!options.keys_path.empty() && !read_key_script(options.keys_path, key_events, error)) {
-    return fail("cannot read key script " + error, kExitFileError);
-  }
-
-  // Prepare every output first, so a path that cannot be written is reported
-  // before the run rather than after it. Nothing is put in place until all of
-  // them (and the summary) are complete.
-  safe_file trace_file;
-  safe_file png_file;
-  safe_file gif_file;
-  safe_file save_file;
-  safe_file events_file;
-  for (const auto& [file, path, devices] : {std::tuple{&trace_file, &options.trace_path, true},
-                                            {&png_file, &options.png_path, true},
-                                            {&gif_file, &options.gif_path, true},
-                                            {&save_file, &options.save_path, false},
-                                            {&events_file, &options.events_path, true}}) {
-    if (path->empty()) continue;
-    const file_result prepared = file->prepare(*path, devices);
-    if (!prepared) {
-      const std::string reason = prepared.message();
-      return fail(file == &save_file ? save_error(*path, reason) : write_error(*path, reason),
-                  kExitFileError);
-    }
-  }
-
-  // The run's own simulation: nothing of another run in this process is seen.
-  console_counter console{err, 0};
-  auto run = std::make_unique<simulated_run>(options.width, options.height);
-  simulated_run& window = *run;
-  simulator& app = window.app();
-  simulation& sim = app.sim;
-  set_console_sink(sim, [&console](std::string_view text) { console.take(text); });
-  window.start(seed, options.period_ms, options.manual);
-
-  if (!options.world_path.empty()) {
-    const file_result loaded = world_read_file(sim, options.world_path);
-    if (!loaded) return fail(loaded.message(), kExitFileError);
-  }
-  if (options.grad) sim.world.show_grad = true;
-  if (options.vision) sim.robot.show_vision = true;
-  if (options.stats) app.driver.show_stats = true;
-  apply_gains(sim.world, options);
-  window.start_metrics(!options.events_path.empty());
-  if (options.trail) trail_start(app);
-  // The film's frames and the picture are drawn into a QImage, which draws the
-  // statistics line's text too.
-  std::unique_ptr<film_recorder> film;
-  if (gif_file.is_open()) {
-    film = std::make_unique<film_recorder>(
-        std::make_unique<qimage_context>(options.width, options.height), options.frame_every,
-        options.gif_speed, film_into(gif_file), options.gif_path);
-  }
-
-  std::FILE* trace = trace_file.stream();
-  std::string trace_line;
-  if (trace != nullptr) {
-    std::fprintf(trace, "%s\n", kTraceHeader);
-    trace_row(trace, trace_line, sim, 0, 0);
-  }
-
-  run_summary summary;
-  summary.seed = seed;
-  summary.ticks_requested = options.ticks;
-
-  using clock = std::chrono::steady_clock;
-  const auto wall_start = clock::now();
-  auto elapsed = [&wall_start] {
-    return std::chrono::duration<double>(clock::now() - wall_start).count();
-  };
-  progress_line progress(err, options.ticks);
-
-  std::size_t next_event = 0;
-  std::uint64_t tick = 0;
-  bool interrupted = false;
-  const char* broken = nullptr;  // the first value that stopped being finite
-  file_result filmed;
-  bool last_row_written = true;
-  for (;;) {
-    // Key events due after `tick` ticks arrive before the next tick; those due
-    // after the last tick still arrive, so they can shape the picture and the save.
-    while (next_event < key_events.size() && key_events[next_event].tick == tick &&
-           !window.quit_requested()) {
-      const key_event& event = key_events[next_event++];
-      if (event.down) {
-        key_down(app, window, event.key_code);
-      } else {
-        key_up(app, event.key_code);
-      }
-    }
-    // A frame shows the state after the tick's key events.
-    const bool last = window.quit_requested() || tick == options.ticks;
-    if (film && film->frame_due(tick, last)) {
-      filmed = film->add_frame(app, scene_options_of(app), window.now_ms());
-      if (!filmed) break;
-    }
-    if (last) break;
-    if (stop != nullptr && *stop != 0) {
-      interrupted = true;
-      break;
-    }
-
-    window.tick();
-    ++tick;
-    broken = first_non_finite_value(sim);
-    if (broken != nullptr) break;
-
-    last_row_written = tick % options.trace_every == 0;
-    if (trace != nullptr && last_row_written) trace_row(trace, trace_line, sim, tick, window.now_ms());
-    if ((tick & 0xFF) == 0) progress.update(tick, elapsed());
-  }
-  summary.wall_seconds = elapsed();
-  progress.finish();
-
-  if (interrupted) {
-    return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
-                kExitSignalBase + static_cast<int>(*stop));
-  }
-  if (film && filmed && broken == nullptr)
-    filmed = film->finish(window.now_ms(), app.driver.timer_val);
-  if (!filmed) return fail(filmed.message() + "; no files written", kExitFileError);
-  if (trace != nullptr && !last_row_written) trace_row(trace, trace_line, sim, tick, window.now_ms());
-  if (next_event < key_events.size() && !window.quit_requested()) {
-    std::fprintf(err, "%s: %zu key events fall after the last tick and were not used\n",
-                 kProgramName, key_events.size() - next_event);
-  }
-
-  summary.ticks = tick;
-  summary.ended_by_escape = window.quit_requested();
-  if (broken != nullptr) summary.not_finite = broken;
-  summary.simulated_seconds = static_cast<double>(window.now_ms()) / 1000.0;
-  summary.planning_runs = sim.planner_stats.runs;
-  summary.planning_failures = sim.planner_stats.random_targets;
-  summary.planning_gave_up = sim.planner_stats.gave_up;
-  summary.walls = sim.world.num_walls;
-  summary.impacts = sim.world.num_impacts;
-  summary.waypoints = sim.world.num_waypoints;
-  summary.x = sim.robot.x;
-  summary.y = sim.robot.y;
-  summary.heading = sim.robot.heading;
-  summary.metrics = run_metrics(app);
-  summary.targets_reached = summary.metrics.targets_reached;
-  if (broken != nullptr) {
-    // Finite settings can still overflow (gains of 1e308): the run ends at the
-    // tick that made the state non-finite, with its summary and no files.
-    summary.console_messages = console.lines;
-    summary.peak_memory_kib = peak_memory_kib();
-    std::fputs((options.json ? format_summary_json(summary) : format_summary_text(summary)).c_str(),
-               out);
-    return fail(std::string(broken) + " is no longer a finite number after tick " +
-                    std::to_string(tick) + "; the run stops there and no files are written",
-                kExitNotFinite);
-  }
-  if (events_file.is_open()) events_file.write(format_events_csv(summary.metrics));
-
-  if (png_file.is_open()) {
-    qimage_context picture(options.width, options.height);
-    trail_note_robot(app);  // as before a frame: the trail as it is kept from now on
-    draw_scene(app, scene_options_of(app), picture);
-    std::string png;
-    const file_result encoded = encode_png(picture, png);
-    if (!encoded) return fail(encoded.message(), kExitFileError);
-    png_file.write(png);
-  }
-  if (save_file.is_open()) {
-    std::string text;
-    const file_result made = world_text_to_save(sim, text);
-    if (!made) return fail(save_error(options.save_path, made.message()), kExitFileError);
-    save_file.write(text);
-  }
-
-  // A stop signal while the last outputs were made (a large picture, say) also
-  // ends the run with nothing written.
-  if (stop != nullptr && *stop != 0) {
-    return fail("interrupted after " + std::to_string(tick) + " ticks; no files written",
-                kExitSignalBase + static_cast<int>(*stop));
-  }
-
-  // All outputs or none: every file complete, then the summary, then all of
-  // them put in place.
-  const auto output_error = [&](const safe_file* file, const file_result& result) {
-    const std::string where = file->path();
-    const std::string reason = result.message();
-    return (file == &save_file ? save_error(where, reason) : write_error(where, reason)) +
-           " (seed " + std::to_string(seed) + ")";
-  };
-  const std::vector<safe_file*> outputs = {&trace_file, &png_file, &gif_file, &save_file,
-                                           &events_file};
-  const safe_file* failed = nullptr;
-  if (const file_result finished = safe_file_finish_all(outputs, failed); !finished) {
-    return fail(output_error(failed, finished) + "; no files written", kExitFileError);
-  }
-
-  summary.console_messages = console.lines;
-  summary.peak_memory_kib = peak_memory_kib();
-  const std::string text =
-      options.json ? format_summary_json(summary) : format_summary_text(summary);
-  std::fputs(text.c_str(), out);
-  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
-    for (safe_file* file : outputs) file->discard();
-    return fail("cannot write the summary; no files written", kExitFileError);
-  }
-  if (const file_result committed = safe_file_commit_all(outputs, failed); !committed) {
-    return fail(output_error(failed, committed), kExitFileError);
-  }
-  const std::string short_of = shortfall(options, summary.metrics);
-  if (!short_of.empty()) return fail(short_of, kExitShortfall);
-  return kExitOk;
+  return headless_run(options, out, err, stop).run();
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "headless/completion.h"
+
 namespace {
 
 parse_outcome parse(QStringList args, run_options& options, std::string& message) {
@@ -78,6 +80,34 @@ TEST(HeadlessOptions, HelpAndVersion) {
   }
   ASSERT_EQ(parse({"--version"}, options, message), parse_outcome::version);
   EXPECT_EQ(message.rfind("robot-simulator-headless ", 0), 0u);
+}
+
+// Every row of the table is read one way: a switch by its flag, a value by its
+// reader or as a file name, so no option can be listed without being read.
+TEST(HeadlessOptions, EveryRowOfTheTableIsReadOneWay) {
+  run_options options;
+  std::string message;
+  ASSERT_EQ(parse({"--help"}, options, message), parse_outcome::help);
+  for (const option_spec& spec : option_table()) {
+    SCOPED_TRACE(spec.name);
+    const bool is_switch = *spec.value_name == '\0';
+    const int readers = (spec.flag != nullptr) + (spec.take != nullptr) + (spec.path != nullptr);
+    EXPECT_EQ(readers, spec.scope == option_scope::info ? 0 : 1);
+    EXPECT_EQ(is_switch, spec.take == nullptr && spec.path == nullptr);
+    EXPECT_EQ(is_switch, spec.completion == value_completion::none);
+    EXPECT_EQ(spec.path != nullptr, spec.completion == value_completion::files);
+    EXPECT_TRUE(spec.path != nullptr || !spec.output);
+    EXPECT_NE(message.find(std::string("--") + spec.name), std::string::npos);
+  }
+}
+
+TEST(HeadlessOptions, CompletionTakesThePlaceOfItsMarkerLineOnly) {
+  const std::string filled =
+      fill_completion_template("head # @M@ here\n@M@\ntail\n", "@M@", option_table());
+  EXPECT_EQ(filled.rfind("head # @M@ here\n# Made from", 0), 0u) << filled;
+  EXPECT_NE(filled.find("    --world)\n      _robosim_files '*.dat'\n"), std::string::npos);
+  EXPECT_NE(filled.find("}\ntail\n"), std::string::npos);
+  EXPECT_EQ(fill_completion_template("no marker @M@\n", "@M@", option_table()), "");
 }
 
 TEST(HeadlessOptions, BadValuesAreRefusedWithAReason) {
