@@ -109,9 +109,9 @@ struct world_state {
   // Every field but the lists and their counts, which lists() describes.
   template <typename Self, typename Visit>
   static void fields(Self& w, Visit& visit) {
-    for (auto* o : {&w.white_brush, &w.black_brush, &w.green_brush, &w.blue_brush, &w.red_brush,
-                    &w.wall_brush, &w.white_pen, &w.black_pen, &w.green_pen, &w.blue_pen,
-                    &w.wall_pen}) {
+    for (auto* o :
+         {&w.white_brush, &w.black_brush, &w.green_brush, &w.blue_brush, &w.red_brush,
+          &w.wall_brush, &w.white_pen, &w.black_pen, &w.green_pen, &w.blue_pen, &w.wall_pen}) {
       visit(*o);
     }
     visit(w.width);

@@ -341,7 +341,6 @@ class headless_run {
     summary_.y = sim.robot.y;
     summary_.heading = sim.robot.heading;
     summary_.metrics = run_metrics(window.app());
-    summary_.targets_reached = summary_.metrics.targets_reached;
   }
 
   // The summary, with what only the end of the run knows; false when it could

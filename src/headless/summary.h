@@ -6,7 +6,8 @@
 
 #include "shell/run_metrics.h"
 
-struct run_summary {
+// The run's metrics (run_figures: the table's rows) and what else the summary tells.
+struct run_summary : run_figures {
   std::uint32_t seed = 0;
   std::uint64_t ticks = 0;            // ticks run
   std::uint64_t ticks_requested = 0;  // ticks asked for; more than ticks when the run ended early
@@ -14,12 +15,7 @@ struct run_summary {
   // finite (the run ends after that tick); neither for a run of every tick asked.
   bool ended_by_escape = false;
   std::string not_finite;
-  double simulated_seconds = 0.0;
   double wall_seconds = 0.0;
-  std::uint64_t targets_reached = 0;
-  std::uint64_t planning_runs = 0;
-  std::uint64_t planning_failures = 0;  // random targets chosen because no path was found
-  std::uint64_t planning_gave_up = 0;   // runs that found no path even with random targets
   std::int64_t walls = 0;
   std::int64_t impacts = 0;
   std::int64_t waypoints = 0;
@@ -28,7 +24,6 @@ struct run_summary {
   double heading = 0.0;
   std::int64_t peak_memory_kib = -1;  // -1 when the system does not tell
   std::uint64_t console_messages = 0;
-  run_metrics_record metrics;  // its targets give targets_reached
 };
 
 // Ticks per wall-clock second, 0 when no time was measured.

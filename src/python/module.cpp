@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <variant>
 
 #include "core/simulation.h"
 #include "python/binding_support.h"
@@ -36,6 +37,7 @@
 #include "python/world_making.h"
 #include "shell/film.h"
 #include "shell/key_names.h"
+#include "shell/run_metrics.h"
 #include "shell/scene.h"
 #include "shell/snapshot.h"
 
@@ -133,31 +135,38 @@ py::array_t<std::int32_t> grid_copy(const world_state& world) {
   return out;
 }
 
+py::object python_value(const metric_value& value) {
+  if (const auto* count = std::get_if<std::uint64_t>(&value)) return py::int_(*count);
+  if (const auto* real = std::get_if<double>(&value)) return py::float_(*real);
+  return py::none();  // as the summary's null
+}
+
 py::dict stats_dict(const session_stats& s) {
   py::dict d;
-  d["targets_reached"] = s.targets_reached;
-  d["planning_runs"] = s.planning_runs;
-  d["planning_failures"] = s.planning_failures;
-  d["planning_gave_up"] = s.planning_gave_up;
-  d["targets_per_minute"] = s.targets_per_minute;
-  d["distance_travelled"] = s.metrics.distance;
-  d["contacts"] = s.metrics.contacts;
-  // None when no push-back ray met a wall, as the summary's null.
-  d["least_push_distance"] = std::isfinite(s.metrics.least_push_distance)
-                                 ? py::object(py::float_(s.metrics.least_push_distance))
-                                 : py::object(py::none());
-  d["largest_step"] = s.metrics.largest_step;
-  d["wall_crossings_prevented"] = s.metrics.wall_crossings_prevented;
-  d["steps_shortened"] = s.metrics.steps_shortened;
-  d["stuck_spells"] = s.metrics.stuck_spells;
-  d["stuck_seconds"] = s.metrics.stuck_seconds();
-  d["longest_stuck_seconds"] = s.metrics.longest_stuck_seconds();
+  for (const run_metric& metric : run_metrics_table()) {
+    d[metric.name] = python_value(metric_read(metric, s));
+  }
   d["console_messages"] = s.console_messages;
   // The lines may name files whose names are not UTF-8.
   py::list console;
   for (const std::string& line : s.console) console.append(text_for_python(line));
   d["console"] = console;
   return d;
+}
+
+// robosim._robosim.RUN_METRICS: the table of run metrics, one dict a metric.
+py::tuple run_metrics_tuple() {
+  py::list rows;
+  for (const run_metric& metric : run_metrics_table()) {
+    py::dict row;
+    row["name"] = metric.name;
+    row["description"] = metric.description;
+    row["unit"] = metric.unit;
+    row["decimals"] = metric.decimals == kWholeNumber ? py::object(py::none())
+                                                      : py::object(py::int_(metric.decimals));
+    rows.append(row);
+  }
+  return py::tuple(rows);
 }
 
 std::uint32_t seed_or_time(const py::handle& seed) {
@@ -270,13 +279,18 @@ tens of milliseconds) or an error leaves an old one as it was. Returns the
 ticks run. ValueError for more than 100,000 frames; OSError when the file
 cannot be written.)";
 
-constexpr const char* kStatsDoc =
-    R"(A dict of the run's counters and metrics since the simulation's start.
-
-targets_reached, planning_runs, planning_failures, planning_gave_up,
-console_messages, targets_per_minute, distance_travelled, contacts,
-least_push_distance (None when no push-back ray met a wall), stuck_spells,
-stuck_seconds, longest_stuck_seconds, console (the last 100 diagnostic lines).)";
+std::string stats_doc() {
+  std::string doc = "A dict of the run's counters and metrics since the simulation's start.\n\n";
+  for (const run_metric& metric : run_metrics_table()) {
+    doc += std::string(metric.name) + ": " + metric.description;
+    if (*metric.unit != '\0') doc += std::string(" [") + metric.unit + "]";
+    if (metric.none_when != nullptr) doc += std::string(" (None when ") + metric.none_when + ")";
+    doc += "\n";
+  }
+  return doc +
+         "console_messages: diagnostic messages written to the console\n"
+         "console: the last 100 diagnostic lines";
+}
 
 constexpr const char* kWaypointsDoc = R"(float64 array n x 4 (x, y, angle, index) in list order.
 
@@ -644,7 +658,7 @@ PYBIND11_MODULE(_robosim, m) {
           py::arg("height") = 480, py::arg("grad") = false, py::arg("vision") = false,
           py::arg("trail") = false, kRecordGifDoc)
       .def_property_readonly("stats", locked([](session& s) { return stats_dict(s.stats()); }),
-                             kStatsDoc);
+                             stats_doc().c_str());
 
   bind_navigation(m);
 
@@ -750,4 +764,5 @@ PYBIND11_MODULE(_robosim, m) {
       py::arg("width"), py::arg("height"),
       "True for a picture of 1 to MAX_IMAGE_SIDE pixels a side and MAX_IMAGE_PIXELS in all, "
       "as render() and record_gif() take it.");
+  m.attr("RUN_METRICS") = run_metrics_tuple();
 }

@@ -302,9 +302,7 @@ session_stats session::stats() const {
   require_open();
   session_stats s;
   s.metrics = run_metrics(run_->app());
-  s.targets_reached = s.metrics.targets_reached;
-  s.targets_per_minute =
-      targets_per_minute(s.targets_reached, static_cast<double>(run_->now_ms()) / 1000.0);
+  s.simulated_seconds = static_cast<double>(run_->now_ms()) / 1000.0;
   s.planning_runs = sim().planner_stats.runs;
   s.planning_failures = sim().planner_stats.random_targets;
   s.planning_gave_up = sim().planner_stats.gave_up;

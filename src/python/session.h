@@ -97,13 +97,9 @@ struct robot_readings {
   double heading_error;
 };
 
-struct session_stats {
-  std::uint64_t targets_reached = 0;
-  double targets_per_minute = 0.0;
-  run_metrics_record metrics;  // the run's metrics from the session's start
-  std::uint64_t planning_runs = 0;
-  std::uint64_t planning_failures = 0;
-  std::uint64_t planning_gave_up = 0;
+// The run's metrics from the session's start (run_figures: the table's rows) and
+// its console.
+struct session_stats : run_figures {
   std::uint64_t console_messages = 0;
   std::vector<std::string> console;  // the last lines, oldest first
 };

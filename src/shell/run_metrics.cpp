@@ -1,6 +1,8 @@
 #include "shell/run_metrics.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "core/simulation.h"
@@ -72,7 +74,157 @@ void update_span(observer_state& state, const robot_state& robot, std::uint64_t 
   }
 }
 
+using figures = run_figures;
+
+// The rows: the text summary prints them after the planner's counts, the JSON
+// summary in the same place, Simulation.stats before its console, a sweep after
+// its ticks and simulated time.
+constexpr run_metric kRunMetrics[] = {
+    {.name = "targets_reached",
+     .label = "targets reached",
+     .description = "targets reached in the run",
+     .unit = "",
+     .field = &run_metrics_record::targets_reached},
+    {.name = "planning_runs",
+     .label = "planning runs",
+     .description = "planning runs",
+     .unit = "",
+     .read = [](const figures& f) -> metric_value { return f.planning_runs; }},
+    {.name = "planning_failures",
+     .label = "planning failures",
+     .description = "planning runs that found no path",
+     .unit = "",
+     .read = [](const figures& f) -> metric_value { return f.planning_failures; }},
+    {.name = "planning_gave_up",
+     .label = "planning gave up",
+     .description = "planning runs that found no path for any target",
+     .unit = "",
+     .read = [](const figures& f) -> metric_value { return f.planning_gave_up; }},
+    {.name = "targets_per_minute",
+     .label = "targets per simulated minute",
+     .description = "targets reached per simulated minute",
+     .unit = "1/min",
+     .decimals = 6,
+     .text_decimals = 3,
+     .read = [](const figures& f) -> metric_value {
+       return targets_per_minute(f.metrics.targets_reached, f.simulated_seconds);
+     }},
+    {.name = "distance_travelled",
+     .label = "distance travelled",
+     .description = "distance travelled",
+     .unit = "world units",
+     .decimals = 6,
+     .text_decimals = 6,
+     .field = &run_metrics_record::distance},
+    {.name = "contacts",
+     .label = "contacts",
+     .description = "ticks with a wall contact",
+     .unit = "ticks",
+     .field = &run_metrics_record::contacts},
+    {.name = "least_push_distance",
+     .label = "least push-back distance",
+     .description = "least push-back distance to a wall",
+     .unit = "world units",
+     .decimals = 6,
+     .text_decimals = 6,
+     .field = &run_metrics_record::least_push_distance,
+     .read = [](const figures& f) -> metric_value {
+       const double d = f.metrics.least_push_distance;
+       return std::isfinite(d) ? metric_value{d} : metric_value{};
+     },
+     .none_when = "no push-back ray met a wall"},
+    {.name = "largest_step",
+     .label = "largest step",
+     .description = "longest move of the robot in one tick",
+     .unit = "world units",
+     .decimals = 6,
+     .text_decimals = 6,
+     .golden = false,
+     .field = &run_metrics_record::largest_step},
+    {.name = "wall_crossings_prevented",
+     .label = "wall crossings prevented",
+     .description = "ticks whose move into a wall was not made",
+     .unit = "ticks",
+     .golden = false,
+     .field = &run_metrics_record::wall_crossings_prevented},
+    {.name = "steps_shortened",
+     .label = "steps shortened",
+     .description = "ticks whose overshooting push-back was shortened",
+     .unit = "ticks",
+     .golden = false,
+     .field = &run_metrics_record::steps_shortened},
+    {.name = "stuck_spells",
+     .label = "stuck spells",
+     .description = "stuck spells (5 s or longer without progress)",
+     .unit = "",
+     .field = &run_metrics_record::stuck_spells,
+     // With the next two rows in one line.
+     .text =
+         [](const figures& f) {
+           const run_metrics_record& m = f.metrics;
+           return std::to_string(m.stuck_spells) + ", " + format_fixed(m.stuck_seconds(), 3) +
+                  " s in all, longest " + format_fixed(m.longest_stuck_seconds(), 3) + " s";
+         }},
+    {.name = "stuck_seconds",
+     .label = nullptr,
+     .description = "time stuck",
+     .unit = "simulated s",
+     .decimals = 3,
+     .text_decimals = 3,
+     .field = &run_metrics_record::stuck_ms,
+     .read = [](const figures& f) -> metric_value { return f.metrics.stuck_seconds(); }},
+    {.name = "longest_stuck_seconds",
+     .label = nullptr,
+     .description = "longest stuck spell",
+     .unit = "simulated s",
+     .decimals = 3,
+     .text_decimals = 3,
+     .field = &run_metrics_record::longest_stuck_ms,
+     .read = [](const figures& f) -> metric_value { return f.metrics.longest_stuck_seconds(); }},
+};
+
 }  // namespace
+
+std::span<const run_metric> run_metrics_table() {
+  return kRunMetrics;
+}
+
+metric_value metric_read(const run_metric& metric, const run_figures& figures) {
+  using count_field = std::uint64_t run_metrics_record::*;
+  using real_field = double run_metrics_record::*;
+  if (metric.read != nullptr) return metric.read(figures);
+  if (const count_field* field = std::get_if<count_field>(&metric.field)) {
+    return figures.metrics.**field;
+  }
+  if (const real_field* field = std::get_if<real_field>(&metric.field)) {
+    return figures.metrics.**field;
+  }
+  return std::monostate{};
+}
+
+std::string format_fixed(double value, int decimals) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+  return buffer;
+}
+
+std::string metric_text(const run_metric& metric, const run_figures& figures) {
+  if (metric.text != nullptr) return metric.text(figures);
+  const metric_value value = metric_read(metric, figures);
+  if (const auto* count = std::get_if<std::uint64_t>(&value)) return std::to_string(*count);
+  if (const auto* real = std::get_if<double>(&value)) {
+    return format_fixed(*real, metric.text_decimals);
+  }
+  return "none";
+}
+
+std::string metric_json(const run_metric& metric, const run_figures& figures) {
+  const metric_value value = metric_read(metric, figures);
+  if (const auto* count = std::get_if<std::uint64_t>(&value)) return std::to_string(*count);
+  const auto* real = std::get_if<double>(&value);
+  // JSON has no NaN or infinity.
+  return real != nullptr && std::isfinite(*real) ? format_fixed(*real, metric.decimals) : "null";
+}
 
 double targets_per_minute(std::uint64_t targets_reached, double simulated_seconds) {
   return simulated_seconds > 0 ? static_cast<double>(targets_reached) * 60.0 / simulated_seconds

@@ -6,6 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 // A span this long (in simulated milliseconds) without leaving the stuck radius
@@ -81,23 +85,79 @@ struct run_metrics_record {
   double stuck_seconds() const { return static_cast<double>(stuck_ms) / 1000.0; }
   double longest_stuck_seconds() const { return static_cast<double>(longest_stuck_ms) / 1000.0; }
 
-  // The totals (every field but the two lists of events).
-  template <typename Self, typename Visit>
-  static void totals(Self& r, Visit& visit) {
-    visit(r.ticks);
-    visit(r.targets_reached);
-    visit(r.distance);
-    visit(r.contacts);
-    visit(r.least_push_distance);
-    visit(r.largest_step);
-    visit(r.wall_crossings_prevented);
-    visit(r.steps_shortened);
-    visit(r.stuck_spells);
-    visit(r.stuck_ms);
-    visit(r.longest_stuck_ms);
-  }
   friend bool operator==(const run_metrics_record&, const run_metrics_record&) = default;
 };
+
+// ---------------------------------------------------------------------------
+// The table of run metrics: every figure of a run that the front ends report
+// under the same name, in the order they report it (run_metrics.cpp). The
+// headless runner's text and JSON summaries, Python's Simulation.stats and its
+// docstring, robosim._robosim.run_metrics (which a sweep's columns come from), the
+// snapshot of the record's totals and the golden runs' filter all go through it:
+// adding a metric is one row there and its computation (a field of the record,
+// kept up to date by run_metrics_after_tick, or a read of other figures).
+
+// What the rows are read from: a run's metrics, its planner's counters and its
+// simulated time.
+struct run_figures {
+  std::uint64_t planning_runs = 0;
+  std::uint64_t planning_failures = 0;  // random targets chosen because no path was found
+  std::uint64_t planning_gave_up = 0;   // runs that found no path even with random targets
+  double simulated_seconds = 0.0;
+  run_metrics_record metrics;
+};
+
+// A metric's value: a count, a real, or none (a least push-back distance of a run
+// whose rays met no wall).
+using metric_value = std::variant<std::monostate, std::uint64_t, double>;
+// The field of the record that keeps a metric, or none for a metric read from
+// other figures.
+using metric_field =
+    std::variant<std::monostate, std::uint64_t run_metrics_record::*, double run_metrics_record::*>;
+
+// The decimals of a count.
+constexpr int kWholeNumber = -1;
+
+struct run_metric {
+  const char* name;         // the key in the JSON summary and Simulation.stats, a sweep's column
+  const char* label;        // the text summary's name; nullptr: shown in the line of a row before
+  const char* description;  // what it counts or measures (a sweep's --list-metrics and axes)
+  const char* unit;         // "" for a plain count
+  int decimals = kWholeNumber;       // in the JSON summary and a sweep's rows
+  int text_decimals = kWholeNumber;  // in the text summary
+  // The golden runs compare it; those added after they were recorded are left out.
+  bool golden = true;
+  metric_field field{};  // where the record keeps it (its value unless `read` is given)
+  metric_value (*read)(const run_figures&) = nullptr;
+  // The text summary's value when it is more than the number; nullptr for the number.
+  std::string (*text)(const run_figures&) = nullptr;
+  // When the metric has no value (for the docstring); nullptr when it always has one.
+  const char* none_when = nullptr;
+};
+
+std::span<const run_metric> run_metrics_table();
+
+metric_value metric_read(const run_metric& metric, const run_figures& figures);
+// The value as the text summary shows it ("none" for none).
+std::string metric_text(const run_metric& metric, const run_figures& figures);
+// The value as a JSON number, or null for none and for what is not finite.
+std::string metric_json(const run_metric& metric, const run_figures& figures);
+// printf's %.*f.
+std::string format_fixed(double value, int decimals);
+
+// The record's totals (every field but the two lists of events) for field
+// descriptions: the ticks, then each metric's field in the table's order.
+template <typename Record, typename Visit>
+void run_metrics_totals(Record& record, Visit& visit) {
+  visit(record.ticks);
+  for (const run_metric& metric : run_metrics_table()) {
+    std::visit(
+        [&](auto field) {
+          if constexpr (!std::is_same_v<decltype(field), std::monostate>) visit(record.*field);
+        },
+        metric.field);
+  }
+}
 
 // What the observer keeps between its observations. Only run_metrics.cpp reads
 // the fields.
@@ -139,7 +199,7 @@ struct run_metrics_observer {
   static void fields(Self& m, Visit& visit) {
     visit(m.started);
     visit(m.keep_events);
-    run_metrics_record::totals(m.record, visit);
+    run_metrics_totals(m.record, visit);
     visit(m.robot_x);
     visit(m.robot_y);
     visit(m.target_x);

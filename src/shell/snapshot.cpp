@@ -178,7 +178,10 @@ struct layout_io {
     if constexpr (std::is_same_v<T, bool>) {
       text += 'b';
     } else if constexpr (std::is_arithmetic_v<T> || std::is_enum_v<T>) {
-      text += std::is_floating_point_v<T> ? 'f' : std::is_enum_v<T> ? 'e' : std::is_signed_v<T> ? 'i' : 'u';
+      text += std::is_floating_point_v<T> ? 'f'
+              : std::is_enum_v<T>         ? 'e'
+              : std::is_signed_v<T>       ? 'i'
+                                          : 'u';
       text += std::to_string(sizeof(T));
     } else if constexpr (std::is_array_v<T>) {
       text += '[' + std::to_string(std::extent_v<T>) + ' ';

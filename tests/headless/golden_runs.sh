@@ -19,16 +19,17 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
 # The summary without what measures the machine (wall time, rate, memory) and
-# the metrics that came after the recording, one key a line, sorted.
+# the run metrics that came after the recording (those the table of run metrics,
+# printed by run_metrics_table next to the runner, marks "no"), one key a line, sorted.
+not_recorded=$("$(dirname "$runner")/run_metrics_table" | awk -F '\t' '$3 == "no" { print $1 }')
 summary() {
   "$runner" "$@" --json | python3 -c '
 import json, sys
-left_out = {"wall_seconds", "ticks_per_wall_second", "peak_memory_kib", "largest_step",
-            "wall_crossings_prevented", "steps_shortened"}
+left_out = {"wall_seconds", "ticks_per_wall_second", "peak_memory_kib", *sys.argv[1].split()}
 d = json.load(sys.stdin)
 for k in sorted(d):
     if k not in left_out:
-        print(k, json.dumps(d[k], sort_keys=True))'
+        print(k, json.dumps(d[k], sort_keys=True))' "$not_recorded"
 }
 
 cd "$root"

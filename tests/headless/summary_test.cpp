@@ -5,7 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <string>
+#include <variant>
 
 namespace {
 
@@ -16,7 +19,7 @@ run_summary sample() {
   s.ticks_requested = 6000;
   s.simulated_seconds = 60.0;
   s.wall_seconds = 0.5;
-  s.targets_reached = 12;
+  s.metrics.targets_reached = 12;
   s.planning_runs = 40;
   s.planning_failures = 2;
   s.planning_gave_up = 1;
@@ -89,6 +92,79 @@ TEST(HeadlessSummary, JsonStaysValidForNonFiniteValues) {
   EXPECT_TRUE(o["final_pose"].toObject()["heading"].isNull());
   EXPECT_TRUE(o["peak_memory_kib"].isNull());
   EXPECT_EQ(o["ticks_per_wall_second"].toDouble(), 0.0);
+}
+
+// Every run metric with a value of its own.
+run_summary with_metrics() {
+  run_summary s = sample();
+  run_metrics_record& m = s.metrics;
+  m.distance = 123.4567891;
+  m.contacts = 7;
+  m.least_push_distance = 0.0123456789;
+  m.largest_step = 0.0987654321;
+  m.wall_crossings_prevented = 3;
+  m.steps_shortened = 4;
+  m.stuck_spells = 2;
+  m.stuck_ms = 12345;
+  m.longest_stuck_ms = 9000;
+  return s;
+}
+
+TEST(HeadlessSummary, TheRunMetricsAsTheyAreWritten) {
+  const std::string text = format_summary_text(with_metrics());
+  for (const char* line :
+       {"targets per simulated minute: 12.000\n", "distance travelled: 123.456789\n",
+        "contacts: 7\n", "least push-back distance: 0.012346\n", "largest step: 0.098765\n",
+        "wall crossings prevented: 3\n", "steps shortened: 4\n",
+        "stuck spells: 2, 12.345 s in all, longest 9.000 s\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+  const std::string json = format_summary_json(with_metrics());
+  for (const char* field :
+       {"\"targets_per_minute\":12.000000,", "\"distance_travelled\":123.456789,",
+        "\"least_push_distance\":0.012346,", "\"wall_crossings_prevented\":3,",
+        "\"stuck_seconds\":12.345,\"longest_stuck_seconds\":9.000,"}) {
+    EXPECT_NE(json.find(field), std::string::npos) << field;
+  }
+  run_summary untouched = sample();  // no push-back ray met a wall
+  untouched.metrics.least_push_distance = std::numeric_limits<double>::infinity();
+  EXPECT_NE(format_summary_text(untouched).find("least push-back distance: none\n"),
+            std::string::npos);
+  EXPECT_NE(format_summary_json(untouched).find("\"least_push_distance\":null,"),
+            std::string::npos);
+}
+
+// Each row of the table, in its order, after the run's time and rate and before
+// the world's counts, with its value (text) or its value to its decimals (JSON).
+TEST(HeadlessSummary, BothSummariesGoThroughTheTableOfRunMetrics) {
+  const run_summary s = with_metrics();
+  const std::string text = format_summary_text(s);
+  const std::string json = format_summary_json(s);
+  const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+  std::size_t text_at = text.find("ticks per wall second: ");
+  std::size_t json_at = json.find("\"ticks_per_wall_second\":");
+  for (const run_metric& metric : run_metrics_table()) {
+    const std::size_t next_json = json.find(std::string("\"") + metric.name + "\":");
+    ASSERT_TRUE(next_json != std::string::npos && next_json > json_at) << metric.name;
+    json_at = next_json;
+    const metric_value value = metric_read(metric, s);
+    if (const auto* count = std::get_if<std::uint64_t>(&value)) {
+      EXPECT_EQ(o[metric.name].toInteger(), static_cast<qint64>(*count)) << metric.name;
+    } else {
+      const double scale = std::pow(10.0, metric.decimals);
+      EXPECT_EQ(std::round(o[metric.name].toDouble() * scale),
+                std::round(std::get<double>(value) * scale))
+          << metric.name;
+    }
+    if (metric.label == nullptr) continue;
+    const std::string line =
+        std::string("\n") + metric.label + ": " + metric_text(metric, s) + "\n";
+    const std::size_t next_text = text.find(line);
+    ASSERT_TRUE(next_text != std::string::npos && next_text > text_at) << line;
+    text_at = next_text;
+  }
+  EXPECT_LT(json_at, json.find("\"walls\":"));
+  EXPECT_LT(text_at, text.find("\nwalls: "));
 }
 
 TEST(HeadlessSummary, PeakMemoryIsReported) {

@@ -385,6 +385,24 @@ class TestMembers:
                                   "longest_stuck_seconds"}
             assert stats["planning_runs"] >= 1
 
+    def test_the_table_of_run_metrics_gives_the_stats_and_their_docstring(self):
+        from robosim import _robosim, sweep_rows
+
+        names = [m["name"] for m in _robosim.RUN_METRICS]
+        with robosim.Simulation(seed=2, world=WORLDS / "maze.dat") as sim:
+            sim.step(3000)
+            stats = sim.stats
+        assert list(stats) == [*names, "console_messages", "console"]
+        doc = robosim.Simulation.stats.__doc__
+        for metric in _robosim.RUN_METRICS:
+            value = stats[metric["name"]]
+            assert isinstance(value, int if metric["decimals"] is None else float), metric
+            line = f"{metric['name']}: {metric['description']}"
+            assert (line + (f" [{metric['unit']}]" if metric["unit"] else "")) in doc, metric
+        # A sweep's columns: its ticks and time, the run metrics, what the run left.
+        columns = list(sweep_rows.METRICS)
+        assert columns[2:2 + len(names)] == names and columns[:2] == ["ticks_run", "simulated_seconds"]
+
     def test_render_is_an_observation_only(self):
         with robosim.Simulation(seed=8) as sim:
             sim.step(100)

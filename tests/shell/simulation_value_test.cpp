@@ -203,19 +203,25 @@ const field_change kFieldChanges[] = {
     {"robot.motion_turn", [](simulated_run& r) { r.sim().robot.motion_turn = 0.25; }},
     {"robot.vision_point", [](simulated_run& r) { r.sim().robot.vision_point[5].y = -3.5; }},
     {"world.map", [](simulated_run& r) { r.sim().world.map[74][1] ^= 0x4000; }},
-    {"world.show_grad", [](simulated_run& r) { r.sim().world.show_grad = !r.sim().world.show_grad; }},
+    {"world.show_grad",
+     [](simulated_run& r) { r.sim().world.show_grad = !r.sim().world.show_grad; }},
     {"a wall's height", [](simulated_run& r) { r.sim().world.walls->next->height += 0.5; }},
     {"a waypoint's angle", [](simulated_run& r) { world_add_waypoint(r.sim(), 1, 2, 0.75); }},
     {"last_push_back", [](simulated_run& r) { r.sim().last_push_back.step_shortened ^= true; }},
     {"automode.limits", [](simulated_run& r) { r.sim().automode.limits[9] = 0.5; }},
     {"draw_objects.live", [](simulated_run& r) { ++r.sim().draw_objects.live; }},
-    {"driver.program_drive", [](simulated_run& r) { r.app().driver.program_drive = {0.01, -0.02}; }},
+    {"driver.program_drive",
+     [](simulated_run& r) {
+       r.app().driver.program_drive = {0.01, -0.02};
+     }},
     {"mouse.right_mouse_down", [](simulated_run& r) { r.app().mouse.right_mouse_down = true; }},
-    {"a stuck spell", [](simulated_run& r) {
+    {"a stuck spell",
+     [](simulated_run& r) {
        r.app().metrics.record.stuck.push_back(stuck_spell{3, 900, 10, 9000, 1.5, 2.5});
      }},
     {"metrics.span", [](simulated_run& r) { r.app().metrics.span.y += 1; }},
-    {"a trail's break", [](simulated_run& r) {
+    {"a trail's break",
+     [](simulated_run& r) {
        r.app().trail.points.push_back({std::nan(""), std::nan("")});
      }},
     {"trail.spacing_factor", [](simulated_run& r) { r.app().trail.spacing_factor *= 4; }},
@@ -250,9 +256,9 @@ TEST(SimulationValue, EachFormatVersionKeepsItsLayout) {
   const auto recorded = std::find_if(std::begin(kLayouts), std::end(kLayouts),
                                      [](const auto& v) { return v.first == kSnapshotVersion; });
   ASSERT_NE(recorded, std::end(kLayouts)) << "no layout recorded for this version";
-  EXPECT_EQ(hash, recorded->second) << "the layout of version " << kSnapshotVersion
-                                    << " changed; raise kSnapshotVersion:\n"
-                                    << snapshot_layout();
+  EXPECT_EQ(hash, recorded->second)
+      << "the layout of version " << kSnapshotVersion << " changed; raise kSnapshotVersion:\n"
+      << snapshot_layout();
 }
 
 TEST(ThreadsTest, RunsOnThreadsAreTheRunsEachMakesAlone) {

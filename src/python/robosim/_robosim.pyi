@@ -17,6 +17,9 @@ OBSERVATION_SIZE: int
 MAP_SIZE: int
 MAX_IMAGE_SIDE: int
 MAX_IMAGE_PIXELS: int
+# The run metrics, in Simulation.stats' order: name, description, unit ("" for a
+# plain count) and decimals (None for a count).
+RUN_METRICS: tuple[dict[str, Any], ...]
 
 def picture_size_allowed(width: int, height: int) -> bool: ...
 

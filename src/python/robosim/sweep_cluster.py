@@ -14,7 +14,7 @@ import signal
 import tempfile
 import time
 
-from robosim.sweep_rows import GAINS, METRICS
+from robosim.sweep_rows import GAINS, METRICS, RUN_METRICS
 
 # Results waited for at a time before the stop request is looked at again.
 POLL_SECONDS = 0.1
@@ -153,16 +153,14 @@ def simulate(task):
         measured = {
             "ticks_run": sim.tick,
             "simulated_seconds": sim.time,
-            **{name: stats[name] for name in (
-                "targets_reached", "planning_runs", "planning_failures", "planning_gave_up",
-                "targets_per_minute", "distance_travelled", "contacts", "least_push_distance",
-                "largest_step", "wall_crossings_prevented", "steps_shortened", "stuck_spells", "stuck_seconds", "longest_stuck_seconds", "console_messages")},
+            **{metric.name: stats[metric.name] for metric in RUN_METRICS},
             "walls": len(sim.walls),
             "impacts": len(sim.impacts),
             "waypoints": len(sim.waypoints),
             "final_x": robot.x,
             "final_y": robot.y,
             "final_heading": robot.heading,
+            "console_messages": stats["console_messages"],
         }
     measured["wall_seconds"] = time.perf_counter() - started
     row = dict(inputs)

@@ -13,6 +13,8 @@ import re
 import stat
 from typing import NamedTuple
 
+from robosim import _robosim
+
 GAINS = ("scale1", "scale2", "scale3")
 # What each gain weighs in the potential field (they have no unit).
 GAIN_MEANINGS = {
@@ -38,30 +40,20 @@ class Metric(NamedTuple):
     unit: str  # "" for a plain count
 
 
-# What a run measured, in the CSV's order. ticks_run is the runner's summary's
-# "ticks" and final_x, final_y, final_heading its "final_pose"; wall_seconds is
-# the run's own time on its worker.
+# The run metrics, as Simulation.stats gives them (the extension's table).
+RUN_METRICS = tuple(Metric(m["name"], m["decimals"], m["description"], m["unit"])
+                    for m in _robosim.RUN_METRICS)
+
+# What a run measured, in the CSV's order: its ticks and time, the run metrics,
+# then what the run left behind. ticks_run is the runner's summary's "ticks" and
+# final_x, final_y, final_heading its "final_pose"; wall_seconds is the run's
+# own time on its worker.
 METRICS = {
     metric.name: metric
     for metric in (
         Metric("ticks_run", None, "ticks run", "ticks"),
         Metric("simulated_seconds", 3, "simulated time of the run", "s"),
-        Metric("targets_reached", None, "targets reached in the run", ""),
-        Metric("planning_runs", None, "planning runs", ""),
-        Metric("planning_failures", None, "planning runs that found no path", ""),
-        Metric("planning_gave_up", None, "planning runs that found no path for any target", ""),
-        Metric("targets_per_minute", 6, "targets reached per simulated minute", "1/min"),
-        Metric("distance_travelled", 6, "distance travelled", "world units"),
-        Metric("contacts", None, "ticks with a wall contact", "ticks"),
-        Metric("least_push_distance", 6, "least push-back distance to a wall", "world units"),
-        Metric("largest_step", 6, "longest move of the robot in one tick", "world units"),
-        Metric("wall_crossings_prevented", None, "ticks whose move into a wall was not made",
-               "ticks"),
-        Metric("steps_shortened", None, "ticks whose overshooting push-back was shortened",
-               "ticks"),
-        Metric("stuck_spells", None, "stuck spells (5 s or longer without progress)", ""),
-        Metric("stuck_seconds", 3, "time stuck", "simulated s"),
-        Metric("longest_stuck_seconds", 3, "longest stuck spell", "simulated s"),
+        *RUN_METRICS,
         Metric("walls", None, "walls at the end", ""),
         Metric("impacts", None, "impacts at the end", ""),
         Metric("waypoints", None, "waypoints at the end", ""),
