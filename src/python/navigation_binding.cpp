@@ -230,7 +230,15 @@ py::tuple step_episode(single_navigation& nav, const py::handle& action,
   session& s = episode->sim();
   const session_lock lock(s);
   s.require_open();
-  const navigation_step_result r = episode->advance(a[0], a[1], nav.settings);
+  // Ctrl-C raises from inside a long step (frame_skip in the millions); the
+  // ticks run are kept, as Simulation.step keeps them, and nothing is recorded.
+  question_timer timer;
+  const std::function<bool()> interrupted = [&timer] {
+    if (!timer.due_by_clock()) return false;
+    timer.restart(0);
+    return python_interrupted();
+  };
+  const navigation_step_result r = episode->advance(a[0], a[1], nav.settings, interrupted);
   py::object reward;
   double value = r.reward;
   if (reward_rule.is_none()) {
