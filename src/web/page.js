@@ -38,6 +38,8 @@
   let tickArms = -1;
   let controller = null;
   const mouseButtons = new Set();
+  // World files handed to the browser by Save.
+  let filesSaved = 0;
   // Ticks per real second, shown beside the fast-mode switch.
   let rateStart = 0;
   let rateTicks = 0;
@@ -347,6 +349,7 @@
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 60000);
+    filesSaved++;
     say('Saved the world as world.dat.', false);
     view.focus();
   });
@@ -656,6 +659,8 @@
       return text;
     },
     statisticsLine: () => page.statisticsLine(),
+    // How many world files Save has handed to the browser to download.
+    saves: () => filesSaved,
     shareURL: () => shareURL(),
   };
 
