@@ -14,7 +14,8 @@ void navigation_observation(const simulation& sim, const robot_readings* fresh, 
 
 navigation_outcome navigation_step(session& s, double speed, double turn, std::uint64_t ticks,
                                    const std::function<bool()>& stop) {
-  s.drive(speed, turn);
+  // In automatic mode (the baseline driver) the simulation steers itself.
+  if (s.manual()) s.drive(speed, turn);
   const simulation& sim = s.sim();
   const robot_state& robot = sim.robot;
   const world_state& world = sim.world;

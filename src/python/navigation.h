@@ -23,7 +23,8 @@ struct navigation_outcome {
   bool stopped = false;             // `stop` said so before the ticks were all run
 };
 
-// Drives (speed, turn) in manual mode for up to `ticks` ticks, ending early after
+// Drives (speed, turn) in manual mode (in automatic mode the simulation
+// drives and the command is not used) for up to `ticks` ticks, ending early after
 // the tick that brings the robot to the target, or when `stop` (when given, asked
 // every kTicksBetweenClockReads ticks) says so. Progress is measured to the
 // target as it stands afterwards, so a target moved by the planner in between

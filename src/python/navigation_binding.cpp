@@ -175,8 +175,9 @@ py::object observation_of(navigation_episode& episode, const navigation_settings
   return both;
 }
 
-// info["episode"], as Gymnasium's episode statistics wrapper writes it, and
-// whether the target was reached.
+// info["robosim_episode"]: the episode's return, steps and simulated seconds,
+// named as Gymnasium's episode statistics wrapper names them (under a key of our
+// own, which no standard wrapper writes), and whether the target was reached.
 py::dict episode_dict(const navigation_episode_stats& stats) {
   py::dict d;
   d["r"] = stats.episode_return;
@@ -256,7 +257,11 @@ py::tuple step_episode(single_navigation& nav, const py::handle& action,
   py::dict info;
   info["tick"] = r.tick;
   info["contacts"] = r.outcome.contact_ticks;
-  if (r.terminated || r.truncated) info["episode"] = episode_dict(episode->stats());
+  if (r.terminated || r.truncated) {
+    const navigation_episode_stats stats = episode->stats();
+    info["robosim_episode"] = episode_dict(stats);
+    info["is_success"] = stats.success;  // Stable-Baselines3's name for it
+  }
   return py::make_tuple(observation_of(*episode, nav.settings), reward, py::bool_(r.terminated),
                         py::bool_(r.truncated), info);
 }

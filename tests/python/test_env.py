@@ -10,7 +10,7 @@ import pytest
 import robosim
 from conftest import WORLDS
 from env_worker import run_episode
-from robosim.env import ACTION_RANGES, NavigationEnv
+from robosim.env import ACTION_RANGES, EPISODE_SEEDS, NavigationEnv, simulation_seed
 
 
 @pytest.fixture
@@ -42,10 +42,49 @@ def test_an_episode_is_the_simulation_of_its_seed(env):
     env.step((0.03, 0.0))
     robot = env.simulation.robot
     env.close()
-    with robosim.Simulation(seed=77, manual=True) as sim:
+    with robosim.Simulation(seed=simulation_seed(77), manual=True) as sim:
         sim.drive(0.03, 0.0)
         sim.step(1)
         assert (sim.robot.x, sim.robot.y, sim.robot.heading) == (robot.x, robot.y, robot.heading)
+
+
+def test_different_seeds_give_different_episodes():
+    # The simulation's generator takes 0 as 1, as the C library's does; the
+    # episodes' seeds are shifted past it.
+    assert [simulation_seed(s) for s in (0, 1, EPISODE_SEEDS - 1)] == [1, 2, 2**32 - 1]
+    for bad, error in ((EPISODE_SEEDS, ValueError), (-1, ValueError), (1.5, TypeError)):
+        with pytest.raises(error):
+            simulation_seed(bad)
+    with NavigationEnv() as env:
+        starts = {env.reset(seed=seed)[0].tobytes() for seed in (0, 1, 2, 3)}
+        assert len(starts) == 4
+
+
+def test_the_automatic_driver_is_the_simulation_in_automatic_mode():
+    with NavigationEnv(driver="automatic", max_ticks=4000, frame_skip=10) as env:
+        # The same episodes as a policy's: the same first observation for a seed.
+        start = env.reset(seed=4)[0]
+        with NavigationEnv() as driven:
+            assert driven.reset(seed=4)[0].tobytes() == start.tobytes()
+        # Then the automatic mode drives, as the window's M key hands it over.
+        with robosim.Simulation(seed=simulation_seed(4), manual=True) as sim:
+            sim.manual = False
+            info, steps = {}, 0
+            while "robosim_episode" not in info:
+                # The action is not used: anything in the space will do.
+                _, _, terminated, _, info = env.step(env.action_space.sample())
+                steps += 1
+                sim.step(min(10, env.simulation.tick - sim.tick))
+                robot = env.simulation.robot
+                assert (sim.robot.x, sim.robot.y) == (robot.x, robot.y), steps
+        assert terminated and info["is_success"]  # the planner finds the default target
+        # The option changes the driver for this and the following episodes.
+        env.reset(seed=4, options={"driver": "action"})
+        assert env.simulation.manual and env.driver == "action"
+        with pytest.raises(ValueError, match="driver"):
+            env.reset(options={"driver": "planner"})
+    with pytest.raises(ValueError, match="driver"):
+        NavigationEnv(driver="autopilot")
 
 
 def test_observation(env):
@@ -309,12 +348,15 @@ def test_episode_statistics_as_the_wrapper_writes_them():
         for seed, options in ((3, None), (3, {"pose": (5, 5, 0), "target": (5.6, 5)})):
             env.reset(seed=seed, options=options)
             rewards, info = [], {}
-            while "episode" not in info:
+            while "robosim_episode" not in info:
                 _, reward, terminated, truncated, info = env.step((0.03, 0.0))
                 rewards.append(reward)
             assert terminated or truncated
-            assert info["episode"] == {"r": sum(rewards), "l": len(rewards),
-                                       "t": env.simulation.tick / 100, "success": terminated}
+            # Under a key of our own beside "episode", which the standard wrappers write.
+            assert "episode" not in info and info["is_success"] == terminated
+            assert info["robosim_episode"] == {"r": sum(rewards), "l": len(rewards),
+                                               "t": env.simulation.tick / 100,
+                                               "success": terminated}
         assert terminated and not truncated  # the second episode reached its target
 
 
@@ -408,7 +450,7 @@ def test_a_copied_environment_goes_on_alike_mid_episode(duplicate):
             assert mine[0]["vector"].tobytes() == theirs[0]["vector"].tobytes()
             if mine[3]:
                 break
-        assert mine[4]["episode"]["l"] == 200
+        assert mine[4]["robosim_episode"]["l"] == 200
         other.close()
 
 
@@ -420,7 +462,7 @@ def test_a_custom_reward_is_the_one_counted():
     with Counting(max_ticks=10) as env:
         env.reset(seed=1)
         info = {}
-        while "episode" not in info:
+        while "robosim_episode" not in info:
             _, reward, _, _, info = env.step((0.0, 0.0))
             assert reward == 2.0
-        assert info["episode"]["r"] == 20.0
+        assert info["robosim_episode"]["r"] == 20.0

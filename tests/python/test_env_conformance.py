@@ -155,7 +155,7 @@ def test_reset_after_the_end_of_an_episode(mode, end):
             if result[2] or result[3]:
                 break
         assert result[2] == (end == "terminated") and result[3] == (end == "truncated")
-        assert set(result[4]["episode"]) == {"r", "l", "t", "success"}
+        assert set(result[4]["robosim_episode"]) == {"r", "l", "t", "success"}
         observation, info = env.reset()
         check_observation(env, observation)
         assert info["tick"] == 0 and env.simulation.tick == 0

@@ -85,11 +85,17 @@ ACTION_SCALES = {
     "normalized-automatic": ("automatic", True),
 }
 OBSERVATIONS = ("vector", "image", "both")
-RESET_OPTIONS = ("action_scale", "world", "pose", "target")
+# Who drives: the action, or the simulation's automatic mode (its planner and
+# field, as the window's M key leaves it), the baseline a policy is compared with.
+DRIVERS = ("action", "automatic")
+RESET_OPTIONS = ("action_scale", "world", "pose", "target", "driver")
 
 # The simulated clock's default tick, 10 ms: 100 ticks a second.
 _TICKS_PER_SECOND = 100
-_SIMULATION_SEEDS = 2**32
+# The environments' seeds 0 to 2**32 - 2 are the simulation's seeds 1 to
+# 2**32 - 1: the simulation seeds its generator as the C library does, which takes
+# 0 as 1, so that shifting by one gives every seed an episode of its own.
+EPISODE_SEEDS = 2**32 - 1
 
 
 # -- Gymnasium's interface without Gymnasium ----------------------------------
@@ -240,15 +246,28 @@ def _checked_seed(seed):
 
 def _seeded(seed):
     """After reset(seed=seed): the generator of the later episodes' seeds, its
-    seed, and the first episode's simulation seed: the seed itself when the
-    simulation can take it (0 to 2**32 - 1), else the generator's first number."""
+    seed, and the first episode's seed: the seed itself when it is one of the
+    EPISODE_SEEDS, else the generator's first number."""
     rng, rng_seed = _spaces.np_random(seed)
-    episode_seed = seed if seed < _SIMULATION_SEEDS else _next_seed(rng)
+    episode_seed = seed if seed < EPISODE_SEEDS else _next_seed(rng)
     return rng, rng_seed, episode_seed
 
 
 def _next_seed(rng):
-    return int(rng.integers(0, _SIMULATION_SEEDS))
+    return int(rng.integers(0, EPISODE_SEEDS))
+
+
+def simulation_seed(episode_seed):
+    """The seed of the Simulation that the episode of this seed is (see
+    EPISODE_SEEDS): ``Simulation(seed=simulation_seed(s), world=w, manual=True)``
+    runs as the episode of ``reset(seed=s)`` under the same commands."""
+    seed = _checked_seed(episode_seed)
+    if seed >= EPISODE_SEEDS:
+        raise ValueError(
+            f"episodes' seeds are below {EPISODE_SEEDS}; a larger reset seed chooses one "
+            "(info['seed'] tells which)"
+        )
+    return seed + 1
 
 
 def _image_size(size):
@@ -310,6 +329,8 @@ def _checked_options(options):
         checked["pose"] = _real_numbers(options["pose"], "pose (x, y, heading)", 3)
     if options.get("target") is not None:
         checked["target"] = _real_numbers(options["target"], "target (x, y)", 2)
+    if "driver" in options:
+        checked["driver"] = _choice(options["driver"], "driver", DRIVERS)
     return checked
 
 
@@ -408,6 +429,9 @@ class NavigationEnv(_Base):
     ``observation``: "vector" (15 values), "image" (the top view, uint8
     H x W x 3) or "both" (a dict of "image" and "vector").
     ``image_size``: the top view's size, an int (square) or (width, height).
+    ``driver``: "action" (the action drives) or "automatic" (the simulation's
+    automatic mode drives and the action is not used: the baseline, on the same
+    episodes as a policy's for the same seeds).
 
     Any number can be open at once (a training and an evaluation environment,
     a notebook cell run again); each holds its own Simulation.
@@ -427,8 +451,10 @@ class NavigationEnv(_Base):
         action_scale="manual",
         observation="vector",
         image_size=64,
+        driver="action",
     ):
         self.max_ticks = _whole_number(max_ticks, "max_ticks", 1)
+        self.driver = _choice(driver, "driver", DRIVERS)
         self.frame_skip = _whole_number(frame_skip, "frame_skip", 1)
         self.render_mode = _render_mode(render_mode)
         self.observation = _choice(observation, "observation", OBSERVATIONS)
@@ -453,17 +479,20 @@ class NavigationEnv(_Base):
     def reset(self, seed=None, options=None):
         """A new episode; the same seed gives the same episode, bit for bit.
 
-        ``seed``: a non-negative int. The episode with seed S below 2**32 is the
-        simulation with seed S; a larger one is drawn from the generator S seeds.
-        Without a seed the episode's seed is the next number of the generator
-        seeded by the last seed given (``np_random``).
+        ``seed``: a non-negative int. Different seeds give different episodes:
+        the episode with seed S below EPISODE_SEEDS (2**32 - 1) is the
+        simulation with seed S + 1 (``simulation_seed(S)``); a larger one is
+        drawn from the generator S seeds. Without a seed the episode's seed is
+        the next number of the generator seeded by the last seed given
+        (``np_random``). ``info["seed"]`` is the episode's seed.
 
         ``options`` (each is checked before anything changes; one that cannot be
         taken raises ValueError and leaves the environment as it was):
         ``"action_scale"`` and ``"world"`` (a path, or None for the default
         world) for this and the following episodes; ``"pose"`` (x, y, heading)
         and ``"target"`` (x, y) for this episode, placed as the mouse and a world
-        file place them, with a planning run.
+        file place them, with a planning run; ``"driver"`` for this and the
+        following episodes.
         """
         options = _checked_options(options)
         if seed is not None:
@@ -474,7 +503,7 @@ class NavigationEnv(_Base):
             episode_seed = _next_seed(rng)
         world = options.get("world", self.world)
         begin = lambda: self._core.begin(
-            episode_seed, world, options.get("pose"), options.get("target")
+            episode_seed + 1, world, options.get("pose"), options.get("target")
         )
         try:
             observation = _taken(begin, options)
@@ -484,6 +513,9 @@ class NavigationEnv(_Base):
             raise
         self._np_random, self._np_random_seed = rng, rng_seed
         self.world = world
+        self.driver = options.get("driver", self.driver)
+        if self.driver == "automatic":
+            self._core.simulation.manual = False
         if "action_scale" in options:
             self._set_action_scale(options["action_scale"])
         self._set_reward()
@@ -495,8 +527,12 @@ class NavigationEnv(_Base):
 
         ``action``: (speed, turn), an array of shape (2,) or two numbers (not
         bools), finite. ``info`` holds ``tick`` and ``contacts``, and at the end
-        of the episode ``episode``: ``r`` (the return), ``l`` (the steps), ``t``
-        (simulated seconds) and ``success`` (the target was reached).
+        of the episode ``robosim_episode``: ``r`` (the return), ``l`` (the
+        steps), ``t`` (simulated seconds) and ``success`` (the target was
+        reached), and ``is_success`` (Stable-Baselines3's name for success).
+        No standard wrapper writes these keys, so Gymnasium's
+        ``RecordEpisodeStatistics`` and SB3's ``Monitor`` add their ``episode``
+        beside them.
         """
         return self._core.step(action, self.reward if self._custom_reward else None)
 
@@ -634,9 +670,12 @@ class VectorNavigationEnv(_VectorBase):
     environments give them). A step is all or nothing: when an episode cannot
     begin (its world file is gone) or Ctrl-C stops the step, no environment moved
     as far as the step's results go. ``infos``
-    holds arrays ``tick``, ``contacts`` and ``seed``, each with its ``_`` mask,
-    and, when an episode ended, ``episode`` (arrays ``r``, ``l``, ``t``,
-    ``success``) with the mask ``_episode``.
+    are those of ``gymnasium.vector.SyncVectorEnv`` over NavigationEnvs, key for
+    key: each environment's info as an array with its ``_`` mask of the
+    environments that have it (``tick``; ``contacts`` for the environments that
+    stepped, ``seed`` for those that began an episode; ``robosim_episode``, a
+    dict of arrays ``r``, ``l``, ``t``, ``success`` each with its mask, and
+    ``is_success`` for those whose episode ended).
 
     ``call(name, *args, **kwargs)``, ``get_attr(name)`` and ``set_attr(name,
     values)`` reach each environment as Gymnasium's vector environments reach
@@ -703,6 +742,7 @@ class VectorNavigationEnv(_VectorBase):
         self._set_action_scale(action_scale)
         self._own = [{} for _ in range(self.num_envs)]
         self._rngs = None
+        # The simulation seeds of each environment's next episode.
         self._next_seeds = None
         self._closed = False
 
@@ -712,14 +752,16 @@ class VectorNavigationEnv(_VectorBase):
         (the same pose and target for all)."""
         self._check_open()
         options = _checked_options(options)
+        if "driver" in options:
+            raise ValueError("the driver option is NavigationEnv's; VectorNavigationEnv has none")
         rngs, seeds, states = self._episode_seeds(seed)
         world = options.get("world", self.world)
         scale = options.get("action_scale", self.action_scale)
         begin = lambda: self._batch.reset(
-            seeds, world, *_command_range(scale), options.get("pose"), options.get("target")
+            seeds + 1, world, *_command_range(scale), options.get("pose"), options.get("target")
         )
         try:
-            observations, _, _, _, _, ticks, contacts, seeds_now, _ = _taken(begin, options)
+            observations, _, _, _, _, ticks, _, _, _ = _taken(begin, options)
         except BaseException:
             for rng, state in zip(rngs, states or ()):
                 rng.bit_generator.state = state
@@ -727,8 +769,8 @@ class VectorNavigationEnv(_VectorBase):
         self._rngs = rngs
         self.world = world
         self._set_action_scale(scale)
-        self._next_seeds = np.array([_next_seed(r) for r in self._rngs], dtype=np.int64)
-        return observations, self._infos(ticks, contacts, seeds_now, None)
+        self._next_seeds = np.array([_next_seed(r) + 1 for r in self._rngs], dtype=np.int64)
+        return observations, {"seed": seeds, "_seed": self._all(), "tick": ticks, "_tick": self._all()}
 
     def step(self, actions):
         self._check_open()
@@ -737,11 +779,11 @@ class VectorNavigationEnv(_VectorBase):
         result = self._batch.step(actions, self._next_seeds)
         observations, rewards, terminated, truncated, began, ticks, contacts, seeds, ended = result
         for k in np.flatnonzero(began):
-            self._next_seeds[k] = _next_seed(self._rngs[k])
+            self._next_seeds[k] = _next_seed(self._rngs[k]) + 1
         if self._mode == "SameStep" and ended is not None:
             infos = self._same_step_infos(ended[0], ticks, contacts, seeds, ended)
         else:
-            infos = self._infos(ticks, contacts, seeds, ended)
+            infos = self._infos(began, ticks, contacts, seeds, ended)
         return observations, rewards, terminated, truncated, infos
 
     def render(self):
@@ -875,12 +917,10 @@ class VectorNavigationEnv(_VectorBase):
         those that began), and the ended ones' last observation and step info in
         final_obs and final_info, masked as Gymnasium's vector environments mask
         them."""
-        final_observations, final_seeds = self._batch.final_observations()
-        final_info = self._infos(ticks, contacts, final_seeds, ended)
-        for key in list(final_info):
-            if key.startswith("_"):
-                final_info[key] = final_info[key] & done
-        infos = self._infos(np.where(done, 0, ticks), np.where(done, 0, contacts), seeds, None)
+        final_observations, _ = self._batch.final_observations()
+        stepped_all = np.zeros(self.num_envs, dtype=bool)
+        final_info = _masked(self._infos(stepped_all, ticks, contacts, seeds, ended), done)
+        infos = self._infos(done, np.where(done, 0, ticks), contacts, seeds, None)
         final_obs = np.full(self.num_envs, None, dtype=object)
         for k in np.flatnonzero(done):
             if isinstance(final_observations, dict):
@@ -932,21 +972,50 @@ class VectorNavigationEnv(_VectorBase):
         rngs = [rng for rng, _, _ in started]
         return rngs, np.array([s for _, _, s in started], dtype=np.int64), None
 
-    def _infos(self, ticks, contacts, seeds, ended):
-        mask = np.ones(self.num_envs, dtype=bool)
-        infos = {
-            "tick": ticks,
-            "_tick": mask,
-            "contacts": contacts,
-            "_contacts": mask.copy(),
-            "seed": seeds,
-            "_seed": mask.copy(),
-        }
+    def _all(self):
+        return np.ones(self.num_envs, dtype=bool)
+
+    def _infos(self, began, ticks, contacts, seeds, ended):
+        """A step's infos as SyncVectorEnv gathers them: an environment that
+        stepped has NavigationEnv.step's info (tick, contacts, and at the end of
+        an episode robosim_episode and is_success), one that began an episode
+        reset's (seed, tick); a key's array is zero where its mask is False."""
+        infos = {"tick": ticks, "_tick": self._all()}
+        stepped = ~began
+        if stepped.any():
+            infos["contacts"] = _zero_where(~stepped, contacts)
+            infos["_contacts"] = stepped
+        if not stepped.all():
+            infos["seed"] = _zero_where(~began, seeds - 1)
+            infos["_seed"] = began
         if ended is not None:
             done, r, l, t, success = ended
-            infos["episode"] = {"r": r, "l": l, "t": t, "success": success}
-            infos["_episode"] = done
+            stats = {"r": r, "l": l, "t": t, "success": success}
+            for key in ("r", "l", "t", "success"):
+                stats["_" + key] = done
+            infos["robosim_episode"] = stats
+            infos["_robosim_episode"] = done
+            infos["is_success"] = success & done
+            infos["_is_success"] = done
         return infos
+
+
+def _zero_where(mask, values):
+    return np.where(mask, np.zeros_like(values), values)
+
+
+def _masked(infos, mask):
+    """Vector infos kept only where ``mask`` is True (masks and values, nested
+    dicts too), as the environments that have them would give them."""
+    kept = {}
+    for key, value in infos.items():
+        if isinstance(value, dict):
+            kept[key] = _masked(value, mask)
+        elif key.startswith("_"):
+            kept[key] = value & mask
+        else:
+            kept[key] = _zero_where(~mask, value)
+    return kept
 
 
 if _gymnasium is not None:  # pragma: no cover - depends on what is installed
