@@ -104,6 +104,22 @@ double real_number(const py::handle& value, const char* name) {
   value_error(std::string(name) + " must be a finite number, got " + short_repr(value));
 }
 
+std::vector<double> real_numbers(const py::handle& value, const char* name, std::size_t count) {
+  if (PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr()) ||
+      !PySequence_Check(value.ptr())) {
+    type_error(std::string(name) + " must be a sequence of " + std::to_string(count) +
+               " numbers, not " + type_name(value));
+  }
+  const py::sequence items = py::reinterpret_borrow<py::sequence>(value);
+  if (items.size() != count) {
+    value_error(std::string(name) + " must hold " + std::to_string(count) + " numbers, got " +
+                std::to_string(items.size()));
+  }
+  std::vector<double> result;
+  for (std::size_t i = 0; i < count; ++i) result.push_back(real_number(items[i], name));
+  return result;
+}
+
 bool flag(const py::handle& value, const char* name) {
   if (PyBool_Check(value.ptr())) return value.ptr() == Py_True;
   if (is_numpy_bool(value)) return PyObject_IsTrue(value.ptr()) == 1;

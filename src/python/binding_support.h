@@ -7,13 +7,19 @@
 
 #include <pybind11/pybind11.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "python/session.h"
 
 namespace py = pybind11;
+
+// robosim.Simulation as bound: a session held by a shared pointer, so that an
+// environment's episode and the Simulation Python sees of it are one.
+using simulation_class = py::class_<session, std::shared_ptr<session>>;
 
 std::string type_name(const py::handle& value);
 [[noreturn]] void type_error(const std::string& message);
@@ -24,6 +30,9 @@ long long whole_number(const py::handle& value, const char* name, long long min,
 // A finite real number (int, float or anything with __float__; not bool, not
 // numpy's bool, not text). A number too large for a double is a ValueError.
 double real_number(const py::handle& value, const char* name);
+// `count` finite numbers (as real_number takes them), from any sequence of that
+// length but text.
+std::vector<double> real_numbers(const py::handle& value, const char* name, std::size_t count);
 // True or False (Python's bool, or numpy's).
 bool flag(const py::handle& value, const char* name);
 // A file name as the system takes it: str (encoded as the file system wants),
@@ -49,6 +58,16 @@ class session_lock {
  private:
   std::unique_lock<fork_aware_mutex> lock_;
 };
+
+// A member without arguments that reads or changes the open session, under its lock.
+template <typename Fn>
+auto locked(Fn fn) {
+  return [fn](session& s) {
+    const session_lock lock(s);
+    s.require_open();
+    return fn(s);
+  };
+}
 
 // The question a long call asks with Python's lock let go: takes it back and
 // runs the signal handlers; Ctrl-C (or any handler that raises) raises from here.
