@@ -11,7 +11,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev libxkbcommon-dev libxkbcommon-x11-dev
   libyaml-cpp-dev libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang
+  clang universal-ctags
   xvfb xdotool x11-utils imagemagick
   fonts-dejavu-core locales
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
