@@ -167,6 +167,28 @@ void register_failure_translation() {
   });
 }
 
+namespace {
+
+// pybind11 allocates an instance's C++ object lazily, with this function, only
+// when a member is called on an instance whose object was never made.
+void* refuse_uninitialised(std::size_t) {
+  throw py::type_error(
+      "this object was made by __new__ without its constructor and cannot be used; make it by "
+      "calling its class (or as its documentation says)");
+}
+
+}  // namespace
+
+void refuse_use_without_constructor(const py::module_& m) {
+  for (const auto item : py::reinterpret_borrow<py::dict>(m.attr("__dict__"))) {
+    if (!PyType_Check(item.second.ptr())) continue;
+    auto* type = reinterpret_cast<PyTypeObject*>(item.second.ptr());
+    if (py::detail::type_info* info = py::detail::get_type_info(type)) {
+      info->operator_new = &refuse_uninitialised;
+    }
+  }
+}
+
 session_lock::session_lock(const session& s) : lock_(s.mutex(), std::try_to_lock) {
   if (!lock_.owns_lock()) {
     const py::gil_scoped_release release;

@@ -48,6 +48,12 @@ py::str text_for_python(std::string_view text);
 // bytes it holds (see session.h for which is which).
 void register_failure_translation();
 
+// Makes every class bound in `m` refuse its members on an instance made by
+// Class.__new__ alone (no __init__, or a class without a constructor), which
+// pybind11 would give uninitialised memory at its first use: TypeError instead.
+// Instances made by a constructor or handed out by C++ are not affected.
+void refuse_use_without_constructor(const py::module_& m);
+
 // Holds a session's mutex for one call. Waiting for it lets go of Python's lock,
 // so that a thread running the session's ticks with Python's lock let go can
 // take it back (to look for Ctrl-C) while this one waits.

@@ -85,4 +85,5 @@ PYBIND11_MODULE(_robosim, m) {
   bind_navigation(m);
   bind_world_making(m);
   bind_constants(m);
+  refuse_use_without_constructor(m);
 }

@@ -185,6 +185,7 @@ void bind_single(py::module_& m) {
           "restore",
           [](single_navigation& nav, std::shared_ptr<session> s, double episode_return,
              std::uint64_t steps, bool success) {
+            if (s == nullptr) type_error("restore() needs a Simulation");
             nav.episode = std::make_shared<navigation_episode>(
                 std::move(s), navigation_episode_stats{episode_return, steps, 0.0, success});
           },

@@ -217,3 +217,43 @@ print("done")
         result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                                 timeout=60)
         assert result.stdout.strip() == "done", result.stderr
+
+
+MADE_WITHOUT_CONSTRUCTOR = [
+    # (case, code run in a fresh interpreter: the last line must raise TypeError)
+    ("RobotState's tuples", "robosim.RobotState.__new__(robosim.RobotState).sensor_hit"),
+    ("RobotState's numbers", "robosim.RobotState.__new__(robosim.RobotState).x"),
+    ("RobotState's repr", "repr(robosim.RobotState.__new__(robosim.RobotState))"),
+    ("MapImport",
+     "from robosim import _robosim\n_robosim.MapImport.__new__(_robosim.MapImport).to_world(1, 2)"),
+    ("Simulation's step", "robosim.Simulation.__new__(robosim.Simulation).step(1)"),
+    ("Simulation's tick", "robosim.Simulation.__new__(robosim.Simulation).tick"),
+    ("the environment's core",
+     "from robosim import _robosim\n_robosim._Navigation.__new__(_robosim._Navigation).step([0, 0], None)"),
+    ("the batch's core",
+     "from robosim import _robosim\n"
+     "_robosim._VectorNavigation.__new__(_robosim._VectorNavigation).num_threads"),
+]
+
+
+@pytest.mark.parametrize("code", [c[1] for c in MADE_WITHOUT_CONSTRUCTOR],
+                         ids=[c[0] for c in MADE_WITHOUT_CONSTRUCTOR])
+def test_an_object_made_without_its_constructor_raises_type_error(code):
+    *setup, last = code.splitlines()
+    script = "\n".join(["import robosim", *setup, "try:", f"    {last}",
+                        "except TypeError as error:", "    print('TypeError:', error)"])
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                            timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert "made by __new__ without its constructor" in result.stdout, result.stdout
+
+
+def test_an_environment_restored_from_none_refuses_and_goes_on():
+    env_module = pytest.importorskip("robosim.env")
+    env = env_module.NavigationEnv()
+    env.reset(seed=3)
+    with pytest.raises(TypeError, match="needs a Simulation"):
+        env._core.restore(None, 0.0, 0, False)
+    _, _, _, _, info = env.step(np.zeros(2, dtype=np.float32))
+    assert info["tick"] > 0
+    env.close()
