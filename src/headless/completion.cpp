@@ -9,6 +9,9 @@ std::string case_arm(const option_spec& spec) {
     case value_completion::files:
       arm += "      _robosim_files '" + words + "'\n";
       break;
+    case value_completion::folders:
+      arm += "      _robosim_folders\n";
+      break;
     case value_completion::words:
       arm += "      _robosim_options \"" + words + "\"\n";
       break;

@@ -110,6 +110,20 @@ bool take_max_stuck(const QString& text, run_options& into, std::string& problem
   return true;
 }
 
+bool take_pose(const QString& text, run_options& into, std::string& problem) {
+  pose_request pose;
+  if (!parse_pose_request(text.toStdString(), pose, problem)) return false;
+  into.placement.pose = pose;
+  return true;
+}
+
+bool take_target(const QString& text, run_options& into, std::string& problem) {
+  target_request target;
+  if (!parse_target_request(text.toStdString(), target, problem)) return false;
+  into.placement.target = target;
+  return true;
+}
+
 bool take_generate(const QString& text, run_options& into, std::string& problem) {
   into.generate_spec = text.toStdString();
   if (!into.generate_spec.empty()) return true;
@@ -156,6 +170,14 @@ const option_spec kOptions[] = {
      &o::world_path, false, completion::files, "*.dat"},
     {"save", "", "FILE", "Saves the world to this file at the end.", scope::any, nullptr, nullptr,
      &o::save_path, true, completion::files, "*"},
+    {"pose", "", "X,Y,HEADING",
+     "Places the robot there (heading in radians) after start-up and loading, or at random "
+     "clear of the walls: random.",
+     scope::run, nullptr, take_pose, nullptr, false, completion::words, "random"},
+    {"target", "", "X,Y",
+     "Places the target there after start-up and loading, or at random clear of the walls: "
+     "random.",
+     scope::run, nullptr, take_target, nullptr, false, completion::words, "random"},
     {"manual", "", "", "Manual mode: the robot does not drive itself.", scope::run, &o::manual},
     {"keys", "", "SCRIPT", "Replays key presses from this script.", scope::run, nullptr, nullptr,
      &o::keys_path, false, completion::files, "*"},
@@ -163,8 +185,11 @@ const option_spec kOptions[] = {
      &o::png_path, true, completion::files, "*.png"},
     {"gif", "", "FILE", "Writes the run as an animated GIF.", scope::run, nullptr, nullptr,
      &o::gif_path, true, completion::files, "*.gif"},
-    {"frame-every", "", "K", "One GIF frame every K ticks, and the last tick (default 10).",
-     scope::film, nullptr, take_frame_every, nullptr, false, completion::nothing},
+    {"frames", "", "DIR",
+     "Writes every frame of the film as a PNG picture of its own into this folder.", scope::run,
+     nullptr, nullptr, &o::frames_dir, false, completion::folders},
+    {"frame-every", "", "K",
+     "One GIF or --frames frame every K ticks, and the last tick (default 10).", scope::frames, nullptr, take_frame_every, nullptr, false, completion::nothing},
     {"gif-speed", "", "F", "Plays the GIF F times faster (default 1).", scope::film, nullptr,
      take_gif_speed, nullptr, false, completion::nothing},
     {"size", "", "WxH", "Size of the pictures (default 640x480).", scope::picture, nullptr,
@@ -263,7 +288,10 @@ bool take_values(const table_parser& parser, run_options& result, std::string& m
     std::string problem;
     if (spec.path != nullptr) {
       const QString value = parser.value(spec);
-      if (value.isEmpty()) problem = "the file name is empty";
+      if (value.isEmpty()) {
+        problem = spec.completion == completion::folders ? "the folder name is empty"
+                                                         : "the file name is empty";
+      }
       result.*spec.path = value.toLocal8Bit().toStdString();
     } else if (spec.take != nullptr) {
       spec.take(parser.value(spec), result, problem);
@@ -303,12 +331,18 @@ bool check_making(const table_parser& parser, const run_options& result, std::st
 bool check_scopes(const table_parser& parser, const run_options& result, std::string& message) {
   for (const option_spec& spec : option_table()) {
     if (!parser.is_set(spec)) continue;
-    if (spec.scope == scope::picture && result.png_path.empty() && result.gif_path.empty()) {
-      message = dashed(spec) + " only changes the pictures; give --png FILE or --gif FILE as well";
+    const bool film = !result.gif_path.empty() || !result.frames_dir.empty();
+    if (spec.scope == scope::picture && result.png_path.empty() && !film) {
+      message = dashed(spec) +
+                " only changes the pictures; give --png FILE, --gif FILE or --frames DIR as well";
       return false;
     }
     if (spec.scope == scope::film && result.gif_path.empty()) {
       message = dashed(spec) + " needs --gif FILE";
+      return false;
+    }
+    if (spec.scope == scope::frames && !film) {
+      message = dashed(spec) + " needs --gif FILE or --frames DIR";
       return false;
     }
     if (spec.scope == scope::trace && result.trace_path.empty()) {
@@ -316,12 +350,13 @@ bool check_scopes(const table_parser& parser, const run_options& result, std::st
       return false;
     }
   }
-  if (!result.gif_path.empty() && !film_frames_allowed(result.ticks, result.frame_every)) {
+  const bool filmed = !result.gif_path.empty() || !result.frames_dir.empty();
+  if (filmed && !film_frames_allowed(result.ticks, result.frame_every)) {
     const std::uint64_t frames = gif_frame_count(result.ticks, result.frame_every);
     const std::uint64_t step = smallest_gif_step(result.ticks);
-    message = "--gif: " + std::to_string(frames) + " frames are more than " +
-              std::to_string(kMaxGifFrames) + "; use --frame-every " + std::to_string(step) +
-              " or more";
+    message = std::string(result.gif_path.empty() ? "--frames: " : "--gif: ") +
+              std::to_string(frames) + " frames are more than " + std::to_string(kMaxGifFrames) +
+              "; use --frame-every " + std::to_string(step) + " or more";
     return false;
   }
   return true;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "shell/film.h"
+#include "shell/placement.h"
 #include "shell/scene.h"
 #include "shell/simulated_run.h"
 #include "tools/occupancy_map.h"
@@ -41,10 +42,13 @@ struct run_options {
   std::string gif_path;
   std::uint64_t frame_every = 10;
   double gif_speed = 1.0;
+  std::string frames_dir;  // every frame of the film as a PNG of its own in this folder
   bool trail = false;
   std::string trace_path;
   std::uint64_t trace_every = 1;
   bool json = false;
+  // The robot's pose and the target, placed after start-up and loading.
+  placement_request placement;
   // Run metrics and grading.
   std::string events_path;
   std::optional<double> scale1;  // gains set after start-up and loading
@@ -68,8 +72,9 @@ enum class option_scope {
   any,         // a run and the making of a world file (--save)
   making,      // makes a world file instead of running (--generate, --import-map)
   map_import,  // only with --import-map
-  picture,     // only with --png or --gif
+  picture,     // only with --png, --gif or --frames
   film,        // only with --gif
+  frames,      // only with --gif or --frames
   trace,       // only with --trace
 };
 
@@ -78,6 +83,7 @@ enum class value_completion {
   none,      // a switch, no value
   nothing,   // a value with nothing to offer (a number, a size)
   files,     // folders and the files matching the pattern ("*" for any file)
+  folders,   // folders only
   words,     // one of the words
   prefixes,  // the words, each the start of a value (no space after it)
 };

@@ -16,12 +16,14 @@
 #include "core/simulation.h"
 #include "core/world_file.h"
 #include "draw/draw_context.h"
+#include "headless/frame_folder.h"
 #include "headless/key_script.h"
 #include "headless/picture.h"
 #include "headless/world_making.h"
 #include "qtdraw/qimage_context.h"
 #include "shell/driver.h"
 #include "shell/film.h"
+#include "shell/placement.h"
 #include "shell/run_metrics.h"
 #include "shell/scene.h"
 #include "shell/simulator.h"
@@ -131,6 +133,7 @@ struct run_outputs {
   safe_file gif;
   safe_file save;
   safe_file events;
+  frame_folder frames;  // committed after the files
 
   std::vector<safe_file*> all() { return {&trace, &png, &gif, &save, &events}; }
 };
@@ -206,6 +209,10 @@ class headless_run {
       const file_result prepared = file.prepare(path, kind.devices);
       if (!prepared) return fail(output_error(&file, path, prepared), kExitFileError);
     }
+    if (!options_.frames_dir.empty()) {
+      const file_result prepared = outputs_.frames.prepare(options_.frames_dir, options_.ticks);
+      if (!prepared) return fail(prepared.message(), kExitFileError);
+    }
     return kExitOk;
   }
 
@@ -221,6 +228,10 @@ class headless_run {
       const file_result loaded = world_read_file(sim, options_.world_path);
       if (!loaded) return fail(loaded.message(), kExitFileError);
     }
+    if (!options_.placement.empty()) {
+      const std::string problem = place_for_run(sim, options_.placement);
+      if (!problem.empty()) return fail(problem, kExitBadArguments);
+    }
     if (options_.grad) sim.world.show_grad = true;
     if (options_.vision) sim.robot.show_vision = true;
     if (options_.stats) app.driver.show_stats = true;
@@ -233,6 +244,9 @@ class headless_run {
       film_ = std::make_unique<film_recorder>(
           std::make_unique<qimage_context>(options_.width, options_.height), options_.frame_every,
           options_.gif_speed, film_into(outputs_.gif), options_.gif_path);
+    }
+    if (outputs_.frames.is_open()) {
+      still_ = std::make_unique<qimage_context>(options_.width, options_.height);
     }
     if (std::FILE* trace = outputs_.trace.stream(); trace != nullptr) {
       std::fprintf(trace, "%s\n", kTraceHeader);
@@ -271,6 +285,10 @@ class headless_run {
         end.filmed = film_->add_frame(app, scene_options_of(app), window.now_ms());
         if (!end.filmed) break;
       }
+      if (still_ && (last || end.tick % options_.frame_every == 0)) {
+        end.filmed = add_still(end.tick);
+        if (!end.filmed) break;
+      }
       if (last) break;
       if (stop_requested()) {
         end.interrupted = true;
@@ -289,6 +307,16 @@ class headless_run {
     wall_seconds_ = seconds_since(wall_start);
     progress.finish();
     return end;
+  }
+
+  // One frame of --frames: the film's frame as a PNG picture of its own.
+  file_result add_still(std::uint64_t tick) {
+    simulator& app = run_->app();
+    trail_note_robot(app);  // as before a frame of the film
+    draw_scene(app, scene_options_of(app), *still_);
+    std::string png;
+    if (file_result encoded = encode_png(*still_, png); !encoded) return encoded;
+    return outputs_.frames.add(tick, png);
   }
 
   // The film's end, the trace's last row, the summary; a run that went wrong
@@ -398,6 +426,11 @@ class headless_run {
     if (const file_result committed = safe_file_commit_all(files, failed); !committed) {
       return fail(failure(committed), kExitFileError);
     }
+    if (outputs_.frames.is_open()) {
+      if (const file_result moved = outputs_.frames.commit(); !moved) {
+        return fail(moved.message() + " (seed " + std::to_string(seed_) + ")", kExitFileError);
+      }
+    }
     const std::string short_of = shortfall(options_, summary_.metrics);
     if (!short_of.empty()) return fail(short_of, kExitShortfall);
     return kExitOk;
@@ -418,7 +451,8 @@ class headless_run {
   console_counter console_;
   std::unique_ptr<simulated_run> run_;
   std::unique_ptr<film_recorder> film_;
-  std::string trace_line_;  // one row, its buffer kept between rows
+  std::unique_ptr<qimage_context> still_;  // the frames of --frames are drawn here
+  std::string trace_line_;                 // one row, its buffer kept between rows
   double wall_seconds_ = 0.0;
   run_summary summary_;
 };

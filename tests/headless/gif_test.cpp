@@ -306,7 +306,7 @@ TEST_F(Gif, BadInputIsRefusedAndNothingIsWritten) {
        "use --frame-every 11 or more"},
       {{"--frame-every", "5"}, 2, "needs --gif"},
       {{"--gif-speed", "2"}, 2, "needs --gif"},
-      {{"--trail"}, 2, "give --png FILE or --gif FILE"},
+      {{"--trail"}, 2, "give --png FILE, --gif FILE or --frames DIR"},
       {{"--gif", "same", "--png", "./same"}, 2, "name the same file"},
       {{"--gif", "a.gif", "--trace", "a.gif"}, 2, "name the same file"},
       {{"--gif", ""}, 2, "empty"},

@@ -95,7 +95,8 @@ TEST(HeadlessOptions, EveryRowOfTheTableIsReadOneWay) {
     EXPECT_EQ(readers, spec.scope == option_scope::info ? 0 : 1);
     EXPECT_EQ(is_switch, spec.take == nullptr && spec.path == nullptr);
     EXPECT_EQ(is_switch, spec.completion == value_completion::none);
-    EXPECT_EQ(spec.path != nullptr, spec.completion == value_completion::files);
+    EXPECT_EQ(spec.path != nullptr, spec.completion == value_completion::files ||
+                                        spec.completion == value_completion::folders);
     EXPECT_TRUE(spec.path != nullptr || !spec.output);
     EXPECT_NE(message.find(std::string("--") + spec.name), std::string::npos);
   }
@@ -135,7 +136,16 @@ TEST(HeadlessOptions, BadValuesAreRefusedWithAReason) {
       {{"--trace", "t.csv", "--trace-every", "0"}, "--trace-every"},
       {{"--trace-every", "3"}, "needs --trace"},
       {{"--stats"}, "give --png"},
-      {{"--trail"}, "give --png FILE or --gif FILE"},
+      {{"--trail"}, "give --png FILE, --gif FILE or --frames DIR"},
+      {{"--pose", "1,2"}, "--pose: expected X,Y,HEADING (three numbers) or random, got '1,2'"},
+      {{"--pose", "1,2,x"}, "--pose: expected X,Y,HEADING"},
+      {{"--pose", "1,2,nan"}, "--pose: expected X,Y,HEADING"},
+      {{"--target", "five,5"}, "--target: expected X,Y (two numbers) or random"},
+      {{"--target", "5,5,5"}, "--target: expected X,Y"},
+      {{"--target", ""}, "--target: expected X,Y"},
+      {{"--frames", ""}, "--frames: the folder name is empty"},
+      {{"--frames", "f", "--ticks", "1000000"}, "--frames: 100001 frames"},
+      {{"--generate", "maze:4x4:1", "--save", "w.dat", "--target", "5,5"}, "does not go with it"},
       {{"--frame-every", "2"}, "needs --gif"},
       {{"--gif", "a.gif", "--frame-every", "0"}, "--frame-every"},
       {{"--gif", "a.gif", "--gif-speed", "0"}, "--gif-speed"},
