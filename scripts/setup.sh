@@ -16,6 +16,7 @@ PACKAGES=(
   fonts-dejavu-core locales
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
   python3-pil python3-distributed python3-tqdm python3-scipy
+  python3-torch python3-pandas python3-cloudpickle python3-typing-extensions
   libgif-dev libyaml-cpp-dev libpng-dev
   help2man librsvg2-bin desktop-file-utils appstream shared-mime-info man-db
   dpkg-dev lintian python3-venv python3-pip python3-setuptools python3-wheel python3-build
@@ -109,4 +110,28 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$' && [[ -f /etc/locale.gen ]
   }
   as_root true
   stage "making the de_DE.UTF-8 locale" make_locale
+fi
+
+# The tests against the real Gymnasium and Stable-Baselines3 run in a virtual
+# environment over Debian's Python (ROBOSIM_VENV, build/venv by default), which sees
+# Debian's PyTorch, numpy, pandas and matplotlib (--system-site-packages) and takes
+# the pinned packages of scripts/venv-requirements.txt from the package index
+# without their dependencies: pip takes Debian's PyTorch (1.13.0a0) for older than
+# the 1.13 Stable-Baselines3 asks for, and would download a PyTorch of several
+# gigabytes instead. Made again when the requirements change.
+VENV=${ROBOSIM_VENV:-build/venv}
+venv_hash=$(sha256sum scripts/venv-requirements.txt | cut -d' ' -f1)
+venv_stamp=$VENV/.robosim-requirements-hash
+if [[ ! -f $venv_stamp || $(cat "$venv_stamp") != "$venv_hash" ]]; then
+  make_venv() {
+    rm -rf "$VENV"
+    /usr/bin/python3 -m venv --system-site-packages "$VENV"
+    "$VENV/bin/pip" install --no-input --disable-pip-version-check --no-deps \
+      -r scripts/venv-requirements.txt
+    # Every import the tests make, and PyTorch the one of Debian.
+    "$VENV/bin/python" -c 'import gymnasium, stable_baselines3, torch
+assert torch.__file__.startswith("/usr/lib/python3/"), torch.__file__'
+  }
+  stage "making the Python environment with Gymnasium and Stable-Baselines3 in $VENV" make_venv
+  echo "$venv_hash" >"$venv_stamp"
 fi

@@ -23,8 +23,9 @@ def run_example(name, *arguments):
 
 
 def test_every_example_has_a_test():
+    # train_ppo.py needs Stable-Baselines3: test_ppo_example.py runs it.
     assert sorted(p.name for p in EXAMPLES.glob("*.py")) == [
-        "manual_controller.py", "plot_path.py", "random_policy.py"]
+        "manual_controller.py", "plot_path.py", "random_policy.py", "train_ppo.py"]
 
 
 def test_plot_path(tmp_path):
