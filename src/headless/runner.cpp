@@ -358,17 +358,13 @@ class headless_run {
     summary_.ticks = end.tick;
     summary_.ended_by_escape = window.quit_requested();
     if (end.broken != nullptr) summary_.not_finite = end.broken;
-    summary_.simulated_seconds = static_cast<double>(window.now_ms()) / 1000.0;
-    summary_.planning_runs = sim.planner_stats.runs;
-    summary_.planning_failures = sim.planner_stats.random_targets;
-    summary_.planning_gave_up = sim.planner_stats.gave_up;
+    static_cast<run_figures&>(summary_) = run_figures_of(window.app(), window.now_ms());
     summary_.walls = sim.world.num_walls;
     summary_.impacts = sim.world.num_impacts;
     summary_.waypoints = sim.world.num_waypoints;
     summary_.x = sim.robot.x;
     summary_.y = sim.robot.y;
     summary_.heading = sim.robot.heading;
-    summary_.metrics = run_metrics(window.app());
   }
 
   // The summary, with what only the end of the run knows; false when it could

@@ -301,11 +301,7 @@ void session::render(int width, int height, bool grad, bool vision, std::uint8_t
 session_stats session::stats() const {
   require_open();
   session_stats s;
-  s.metrics = run_metrics(run_->app());
-  s.simulated_seconds = static_cast<double>(run_->now_ms()) / 1000.0;
-  s.planning_runs = sim().planner_stats.runs;
-  s.planning_failures = sim().planner_stats.random_targets;
-  s.planning_gave_up = sim().planner_stats.gave_up;
+  static_cast<run_figures&>(s) = run_figures_of(run_->app(), run_->now_ms());
   s.console_messages = console_messages_;
   s.console.assign(console_lines_.begin(), console_lines_.end());
   if (!console_partial_.empty()) s.console.push_back(console_partial_);

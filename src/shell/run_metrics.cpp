@@ -300,3 +300,13 @@ run_metrics_record run_metrics(const simulator& app) {
   }
   return result;
 }
+
+run_figures run_figures_of(const simulator& app, std::uint64_t now_ms) {
+  run_figures figures;
+  figures.planning_runs = app.sim.planner_stats.runs;
+  figures.planning_failures = app.sim.planner_stats.random_targets;
+  figures.planning_gave_up = app.sim.planner_stats.gave_up;
+  figures.simulated_seconds = static_cast<double>(now_ms) / 1000.0;
+  figures.metrics = run_metrics(app);
+  return figures;
+}

@@ -92,7 +92,7 @@ struct run_metrics_record {
 // The table of run metrics: every figure of a run that the front ends report
 // under the same name, in the order they report it (run_metrics.cpp). The
 // headless runner's text and JSON summaries, Python's Simulation.stats and its
-// docstring, robosim._robosim.run_metrics (which a sweep's columns come from), the
+// docstring and RUN_METRICS (a sweep's columns), the web page's stats(), the
 // snapshot of the record's totals and the golden runs' filter all go through it:
 // adding a metric is one row there and its computation (a field of the record,
 // kept up to date by run_metrics_after_tick, or a read of other figures).
@@ -105,6 +105,7 @@ struct run_figures {
   std::uint64_t planning_gave_up = 0;   // runs that found no path even with random targets
   double simulated_seconds = 0.0;
   run_metrics_record metrics;
+  friend bool operator==(const run_figures&, const run_figures&) = default;
 };
 
 // A metric's value: a count, a real, or none (a least push-back distance of a run
@@ -234,3 +235,6 @@ void run_metrics_after_tick(simulator& app, std::uint64_t now_ms);
 // The metrics so far. The span still open counts as a stuck spell when it is
 // already long enough, so this can be read at any time.
 run_metrics_record run_metrics(const simulator& app);
+// The figures the table's rows read, now: the metrics so far, the planner's
+// counters and the simulated time (now_ms, as for run_metrics_after_tick).
+run_figures run_figures_of(const simulator& app, std::uint64_t now_ms);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <variant>
 
 #include "web/page.h"
 
@@ -27,6 +28,31 @@ std::string bytes_of(const val& array) {
                      emscripten::convertJSArrayToNumberVector<std::uint8_t>(array);
                  return std::string(bytes.begin(), bytes.end());
                }();
+}
+
+// A metric's value as JavaScript has it: a number, or null for none.
+val metric_number(const metric_value& value) {
+  if (const auto* count = std::get_if<std::uint64_t>(&value)) {
+    return val(static_cast<double>(*count));
+  }
+  if (const auto* real = std::get_if<double>(&value)) return val(*real);
+  return val::null();
+}
+
+// window.robosim.metrics: the table of run metrics, one object a metric
+// (decimals null for a count), in the order stats() gives them.
+val run_metrics_list() {
+  val list = val::array();
+  int index = 0;
+  for (const run_metric& metric : run_metrics_table()) {
+    val row = val::object();
+    row.set("name", std::string(metric.name));
+    row.set("description", std::string(metric.description));
+    row.set("unit", std::string(metric.unit));
+    row.set("decimals", metric.decimals == kWholeNumber ? val::null() : val(metric.decimals));
+    list.set(index++, row);
+  }
+  return list;
 }
 
 class page_binding {
@@ -101,6 +127,16 @@ class page_binding {
     return val(emscripten::typed_memory_view(size, bytes));
   }
   std::string statistics_line() const { return page_.statistics_line(); }
+  // Every run metric by its name, as the headless runner's JSON summary has it
+  // (at full precision).
+  val stats() const {
+    const run_figures figures = page_.figures();
+    val out = val::object();
+    for (const run_metric& metric : run_metrics_table()) {
+      out.set(metric.name, metric_number(metric_read(metric, figures)));
+    }
+    return out;
+  }
   std::string trace(double ticks) { return page_.trace(whole_ticks(ticks)); }
   std::string broken_value() const {
     const char* broken = page_.broken_value();
@@ -174,7 +210,9 @@ EMSCRIPTEN_BINDINGS(robot_simulator) {
       .function("readings", &page_binding::readings)
       .function("draw", &page_binding::draw)
       .function("statisticsLine", &page_binding::statistics_line)
+      .function("stats", &page_binding::stats)
       .function("trace", &page_binding::trace)
       .function("brokenValue", &page_binding::broken_value)
       .function("state", &page_binding::state);
+  emscripten::function("runMetrics", &run_metrics_list);
 }

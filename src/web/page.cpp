@@ -312,6 +312,10 @@ std::string web_page::statistics_line() const {
   return ::statistics_line(app());
 }
 
+run_figures web_page::figures() const {
+  return run_figures_of(app(), run_->now_ms());
+}
+
 std::string web_page::trace(std::uint64_t ticks) {
   std::string text = std::string(kTraceHeader) + "\n";
   append_trace_row(text, app().sim, run_->ticks(), run_->now_ms());

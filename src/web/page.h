@@ -22,6 +22,7 @@
 #include "draw/raster_context.h"
 #include "shell/driver.h"
 #include "shell/observation.h"
+#include "shell/run_metrics.h"
 #include "shell/simulated_run.h"
 #include "web/browser_keys.h"
 
@@ -130,6 +131,9 @@ class web_page final : public platform {
   // alpha. The statistics line is the page's, drawn with the canvas's text.
   const std::uint8_t* draw();
   std::string statistics_line() const;
+  // The run's figures from the page's start, which window.robosim.stats() gives
+  // through the table of run metrics as the headless runner's summary does.
+  run_figures figures() const;
 
   // The trace (shell/trace.h) of the next `ticks` ticks, with the header and the
   // row of the state now first, as the headless runner writes it with --trace.

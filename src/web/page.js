@@ -599,6 +599,7 @@
     followClientSize();
     const module = await createRobotSimulator();
     page = new module.Page(view.width, view.height, seed);
+    window.robosim.metrics = module.runMetrics();
 
     if (location.hash.length > 1) {
       if (!openFragment(location.hash.slice(1))) problems.push(message.textContent);
@@ -661,6 +662,10 @@
     statisticsLine: () => page.statisticsLine(),
     // How many world files Save has handed to the browser to download.
     saves: () => filesSaved,
+    // Every run metric by its name, as the headless runner's JSON summary has
+    // them (metrics: the list of them, with descriptions, units and decimals).
+    stats: () => page.stats(),
+    metrics: [],
     shareURL: () => shareURL(),
   };
 

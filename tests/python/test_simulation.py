@@ -72,13 +72,9 @@ class TestSameRunAsTheHeadlessRunner:
         assert summary["targets_reached"] > 0
         assert isinstance(stats["console"], list)
 
-    # The run metrics, to the summary's decimals, in runs that exercise each one:
-    # contacts and a close wall in the maze, other gains, and a stuck spell of a
-    # robot left standing in manual mode.
-    METRIC_DECIMALS = {"targets_reached": None, "contacts": None, "stuck_spells": None,
-                       "targets_per_minute": 6, "distance_travelled": 6,
-                       "least_push_distance": 6, "stuck_seconds": 3,
-                       "longest_stuck_seconds": 3}
+    # Every run metric of the table, to the summary's decimals, in runs that
+    # exercise each one: contacts and a close wall in the maze, other gains, and a
+    # stuck spell of a robot left standing in manual mode.
 
     @pytest.mark.parametrize("seed, world, gains, ticks, manual", [
         (3, "maze.dat", (None, None, None), 30000, False),
@@ -97,7 +93,10 @@ class TestSameRunAsTheHeadlessRunner:
             sim.gains = tuple(old if new is None else new for old, new in zip(sim.gains, gains))
             sim.step(ticks)
             stats = sim.stats
-        for name, decimals in self.METRIC_DECIMALS.items():
+        from robosim import _robosim
+
+        for metric in _robosim.RUN_METRICS:
+            name, decimals = metric["name"], metric["decimals"]
             value = stats[name] if decimals is None else round(stats[name], decimals)
             assert value == summary[name], name
 

@@ -10,6 +10,7 @@
 #include "core/simulation.h"
 #include "core/world_file.h"
 #include "shell/observation.h"
+#include "shell/run_metrics.h"
 #include "shell/trace.h"
 
 namespace {
@@ -34,6 +35,22 @@ TEST(WebPage, StartsAsTheRunWithoutAWindowDoes) {
   EXPECT_EQ(page.trace(300), expected);
   EXPECT_EQ(page.state().tick, 300u);
   EXPECT_EQ(page.state().time_ms, 3000u);
+}
+
+// window.robosim.stats() reads these figures through the table of run metrics.
+TEST(WebPage, ItsRunFiguresAreThoseOfTheRunWithoutAWindow) {
+  web_page page(640, 480, 7);
+  simulated_run run(640, 480);
+  run.start(7, 10, false);
+  run.start_metrics(false);
+  EXPECT_EQ(page.figures(), run_figures_of(run.app(), run.now_ms()));
+  EXPECT_EQ(page.run(6000), 6000u);
+  for (int i = 0; i < 6000; ++i) run.tick();
+  const run_figures figures = page.figures();
+  EXPECT_EQ(figures, run_figures_of(run.app(), run.now_ms()));
+  EXPECT_EQ(figures.simulated_seconds, 60.0);
+  EXPECT_GT(figures.metrics.targets_reached, 0u);
+  EXPECT_GT(figures.metrics.distance, 0.0);
 }
 
 TEST(WebPage, TheRateIsTheTicksOfTheLastRealSecond) {
