@@ -466,3 +466,13 @@ def test_a_custom_reward_is_the_one_counted():
             _, reward, _, _, info = env.step((0.0, 0.0))
             assert reward == 2.0
         assert info["robosim_episode"]["r"] == 20.0
+
+
+def test_robosim_sb3_says_what_is_missing_without_stable_baselines3():
+    try:
+        import stable_baselines3  # noqa: F401
+    except ImportError:
+        with pytest.raises(ImportError, match=r"Stable-Baselines3.*pip install \.\[sb3\]"):
+            import robosim.sb3  # noqa: F401
+    else:  # pragma: no cover - test_sb3_vec_env.py tests it with SB3
+        pytest.skip("Stable-Baselines3 is installed here")
