@@ -2,6 +2,9 @@
 // two one-second ramp timers for obstruction.
 #pragma once
 
+#include "core/robot.h"
+#include "core/utility.h"
+
 struct simulation;
 
 constexpr int kAutomodeTimers = 10;
@@ -15,12 +18,19 @@ struct automode_state {
   double limits[kAutomodeTimers] = {};
   bool first_run = true;
 
+  // Start times are 0 or times of the clock (simulation_data's relations);
+  // ramp rates are 2 or a draw from -2 to 2, and only timers 0 and 1 run.
   template <typename Self, typename Visit>
   static void fields(Self& a, Visit& visit) {
-    visit(a.nav_average);
-    visit(a.stime);
-    visit(a.limits);
-    visit(a.first_run);
+    visit(a.nav_average, "nav_average", kHeadingErrorLimit);
+    visit(a.stime, "stime", kNotNegative);
+    visit(a.limits, "limits", real_limit{-2.0, 2.0});
+    visit(a.first_run, "first_run");
+  }
+  static void relations(const automode_state& a, field_check& check) {
+    for (int i = 2; i < kAutomodeTimers; ++i) {
+      check.require(a.stime[i] == 0 && a.limits[i] == 0, "a ramp timer that never runs has run");
+    }
   }
   friend bool operator==(const automode_state&, const automode_state&) = default;
 };

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "core/utility.h"
+
 struct simulation;
 
 // A colour as 0x00BBGGRR, red in the low byte.
@@ -37,9 +39,9 @@ struct draw_object {
   bool is_null() const { return id == 0; }
   template <typename Self, typename Visit>
   static void fields(Self& o, Visit& visit) {
-    visit(o.kind);
-    visit(o.colour);
-    visit(o.id);
+    visit(o.kind, "kind");
+    visit(o.colour, "colour", whole_limit{0, 0xFFFFFF});
+    visit(o.id, "id", any_value{});
   }
   friend bool operator==(const draw_object&, const draw_object&) = default;
 };
@@ -56,8 +58,9 @@ struct draw_object_count {
 
   template <typename Self, typename Visit>
   static void fields(Self& c, Visit& visit) {
-    visit(c.next_id);
-    visit(c.live);
+    visit(c.next_id, "next_id", whole_limit{1, kStockObjectId - 1});
+    // Between two ticks, the world's own (simulation_data's relations).
+    visit(c.live, "live", any_value{});
   }
   friend bool operator==(const draw_object_count&, const draw_object_count&) = default;
 };

@@ -15,7 +15,7 @@ const int offsets[8][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {
 namespace {
 
 constexpr int kLast = kMapSize - 1;
-constexpr int kMaxPathSteps = 254;
+constexpr int kMaxPathSteps = kMaxWaypoints;
 constexpr double kQuarterPi = 0.7853981633974483;
 
 int masked(std::int32_t value) {

@@ -10,11 +10,8 @@
 #include "core/world.h"
 
 using map_grid = std::int32_t[kMapSize][kMapSize];
-
-constexpr std::int32_t kMapOutside = 255;      // beyond the wavefront or the grid
-constexpr std::int32_t kMapBlocked = -1;       // stored value of a blocked cell
-constexpr std::int32_t kMapPathMark = 0x4000;  // set on cells of the last path
-constexpr std::int32_t kMapValueMask = 0xFFF;  // every read takes the low 12 bits
+// The grid's values, kMapOutside, kMapBlocked, kMapPathMark and kMapValueMask,
+// are in core/world.h beside the grid.
 
 // A planning run that finds no path draws random targets, as long as some cell
 // that the draws can produce is not yet known to fail. As a guard against a
@@ -58,9 +55,12 @@ struct planner_counters {
 
   template <typename Self, typename Visit>
   static void fields(Self& c, Visit& visit) {
-    visit(c.runs);
-    visit(c.random_targets);
-    visit(c.gave_up);
+    visit(c.runs, "runs", any_value{});
+    visit(c.random_targets, "random_targets", any_value{});
+    visit(c.gave_up, "gave_up", any_value{});
+  }
+  static void relations(const planner_counters& c, field_check& check) {
+    check.require(c.gave_up <= c.runs, "more runs gave up than were started");
   }
   friend bool operator==(const planner_counters&, const planner_counters&) = default;
 };

@@ -364,11 +364,11 @@ point clamped_into_world(const robot_state& robot, const world_state& world, poi
 void robot_init(simulation& sim) {
   robot_state& robot = sim.robot;
   const world_state& world = sim.world;
-  robot.aux_count = 5;
+  robot.aux_count = kAuxCount;
   robot.num_sensors = kNumSensors;
-  robot.diameter = robot.size_x = robot.size_y = 0.5;
-  robot.sensor_dist = 0.25;
-  robot.sensor_size = 0.125;
+  robot.diameter = robot.size_x = robot.size_y = kRobotDiameter;
+  robot.sensor_dist = kSensorDistance;
+  robot.sensor_size = kSensorSize;
   robot.x = f_rand(sim, 0.5, world.width - 0.5);
   robot.y = f_rand(sim, robot.size_y, world.height - robot.size_y);
   robot.heading = f_rand(sim, 0, kTwoPi);

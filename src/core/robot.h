@@ -6,10 +6,25 @@
 #include <limits>
 
 #include "core/utility.h"
+#include "core/world.h"
 
 struct simulation;
 
 constexpr int kNumSensors = 6;
+// The body and the touch probes, as robot_init makes them.
+constexpr double kRobotDiameter = 0.5;
+constexpr double kSensorDistance = 0.25;
+constexpr double kSensorSize = 0.125;
+constexpr int kAuxCount = 5;
+// The largest heading, either way, a run keeps: a loaded or placed heading
+// beyond it is folded to within half a turn of 0 (core/world_file.h), and a tick
+// turns by at most pi and then corrects by a turn, which never carries a heading
+// farther from 0 than the larger of it and pi.
+constexpr double kLargestHeading = 1000.0;
+// A heading error: the field's direction (-pi to pi) minus a heading, with the
+// three corrections by a turn (robot.cpp), or what an overflow of the field made it.
+constexpr real_limit kHeadingErrorLimit =
+    real_limit{-(kLargestHeading + kTwoPi), kLargestHeading + kTwoPi}.or_not_finite();
 // Within this distance of the target the robot has reached it and draws a new one.
 constexpr double kTargetReachedDistance = 0.3;
 // The robot leaves a marker once it is farther than diameter / 8 from the last,
@@ -43,32 +58,42 @@ struct robot_state {
   double grad_mag;
   double heading_error;
 
+  // The body and its probes are robot_init's; the pose is any finite place
+  // (world files and programs place the robot anywhere, and the next tick brings
+  // it into the world); the heading is within kLargestHeading; the readings are
+  // those a tick takes in a world of kWorldSide. The values an overflow of the
+  // field (gains far too large) can make NaN or infinite are described so: such
+  // a run stops at once (first_non_finite_value), and so does its snapshot.
   template <typename Self, typename Visit>
   static void fields(Self& r, Visit& visit) {
-    visit(r.size_x);
-    visit(r.size_y);
-    visit(r.x);
-    visit(r.y);
-    visit(r.vel_x);
-    visit(r.vel_y);
-    visit(r.heading);
-    visit(r.turn);
-    visit(r.speed);
-    visit(r.sensor_dist);
-    visit(r.sensor_size);
-    visit(r.num_sensors);
-    visit(r.sensor_hit);
-    visit(r.sensor_value);
-    visit(r.aux_count);
-    visit(r.diameter);
-    visit(r.motion_speed);
-    visit(r.motion_turn);
-    visit(r.vision_seen);
-    visit(r.vision_point);
-    visit(r.show_vision);
-    visit(r.grad_angle);
-    visit(r.grad_mag);
-    visit(r.heading_error);
+    visit(r.size_x, "size_x", exactly(kRobotDiameter));
+    visit(r.size_y, "size_y", exactly(kRobotDiameter));
+    visit(r.x, "x", kFinite);
+    visit(r.y, "y", kFinite);
+    visit(r.vel_x, "vel_x", kFinite.or_not_finite());
+    visit(r.vel_y, "vel_y", kFinite.or_not_finite());
+    visit(r.heading, "heading", real_limit{-kLargestHeading, kLargestHeading}.or_not_finite());
+    // The keys' and the automatic mode's turns, or a program's (-pi to pi).
+    visit(r.turn, "turn", real_limit{-kPi, kPi}.or_not_finite());
+    visit(r.speed, "speed", kFinite);
+    visit(r.sensor_dist, "sensor_dist", exactly(kSensorDistance));
+    visit(r.sensor_size, "sensor_size", exactly(kSensorSize));
+    visit(r.num_sensors, "num_sensors", whole_limit{kNumSensors, kNumSensors});
+    visit(r.sensor_hit, "sensor_hit");
+    // 2 minus a vision distance: up to width + height, or -1 without walls.
+    visit(r.sensor_value, "sensor_value", real_limit{2 - 2 * kWorldSide, 3});
+    visit(r.aux_count, "aux_count", whole_limit{kAuxCount, kAuxCount});
+    visit(r.diameter, "diameter", exactly(kRobotDiameter));
+    // Left as robot_init sets them by everything but robot_motion, which has no callers.
+    visit(r.motion_speed, "motion_speed", kFinite);
+    visit(r.motion_turn, "motion_turn", kFinite);
+    visit(r.vision_seen, "vision_seen");
+    visit(r.vision_point, "vision_point", kFinite);
+    visit(r.show_vision, "show_vision");
+    visit(r.grad_angle, "grad_angle", real_limit{-kPi, kPi}.or_not_finite());
+    // The impacts' and the grid's strengths less the waypoint's, with any gains.
+    visit(r.grad_mag, "grad_mag", kFinite.or_not_finite());
+    visit(r.heading_error, "heading_error", kHeadingErrorLimit);
   }
   friend bool operator==(const robot_state&, const robot_state&) = default;
 };
@@ -88,10 +113,10 @@ struct push_back_observation {
 
   template <typename Self, typename Visit>
   static void fields(Self& o, Visit& visit) {
-    visit(o.wall_pushed);
-    visit(o.least_distance);
-    visit(o.crossing_prevented);
-    visit(o.step_shortened);
+    visit(o.wall_pushed, "wall_pushed");
+    visit(o.least_distance, "least_distance", kNotNegative.or_infinity());
+    visit(o.crossing_prevented, "crossing_prevented");
+    visit(o.step_shortened, "step_shortened");
   }
   friend bool operator==(const push_back_observation&, const push_back_observation&) = default;
 };
@@ -103,11 +128,13 @@ struct robot_update_memory {
   double last_x = 0.0;
   double last_y = 0.0;
 
+  // The time is 0 or one of the clock's (simulation_data's relations); the
+  // marker's place is one of the robot's.
   template <typename Self, typename Visit>
   static void fields(Self& m, Visit& visit) {
-    visit(m.last_waypoint_time);
-    visit(m.last_x);
-    visit(m.last_y);
+    visit(m.last_waypoint_time, "last_waypoint_time", kNotNegative);
+    visit(m.last_x, "last_x", kFinite);
+    visit(m.last_y, "last_y", kFinite);
   }
   friend bool operator==(const robot_update_memory&, const robot_update_memory&) = default;
 };
@@ -127,8 +154,6 @@ struct ray_direction_memo {
   int used = 0;
   int next = 0;
 };
-
-struct world_state;
 
 // The point the clamp of the robot's move keeps its centre at: inside the world
 // by half the body's size on each side. std::max(bound, value) also turns a NaN

@@ -1,7 +1,57 @@
 #include "core/simulation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
+
+namespace {
+
+// Whether every impact lies at least the merge distance from those recorded
+// before it, as world_add_impact accepts them (by the same test, oldest first).
+bool impacts_kept_apart(const world_state& world) {
+  std::vector<const impact_node*> newest_first;
+  for (const impact_node* n = world.impacts; n != nullptr; n = n->next) newest_first.push_back(n);
+  impact_buckets merge;
+  world_state older{};  // the impacts before the one looked at: a tail of the list
+  for (auto n = newest_first.rbegin(); n != newest_first.rend(); ++n) {
+    if (merge.any_within_merge_distance(older, (*n)->x, (*n)->y)) return false;
+    older.impacts = const_cast<impact_node*>(*n);
+    ++older.num_impacts;
+  }
+  return true;
+}
+
+// Whether the waypoints are numbered from the head, as a planning run numbers them.
+bool waypoints_numbered(const world_state& world) {
+  std::int32_t index = 0;
+  for (const waypoint_node* n = world.waypoints; n != nullptr; n = n->next) {
+    if (n->index != index++) return false;
+  }
+  return true;
+}
+
+// A start time of the clock (0 stands for none), at or before its present.
+bool time_of_the_clock(const simulation_clock& clock, double time) {
+  return time == 0 || !clock.simulated || time <= clock.simulated_now;
+}
+
+}  // namespace
+
+void simulation_data::relations(const simulation_data& s, field_check& check) {
+  const world_state& world = s.world;
+  check.require(waypoints_numbered(world), "waypoints not numbered as a planning run numbers them");
+  check.require(world.cur_waypoint <= std::max(world.num_waypoints - 1, 0),
+                "the current waypoint is not one of the waypoints");
+  check.require(impacts_kept_apart(world), "two impacts closer than their merge distance");
+  bool timers_run_on_the_clock = time_of_the_clock(s.clock, s.robot_memory.last_waypoint_time);
+  for (const double start : s.automode.stime) {
+    timers_run_on_the_clock = timers_run_on_the_clock && time_of_the_clock(s.clock, start);
+  }
+  check.require(timers_run_on_the_clock, "a timer started after the clock's present");
+  check.require(s.draw_objects.live == kWorldDrawingObjects,
+                "drawing objects live besides the world's own");
+}
 
 simulation::simulation(const simulation& other) : simulation_data(other) {
   world_copy_lists(other.world, world);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "core/automode.h"
 #include "core/console.h"
@@ -63,23 +64,28 @@ struct simulation_data : simulation_attachments {
   simulation_clock clock;
   draw_object_count draw_objects;
 
-  // The state, the world's lists after every value.
+  // The state, the world's lists after every value. The client area is the
+  // run's (shell/simulated_run.h).
   template <typename Self, typename Visit>
   static void fields(Self& s, Visit& visit) {
-    visit(s.world);
-    visit(s.robot);
-    visit(s.manual_mode);
-    visit(s.last_push_back);
-    visit(s.display_x);
-    visit(s.display_y);
-    visit(s.robot_memory);
-    visit(s.automode);
-    visit(s.planner_stats);
-    visit(s.rng);
-    visit(s.clock);
-    visit(s.draw_objects);
+    visit(s.world, "world");
+    visit(s.robot, "robot");
+    visit(s.manual_mode, "manual_mode");
+    visit(s.last_push_back, "last_push_back");
+    visit(s.display_x, "display_x", whole_limit{0, std::numeric_limits<std::int32_t>::max()});
+    visit(s.display_y, "display_y", whole_limit{0, std::numeric_limits<std::int32_t>::max()});
+    visit(s.robot_memory, "robot_memory");
+    visit(s.automode, "automode");
+    visit(s.planner_stats, "planner_stats");
+    visit(s.rng, "rng");
+    visit(s.clock, "clock");
+    visit(s.draw_objects, "draw_objects");
     world_state::lists(s.world, visit);
   }
+  // The world's lists as a planning run and the impacts' merging leave them,
+  // the times of the timers those of the clock, the world's drawing objects the
+  // live ones (simulation.cpp).
+  static void relations(const simulation_data& s, field_check& check);
   // Every member, the world's lists by their heads (see simulation's ==).
   friend bool operator==(const simulation_data&, const simulation_data&) = default;
 };

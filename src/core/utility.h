@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 struct simulation;
 
@@ -16,11 +18,101 @@ constexpr double kPi = 3.141592653589793;
 // Field descriptions. Each record of a simulation's state names its fields once,
 // next to their declarations, in a static member
 //   template <typename Self, typename Visit> static void fields(Self& record, Visit& visit)
-// that calls visit(member) for every field in order (Self is the record, const or
-// not) and visit.list(head, count) for a linked list. Code that goes through a
-// record field by field uses it: the snapshots (shell/snapshot.cpp) write, read
-// and size records with it. A record's operator== is defaulted instead, so that it
-// sees every member whether a description names it or not.
+// that calls, for every field in order (Self is the record, const or not):
+//   visit(member, "name", limit)  a number, or an array or record of numbers that
+//                                 all take the limit;
+//   visit(member, "name")         a flag, an enumeration, or a described record
+//                                 (or an array, vector or optional of them);
+//   visit.list(head, count, "name", most)  a linked list and the count it keeps
+//                                 (visit.list(head, "name", most) for one without),
+//                                 of at most `most` nodes.
+// The limit says which values a run can give the field (the types below); a
+// record whose fields depend on each other, or on other records, also has
+//   static void relations(const Self& record, field_check& check)
+// that requires each relation of a run. Code that goes through a record field by
+// field uses the descriptions: the snapshots (shell/snapshot.cpp) write, read and
+// size records with them, and refuse a value beyond its limit or a relation that
+// does not hold, so that a state from outside is always one a run can have. A
+// number described without a limit does not compile there. A record's operator==
+// is defaulted instead, so that it sees every member whether a description names
+// it or not.
+
+// Every value of the field's type is one a run can have (counters, the random
+// generator's words, colours).
+struct any_value {
+  template <typename T>
+  constexpr bool admits(T) const {
+    return true;
+  }
+};
+
+// A whole number from low to high.
+struct whole_limit {
+  std::int64_t low;
+  std::int64_t high;
+
+  template <typename T>
+  constexpr bool admits(T value) const {
+    if constexpr (std::is_unsigned_v<T>) {
+      return (low <= 0 || value >= static_cast<std::uint64_t>(low)) && high >= 0 &&
+             value <= static_cast<std::uint64_t>(high);
+    } else {
+      return value >= low && value <= high;
+    }
+  }
+};
+
+// A real number from low to high, and beyond the finite numbers the values
+// `also` names: +infinity (a least distance that met nothing), NaN (a trail's
+// break), or every value that is not finite (a reading that an overflow made
+// NaN or infinite, after which the run stops: first_non_finite_value).
+struct real_limit {
+  enum class beyond : std::uint8_t { none, infinity, nan, not_finite };
+  double low;
+  double high;
+  beyond also = beyond::none;
+
+  constexpr bool admits(double value) const {
+    if (value >= low && value <= high) return true;  // false for NaN
+    switch (also) {
+      case beyond::infinity:
+        return value == std::numeric_limits<double>::infinity();
+      case beyond::nan:
+        return value != value;
+      case beyond::not_finite:
+        return !(value - value == 0);  // NaN for an infinity or a NaN
+      case beyond::none:
+        break;
+    }
+    return false;
+  }
+  constexpr real_limit or_infinity() const { return {low, high, beyond::infinity}; }
+  constexpr real_limit or_nan() const { return {low, high, beyond::nan}; }
+  constexpr real_limit or_not_finite() const { return {low, high, beyond::not_finite}; }
+};
+
+// Any finite number, and exactly one value.
+constexpr real_limit kFinite{-std::numeric_limits<double>::max(),
+                             std::numeric_limits<double>::max()};
+constexpr real_limit exactly(double value) {
+  return {value, value};
+}
+// A finite number of at least 0.
+constexpr real_limit kNotNegative{0.0, std::numeric_limits<double>::max()};
+
+// The relations a record's fields keep between each other: each relations()
+// requires them; the first that does not hold is the record's fault.
+class field_check {
+ public:
+  void require(bool holds, const char* what) {
+    if (!holds && failure_ == nullptr) failure_ = what;
+  }
+  // What the first failed requirement said, or nullptr when all held.
+  const char* failure() const { return failure_; }
+
+ private:
+  const char* failure_ = nullptr;
+};
 
 // The bits of a double, as std::bit_cast gives them (the WebAssembly build's
 // standard library has no bit_cast yet).
@@ -37,8 +129,9 @@ struct point {
 
   template <typename Self, typename Visit>
   static void fields(Self& p, Visit& visit) {
-    visit(p.x);
-    visit(p.y);
+    // Their limit is the one the point is described with.
+    visit(p.x, "x");
+    visit(p.y, "y");
   }
   // The same bits, not ==: a NaN point (the break between two pieces of a trail)
   // equals itself.
@@ -75,9 +168,14 @@ class random_generator {
 
   template <typename Self, typename Visit>
   static void fields(Self& g, Visit& visit) {
-    visit(g.words);
-    visit(g.front);
-    visit(g.rear);
+    visit(g.words, "words", any_value{});
+    visit(g.front, "front", whole_limit{0, kWords - 1});
+    visit(g.rear, "rear", whole_limit{0, kWords - 1});
+  }
+  // The front runs three words ahead of the rear, as seeding leaves them.
+  static void relations(const random_generator& g, field_check& check) {
+    check.require((g.front - g.rear + kWords) % kWords == 3,
+                  "the front runs three words ahead of the rear");
   }
   friend bool operator==(const random_generator&, const random_generator&) = default;
 };
@@ -99,8 +197,9 @@ struct simulation_clock {
 
   template <typename Self, typename Visit>
   static void fields(Self& c, Visit& visit) {
-    visit(c.simulated);
-    visit(c.simulated_now);
+    visit(c.simulated, "simulated");
+    // Seconds; the run (shell/simulated_run.h) relates them to its own clock.
+    visit(c.simulated_now, "simulated_now", kFinite);
   }
   friend bool operator==(const simulation_clock&, const simulation_clock&) = default;
 };

@@ -1,6 +1,7 @@
 #include "core/world.h"
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -41,19 +42,34 @@ void release(simulation& sim, draw_object& object) {
   object = draw_object{};  // a second release of the same handle is then harmless
 }
 
+// The world's drawing objects, in the order world_setup makes them.
+struct drawing_object_made {
+  draw_object world_state::*member;
+  draw_object_kind kind;
+  colour_ref colour;
+};
+constexpr drawing_object_made kDrawingObjects[] = {
+    {&world_state::white_brush, draw_object_kind::brush, rgb(255, 255, 255)},
+    {&world_state::black_brush, draw_object_kind::brush, rgb(0, 0, 0)},
+    {&world_state::green_brush, draw_object_kind::brush, rgb(0, 255, 0)},
+    {&world_state::blue_brush, draw_object_kind::brush, rgb(0, 0, 255)},
+    {&world_state::red_brush, draw_object_kind::brush, rgb(255, 0, 0)},
+    {&world_state::wall_brush, draw_object_kind::brush, rgb(0, 128, 200)},
+    {&world_state::white_pen, draw_object_kind::pen, rgb(255, 255, 255)},
+    {&world_state::black_pen, draw_object_kind::pen, rgb(0, 0, 0)},
+    {&world_state::green_pen, draw_object_kind::pen, rgb(0, 255, 0)},
+    {&world_state::blue_pen, draw_object_kind::pen, rgb(0, 0, 255)},
+    {&world_state::wall_pen, draw_object_kind::pen, rgb(0, 128, 200)},
+};
+
+static_assert(std::size(kDrawingObjects) == kWorldDrawingObjects);
+
 void create_drawing_objects(simulation& sim) {
-  world_state& world = sim.world;
-  world.white_brush = create_solid_brush(sim, rgb(255, 255, 255));
-  world.black_brush = create_solid_brush(sim, rgb(0, 0, 0));
-  world.green_brush = create_solid_brush(sim, rgb(0, 255, 0));
-  world.blue_brush = create_solid_brush(sim, rgb(0, 0, 255));
-  world.red_brush = create_solid_brush(sim, rgb(255, 0, 0));
-  world.wall_brush = create_solid_brush(sim, rgb(0, 128, 200));
-  world.white_pen = create_pen(sim, 1, rgb(255, 255, 255));
-  world.black_pen = create_pen(sim, 1, rgb(0, 0, 0));
-  world.green_pen = create_pen(sim, 1, rgb(0, 255, 0));
-  world.blue_pen = create_pen(sim, 1, rgb(0, 0, 255));
-  world.wall_pen = create_pen(sim, 1, rgb(0, 128, 200));
+  for (const drawing_object_made& made : kDrawingObjects) {
+    sim.world.*made.member = made.kind == draw_object_kind::brush
+                                 ? create_solid_brush(sim, made.colour)
+                                 : create_pen(sim, 1, made.colour);
+  }
 }
 
 void release_drawing_objects(simulation& sim) {
@@ -109,6 +125,20 @@ bool world_same_state(const world_state& a, const world_state& b) {
          same_list(a.impacts, b.impacts) && same_list(a.markers, b.markers);
 }
 
+void world_state::relations(const world_state& w, field_check& check) {
+  for (const drawing_object_made& made : kDrawingObjects) {
+    const draw_object& object = w.*made.member;
+    check.require(object.kind == made.kind && object.colour == made.colour,
+                  "a drawing object of another kind or colour than the world makes");
+    check.require(!object.is_null() && object.id != kStockObjectId,
+                  "a drawing object that was never made");
+    for (const drawing_object_made& other : kDrawingObjects) {
+      check.require(&other == &made || (w.*other.member).id != object.id,
+                    "two drawing objects of the same id");
+    }
+  }
+}
+
 void world_copy_lists(const world_state& from, world_state& to) {
   // Nothing of `from` stays in `to`, even if a copy runs out of memory halfway.
   to.walls = nullptr;
@@ -130,8 +160,8 @@ void world_free_lists(world_state& world) {
 
 void world_setup(simulation& sim) {
   world_state& world = sim.world;
-  world.width = 10;
-  world.height = 10;
+  world.width = kWorldSide;
+  world.height = kWorldSide;
   world_destroy(sim);
   create_drawing_objects(sim);
 

@@ -7,10 +7,21 @@
 #include <functional>
 
 #include "core/draw_object.h"
+#include "core/utility.h"
 
 struct simulation;
 
 constexpr int kMapSize = 75;
+// The grid's values (core/map.h).
+constexpr std::int32_t kMapOutside = 255;      // beyond the wavefront or the grid
+constexpr std::int32_t kMapBlocked = -1;       // stored value of a blocked cell
+constexpr std::int32_t kMapPathMark = 0x4000;  // set on cells of the last path
+constexpr std::int32_t kMapValueMask = 0xFFF;  // every read takes the low 12 bits
+// The world's extent along each axis: world_setup gives every world 10 x 10.
+constexpr double kWorldSide = 10.0;
+// The most waypoints a planning run lays out: one per step of a path down the
+// wavefront, whose distances end below 255.
+constexpr int kMaxWaypoints = 254;
 
 // The nodes of the world's lists. Their descriptions leave out the link; their
 // == compares it too (see world_same_state).
@@ -21,12 +32,13 @@ struct wall_node {
   double height;  // extent along y
   wall_node* next;
 
+  // Walls lie anywhere, of any finite size (world files and programs place them).
   template <typename Self, typename Visit>
   static void fields(Self& n, Visit& visit) {
-    visit(n.x);
-    visit(n.y);
-    visit(n.width);
-    visit(n.height);
+    visit(n.x, "x", kFinite);
+    visit(n.y, "y", kFinite);
+    visit(n.width, "width", kFinite);
+    visit(n.height, "height", kFinite);
   }
   friend bool operator==(const wall_node&, const wall_node&) = default;
 };
@@ -38,12 +50,14 @@ struct waypoint_node {
   std::int32_t index;
   waypoint_node* next;
 
+  // A cell's corner of the grid over the world, the direction of its
+  // navigation vector, and its place in the list (simulation_data's relations).
   template <typename Self, typename Visit>
   static void fields(Self& n, Visit& visit) {
-    visit(n.x);
-    visit(n.y);
-    visit(n.angle);
-    visit(n.index);
+    visit(n.x, "x", real_limit{0.0, kWorldSide});
+    visit(n.y, "y", real_limit{0.0, kWorldSide});
+    visit(n.angle, "angle", real_limit{-kPi, kPi});
+    visit(n.index, "index", whole_limit{0, kMaxWaypoints - 1});
   }
   friend bool operator==(const waypoint_node&, const waypoint_node&) = default;
 };
@@ -53,10 +67,11 @@ struct impact_node {
   double y;
   impact_node* next;
 
+  // Where a vision ray met a wall: anywhere a wall lies.
   template <typename Self, typename Visit>
   static void fields(Self& n, Visit& visit) {
-    visit(n.x);
-    visit(n.y);
+    visit(n.x, "x", kFinite);
+    visit(n.y, "y", kFinite);
   }
   friend bool operator==(const impact_node&, const impact_node&) = default;
 };
@@ -66,13 +81,27 @@ struct marker_node {
   double y;
   marker_node* next;
 
+  // The robot's positions (none is kept: world_add_marker).
   template <typename Self, typename Visit>
   static void fields(Self& n, Visit& visit) {
-    visit(n.x);
-    visit(n.y);
+    visit(n.x, "x", kFinite);
+    visit(n.y, "y", kFinite);
   }
   friend bool operator==(const marker_node&, const marker_node&) = default;
 };
+
+// A cell of the navigation grid as the planner leaves it (core/map.h): -1
+// blocked, or 0 to 255 (the target's cell, the distance to it, beyond the
+// wavefront), with or without the mark of the last path, 0x4000.
+struct grid_cell_limit {
+  constexpr bool admits(std::int32_t cell) const {
+    const std::int32_t value = cell & ~kMapPathMark;
+    return cell == kMapBlocked || (value >= 0 && value <= kMapOutside);
+  }
+};
+
+// The drawing objects a world owns, made by world_setup.
+constexpr int kWorldDrawingObjects = 11;
 
 struct world_state {
   draw_object white_brush;
@@ -109,31 +138,48 @@ struct world_state {
   // Every field but the lists and their counts, which lists() describes.
   template <typename Self, typename Visit>
   static void fields(Self& w, Visit& visit) {
-    for (auto* o :
-         {&w.white_brush, &w.black_brush, &w.green_brush, &w.blue_brush, &w.red_brush,
-          &w.wall_brush, &w.white_pen, &w.black_pen, &w.green_pen, &w.blue_pen, &w.wall_pen}) {
-      visit(*o);
-    }
-    visit(w.width);
-    visit(w.height);
-    visit(w.cur_waypoint);
-    visit(w.show_walls);
-    visit(w.target_x);
-    visit(w.target_y);
-    visit(w.target_set);
-    visit(w.show_grad);
-    visit(w.scale1);
-    visit(w.scale2);
-    visit(w.scale3);
-    visit(w.map);
+    visit(w.white_brush, "white_brush");
+    visit(w.black_brush, "black_brush");
+    visit(w.green_brush, "green_brush");
+    visit(w.blue_brush, "blue_brush");
+    visit(w.red_brush, "red_brush");
+    visit(w.wall_brush, "wall_brush");
+    visit(w.white_pen, "white_pen");
+    visit(w.black_pen, "black_pen");
+    visit(w.green_pen, "green_pen");
+    visit(w.blue_pen, "blue_pen");
+    visit(w.wall_pen, "wall_pen");
+    visit(w.width, "width", exactly(kWorldSide));
+    visit(w.height, "height", exactly(kWorldSide));
+    // At most the last waypoint's index (simulation_data's relations).
+    visit(w.cur_waypoint, "cur_waypoint", whole_limit{0, kMaxWaypoints - 1});
+    visit(w.show_walls, "show_walls");
+    // Anywhere: a program may place the target outside the world.
+    visit(w.target_x, "target_x", kFinite);
+    visit(w.target_y, "target_y", kFinite);
+    visit(w.target_set, "target_set");
+    visit(w.show_grad, "show_grad");
+    // Any finite gain: the keys move them by 0.01 and 0.001, programs set any.
+    visit(w.scale1, "scale1", kFinite);
+    visit(w.scale2, "scale2", kFinite);
+    visit(w.scale3, "scale3", kFinite);
+    visit(w.map, "map", grid_cell_limit{});
   }
-  // The lists, head first, with the count each keeps (the markers keep none).
+  // The drawing objects are those world_setup makes (world.cpp).
+  static void relations(const world_state& w, field_check& check);
+
+  // The lists, head first, with the count each keeps (the markers keep none):
+  // walls without limit but memory, the waypoints of one planning run, impacts
+  // (which lie at least their merge distance apart: simulation_data's
+  // relations) and no markers, which the world is handed but never keeps.
   template <typename Self, typename Visit>
   static void lists(Self& w, Visit& visit) {
-    visit.list(w.walls, w.num_walls);
-    visit.list(w.waypoints, w.num_waypoints);
-    visit.list(w.impacts, w.num_impacts);
-    visit.list(w.markers);
+    // Named as the simulation, which visits them, reaches them.
+    constexpr std::int64_t kAny = std::numeric_limits<std::int32_t>::max();
+    visit.list(w.walls, w.num_walls, "world.walls", kAny);
+    visit.list(w.waypoints, w.num_waypoints, "world.waypoints", kMaxWaypoints);
+    visit.list(w.impacts, w.num_impacts, "world.impacts", kAny);
+    visit.list(w.markers, "world.markers", 0);
   }
   // Every member, the lists by their heads (the very same nodes); world_same_state
   // compares what the lists hold.

@@ -314,6 +314,9 @@ std::string quoted(const std::string& path) {
 // Headings up to kHeadingKeptAsWritten radians (160 turns, which the ticks bring
 // back within a second or two) are loaded as written; only larger ones are
 // taken as the direction they stand for, within half a turn of 0.
+// A loaded heading is one a run keeps (core/robot.h).
+static_assert(kHeadingKeptAsWritten == kLargestHeading);
+
 double world_loaded_heading(double heading) {
   if (std::fabs(heading) <= kHeadingKeptAsWritten) return heading;
   return std::remainder(heading, kTwoPi);

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "core/utility.h"
 #include "shell/virtual_key.h"
 
 class draw_context;
@@ -21,6 +23,10 @@ constexpr const char* kProgramTitle = "Robot Simulator";
 constexpr int kTickTimerId = 101;
 constexpr int kRateTimerId = 102;
 constexpr int kRatePeriodMs = 1000;
+// The largest turn a program may command, radians per tick either way: a larger
+// one is the same as a turn the other way round, and would carry the heading
+// ever farther from 0 (core/robot.h, kLargestHeading).
+constexpr double kMaxDriveTurn = kPi;
 
 // What the driver needs of a window system.
 class platform {
@@ -48,10 +54,11 @@ struct drive_command {
   double speed = 0.0;
   double turn = 0.0;
 
+  // Programs give any finite speed and a turn of at most half a turn.
   template <typename Self, typename Visit>
   static void fields(Self& c, Visit& visit) {
-    visit(c.speed);
-    visit(c.turn);
+    visit(c.speed, "speed", kFinite);
+    visit(c.turn, "turn", real_limit{-kMaxDriveTurn, kMaxDriveTurn});
   }
   friend bool operator==(const drive_command&, const drive_command&) = default;
 };
@@ -66,14 +73,16 @@ struct driver_state {
   bool show_stats = false;
   std::optional<drive_command> program_drive;
 
+  // The period only grows by the Down key and shrinks to 0 by the Up key; the
+  // counts are ticks of one second, at most one a millisecond.
   template <typename Self, typename Visit>
   static void fields(Self& d, Visit& visit) {
-    visit(d.keys);
-    visit(d.timer_val);
-    visit(d.updates);
-    visit(d.updates_per_second);
-    visit(d.show_stats);
-    visit(d.program_drive);
+    visit(d.keys, "keys");
+    visit(d.timer_val, "timer_val", whole_limit{0, std::numeric_limits<std::int32_t>::max()});
+    visit(d.updates, "updates", whole_limit{0, kRatePeriodMs});
+    visit(d.updates_per_second, "updates_per_second", whole_limit{0, kRatePeriodMs});
+    visit(d.show_stats, "show_stats");
+    visit(d.program_drive, "program_drive");
   }
   friend bool operator==(const driver_state&, const driver_state&) = default;
 };

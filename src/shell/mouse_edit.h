@@ -18,8 +18,8 @@ struct mouse_edit_state {
 
   template <typename Self, typename Visit>
   static void fields(Self& m, Visit& visit) {
-    visit(m.mouse_is_down);
-    visit(m.right_mouse_down);
+    visit(m.mouse_is_down, "mouse_is_down");
+    visit(m.right_mouse_down, "right_mouse_down");
   }
   friend bool operator==(const mouse_edit_state&, const mouse_edit_state&) = default;
 };

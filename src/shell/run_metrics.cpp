@@ -226,6 +226,38 @@ std::string metric_json(const run_metric& metric, const run_figures& figures) {
   return real != nullptr && std::isfinite(*real) ? format_fixed(*real, metric.decimals) : "null";
 }
 
+void run_metrics_observer::relations(const run_metrics_observer& m, field_check& check) {
+  if (!m.started) {
+    check.require(m == run_metrics_observer{}, "metrics that were never started hold figures");
+    return;
+  }
+  const run_metrics_record& r = m.record;
+  check.require(!m.reach_pending, "a target's reach pending between two ticks");
+  check.require(r.targets_reached <= r.ticks && r.contacts <= r.ticks &&
+                    r.wall_crossings_prevented <= r.ticks && r.steps_shortened <= r.ticks &&
+                    r.stuck_spells <= r.ticks && m.last_reach_tick <= r.ticks &&
+                    m.span.first_tick <= r.ticks + 1,
+                "more events than ticks");
+  check.require(r.largest_step <= r.distance && m.distance_at_last_reach <= r.distance,
+                "a step longer than the whole distance travelled");
+  check.require(r.stuck_ms <= m.last_ms && r.longest_stuck_ms <= r.stuck_ms &&
+                    r.stuck_ms / kStuckSpellMs >= r.stuck_spells &&
+                    (r.stuck_spells == 0) == (r.longest_stuck_ms == 0) &&
+                    m.span.start_ms <= m.last_ms,
+                "stuck spells that do not fit the time");
+  const bool kept = r.targets.size() == (m.keep_events ? r.targets_reached : 0) &&
+                    r.stuck.size() == (m.keep_events ? r.stuck_spells : 0);
+  check.require(kept, "events kept that were not counted");
+  for (const target_event& e : r.targets) {
+    check.require(e.tick <= r.ticks && e.time_ms <= m.last_ms,
+                  "a target reached after the last tick");
+  }
+  for (const stuck_spell& s : r.stuck) {
+    check.require(s.last_tick <= r.ticks && s.end_ms <= m.last_ms,
+                  "a stuck spell after the last tick");
+  }
+}
+
 double targets_per_minute(std::uint64_t targets_reached, double simulated_seconds) {
   return simulated_seconds > 0 ? static_cast<double>(targets_reached) * 60.0 / simulated_seconds
                                : 0.0;

@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include "core/utility.h"
+
 // A span this long (in simulated milliseconds) without leaving the stuck radius
 // and without reaching a target is a stuck spell.
 constexpr std::uint64_t kStuckSpellMs = 5000;
@@ -27,15 +29,20 @@ struct target_event {
   double x = 0.0;                  // where the target was
   double y = 0.0;
 
+  // The ticks and times are the run's (run_metrics_observer's relations).
   template <typename Self, typename Visit>
   static void fields(Self& e, Visit& visit) {
-    visit(e.tick);
-    visit(e.time_ms);
-    visit(e.ticks_since);
-    visit(e.distance_since);
-    visit(e.distance_when_set);
-    visit(e.x);
-    visit(e.y);
+    visit(e.tick, "tick", any_value{});
+    visit(e.time_ms, "time_ms", any_value{});
+    visit(e.ticks_since, "ticks_since", any_value{});
+    visit(e.distance_since, "distance_since", kNotNegative.or_infinity());
+    // Infinite from a robot placed that far away (a world file's 1e308).
+    visit(e.distance_when_set, "distance_when_set", kNotNegative.or_infinity());
+    visit(e.x, "x", kFinite);
+    visit(e.y, "y", kFinite);
+  }
+  static void relations(const target_event& e, field_check& check) {
+    check.require(e.ticks_since <= e.tick, "a target reached before the run began");
   }
   friend bool operator==(const target_event&, const target_event&) = default;
 };
@@ -51,12 +58,16 @@ struct stuck_spell {
 
   template <typename Self, typename Visit>
   static void fields(Self& s, Visit& visit) {
-    visit(s.first_tick);
-    visit(s.last_tick);
-    visit(s.start_ms);
-    visit(s.end_ms);
-    visit(s.x);
-    visit(s.y);
+    visit(s.first_tick, "first_tick", any_value{});
+    visit(s.last_tick, "last_tick", any_value{});
+    visit(s.start_ms, "start_ms", any_value{});
+    visit(s.end_ms, "end_ms", any_value{});
+    visit(s.x, "x", kFinite);
+    visit(s.y, "y", kFinite);
+  }
+  static void relations(const stuck_spell& s, field_check& check) {
+    check.require(s.start_ms <= s.end_ms && s.end_ms - s.start_ms >= kStuckSpellMs,
+                  "a stuck spell shorter than a spell is");
   }
   friend bool operator==(const stuck_spell&, const stuck_spell&) = default;
 };
@@ -147,14 +158,22 @@ std::string metric_json(const run_metric& metric, const run_figures& figures);
 std::string format_fixed(double value, int decimals);
 
 // The record's totals (every field but the two lists of events) for field
-// descriptions: the ticks, then each metric's field in the table's order.
+// descriptions: the ticks, then each metric's field in the table's order, by
+// the metric's name. Counts take any value; the real totals are distances, of
+// at least 0, infinite once poses a program set were ±1e308 apart (or, for the
+// least push-back distance, while no ray met a wall).
 template <typename Record, typename Visit>
 void run_metrics_totals(Record& record, Visit& visit) {
-  visit(record.ticks);
+  visit(record.ticks, "ticks", any_value{});
   for (const run_metric& metric : run_metrics_table()) {
     std::visit(
         [&](auto field) {
-          if constexpr (!std::is_same_v<decltype(field), std::monostate>) visit(record.*field);
+          using member = decltype(field);
+          if constexpr (std::is_same_v<member, std::uint64_t run_metrics_record::*>) {
+            visit(record.*field, metric.name, any_value{});
+          } else if constexpr (!std::is_same_v<member, std::monostate>) {
+            visit(record.*field, metric.name, kNotNegative.or_infinity());
+          }
         },
         metric.field);
   }
@@ -171,10 +190,10 @@ struct run_metrics_observer {
 
     template <typename Self, typename Visit>
     static void fields(Self& s, Visit& visit) {
-      visit(s.first_tick);
-      visit(s.start_ms);
-      visit(s.x);
-      visit(s.y);
+      visit(s.first_tick, "first_tick", any_value{});
+      visit(s.start_ms, "start_ms", any_value{});
+      visit(s.x, "x", kFinite);
+      visit(s.y, "y", kFinite);
     }
     friend bool operator==(const open_span&, const open_span&) = default;
   };
@@ -198,22 +217,26 @@ struct run_metrics_observer {
   // The record's lists of events come last.
   template <typename Self, typename Visit>
   static void fields(Self& m, Visit& visit) {
-    visit(m.started);
-    visit(m.keep_events);
+    visit(m.started, "started");
+    visit(m.keep_events, "keep_events");
     run_metrics_totals(m.record, visit);
-    visit(m.robot_x);
-    visit(m.robot_y);
-    visit(m.target_x);
-    visit(m.target_y);
-    visit(m.target_distance_when_set);
-    visit(m.reach_pending);
-    visit(m.last_reach_tick);
-    visit(m.distance_at_last_reach);
-    visit(m.span);
-    visit(m.last_ms);
-    visit(m.record.targets);
-    visit(m.record.stuck);
+    visit(m.robot_x, "robot_x", kFinite);
+    visit(m.robot_y, "robot_y", kFinite);
+    visit(m.target_x, "target_x", kFinite);
+    visit(m.target_y, "target_y", kFinite);
+    visit(m.target_distance_when_set, "target_distance_when_set", kNotNegative.or_infinity());
+    visit(m.reach_pending, "reach_pending");
+    visit(m.last_reach_tick, "last_reach_tick", any_value{});
+    visit(m.distance_at_last_reach, "distance_at_last_reach", kNotNegative.or_infinity());
+    visit(m.span, "span");
+    visit(m.last_ms, "last_ms", any_value{});
+    visit(m.record.targets, "targets");
+    visit(m.record.stuck, "stuck");
   }
+  // As run_metrics.cpp leaves them between two ticks: the counts within the
+  // ticks, the events those counted when they are kept. The run relates the
+  // ticks and times to its own (shell/simulated_run.h).
+  static void relations(const run_metrics_observer& m, field_check& check);
   friend bool operator==(const run_metrics_observer&, const run_metrics_observer&) = default;
 };
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "shell/driver.h"
+#include "shell/scene.h"
 #include "shell/simulator.h"
 
 // The simulated clock starts here rather than at 0: the automatic mode's ramp
@@ -23,6 +24,10 @@ constexpr double kSimulatedClockStart = 1000.0;
 // limits of pictures and films are those of shell/scene.h and shell/film.h.
 constexpr std::uint64_t kMaxTicks = 1'000'000'000'000ULL;
 constexpr int kMaxPeriodMs = 60'000;
+// The latest simulated time a restored run may have reached, in milliseconds
+// (146 million years): far beyond any run, and far enough from the end of the
+// clock's range that no timer's due time overflows.
+constexpr std::uint64_t kLatestRunTimeMs = std::uint64_t{1} << 62;
 
 // A run owns its simulator; a copy of a run is a second run in the same state,
 // with the same future.
@@ -72,21 +77,28 @@ class simulated_run final : public platform {
   // The whole state (shell/snapshot.h): the simulator, then the timers.
   template <typename Self, typename Visit>
   static void fields(Self& run, Visit& visit) {
-    visit(run.app_);
-    visit(run.client_width_);
-    visit(run.client_height_);
-    visit(run.quit_);
-    visit(run.now_);
-    visit(run.tick_period_);
-    visit(run.tick_due_);
-    visit(run.rate_period_);
-    visit(run.rate_due_);
-    visit(run.ticks_);
+    visit(run.app_, "app");
+    visit(run.client_width_, "client_width", whole_limit{0, kMaxImageSide});
+    visit(run.client_height_, "client_height", whole_limit{0, kMaxImageSide});
+    visit(run.quit_, "quit");
+    visit(run.now_, "now", whole_limit{0, kLatestRunTimeMs});
+    // What the driver's period makes them, and the clock's (relations).
+    visit(run.tick_period_, "tick_period", any_value{});
+    visit(run.tick_due_, "tick_due", any_value{});
+    visit(run.rate_period_, "rate_period", any_value{});
+    visit(run.rate_due_, "rate_due", any_value{});
+    visit(run.ticks_, "ticks", any_value{});
   }
+  // A started run between two ticks: the timers due one period ahead of the
+  // clock, as the driver's period and the rate count set them; the client area
+  // the simulation's; the simulation's clock this clock in seconds, from
+  // kSimulatedClockStart; the run metrics' time the run's.
+  static void relations(const simulated_run& run, field_check& check);
   friend bool operator==(const simulated_run&, const simulated_run&) = default;
 
  private:
   void advance_to(std::uint64_t time_ms);
+  void rate_events_before(std::uint64_t time_ms, bool or_at);
 
   simulator app_;
   int client_width_;

@@ -24,11 +24,11 @@ struct simulator_data {
 
   template <typename Self, typename Visit>
   static void fields(Self& s, Visit& visit) {
-    visit(s.sim);
-    visit(s.driver);
-    visit(s.mouse);
-    visit(s.metrics);
-    visit(s.trail);
+    visit(s.sim, "sim");
+    visit(s.driver, "driver");
+    visit(s.mouse, "mouse");
+    visit(s.metrics, "metrics");
+    visit(s.trail, "trail");
   }
   friend bool operator==(const simulator_data&, const simulator_data&) = default;
 };

@@ -9,7 +9,10 @@
 // (u64), the payload, and an FNV-1a hash of the payload (u64); numbers are
 // stored little-endian as their bits. Bytes of another version, cut short,
 // changed or holding values no run can have are refused with a snapshot_error
-// that says why, and the run being restored into is left as it was.
+// that says why, and the run being restored into is left as it was: every field
+// is read against the limit its description gives it, and every record against
+// its relations (core/utility.h), so that a restored run is always one that a
+// run could have reached, whatever the bytes (docs/hostile-inputs.md).
 #pragma once
 
 #include <cstdint>
@@ -41,6 +44,8 @@ class snapshot_writer {
   void put_text(std::string_view text);
   // The framed snapshot of everything put so far.
   std::string finish() const;
+  // The framed snapshot of any payload (a fuzz target frames its bytes so).
+  static std::string framed(std::string_view payload);
 
  private:
   std::string payload_;

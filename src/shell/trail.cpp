@@ -1,5 +1,6 @@
 #include "shell/trail.h"
 
+#include <cmath>
 #include <vector>
 
 #include "core/simulation.h"
@@ -48,6 +49,26 @@ void keep(trail_state& trail, const point& p) {
 }
 
 }  // namespace
+
+void trail_state::relations(const trail_state& t, field_check& check) {
+  if (!t.recording) {
+    check.require(t == trail_state{}, "a trail that is not recorded holds points");
+    return;
+  }
+  check.require(!t.points.empty() && t.points.size() < kMaxTrailPoints,
+                "a trail of more points than thinning leaves, or of none");
+  int exponent = 0;
+  const bool power_of_four =
+      std::frexp(t.spacing_factor, &exponent) == 0.5 && (exponent - 1) % 2 == 0;
+  check.require(power_of_four || std::isinf(t.spacing_factor),
+                "a trail's spacing that thinning does not give");
+  for (const point& p : t.points) {
+    if (std::isnan(p.x) != std::isnan(p.y)) {
+      check.require(false, "a trail's point that is half a break");
+      return;
+    }
+  }
+}
 
 void trail_start(simulator& app) {
   trail_reset(app);

@@ -24,13 +24,17 @@ struct trail_state {
   point last_seen;              // the robot at the last call
   double spacing_factor = 1.0;  // 4 to the number of thinnings (squared spacing)
 
+  // The points are the robot's places, or breaks (both coordinates NaN).
   template <typename Self, typename Visit>
   static void fields(Self& t, Visit& visit) {
-    visit(t.recording);
-    visit(t.last_seen);
-    visit(t.spacing_factor);
-    visit(t.points);
+    visit(t.recording, "recording");
+    visit(t.last_seen, "last_seen", kFinite);
+    visit(t.spacing_factor, "spacing_factor", real_limit{1.0, kFinite.high}.or_infinity());
+    visit(t.points, "points", kFinite.or_nan());
   }
+  // Fewer points than thinning leaves, only while recording, from at least one;
+  // the spacing 4 to the number of thinnings (trail.cpp).
+  static void relations(const trail_state& t, field_check& check);
   friend bool operator==(const trail_state&, const trail_state&) = default;
 };
 

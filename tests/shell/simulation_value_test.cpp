@@ -194,6 +194,7 @@ TEST(SimulationValue, CorruptOrForeignSnapshotsAreRefusedAndChangeNothing) {
 // Changes to fields that the runs above may leave as they start (or never
 // change at all): a restored run must carry each, so a field that the snapshot
 // leaves out fails here even when every real run has it at its start value.
+// Each change keeps the state one a run can have (snapshot_limits_test.cpp).
 struct field_change {
   const char* name;
   void (*apply)(simulated_run& run);
@@ -206,10 +207,10 @@ const field_change kFieldChanges[] = {
     {"world.show_grad",
      [](simulated_run& r) { r.sim().world.show_grad = !r.sim().world.show_grad; }},
     {"a wall's height", [](simulated_run& r) { r.sim().world.walls->next->height += 0.5; }},
-    {"a waypoint's angle", [](simulated_run& r) { world_add_waypoint(r.sim(), 1, 2, 0.75); }},
+    {"a waypoint's angle", [](simulated_run& r) { r.sim().world.waypoints->angle = 0.75; }},
     {"last_push_back", [](simulated_run& r) { r.sim().last_push_back.step_shortened ^= true; }},
-    {"automode.limits", [](simulated_run& r) { r.sim().automode.limits[9] = 0.5; }},
-    {"draw_objects.live", [](simulated_run& r) { ++r.sim().draw_objects.live; }},
+    {"automode.limits", [](simulated_run& r) { r.sim().automode.limits[1] = 1.875; }},
+    {"draw_objects.next_id", [](simulated_run& r) { ++r.sim().draw_objects.next_id; }},
     {"driver.program_drive",
      [](simulated_run& r) {
        r.app().driver.program_drive = {0.01, -0.02};
@@ -217,7 +218,11 @@ const field_change kFieldChanges[] = {
     {"mouse.right_mouse_down", [](simulated_run& r) { r.app().mouse.right_mouse_down = true; }},
     {"a stuck spell",
      [](simulated_run& r) {
-       r.app().metrics.record.stuck.push_back(stuck_spell{3, 900, 10, 9000, 1.5, 2.5});
+       run_metrics_record& record = r.app().metrics.record;
+       record.stuck.push_back(stuck_spell{3, 250, 10, 5010, 1.5, 2.5});
+       ++record.stuck_spells;
+       record.stuck_ms += 5000;
+       record.longest_stuck_ms = std::max<std::uint64_t>(record.longest_stuck_ms, 5000);
      }},
     {"metrics.span", [](simulated_run& r) { r.app().metrics.span.y += 1; }},
     {"a trail's break",
@@ -231,7 +236,7 @@ const field_change kFieldChanges[] = {
 TEST(SimulationValue, ARestoredRunCarriesEveryField) {
   for (const field_change& change : kFieldChanges) {
     std::unique_ptr<simulated_run> run = started(kCases[3]);
-    poses(*run, 300);
+    poses(*run, 600);
     const simulated_run unchanged(*run);
     change.apply(*run);
     ASSERT_FALSE(*run == unchanged) << change.name << ": == does not see it";
@@ -239,6 +244,7 @@ TEST(SimulationValue, ARestoredRunCarriesEveryField) {
     const std::string snapshot = state_of(*run);
     snapshot_reader in(snapshot);
     read_run_state(in, restored);
+    in.expect_end();
     EXPECT_TRUE(restored == *run) << change.name << ": the snapshot does not carry it";
   }
 }
