@@ -15,6 +15,21 @@
 #include "shell/snapshot.h"
 #include "shell/trail.h"
 
+namespace {
+
+// A console line of a snapshot, as take_console keeps them: one line, of at
+// most kConsoleLineMaxBytes.
+std::string console_line(snapshot_reader& in) {
+  std::string line = in.get_text();
+  if (line.size() > kConsoleLineMaxBytes || line.find('\n') != std::string::npos) {
+    throw snapshot_error("the snapshot is corrupt: a console line of more than " +
+                         std::to_string(kConsoleLineMaxBytes) + " bytes or of several lines");
+  }
+  return line;
+}
+
+}  // namespace
+
 session::session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
                  bool manual) {
   run_ = std::make_unique<simulated_run>(kSessionClientWidth, kSessionClientHeight);
@@ -43,8 +58,8 @@ session::session(std::string_view snapshot) {
   console_messages_ = in.get<std::uint64_t>();
   const std::uint64_t lines = in.get_count(sizeof(std::uint64_t));
   if (lines > kConsoleLinesKept) throw snapshot_error("the snapshot is corrupt: too many lines");
-  for (std::uint64_t i = 0; i < lines; ++i) console_lines_.push_back(in.get_text());
-  console_partial_ = in.get_text();
+  for (std::uint64_t i = 0; i < lines; ++i) console_lines_.push_back(console_line(in));
+  console_partial_ = console_line(in);
   readings_stale_ = in.get_flag();
   in.expect_end();
   run_ = std::move(run);

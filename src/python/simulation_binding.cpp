@@ -1,5 +1,6 @@
 #include "python/simulation_binding.h"
 
+#include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "python/binding_support.h"
 #include "python/simulation_output_binding.h"
 #include "python/simulation_world_binding.h"
+#include "shell/driver.h"
 #include "shell/key_names.h"
 
 namespace {
@@ -170,9 +172,9 @@ random when it does, as in automatic mode.)";
 constexpr const char* kDriveDoc = R"(The driving command of every following tick, in manual mode.
 
 speed: world units per tick (positive forward); turn: radians per tick added to
-the heading (positive clockwise on the screen). They stand in for the keys W,
-S, A, D until the next drive() or until manual mode ends, used as given.
-RuntimeError in automatic mode.)";
+the heading (positive clockwise on the screen), -pi to pi. They stand in for
+the keys W, S, A, D until the next drive() or until manual mode ends, used as
+given. RuntimeError in automatic mode; ValueError for a turn beyond half a turn.)";
 
 void bind_driving(simulation_class& c) {
   c.def_property(
@@ -188,6 +190,10 @@ void bind_driving(simulation_class& c) {
           [](session& s, const py::object& speed, const py::object& turn) {
             const double v = real_number(speed, "speed");
             const double w = real_number(turn, "turn");
+            if (std::fabs(w) > kMaxDriveTurn) {
+              value_error("turn must be from -pi to pi radians per tick, got " +
+                          std::string(py::repr(py::float_(w))));
+            }
             const session_lock lock(s);
             s.drive(v, w);
           },

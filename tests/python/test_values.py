@@ -6,6 +6,7 @@ import copy
 import hashlib
 import pickle
 import signal
+import struct
 import subprocess
 import sys
 import threading
@@ -125,6 +126,66 @@ def test_corrupt_or_foreign_pickles_raise_value_error():
             restore(data)
     with pytest.raises(TypeError):
         restore("text")
+
+
+def framed(payload, head):
+    """A snapshot around a payload, with its length and FNV-1a hash, as a crafted
+    pickle would carry them (head: the magic and version of a real one)."""
+    h = 14695981039346656037
+    for byte in payload:
+        h = ((h ^ byte) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return head + struct.pack("<Q", len(payload)) + payload + struct.pack("<Q", h)
+
+
+def test_crafted_pickles_with_values_no_run_has_raise_value_error():
+    sim = robosim.Simulation(seed=4, world=WORLDS / "maze.dat")
+    sim.step(300)
+    sim.set_pose(2.5, 3.5, 0.123456789)
+    snapshot = sim.__reduce__()[1][0]
+    head, payload = snapshot[:12], snapshot[20:-8]
+    assert framed(payload, head) == snapshot
+    restore = robosim._restore_simulation
+    heading = struct.pack("<d", 0.123456789)
+    assert payload.count(heading) == 1
+    wall = struct.pack("<dddd", *sim.walls[0])
+    assert payload.count(wall) >= 1
+    # The console's part: the message count, the lines, the line being written, a flag.
+    stats = sim.stats
+    console = struct.pack("<QQ", stats["console_messages"], len(stats["console"]))
+    console += b"".join(struct.pack("<Q", len(line)) + line.encode() for line in stats["console"])
+    partial = next(n for n in range(4097)
+                   if payload[-9 - n:-1 - n] == struct.pack("<Q", n)
+                   and payload[:-9 - n].endswith(console))
+    run_state = payload[:len(payload) - 9 - partial - len(console)]
+
+    def with_console(lines, partial=b"", messages=None):
+        text = struct.pack("<QQ", len(lines) if messages is None else messages, len(lines))
+        text += b"".join(struct.pack("<Q", len(line)) + line for line in lines)
+        text += struct.pack("<Q", len(partial)) + partial + payload[-1:]
+        return framed(run_state + text, head)
+
+    lines = [line.encode() for line in stats["console"]]
+    assert with_console(lines, payload[-1 - partial:-1], stats["console_messages"]) == snapshot
+    assert restore(with_console([b"fine"])).stats["console"] == ["fine"]
+    crafted = {
+        "heading": payload.replace(heading, struct.pack("<d", 1e308)),
+        "a NaN wall": payload.replace(wall, struct.pack("<dddd", float("nan"), 1, 1, 1), 1),
+        "an infinite wall": payload.replace(wall, struct.pack("<dddd", 1, float("inf"), 1, 1), 1),
+    }
+    bad = [framed(p, head) for p in crafted.values()]
+    bad += [with_console([b"x" * 1_000_000]), with_console([], b"x" * 5000),
+            with_console([b"two\nlines"]), with_console([b"x"] * 101)]
+    for data in bad:
+        with pytest.raises(ValueError, match="snapshot is corrupt"):
+            restore(data)
+    # A program's turn: at most half a turn a tick either way.
+    manual = robosim.Simulation(seed=4, manual=True)
+    manual.drive(0.01, -3.141592653589793)
+    before = fingerprint(manual)
+    for turn in (3.2, -4.0, 1e308):
+        with pytest.raises(ValueError, match="turn"):
+            manual.drive(0.01, turn)
+    assert fingerprint(manual) == before
 
 
 def test_simulations_on_threads_run_at_once_and_as_alone():
