@@ -5,6 +5,7 @@ configuration, and a cluster started by hand. Sweeps run as the user runs them,
 in their own process."""
 
 import csv
+import math
 import os
 import pathlib
 import re
@@ -375,7 +376,8 @@ class TestResults:
             half = stats.t.ppf(0.975, n - 1) * values.std(ddof=1) / np.sqrt(n)
             assert int(line["n"]) == n == SEEDS
             assert close(float(line["mean"]), values.mean())
-            assert close(float(line["ci95_low"]), values.mean() - half)
+            # Cut at zero: neither metric can be negative.
+            assert close(float(line["ci95_low"]), max(values.mean() - half, 0.0))
             assert close(float(line["ci95_high"]), values.mean() + half)
             assert line["baseline"] == "scale1=0.125"
             if scale1 == "0.125":
@@ -446,7 +448,10 @@ class TestResults:
         assert "robosim 1.0.0" in report and "robosim-sweep --world" in report
         summary = read_rows(results / "results.summary.csv")
         for line in summary:
-            assert f"| {line['mean']} | {line['sd']} |" in report
+            # Rounded to two significant digits of the standard deviation.
+            sd = float(line["sd"])
+            decimals = max(0, 1 - math.floor(math.log10(sd)))
+            assert f"| {float(line['mean']):.{decimals}f} | {sd:.{decimals}f} |" in report
             if line["p_paired"]:
                 assert f"| {line['p_paired']} | {line['pairs']} |" in report
         for link in re.findall(r"\]\(([^)]+)\)", report):
@@ -568,3 +573,24 @@ def test_the_launcher_runs_from_anywhere(tmp_path):
                             timeout=TIMEOUT)
     assert result.returncode == 0, result.stderr
     assert len(read_rows(tmp_path / "sweep.csv")) == 1
+
+
+@pytest.mark.parametrize("values, signed, low, high, text", [
+    # Counts spread wide (mean 30.47, sd 66.83): the t-interval would reach
+    # -52.51; cut at zero, and shown to two significant digits of the sd.
+    ([0, 0, 0, 150, 2.35], False, 0.0, 113.44674, "0 to 113"),
+    # The same values of a metric that may be negative keep the whole interval.
+    ([0, 0, 0, 150, 2.35], True, -52.50674, 113.44674, "-53 to 113"),
+    # An interval above zero is not touched; small spreads keep their digits.
+    ([1.2345, 1.2351, 1.2339], False, 1.2330095, 1.2359905, "1.23301 to 1.23599"),
+    ([3, 5, 4, 6], False, 2.4457397, 6.5542603, "2.4 to 6.6"),
+])
+def test_intervals_of_metrics_that_cannot_be_negative_stop_at_zero(values, signed, low, high,
+                                                                     text):
+    from robosim import sweep_report
+
+    d = sweep_report.describe_values(values, non_negative=not signed)
+    assert d["ci95_low"] == pytest.approx(low, abs=1e-5)
+    assert d["ci95_high"] == pytest.approx(high, abs=1e-5)
+    assert sweep_report.interval_text(d) == text
+    assert "final_heading" in sweep_report.SIGNED_METRICS

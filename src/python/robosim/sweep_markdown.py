@@ -7,7 +7,15 @@ import os
 import platform
 import subprocess
 
-from robosim.sweep_report import GROUP_COLUMNS, INTERVAL_NAME, number, write_atomically
+from robosim.sweep_report import (
+    GROUP_COLUMNS,
+    INTERVAL_NAME,
+    interval_text,
+    meaningful_decimals,
+    number,
+    shown_number,
+    write_atomically,
+)
 from robosim.sweep_rows import GAINS, metric_label, shown
 
 PROGRAM = "robosim-sweep"
@@ -75,10 +83,11 @@ def summary_tables(results):
         lines.append("|" + "---|" * len(head))
         for inputs, described in results.summary:
             d = described[metric]
-            interval = (f"{number(d['ci95_low'])} to {number(d['ci95_high'])}"
-                        if d["ci95_low"] is not None else "")
+            decimals = meaningful_decimals(d)
+            interval = interval_text(d) if d["ci95_low"] is not None else ""
             cells = [world_cell(inputs[c]) if c == "world" else cell(inputs[c]) for c in columns]
-            cells += [str(d["n"]), number(d["mean"]), number(d["sd"]), interval]
+            cells += [str(d["n"]), shown_number(d["mean"], decimals),
+                      shown_number(d["sd"], decimals), interval]
             if sweep.baseline:
                 key = tuple(inputs[c] for c in GROUP_COLUMNS)
                 paired = results.compared.get(key, {}).get(metric)
@@ -86,9 +95,9 @@ def summary_tables(results):
                     cells += ["baseline" if inputs[sweep.baseline[0]] == sweep.baseline[1] else "",
                               "", "", ""]
                 else:
-                    cells += [number(paired["mean"]),
-                              (f"{number(paired['ci95_low'])} to {number(paired['ci95_high'])}"
-                               if paired["ci95_low"] is not None else ""),
+                    paired_decimals = meaningful_decimals(paired)
+                    cells += [shown_number(paired["mean"], paired_decimals),
+                              interval_text(paired) if paired["ci95_low"] is not None else "",
                               number(paired["p"]), str(paired["n"])]
             lines.append("| " + " | ".join(cells) + " |")
         lines.append("")

@@ -25,9 +25,17 @@ def t_quantile_975(degrees):
     return float(t.ppf(0.975, degrees))
 
 
-def describe_values(values):
+# Metrics that may be negative; every other metric is a count, a distance or a
+# time, whose mean cannot be below zero.
+SIGNED_METRICS = frozenset({"final_heading"})
+
+
+def describe_values(values, non_negative=False):
     """n, mean, sd and the 95 % interval of the mean of the values; sd and the
-    interval are None with fewer than two values, everything but n with none."""
+    interval are None with fewer than two values, everything but n with none.
+    For a quantity that cannot be negative the interval is the t-interval cut at
+    zero: the part below zero cannot hold the mean, so cutting it keeps the
+    interval's 95 % coverage."""
     n = len(values)
     if n == 0:
         return {"n": 0, "mean": None, "sd": None, "ci95_low": None, "ci95_high": None}
@@ -36,7 +44,8 @@ def describe_values(values):
         return {"n": 1, "mean": mean, "sd": None, "ci95_low": None, "ci95_high": None}
     sd = statistics.stdev(values)
     half = t_quantile_975(n - 1) * sd / math.sqrt(n)
-    return {"n": n, "mean": mean, "sd": sd, "ci95_low": mean - half, "ci95_high": mean + half}
+    low = max(mean - half, 0.0) if non_negative else mean - half
+    return {"n": n, "mean": mean, "sd": sd, "ci95_low": low, "ci95_high": mean + half}
 
 
 def describe_pairs(values, baseline_values):
@@ -77,7 +86,8 @@ def summarise(rows, metrics):
         described = {}
         for metric in metrics:
             values = [value_of(row, metric) for row in members]
-            described[metric] = describe_values([v for v in values if v is not None])
+            described[metric] = describe_values([v for v in values if v is not None],
+                                                non_negative=metric not in SIGNED_METRICS)
         summary.append((dict(zip(GROUP_COLUMNS, key)), described))
     return summary
 
@@ -137,18 +147,41 @@ def number(value):
     return "" if value is None else f"{value:.6g}"
 
 
+def meaningful_decimals(d):
+    """The decimals that a description's figures are shown with in the reports:
+    two significant digits of the standard deviation (finer digits of a mean
+    are noise); None (six significant digits) without a spread."""
+    sd = d.get("sd")
+    if not sd or not math.isfinite(sd):
+        return None
+    return max(0, 1 - math.floor(math.log10(sd)))
+
+
+def shown_number(value, decimals):
+    """A figure of a report, rounded to its description's meaningful decimals."""
+    if value is None:
+        return ""
+    if decimals is None:
+        return number(value)
+    text = f"{value:.{decimals}f}"
+    return "0" if text.lstrip("-").strip("0.") == "" else text  # no "-0.0"
+
+
 def interval_text(d):
     if d["n"] == 0:
         return "no values"
     if d["n"] == 1:
         return "no interval (one run)"
-    return f"{number(d['ci95_low'])} to {number(d['ci95_high'])}"
+    decimals = meaningful_decimals(d)
+    return f"{shown_number(d['ci95_low'], decimals)} to {shown_number(d['ci95_high'], decimals)}"
 
 
 def paired_text(d):
     if d["n"] == 0:
         return "no pairs"
-    text = f"{d['mean']:+.6g}"
+    decimals = meaningful_decimals(d)
+    mean = shown_number(d["mean"], decimals)
+    text = mean if mean.startswith("-") else f"+{mean}"
     if d["n"] >= 2:
         p = "-" if d["p"] is None else f"{d['p']:.3g}"
         text += f" ({interval_text(d)}), p {p}"
@@ -169,8 +202,9 @@ def format_summary(summary, compared=None, baseline=None):
             header += f"  paired difference to {baseline[0]} = {baseline[1]} (95 % CI, p)"
         lines.append(header.rstrip())
         for metric, d in metrics.items():
-            line = (f"  {metric:<22} {d['n']:>4} {number(d['mean']):>12} "
-                    f"{number(d['sd']) or '-':>12}  {interval_text(d):<28}")
+            decimals = meaningful_decimals(d)
+            line = (f"  {metric:<22} {d['n']:>4} {shown_number(d['mean'], decimals):>12} "
+                    f"{shown_number(d['sd'], decimals) or '-':>12}  {interval_text(d):<28}")
             if key in compared:
                 line += f"  {paired_text(compared[key][metric])}"
             lines.append(line.rstrip())
