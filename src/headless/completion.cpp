@@ -2,10 +2,10 @@
 
 namespace {
 
-std::string case_arm(const option_spec& spec) {
-  const std::string words = spec.completion_words;
-  std::string arm = "    --" + std::string(spec.name) + ")\n";
-  switch (spec.completion) {
+std::string case_arm(const option_row& row) {
+  const std::string words = row.completion_words;
+  std::string arm = "    --" + std::string(row.name) + ")\n";
+  switch (row.completion) {
     case value_completion::files:
       arm += "      _robosim_files '" + words + "'\n";
       break;
@@ -29,7 +29,7 @@ std::string case_arm(const option_spec& spec) {
 
 }  // namespace
 
-std::string bash_completion_function(std::span<const option_spec> options) {
+std::string bash_completion_function(std::span<const option_row> options) {
   std::string text =
       "# Made from the runner's option table (src/headless/options.cpp); do not edit.\n"
       "_robot_simulator_headless() {\n"
@@ -37,16 +37,16 @@ std::string bash_completion_function(std::span<const option_spec> options) {
       "  _robosim_words\n"
       "  case $prev in\n";
   std::string names;
-  for (const option_spec& spec : options) {
-    text += case_arm(spec);
-    names += (names.empty() ? "--" : " --") + std::string(spec.name);
+  for (const option_row& row : options) {
+    text += case_arm(row);
+    names += (names.empty() ? "--" : " --") + std::string(row.name);
   }
   text += "  esac\n  _robosim_options \"" + names + "\"\n}\n";
   return text;
 }
 
 std::string fill_completion_template(const std::string& text, const std::string& marker,
-                                     std::span<const option_spec> options) {
+                                     std::span<const option_row> options) {
   const std::string line = marker + "\n";
   std::size_t at = text.rfind(line, 0) == 0 ? 0 : text.find("\n" + line);
   if (at == std::string::npos) return {};

@@ -11,9 +11,9 @@
 // offers what the table says (files matching a pattern, words, nothing), else
 // the long options. It uses the helpers _robosim_words, _robosim_files and
 // _robosim_options of packaging/completions/robot-simulator.bash.in.
-std::string bash_completion_function(std::span<const option_spec> options);
+std::string bash_completion_function(std::span<const option_row> options);
 
 // The template with the line that holds only `marker` replaced by the function;
 // empty when the template has no such line.
 std::string fill_completion_template(const std::string& text, const std::string& marker,
-                                     std::span<const option_spec> options);
+                                     std::span<const option_row> options);

@@ -52,9 +52,9 @@ QStringList arguments_with_placeholders(int argc, char** argv, std::vector<std::
 
 // Every option that takes a file name, as the option table lists them.
 void restore_raw_paths(const std::vector<std::string>& raw, run_options& options) {
-  for (const option_spec& spec : option_table()) {
-    if (spec.path == nullptr) continue;
-    std::string& path = options.*spec.path;
+  for (const option_row& row : option_table()) {
+    if (row.path == nullptr) continue;
+    std::string& path = options.*row.path;
     if (path.rfind(kRawPrefix, 0) != 0) continue;
     const std::size_t index = std::stoul(path.substr(sizeof kRawPrefix - 1));
     if (index < raw.size()) path = raw[index];

@@ -125,8 +125,8 @@ bool take_target(const QString& text, run_options& into, std::string& problem) {
 }
 
 bool take_generate(const QString& text, run_options& into, std::string& problem) {
-  into.generate_spec = text.toStdString();
-  if (!into.generate_spec.empty()) return true;
+  into.generate_description = text.toStdString();
+  if (!into.generate_description.empty()) return true;
   problem = "the description is empty";
   return false;
 }
@@ -157,7 +157,7 @@ using completion = value_completion;
 using o = run_options;
 
 // clang-format off
-const option_spec kOptions[] = {
+const option_row kOptions[] = {
     {"help", "h", "", "Shows this help and exits.", scope::info},
     {"version", "v", "", "Shows the version and exits.", scope::info},
     {"ticks", "", "N", "Number of ticks to run (default 6000).", scope::run, nullptr, take_ticks,
@@ -233,8 +233,8 @@ const option_spec kOptions[] = {
 
 // --- The parse ---------------------------------------------------------------------
 
-std::string dashed(const option_spec& spec) {
-  return std::string("--") + spec.name;
+std::string dashed(const option_row& row) {
+  return std::string("--") + row.name;
 }
 
 // The Qt parser with every option of the table, in the table's order.
@@ -243,18 +243,18 @@ class table_parser {
   table_parser() {
     parser_.setApplicationDescription(kDescription);
     parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const option_spec& spec : option_table()) {
+    for (const option_row& row : option_table()) {
       QStringList names;
-      if (*spec.short_name != '\0') names << spec.short_name;
-      names << spec.name;
-      options_.emplace_back(names, spec.description, spec.value_name);
+      if (*row.short_name != '\0') names << row.short_name;
+      names << row.name;
+      options_.emplace_back(names, row.description, row.value_name);
     }
     for (const QCommandLineOption& option : options_) parser_.addOption(option);
   }
 
   QCommandLineParser& qt() { return parser_; }
-  bool is_set(const option_spec& spec) const { return parser_.isSet(spec.name); }
-  QString value(const option_spec& spec) const { return parser_.value(spec.name); }
+  bool is_set(const option_row& row) const { return parser_.isSet(row.name); }
+  QString value(const option_row& row) const { return parser_.value(row.name); }
   bool is_set(const char* name) const { return parser_.isSet(name); }
 
  private:
@@ -277,27 +277,27 @@ bool making_a_world(const table_parser& parser) {
 
 // Reads every option given into the record, in the table's order.
 bool take_values(const table_parser& parser, run_options& result, std::string& message) {
-  for (const option_spec& spec : option_table()) {
-    if (!parser.is_set(spec)) continue;
+  for (const option_row& row : option_table()) {
+    if (!parser.is_set(row)) continue;
     // Checked before the value: it is the option itself that is out of place.
-    if (spec.scope == scope::map_import && !parser.is_set("import-map")) {
-      message = dashed(spec) + " only goes with --import-map";
+    if (row.scope == scope::map_import && !parser.is_set("import-map")) {
+      message = dashed(row) + " only goes with --import-map";
       return false;
     }
-    if (spec.flag != nullptr) result.*spec.flag = true;
+    if (row.flag != nullptr) result.*row.flag = true;
     std::string problem;
-    if (spec.path != nullptr) {
-      const QString value = parser.value(spec);
+    if (row.path != nullptr) {
+      const QString value = parser.value(row);
       if (value.isEmpty()) {
-        problem = spec.completion == completion::folders ? "the folder name is empty"
-                                                         : "the file name is empty";
+        problem = row.completion == completion::folders ? "the folder name is empty"
+                                                        : "the file name is empty";
       }
-      result.*spec.path = value.toLocal8Bit().toStdString();
-    } else if (spec.take != nullptr) {
-      spec.take(parser.value(spec), result, problem);
+      result.*row.path = value.toLocal8Bit().toStdString();
+    } else if (row.take != nullptr) {
+      row.take(parser.value(row), result, problem);
     }
     if (!problem.empty()) {
-      message = dashed(spec) + ": " + problem;
+      message = dashed(row) + ": " + problem;
       return false;
     }
   }
@@ -306,17 +306,17 @@ bool take_values(const table_parser& parser, run_options& result, std::string& m
 
 // Making a world file: --save and the maker's own options, nothing else.
 bool check_making(const table_parser& parser, const run_options& result, std::string& message) {
-  const char* making = result.generate_spec.empty() ? "--import-map" : "--generate";
-  for (const option_spec& spec : option_table()) {
+  const char* making = result.generate_description.empty() ? "--import-map" : "--generate";
+  for (const option_row& row : option_table()) {
     const bool belongs =
-        spec.scope == scope::any || spec.scope == scope::making || spec.scope == scope::map_import;
-    if (parser.is_set(spec) && !belongs) {
-      message = std::string(making) + " only writes a world file; " + dashed(spec) +
+        row.scope == scope::any || row.scope == scope::making || row.scope == scope::map_import;
+    if (parser.is_set(row) && !belongs) {
+      message = std::string(making) + " only writes a world file; " + dashed(row) +
                 " does not go with it";
       return false;
     }
   }
-  if (!result.generate_spec.empty() && !result.import_map_path.empty()) {
+  if (!result.generate_description.empty() && !result.import_map_path.empty()) {
     message = "--generate and --import-map each make a world; give one of them";
     return false;
   }
@@ -329,24 +329,24 @@ bool check_making(const table_parser& parser, const run_options& result, std::st
 
 // Options that only shape an output are mistakes without that output.
 bool check_scopes(const table_parser& parser, const run_options& result, std::string& message) {
-  for (const option_spec& spec : option_table()) {
-    if (!parser.is_set(spec)) continue;
+  for (const option_row& row : option_table()) {
+    if (!parser.is_set(row)) continue;
     const bool film = !result.gif_path.empty() || !result.frames_dir.empty();
-    if (spec.scope == scope::picture && result.png_path.empty() && !film) {
-      message = dashed(spec) +
+    if (row.scope == scope::picture && result.png_path.empty() && !film) {
+      message = dashed(row) +
                 " only changes the pictures; give --png FILE, --gif FILE or --frames DIR as well";
       return false;
     }
-    if (spec.scope == scope::film && result.gif_path.empty()) {
-      message = dashed(spec) + " needs --gif FILE";
+    if (row.scope == scope::film && result.gif_path.empty()) {
+      message = dashed(row) + " needs --gif FILE";
       return false;
     }
-    if (spec.scope == scope::frames && !film) {
-      message = dashed(spec) + " needs --gif FILE or --frames DIR";
+    if (row.scope == scope::frames && !film) {
+      message = dashed(row) + " needs --gif FILE or --frames DIR";
       return false;
     }
-    if (spec.scope == scope::trace && result.trace_path.empty()) {
-      message = dashed(spec) + " needs --trace FILE";
+    if (row.scope == scope::trace && result.trace_path.empty()) {
+      message = dashed(row) + " needs --trace FILE";
       return false;
     }
   }
@@ -371,9 +371,9 @@ std::string normalised(const std::string& path) {
 }
 
 bool check_distinct_outputs(const run_options& result, std::string& message) {
-  std::vector<const option_spec*> outputs;
-  for (const option_spec& spec : option_table()) {
-    if (spec.output && !(result.*spec.path).empty()) outputs.push_back(&spec);
+  std::vector<const option_row*> outputs;
+  for (const option_row& row : option_table()) {
+    if (row.output && !(result.*row.path).empty()) outputs.push_back(&row);
   }
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     for (std::size_t j = i + 1; j < outputs.size(); ++j) {
@@ -388,7 +388,7 @@ bool check_distinct_outputs(const run_options& result, std::string& message) {
 
 }  // namespace
 
-std::span<const option_spec> option_table() {
+std::span<const option_row> option_table() {
   return kOptions;
 }
 

@@ -58,7 +58,7 @@ struct run_options {
   std::optional<double> max_stuck_seconds;
   // Making a world file instead of running: the generator's text, or the YAML
   // file of an occupancy map. Either needs save_path and nothing else.
-  std::string generate_spec;
+  std::string generate_description;
   std::string import_map_path;
   // What of the map --import-map takes, and what its unknown cells become.
   std::optional<map_region> import_region;
@@ -91,7 +91,7 @@ enum class value_completion {
 // One option. A switch sets its flag; an option with a value is read by take,
 // which returns false and the problem (the message after "--NAME: ") for a value
 // it refuses. A file name is read into path instead, refused only when empty.
-struct option_spec {
+struct option_row {
   const char* name;        // the long name, without "--"
   const char* short_name;  // "" for none
   const char* value_name;  // "" for a switch
@@ -106,7 +106,7 @@ struct option_spec {
 };
 
 // Every option, in the order --help lists them.
-std::span<const option_spec> option_table();
+std::span<const option_row> option_table();
 
 enum class parse_outcome {
   run,      // options are in the record

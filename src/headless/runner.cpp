@@ -457,7 +457,7 @@ class headless_run {
 
 int run_headless(const run_options& options, std::FILE* out, std::FILE* err,
                  const volatile std::sig_atomic_t* stop) {
-  if (!options.generate_spec.empty() || !options.import_map_path.empty()) {
+  if (!options.generate_description.empty() || !options.import_map_path.empty()) {
     return make_world_file(options, out, err, stop);
   }
   return headless_run(options, out, err, stop).run();

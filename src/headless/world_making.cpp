@@ -60,11 +60,12 @@ int import_map(const run_options& options, std::FILE* out, std::FILE* err,
 
 int make_world_file(const run_options& options, std::FILE* out, std::FILE* err,
                     const volatile std::sig_atomic_t* stop) {
-  if (options.generate_spec.empty()) return import_map(options, out, err, stop);
+  if (options.generate_description.empty()) return import_map(options, out, err, stop);
   world_file_data data;
   std::string error;
-  if (!generate_world(options.generate_spec, data, error)) {
-    return fail(err, "--generate " + options.generate_spec + ": " + error, kExitBadArguments);
+  if (!generate_world(options.generate_description, data, error)) {
+    return fail(err, "--generate " + options.generate_description + ": " + error,
+                kExitBadArguments);
   }
   if (const int code = write_world(options, data, err, stop); code != kExitOk) return code;
   std::fprintf(out, "wrote %s: %zu walls\n", options.save_path.c_str(), data.walls.size());

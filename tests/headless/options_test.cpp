@@ -88,17 +88,17 @@ TEST(HeadlessOptions, EveryRowOfTheTableIsReadOneWay) {
   run_options options;
   std::string message;
   ASSERT_EQ(parse({"--help"}, options, message), parse_outcome::help);
-  for (const option_spec& spec : option_table()) {
-    SCOPED_TRACE(spec.name);
-    const bool is_switch = *spec.value_name == '\0';
-    const int readers = (spec.flag != nullptr) + (spec.take != nullptr) + (spec.path != nullptr);
-    EXPECT_EQ(readers, spec.scope == option_scope::info ? 0 : 1);
-    EXPECT_EQ(is_switch, spec.take == nullptr && spec.path == nullptr);
-    EXPECT_EQ(is_switch, spec.completion == value_completion::none);
-    EXPECT_EQ(spec.path != nullptr, spec.completion == value_completion::files ||
-                                        spec.completion == value_completion::folders);
-    EXPECT_TRUE(spec.path != nullptr || !spec.output);
-    EXPECT_NE(message.find(std::string("--") + spec.name), std::string::npos);
+  for (const option_row& row : option_table()) {
+    SCOPED_TRACE(row.name);
+    const bool is_switch = *row.value_name == '\0';
+    const int readers = (row.flag != nullptr) + (row.take != nullptr) + (row.path != nullptr);
+    EXPECT_EQ(readers, row.scope == option_scope::info ? 0 : 1);
+    EXPECT_EQ(is_switch, row.take == nullptr && row.path == nullptr);
+    EXPECT_EQ(is_switch, row.completion == value_completion::none);
+    EXPECT_EQ(row.path != nullptr, row.completion == value_completion::files ||
+                                       row.completion == value_completion::folders);
+    EXPECT_TRUE(row.path != nullptr || !row.output);
+    EXPECT_NE(message.find(std::string("--") + row.name), std::string::npos);
   }
 }
 

@@ -164,11 +164,11 @@ def brief(text, length=40):
     return text if len(text) <= length else f"{text[:length]}… ({len(text)} characters)"
 
 
-def split_controller(spec):
+def split_controller(reference):
     """'module:function' -> (module, function)."""
-    module, colon, function = str(spec).partition(":")
+    module, colon, function = str(reference).partition(":")
     if not colon or not module or not function or ":" in function:
-        raise UsageError(f"--controller: '{spec}' is not module:function")
+        raise UsageError(f"--controller: '{reference}' is not module:function")
     return module, function
 
 

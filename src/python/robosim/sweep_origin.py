@@ -48,10 +48,10 @@ def build_identity():
     return f"{__version__}+{file_sha256(_robosim.__file__, limit=1 << 40)[:16]}"
 
 
-def load_controller(spec, directory):
+def load_controller(reference, directory):
     """The controller function of 'module:function', imported with `directory`
     searched first."""
-    module_name, _, function_name = str(spec).partition(":")
+    module_name, _, function_name = str(reference).partition(":")
     if directory not in sys.path:
         sys.path.insert(0, directory)
     module = importlib.import_module(module_name)
@@ -62,13 +62,13 @@ def load_controller(spec, directory):
 
 
 @functools.cache
-def controller_origin(spec, directory):
+def controller_origin(reference, directory):
     """The function of a controller 'module:function' and the SHA-256 of its
     module's file, read once, when the module is first loaded in this process
     (a worker keeps the module it loaded, whatever happens to the file later).
     A module without a file of its own has an empty hash."""
-    function = load_controller(spec, directory)
-    path = getattr(sys.modules.get(spec.partition(":")[0]), "__file__", None)
+    function = load_controller(reference, directory)
+    path = getattr(sys.modules.get(reference.partition(":")[0]), "__file__", None)
     return function, (file_sha256(path, limit=1 << 30) if path else "")
 
 
