@@ -187,6 +187,10 @@ void worker_pool::adopt_after_fork() {
   // batch's caller does nothing else until it ends), and a batch that another
   // thread had open belongs to a caller that did not come along.
   forget_workers();
+  // The old locks are left as they are (one may be locked for ever): destroying
+  // a condition variable that another thread waited on can block.
+  (void)locks_.release();
+  locks_ = std::make_unique<shared_locks>();
   open_.store(0, std::memory_order_relaxed);
   owner_process_ = this_process();
   start_workers(asked_ - 1);
@@ -264,9 +268,9 @@ void worker_pool::wait_for_workers(const std::function<void()>* waiting) {
   // Closes the batch: a thread that has not entered it yet will not.
   const std::uint64_t before = open_.fetch_and(kInsideMask, std::memory_order_acq_rel);
   if ((before & kInsideMask) == 0) return;
-  std::unique_lock<std::mutex> lock(done_mutex_);
+  std::unique_lock<std::mutex> lock(locks_->done_mutex);
   while ((open_.load(std::memory_order_acquire) & kInsideMask) != 0) {
-    if (done_.wait_for(lock, kWaitingInterval) == std::cv_status::timeout && waiting) {
+    if (locks_->done.wait_for(lock, kWaitingInterval) == std::cv_status::timeout && waiting) {
       lock.unlock();
       (*waiting)();
       lock.lock();
@@ -287,8 +291,8 @@ void worker_pool::leave() {
   if ((before >> 32) == 0 && (before & kInsideMask) == 1) {
     // The caller closed the batch and may be asleep: take the lock so that the
     // wake-up cannot fall between its test and its wait.
-    const std::lock_guard<std::mutex> lock(done_mutex_);
-    done_.notify_one();
+    const std::lock_guard<std::mutex> lock(locks_->done_mutex);
+    locks_->done.notify_one();
   }
 }
 
@@ -299,7 +303,7 @@ bool worker_pool::run_job_of_block(std::size_t block) {
   try {
     (*job_)(k);
   } catch (...) {
-    const std::lock_guard<std::mutex> lock(failure_mutex_);
+    const std::lock_guard<std::mutex> lock(locks_->failure_mutex);
     if (!failure_) failure_ = std::current_exception();
   }
   return true;

@@ -116,14 +116,20 @@ class worker_pool {
   std::uint32_t batch_ = 0;
   // The open batch's number (high half; 0 when closed) and the threads inside it.
   std::atomic<std::uint64_t> open_{0};
-  std::mutex done_mutex_;
-  std::condition_variable done_;
+  // The locks the threads share. A forked child takes new ones: another thread
+  // may have held one at the fork (a worker leaving a batch holds the first
+  // while it wakes the caller), and no thread is left in the child to free it.
+  struct shared_locks {
+    std::mutex done_mutex;
+    std::condition_variable done;
+    std::mutex failure_mutex;
+  };
+  std::unique_ptr<shared_locks> locks_ = std::make_unique<shared_locks>();
 
   const std::function<void(std::size_t)>* job_ = nullptr;
   std::size_t blocks_used_ = 1;
   std::vector<block_counter> blocks_;
   std::atomic<std::int64_t> busy_ns_{0};  // the threads' time inside the batch
   std::exception_ptr failure_;
-  std::mutex failure_mutex_;
   batch_history own_history_;
 };

@@ -175,9 +175,30 @@ int run_batch(worker_pool& pool) {
   return 0;
 }
 
+// Returns once another of the pool's threads has run a job, or false after a
+// minute. A test forks only then: a thread still starting up may hold a lock of
+// the sanitizers' run-time at the fork, which the child would then wait for.
+bool another_thread_ran_a_job(worker_pool& pool) {
+  const auto caller = std::this_thread::get_id();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  std::atomic<bool> other{false};
+  batch_history history;
+  while (!other && std::chrono::steady_clock::now() < deadline) {
+    pool.run(
+        2 * pool.threads(),
+        [&](std::size_t) {
+          work_for(std::chrono::microseconds(200));
+          if (std::this_thread::get_id() != caller) other = true;
+        },
+        &history);
+  }
+  return other;
+}
+
 TEST(PoolProcessTest, AForkedChildRunsBatchesAndEnds) {
   worker_pool pool(3);
   ASSERT_EQ(run_batch(pool), 0);
+  ASSERT_TRUE(another_thread_ran_a_job(pool));
   // The child has none of the pool's threads; it starts its own, and its pool
   // is destroyed at the end of the lambda without waiting for the parent's.
   EXPECT_EQ(in_child_process([&] {
@@ -212,6 +233,7 @@ bool forbid_new_threads() {
 
 TEST(PoolProcessTest, APoolThatMayStartNoThreadRunsOnTheCaller) {
   worker_pool pool(2);
+  ASSERT_TRUE(another_thread_ran_a_job(pool));
   const int status = in_child_process([&] {
     if (!forbid_new_threads()) return 77;
     worker_pool limited(4);
