@@ -13,6 +13,7 @@
 extern "C" {
 double robosim_musl_sin(double x);
 double robosim_musl_cos(double x);
+void robosim_musl_sincos(double x, double* sin_x, double* cos_x);
 double robosim_musl_atan2(double y, double x);
 double robosim_musl_pow(double x, double y);
 }
@@ -22,6 +23,10 @@ inline double portable_sin(double x) {
 }
 inline double portable_cos(double x) {
   return robosim_musl_cos(x);
+}
+// portable_sin(x) and portable_cos(x), bit for bit, reducing the argument once.
+inline void portable_sincos(double x, double& sin_x, double& cos_x) {
+  robosim_musl_sincos(x, &sin_x, &cos_x);
 }
 inline double portable_atan2(double y, double x) {
   return robosim_musl_atan2(y, x);

@@ -13,6 +13,9 @@ __extension__ using wide_int = __int128;
 
 constexpr std::uint32_t kBlack = raster_pixel(rgb(0, 0, 0));
 
+// A line of at most this many steps has 2 * first * minor + steps < 2^62.
+constexpr long long kNarrowSteps = 1LL << 30;
+
 // Horizontal extent, in pixel columns, of row y of the ellipse inscribed in the box
 // left..right-1 by top..bottom-1: the pixels whose centres lie inside the ellipse.
 // Returns false for a row the ellipse does not reach.
@@ -97,14 +100,24 @@ void raster_context::rectangle(int left, int top, int right, int bottom) {
   const std::uint32_t brush = raster_pixel(current_brush().colour);
   const long long y_first = std::max(t, 0LL);
   const long long y_last = std::min(b - 1, static_cast<long long>(height_) - 1);
+  // The visible columns of the box and of its inside; a side's outline column
+  // may lie outside the buffer.
+  const long long x_first = std::max(l, 0LL);
+  const long long x_last = std::min(r - 1, static_cast<long long>(width_) - 1);
+  const long long inside_first = std::max(l + 1, 0LL);
+  const long long inside_last = std::min(r - 2, static_cast<long long>(width_) - 1);
+  const bool left_shown = l >= 0;
+  const bool right_shown = r - 1 < width_;
   for (long long y = y_first; y <= y_last; ++y) {
-    if (y == t || y == b - 1) {
-      fill_span(bits, y, l, r - 1, pen);
-    } else {
-      fill_span(bits, y, l, l, pen);
-      fill_span(bits, y, l + 1, r - 2, brush);
-      fill_span(bits, y, r - 1, r - 1, pen);
+    std::uint32_t* row = bits + static_cast<std::ptrdiff_t>(y) * stride_;
+    // A brush of the pen's colour (every lattice cell) makes each row one span.
+    if (y == t || y == b - 1 || pen == brush) {
+      std::fill(row + x_first, row + x_last + 1, pen);
+      continue;
     }
+    if (inside_first <= inside_last) std::fill(row + inside_first, row + inside_last + 1, brush);
+    if (left_shown) row[l] = pen;
+    if (right_shown) row[r - 1] = pen;
   }
 }
 
@@ -196,24 +209,37 @@ void raster_context::draw_segment(long long x0, long long y0, long long x1, long
   // (2 * i * minor + steps) / (2 * steps). It is divided out once for the first
   // step inside the buffer and then carried from step to step as quotient and
   // remainder (minor <= steps, so it grows by at most one per step).
-  const wide_int divisor = static_cast<wide_int>(2) * steps;
-  const wide_int numerator = static_cast<wide_int>(2) * first * minor + steps;
-  long long offset = static_cast<long long>(numerator / divisor);
-  long long remainder = static_cast<long long>(numerator % divisor);
+  long long offset = 0;
+  long long remainder = 0;
+  if (steps <= kNarrowSteps) {
+    // Fits in 64 bits, and costs far less than the wide division (a library
+    // call on most targets); the quotient and remainder are the same.
+    const long long numerator = 2 * first * minor + steps;
+    offset = numerator / (2 * steps);
+    remainder = numerator % (2 * steps);
+  } else {
+    const wide_int divisor = static_cast<wide_int>(2) * steps;
+    const wide_int numerator = static_cast<wide_int>(2) * first * minor + steps;
+    offset = static_cast<long long>(numerator / divisor);
+    remainder = static_cast<long long>(numerator % divisor);
+  }
   const long long step_divisor = 2 * steps;
   const long long increment = 2 * minor;
+  // Pixels apart in memory for one step along each axis.
+  const std::ptrdiff_t major_pitch = x_major ? 1 : stride;
+  const std::ptrdiff_t minor_pitch = x_major ? stride : 1;
+  long long major = major_start + major_sign * first;
+  long long m = minor_start + minor_sign * offset;
   for (long long i = first; i <= last; ++i) {
-    const long long m = minor_start + minor_sign * offset;
     if (m >= 0 && m < minor_size) {
-      const long long major = major_start + major_sign * i;
-      const long long px = x_major ? major : m;
-      const long long py = x_major ? m : major;
-      bits[static_cast<std::ptrdiff_t>(py) * stride + static_cast<std::ptrdiff_t>(px)] = colour;
+      bits[static_cast<std::ptrdiff_t>(major) * major_pitch +
+           static_cast<std::ptrdiff_t>(m) * minor_pitch] = colour;
     }
+    major += major_sign;
     remainder += increment;
     if (remainder >= step_divisor) {
       remainder -= step_divisor;
-      ++offset;
+      m += minor_sign;
     }
   }
 }

@@ -380,7 +380,8 @@ TEST_P(RasterReferenceTest, EveryShapeMatchesItsPixelRuleBitForBit) {
 
   for (int n = 0; n < 1500; ++n) {
     const draw_object pen = create_pen(sim, 1, any_colour(rng));
-    const draw_object brush = create_solid_brush(sim, any_colour(rng));
+    // Every eighth shape has a brush of its pen's colour, as the lattice's cells do.
+    const draw_object brush = create_solid_brush(sim, n % 8 == 0 ? pen.colour : any_colour(rng));
     dc.select_object(pen);
     dc.select_object(brush);
     const shape_colours c{raster_pixel(pen.colour), raster_pixel(brush.colour)};

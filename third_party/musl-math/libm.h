@@ -20,6 +20,7 @@
 /* The exported functions and the internal ones, under names of their own. */
 #define sin robosim_musl_sin
 #define cos robosim_musl_cos
+#define sincos robosim_musl_sincos
 #define atan robosim_musl_atan
 #define atan2 robosim_musl_atan2
 #define pow robosim_musl_pow
@@ -37,6 +38,7 @@
 
 double sin(double);
 double cos(double);
+void sincos(double, double*, double*);
 double atan(double);
 double atan2(double, double);
 double pow(double, double);
