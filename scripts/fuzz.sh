@@ -2,7 +2,8 @@
 # Runs each libFuzzer target for a given number of seconds.
 #   scripts/fuzz.sh BUILD_DIR SECONDS
 # BUILD_DIR is a build configured with -DROBOSIM_FUZZ=ON (see `make fuzz`). Each
-# target starts from its seed corpus in fuzz/corpus/ and keeps what it learns in
+# target starts from its seed corpus in fuzz/corpus/ (the snapshots' seeds are
+# written anew by snapshot_seeds, from real runs) and keeps what it learns in
 # BUILD_DIR/fuzz-corpus/, so later runs go on from there. A crash, a leak, a
 # sanitizer report or an input slower than 10 seconds stops the run: the input is
 # saved under BUILD_DIR/fuzz-artifacts/ and the script fails. Such an input belongs
@@ -20,17 +21,22 @@ fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-# target  seed corpus  dictionary
+# target  seed corpus  dictionary  longest input (bytes)
+# A snapshot's payload holds the 75 x 75 grid (22,500 bytes) and its lists.
 targets=(
-  "world_file_fuzz fuzz/corpus/world fuzz/world.dict"
-  "key_script_fuzz fuzz/corpus/keys fuzz/keys.dict"
-  "map_import_fuzz fuzz/corpus/map fuzz/map.dict"
+  "world_file_fuzz fuzz/corpus/world fuzz/world.dict 4096"
+  "key_script_fuzz fuzz/corpus/keys fuzz/keys.dict 4096"
+  "map_import_fuzz fuzz/corpus/map fuzz/map.dict 4096"
+  "snapshot_fuzz $build_dir/fuzz-seeds/snapshot fuzz/snapshot.dict 65536"
 )
+mkdir -p "$build_dir/fuzz-seeds/snapshot"
+"$build_dir/bin/snapshot_seeds" "$build_dir/fuzz-seeds/snapshot" ||
+  { echo "fuzz: snapshot_seeds could not write the snapshots' seeds" >&2; exit 1; }
 
 status=0
 summary=()
 for entry in "${targets[@]}"; do
-  read -r name seeds dict <<<"$entry"
+  read -r name seeds dict max_len <<<"$entry"
   program="$build_dir/bin/$name"
   if [[ ! -x $program ]]; then
     echo "fuzz: $program is missing; build with -DROBOSIM_FUZZ=ON first" >&2
@@ -42,7 +48,7 @@ for entry in "${targets[@]}"; do
   mkdir -p "$corpus" "$artifacts"
   echo "fuzz: $name for $seconds s (log: $log)"
   set +e
-  "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+  "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len" \
     -dict="$dict" -artifact_prefix="$artifacts" -print_final_stats=1 \
     "$corpus" "$seeds" >"$log" 2>&1
   code=$?

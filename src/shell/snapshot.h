@@ -44,6 +44,8 @@ class snapshot_writer {
   void put_text(std::string_view text);
   // The framed snapshot of everything put so far.
   std::string finish() const;
+  // Everything put so far, unframed (the fuzz target's seeds are payloads).
+  const std::string& payload() const { return payload_; }
   // The framed snapshot of any payload (a fuzz target frames its bytes so).
   static std::string framed(std::string_view payload);
 

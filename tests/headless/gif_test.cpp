@@ -18,15 +18,10 @@
 #include "../draw/gif_decode.h"
 #include "draw/gif_writer.h"
 #include "draw/trail_draw.h"
+#include "run_program.h"
 #include "wait_until.h"
 
 namespace {
-
-struct result {
-  int exit_code = -1;
-  QByteArray out;
-  QByteArray err;
-};
 
 class Gif : public ::testing::Test {
  protected:
@@ -34,23 +29,9 @@ class Gif : public ::testing::Test {
 
   QString path(const QString& name) const { return dir_.filePath(name); }
 
-  result run(const QStringList& args) {
-    QProcess process;
-    process.setProgram(HEADLESS_PROGRAM);
-    process.setArguments(args);
-    process.setWorkingDirectory(dir_.path());
-    process.start();
-    result r;
-    if (!process.waitForStarted(10000) || !process.waitForFinished(180000)) {
-      process.kill();
-      process.waitForFinished();
-      ADD_FAILURE() << "the program did not run to its end";
-      return r;
-    }
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    r.exit_code = process.exitCode();
-    r.out = process.readAllStandardOutput();
-    r.err = process.readAllStandardError();
+  program_result run(const QStringList& args) {
+    program_result r = run_program(args, dir_.path());
+    EXPECT_FALSE(r.crashed);
     return r;
   }
 
@@ -121,7 +102,7 @@ const QRgb kTrailRgb =
 
 TEST_F(Gif, FramesSizeDelaysAndPalette) {
   // 95 ticks, a frame every 10: ticks 0, 10, ..., 90 and the last, 95.
-  const result r =
+  const program_result r =
       run({"--seed", "5", "--ticks", "95", "--size", "160x120", "--gif", "a.gif", "--json"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
   const decoded_gif gif = read_gif("a.gif");
@@ -147,7 +128,7 @@ TEST_F(Gif, FramesSizeDelaysAndPalette) {
 
 TEST_F(Gif, DelaysFollowThePeriodAndTheSpeedWithoutDrift) {
   // 15 ms ticks played twice as fast: 7.5 ms a frame, GIF's unit is 10 ms.
-  const result r = run({"--seed", "5", "--ticks", "40", "--period-ms", "15", "--size", "40x30",
+  const program_result r = run({"--seed", "5", "--ticks", "40", "--period-ms", "15", "--size", "40x30",
                         "--gif", "a.gif", "--frame-every", "1", "--gif-speed", "2"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
   const decoded_gif gif = read_gif("a.gif");
@@ -174,7 +155,7 @@ TEST_F(Gif, FirstAndLastFramesEqualThePicturesOfTheirTicks) {
       "--seed", "21",      "--world",  ROBOSIM_SOURCE_DIR "/worlds/maze.dat",
       "--size", "320x240", "--vision", "--trail"};
   ASSERT_EQ(run(common + QStringList{"--ticks", "0", "--png", "first.png"}).exit_code, 0);
-  const result r =
+  const program_result r =
       run(common + QStringList{"--ticks", "777", "--png", "last.png", "--gif", "a.gif"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
   const decoded_gif gif = read_gif("a.gif");
@@ -189,7 +170,7 @@ TEST_F(Gif, FirstAndLastFramesEqualThePicturesOfTheirTicks) {
 }
 
 TEST_F(Gif, LatticeAndTextLevelsAreQuantisedWithinTheirBounds) {
-  const result r = run({"--seed", "8", "--ticks", "300", "--size", "320x240", "--grad", "--stats",
+  const program_result r = run({"--seed", "8", "--ticks", "300", "--size", "320x240", "--grad", "--stats",
                         "--png", "last.png", "--gif", "a.gif", "--frame-every", "100"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
   const decoded_gif gif = read_gif("a.gif");
@@ -219,7 +200,7 @@ TEST_F(Gif, SameSeedSameFilmAndTheSimulationIsUnchanged) {
 
 TEST_F(Gif, EscEndsTheFilmAtItsTick) {
   write("keys.txt", "37 down esc\n");
-  const result r = run({"--seed", "3", "--ticks", "500", "--size", "80x60", "--keys", "keys.txt",
+  const program_result r = run({"--seed", "3", "--ticks", "500", "--size", "80x60", "--keys", "keys.txt",
                         "--gif", "a.gif", "--png", "last.png"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
   const decoded_gif gif = read_gif("a.gif");
@@ -270,7 +251,7 @@ TEST_F(Gif, TrailFollowsTheRobotInThePictureAndTheFrames) {
 
 TEST_F(Gif, MemoryDoesNotGrowWithTheFrames) {
   auto peak_kib = [this](const QString& ticks) {
-    const result r = run({"--seed", "2", "--ticks", ticks, "--frame-every", "1", "--size",
+    const program_result r = run({"--seed", "2", "--ticks", ticks, "--frame-every", "1", "--size",
                           "160x120", "--gif", "a.gif", "--json"});
     EXPECT_EQ(r.exit_code, 0) << r.err.toStdString();
     return QJsonDocument::fromJson(r.out).object().value("peak_memory_kib").toInteger();
@@ -314,7 +295,7 @@ TEST_F(Gif, BadInputIsRefusedAndNothingIsWritten) {
       {{"--gif", "missing/a.gif"}, 1, "No such file or directory"},
   };
   for (const bad_case& c : cases) {
-    const result r = run(QStringList{"--seed", "1", "--ticks", "20"} + c.args);
+    const program_result r = run(QStringList{"--seed", "1", "--ticks", "20"} + c.args);
     const std::string what = c.args.join(' ').toStdString();
     EXPECT_EQ(r.exit_code, c.exit_code) << what;
     EXPECT_NE(r.err.indexOf(c.message), -1) << what << " -> " << r.err.toStdString();
@@ -328,7 +309,7 @@ TEST_F(Gif, UnwritablePlaceIsReportedBeforeTheRun) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
   ASSERT_TRUE(QDir(dir_.path()).mkdir("locked"));
   QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-  const result r = run({"--ticks", "1000000", "--gif", "locked/a.gif"});
+  const program_result r = run({"--ticks", "1000000", "--gif", "locked/a.gif"});
   QFile::setPermissions(path("locked"),
                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   EXPECT_EQ(r.exit_code, 1);
@@ -342,7 +323,7 @@ TEST_F(Gif, AFailingFilmLeavesEveryOldFileAsItWas) {
   write("t.csv", "old trace");
   write("w.dat", "old world");
   // /dev/full takes the writes and fails them: the film cannot be written.
-  const result r = run({"--seed", "1", "--ticks", "3000", "--gif", "/dev/full", "--png", "p.png",
+  const program_result r = run({"--seed", "1", "--ticks", "3000", "--gif", "/dev/full", "--png", "p.png",
                         "--trace", "t.csv", "--save", "w.dat"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.indexOf("No space left on device"), -1) << r.err.toStdString();
@@ -355,7 +336,7 @@ TEST_F(Gif, AFailingFilmLeavesEveryOldFileAsItWas) {
 TEST_F(Gif, AFailingOtherOutputLeavesTheOldFilm) {
   write("a.gif", "old film");
   // The trace goes to a full device, the film to a file: neither is replaced.
-  const result r = run({"--seed", "1", "--ticks", "200", "--gif", "a.gif", "--trace", "/dev/full"});
+  const program_result r = run({"--seed", "1", "--ticks", "200", "--gif", "a.gif", "--trace", "/dev/full"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(read("a.gif"), "old film");
   EXPECT_EQ(entries(), QStringList{"a.gif"});

@@ -25,39 +25,10 @@
 
 #include "headless/options.h"
 #include "headless/runner.h"
+#include "run_program.h"
 #include "wait_until.h"
 
 namespace {
-
-struct program_result {
-  int exit_code = -1;
-  bool crashed = false;
-  QByteArray out;
-  QByteArray err;
-};
-
-program_result run_program(
-    const QStringList& args, const QString& working_dir,
-    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-  QProcess process;
-  process.setProgram(HEADLESS_PROGRAM);
-  process.setArguments(args);
-  process.setWorkingDirectory(working_dir);
-  process.setProcessEnvironment(env);
-  process.start();
-  program_result result;
-  if (!process.waitForStarted(10000) || !process.waitForFinished(120000)) {
-    process.kill();
-    process.waitForFinished();
-    ADD_FAILURE() << "the program did not run to its end";
-    return result;
-  }
-  result.crashed = process.exitStatus() != QProcess::NormalExit;
-  result.exit_code = process.exitCode();
-  result.out = process.readAllStandardOutput();
-  result.err = process.readAllStandardError();
-  return result;
-}
 
 QByteArray read_file(const QString& path) {
   QFile file(path);

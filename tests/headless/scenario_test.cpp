@@ -8,16 +8,11 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
-namespace {
+#include "run_program.h"
 
-struct result {
-  int exit_code = -1;
-  QByteArray out;
-  QByteArray err;
-};
+namespace {
 
 // A U of three walls open toward the robot (at (5, 4), facing down the screen),
 // with the four boundary walls: a target at (5, 8.5) lies behind the U's bottom.
@@ -42,24 +37,7 @@ class Scenario : public ::testing::Test {
 
   QString path(const QString& name) const { return dir_.filePath(name); }
 
-  result run(const QStringList& args) {
-    QProcess process;
-    process.setProgram(HEADLESS_PROGRAM);
-    process.setArguments(args);
-    process.setWorkingDirectory(dir_.path());
-    process.start();
-    result r;
-    if (!process.waitForStarted(10000) || !process.waitForFinished(180000)) {
-      process.kill();
-      process.waitForFinished();
-      ADD_FAILURE() << "the program did not run to its end";
-      return r;
-    }
-    r.exit_code = process.exitCode();
-    r.out = process.readAllStandardOutput();
-    r.err = process.readAllStandardError();
-    return r;
-  }
+  program_result run(const QStringList& args) { return run_program(args, dir_.path()); }
 
   QByteArray read(const QString& name) const {
     QFile file(path(name));
@@ -80,7 +58,7 @@ class Scenario : public ::testing::Test {
 TEST_F(Scenario, TheAutomaticRobotEscapesATrapToTheTargetBehindIt) {
   for (const char* seed : {"1", "2", "3"}) {
     SCOPED_TRACE(seed);
-    const result r = run({"--world", "trap.dat", "--target", "5,8.5", "--seed", seed, "--ticks",
+    const program_result r = run({"--world", "trap.dat", "--target", "5,8.5", "--seed", seed, "--ticks",
                           "3000", "--events", "events.csv", "--json"});
     ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
     const QByteArrayList first = first_target("events.csv");
@@ -143,7 +121,7 @@ TEST_F(Scenario, PlacementsThatCannotBeAreRefusedWithTwoAndWriteNothing) {
   };
   for (const refused& c : cases) {
     SCOPED_TRACE(c.says);
-    const result r = run(QStringList{"--world", "trap.dat", "--frames", "frames", "--trace",
+    const program_result r = run(QStringList{"--world", "trap.dat", "--frames", "frames", "--trace",
                                      "t.csv", "--save", "out.dat"} +
                          c.args);
     EXPECT_EQ(r.exit_code, 2);
@@ -156,7 +134,7 @@ TEST_F(Scenario, PlacementsThatCannotBeAreRefusedWithTwoAndWriteNothing) {
 }
 
 TEST_F(Scenario, FramesAreTheRunsPicturesAtTheirTicks) {
-  const result r =
+  const program_result r =
       run({"--world", "trap.dat", "--target", "5,8.5", "--seed", "3", "--ticks", "25", "--frames",
            "frames", "--frame-every", "10", "--trail", "--size", "200x150"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
@@ -185,7 +163,7 @@ TEST_F(Scenario, FramesAreTheRunsPicturesAtTheirTicks) {
 }
 
 TEST_F(Scenario, AFramesFolderThatCannotBeMadeIsReportedBeforeTheRun) {
-  const result r = run({"--ticks", "100000", "--frames", "no/such/folder"});
+  const program_result r = run({"--ticks", "100000", "--frames", "no/such/folder"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_TRUE(r.err.startsWith("robot-simulator-headless: cannot write no/such/folder: "))
       << r.err.toStdString();

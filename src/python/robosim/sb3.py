@@ -44,7 +44,7 @@ class VecEnv(_Sb3VecEnv):
         if any(o != options for o in self._options):
             raise ValueError("robosim.sb3.VecEnv takes the same reset options for every environment")
         observations, infos = self.env.reset(seed=seeds, options=options or None)
-        self.reset_infos = [_info_of(infos, k) for k in range(self.num_envs)]
+        self.reset_infos = _infos_of(infos, self.num_envs)
         self._reset_seeds()
         self._reset_options()
         return observations
@@ -55,16 +55,16 @@ class VecEnv(_Sb3VecEnv):
     def step_wait(self):
         observations, rewards, terminated, truncated, infos = self.env.step(self._actions)
         dones = terminated | truncated
-        listed = []
-        for k in range(self.num_envs):
-            if dones[k]:
-                info = _info_of(infos["final_info"], k)
-                info["terminal_observation"] = infos["final_obs"][k]
-                self.reset_infos[k] = _info_of(infos, k)  # the new episode's seed
-            else:
-                info = _info_of(infos, k)
-            info["TimeLimit.truncated"] = bool(truncated[k] and not terminated[k])
-            listed.append(info)
+        listed = _infos_of(infos, self.num_envs)
+        ended = np.flatnonzero(dones).tolist()
+        if ended:
+            finals = _infos_of(infos["final_info"], self.num_envs)
+            for k in ended:
+                self.reset_infos[k] = listed[k]  # the new episode's seed
+                listed[k] = finals[k]
+                listed[k]["terminal_observation"] = infos["final_obs"][k]
+        for info, cut in zip(listed, (truncated & ~terminated).tolist()):
+            info["TimeLimit.truncated"] = cut
         return observations, rewards.astype(np.float32), dones, listed
 
     def close(self):
@@ -104,15 +104,17 @@ class VecEnv(_Sb3VecEnv):
         return [False for _ in self._get_indices(indices)]
 
 
-def _info_of(infos, k):
-    """Environment k's own info out of Gymnasium's vector infos (the keys whose
-    mask holds k, nested dicts too), with Python numbers."""
-    info = {}
+def _infos_of(infos, count):
+    """Each environment's own info out of Gymnasium's vector infos (the keys whose
+    mask holds it, nested dicts too), with Python numbers: a list of count dicts.
+    Each array is turned into Python numbers once, for all environments."""
+    listed = [{} for _ in range(count)]
     for key, value in infos.items():
         if key.startswith("_") or key in ("final_obs", "final_info"):
             continue
         mask = infos.get("_" + key)
-        if mask is not None and not mask[k]:
-            continue
-        info[key] = _info_of(value, k) if isinstance(value, dict) else value[k].item()
-    return info
+        holders = range(count) if mask is None else np.flatnonzero(mask).tolist()
+        values = _infos_of(value, count) if isinstance(value, dict) else value.tolist()
+        for k in holders:
+            listed[k][key] = values[k]
+    return listed
