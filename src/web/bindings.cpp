@@ -111,7 +111,7 @@ class page_binding {
   }
 
   void set_controller(bool on) { page_.set_controller(on); }
-  void drive(double speed, double turn) { page_.drive(speed, turn); }
+  bool drive(double speed, double turn) { return page_.drive(speed, turn); }
   val readings() const {
     const std::vector<float> values = page_.readings();
     val array = val::array();

@@ -278,9 +278,10 @@ void web_page::set_controller(bool on) {
   }
 }
 
-void web_page::drive(double speed, double turn) {
-  if (ended_ || !app().sim.manual_mode) return;
-  app().driver.program_drive = drive_command{speed, turn};
+bool web_page::drive(double speed, double turn) {
+  if (!std::isfinite(speed) || !(std::abs(turn) <= kMaxDriveTurn)) return false;
+  if (!ended_ && app().sim.manual_mode) app().driver.program_drive = drive_command{speed, turn};
+  return true;
 }
 
 std::vector<float> web_page::readings() const {

@@ -122,7 +122,9 @@ class web_page final : public platform {
   // The student's controller: while it drives, the robot is in manual mode and
   // its command is applied at every tick (until the M key or the next command).
   void set_controller(bool on);
-  void drive(double speed, double turn);
+  // A command the Python interface would refuse (a speed that is not finite, a
+  // turn beyond half a turn a tick) is not taken: false.
+  bool drive(double speed, double turn);
   // The robot's readings now, in the order of shell/observation.h.
   std::vector<float> readings() const;
 

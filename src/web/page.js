@@ -433,7 +433,8 @@
   }
 
   // One command from the controller, applied to the next tick. False (and the
-  // controller stopped) when it throws or returns no finite speed and turn.
+  // controller stopped) when it throws or returns no finite speed and turn, or a
+  // turn beyond half a turn a tick (which the Python interface refuses too).
   function applyController() {
     let command;
     try {
@@ -455,7 +456,11 @@
           ', not { speed, turn } with two finite numbers.');
       return false;
     }
-    page.drive(speed, turn);
+    if (!page.drive(speed, turn)) {
+      stopController('Your controller was stopped: it returned a turn of ' + turn +
+          ' radians, beyond half a turn (pi) a tick.');
+      return false;
+    }
     return true;
   }
 

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "core/simulation.h"
@@ -234,11 +235,34 @@ TEST(WebPage, TheControllerDrivesInManualModeAndReadsTheObservation) {
   EXPECT_DOUBLE_EQ(page.state().speed, 0.0);
 }
 
+// The commands Python's drive refuses are refused here too, and leave the
+// command before them in place; a turn of exactly half a turn is taken.
+TEST(WebPage, TheControllerCannotTurnBeyondHalfATurnOrGiveNumbersThatAreNotFinite) {
+  web_page page(640, 480, 3);
+  page.set_controller(true);
+  ASSERT_TRUE(page.drive(0.01, 0.02));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double speed, turn;
+  } kRefused[] = {{0.0, 3.2}, {0.0, -4.0}, {0.0, 1.7e308}, {0.0, nan}, {nan, 0.0}, {inf, 0.0},
+                  {0.0, -inf}};
+  for (const auto& c : kRefused) {
+    EXPECT_FALSE(page.drive(c.speed, c.turn)) << c.speed << ", " << c.turn;
+  }
+  page.tick();
+  EXPECT_DOUBLE_EQ(page.state().speed, 0.01);
+  EXPECT_DOUBLE_EQ(page.state().turn, 0.02);
+  EXPECT_TRUE(page.drive(1e300, kMaxDriveTurn));
+  EXPECT_TRUE(page.drive(0.0, -kMaxDriveTurn));
+}
+
 TEST(WebPage, AStateThatStopsBeingFiniteStopsTheRun) {
   web_page page(640, 480, 3);
   page.set_controller(true);
-  // A finite turn that sends the heading past the largest double.
-  page.drive(0.0, 1.7e308);
+  // A command no controller can give (drive refuses it) sends the heading past
+  // the largest double, as a state gone wrong would.
+  page.app().driver.program_drive = drive_command{0.0, 1.7e308};
   EXPECT_EQ(page.run(100), 2u);
   EXPECT_NE(page.broken_value(), nullptr);
   EXPECT_STREQ(page.broken_value(), "the robot's heading");
