@@ -30,7 +30,9 @@ const seed kSeeds[] = {
     {"default-world", nullptr, false, 300, nullptr},
     {"room-trail-events", kRoom, false, 1500, [](simulated_run& run) { trail_start(run.app()); }},
     {"manual-drive", kRoom, true, 400,
-     [](simulated_run& run) { run.app().driver.program_drive = drive_command{0.04, -0.02}; }},
+     [](simulated_run& run) {
+       run.app().driver.program_drive = drive_command{0.04, -0.02};
+     }},
     {"keys-and-period", nullptr, false, 200,
      [](simulated_run& run) {
        for (const unsigned key : {unsigned{'G'}, unsigned{'V'}, unsigned{vk_down}, unsigned{'2'},

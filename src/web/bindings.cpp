@@ -21,13 +21,11 @@ std::uint64_t whole_ticks(double ticks) {
 }
 
 std::string bytes_of(const val& array) {
-  return array.isUndefined() || array.isNull()
-             ? std::string()
-             : [&] {
-                 const std::vector<std::uint8_t> bytes =
-                     emscripten::convertJSArrayToNumberVector<std::uint8_t>(array);
-                 return std::string(bytes.begin(), bytes.end());
-               }();
+  return array.isUndefined() || array.isNull() ? std::string() : [&] {
+    const std::vector<std::uint8_t> bytes =
+        emscripten::convertJSArrayToNumberVector<std::uint8_t>(array);
+    return std::string(bytes.begin(), bytes.end());
+  }();
 }
 
 // A metric's value as JavaScript has it: a number, or null for none.

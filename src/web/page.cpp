@@ -30,7 +30,8 @@ int positive_or_zero(int value) {
 // A canvas pixel in memory: red, green, blue, alpha, from the image's 0xFFRRGGBB.
 static_assert(std::endian::native == std::endian::little);
 constexpr std::uint32_t canvas_pixel(std::uint32_t image_pixel) {
-  return (image_pixel & 0xFF00FF00u) | ((image_pixel >> 16) & 0xFFu) | ((image_pixel & 0xFFu) << 16);
+  return (image_pixel & 0xFF00FF00u) | ((image_pixel >> 16) & 0xFFu) |
+         ((image_pixel & 0xFFu) << 16);
 }
 
 bool parse_number(std::string_view text, double& value) {
@@ -93,7 +94,8 @@ int web_page::tick_period_ms() const {
 
 void web_page::key_down(std::string_view code, std::string_view key, bool alt_held) {
   if (ended_) return;
-  if (const auto virtual_key = keys_.press(code, key, alt_held)) ::key_down(app(), *this, *virtual_key);
+  if (const auto virtual_key = keys_.press(code, key, alt_held))
+    ::key_down(app(), *this, *virtual_key);
 }
 
 void web_page::key_up(std::string_view code, std::string_view key, bool alt_held) {

@@ -128,8 +128,9 @@ TEST_F(Gif, FramesSizeDelaysAndPalette) {
 
 TEST_F(Gif, DelaysFollowThePeriodAndTheSpeedWithoutDrift) {
   // 15 ms ticks played twice as fast: 7.5 ms a frame, GIF's unit is 10 ms.
-  const program_result r = run({"--seed", "5", "--ticks", "40", "--period-ms", "15", "--size", "40x30",
-                        "--gif", "a.gif", "--frame-every", "1", "--gif-speed", "2"});
+  const program_result r =
+      run({"--seed", "5", "--ticks", "40", "--period-ms", "15", "--size", "40x30", "--gif", "a.gif",
+           "--frame-every", "1", "--gif-speed", "2"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
   const decoded_gif gif = read_gif("a.gif");
   ASSERT_TRUE(gif.ok) << gif.error;
@@ -170,8 +171,9 @@ TEST_F(Gif, FirstAndLastFramesEqualThePicturesOfTheirTicks) {
 }
 
 TEST_F(Gif, LatticeAndTextLevelsAreQuantisedWithinTheirBounds) {
-  const program_result r = run({"--seed", "8", "--ticks", "300", "--size", "320x240", "--grad", "--stats",
-                        "--png", "last.png", "--gif", "a.gif", "--frame-every", "100"});
+  const program_result r =
+      run({"--seed", "8", "--ticks", "300", "--size", "320x240", "--grad", "--stats", "--png",
+           "last.png", "--gif", "a.gif", "--frame-every", "100"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
   const decoded_gif gif = read_gif("a.gif");
   ASSERT_TRUE(gif.ok) << gif.error;
@@ -200,8 +202,8 @@ TEST_F(Gif, SameSeedSameFilmAndTheSimulationIsUnchanged) {
 
 TEST_F(Gif, EscEndsTheFilmAtItsTick) {
   write("keys.txt", "37 down esc\n");
-  const program_result r = run({"--seed", "3", "--ticks", "500", "--size", "80x60", "--keys", "keys.txt",
-                        "--gif", "a.gif", "--png", "last.png"});
+  const program_result r = run({"--seed", "3", "--ticks", "500", "--size", "80x60", "--keys",
+                                "keys.txt", "--gif", "a.gif", "--png", "last.png"});
   ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
   const decoded_gif gif = read_gif("a.gif");
   ASSERT_EQ(gif.frames.size(), 5u);  // 0, 10, 20, 30, 37
@@ -252,7 +254,7 @@ TEST_F(Gif, TrailFollowsTheRobotInThePictureAndTheFrames) {
 TEST_F(Gif, MemoryDoesNotGrowWithTheFrames) {
   auto peak_kib = [this](const QString& ticks) {
     const program_result r = run({"--seed", "2", "--ticks", ticks, "--frame-every", "1", "--size",
-                          "160x120", "--gif", "a.gif", "--json"});
+                                  "160x120", "--gif", "a.gif", "--json"});
     EXPECT_EQ(r.exit_code, 0) << r.err.toStdString();
     return QJsonDocument::fromJson(r.out).object().value("peak_memory_kib").toInteger();
   };
@@ -323,8 +325,8 @@ TEST_F(Gif, AFailingFilmLeavesEveryOldFileAsItWas) {
   write("t.csv", "old trace");
   write("w.dat", "old world");
   // /dev/full takes the writes and fails them: the film cannot be written.
-  const program_result r = run({"--seed", "1", "--ticks", "3000", "--gif", "/dev/full", "--png", "p.png",
-                        "--trace", "t.csv", "--save", "w.dat"});
+  const program_result r = run({"--seed", "1", "--ticks", "3000", "--gif", "/dev/full", "--png",
+                                "p.png", "--trace", "t.csv", "--save", "w.dat"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.indexOf("No space left on device"), -1) << r.err.toStdString();
   EXPECT_EQ(read("p.png"), "old picture");
@@ -336,7 +338,8 @@ TEST_F(Gif, AFailingFilmLeavesEveryOldFileAsItWas) {
 TEST_F(Gif, AFailingOtherOutputLeavesTheOldFilm) {
   write("a.gif", "old film");
   // The trace goes to a full device, the film to a file: neither is replaced.
-  const program_result r = run({"--seed", "1", "--ticks", "200", "--gif", "a.gif", "--trace", "/dev/full"});
+  const program_result r =
+      run({"--seed", "1", "--ticks", "200", "--gif", "a.gif", "--trace", "/dev/full"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(read("a.gif"), "old film");
   EXPECT_EQ(entries(), QStringList{"a.gif"});

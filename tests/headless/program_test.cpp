@@ -829,8 +829,9 @@ TEST_F(Program, ANamedPipeOutputIsRefusedWithoutAReaderAndWrittenWithOne) {
     got.assign(std::istreambuf_iterator<char>(in), {});
   });
   // Refused until the reader has opened its end.
-  const bool written =
-      wait_until([&] { return run({"--ticks", "10", "--trace", "pipe"}).exit_code == 0; });
+  const bool written = wait_until([&] {
+    return run({"--ticks", "10", "--trace", "pipe"}).exit_code == 0;
+  });
   if (!written) ::close(::open(fifo.c_str(), O_WRONLY));  // lets the reader go
   reader.join();
   EXPECT_TRUE(written);

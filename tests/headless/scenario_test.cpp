@@ -58,8 +58,8 @@ class Scenario : public ::testing::Test {
 TEST_F(Scenario, TheAutomaticRobotEscapesATrapToTheTargetBehindIt) {
   for (const char* seed : {"1", "2", "3"}) {
     SCOPED_TRACE(seed);
-    const program_result r = run({"--world", "trap.dat", "--target", "5,8.5", "--seed", seed, "--ticks",
-                          "3000", "--events", "events.csv", "--json"});
+    const program_result r = run({"--world", "trap.dat", "--target", "5,8.5", "--seed", seed,
+                                  "--ticks", "3000", "--events", "events.csv", "--json"});
     ASSERT_EQ(r.exit_code, 0) << r.err.toStdString();
     const QByteArrayList first = first_target("events.csv");
     ASSERT_EQ(first.size(), 10) << read("events.csv").toStdString();
@@ -122,8 +122,8 @@ TEST_F(Scenario, PlacementsThatCannotBeAreRefusedWithTwoAndWriteNothing) {
   for (const refused& c : cases) {
     SCOPED_TRACE(c.says);
     const program_result r = run(QStringList{"--world", "trap.dat", "--frames", "frames", "--trace",
-                                     "t.csv", "--save", "out.dat"} +
-                         c.args);
+                                             "t.csv", "--save", "out.dat"} +
+                                 c.args);
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_TRUE(r.err.startsWith(QByteArray("robot-simulator-headless: ") + c.says))
         << r.err.toStdString();

@@ -63,7 +63,8 @@ TEST(WebPage, TheRateIsTheTicksOfTheLastRealSecond) {
   page.tick();
   page.rate_timer();
   EXPECT_EQ(page.state().updates_per_second, 1);
-  EXPECT_EQ(page.statistics_line(), "Update rate:   1 scale1 0.110000 scale2 0.860000 scale3: 0.193000");
+  EXPECT_EQ(page.statistics_line(),
+            "Update rate:   1 scale1 0.110000 scale2 0.860000 scale3: 0.193000");
 }
 
 TEST(WebPage, KeysRunTheKeyTable) {
@@ -155,13 +156,15 @@ TEST(WebPage, AMouseDragAddsTheWallThatSaveWrites) {
 
 TEST(WebPage, OpenThenSaveGivesTheBytesBack) {
   web_page page(640, 480, 3);
-  const std::string file = "2.500000\n7.250000\n1.500000\n2\n1.000000 2.000000 3.000000 4.000000\n"
-                           "0.000000 0.000000 10.000000 0.050000\n";
+  const std::string file =
+      "2.500000\n7.250000\n1.500000\n2\n1.000000 2.000000 3.000000 4.000000\n"
+      "0.000000 0.000000 10.000000 0.050000\n";
   std::string error;
   ASSERT_TRUE(page.open_world("a.dat", file, error)) << error;
   // Saving after a load writes the walls in the opposite order.
-  EXPECT_EQ(saved(page), "2.500000\n7.250000\n1.500000\n2\n0.000000 0.000000 10.000000 0.050000\n"
-                         "1.000000 2.000000 3.000000 4.000000\n");
+  EXPECT_EQ(saved(page),
+            "2.500000\n7.250000\n1.500000\n2\n0.000000 0.000000 10.000000 0.050000\n"
+            "1.000000 2.000000 3.000000 4.000000\n");
 }
 
 TEST(WebPage, ABrokenFileLeavesTheWorldAsItWas) {
@@ -202,8 +205,12 @@ TEST(WebPage, AShareLinkReopensTheSameWorld) {
 }
 
 TEST(WebPage, ABrokenShareLinkLeavesTheWorldAsItWas) {
-  const char* const fragments[] = {"", "target=1,2", "world=1;2;x", "world=1;2;3;0&target=1",
-                                   "world=1;2;3;0&target=nan,2", "world=1;2;3;1;1,2"};
+  const char* const fragments[] = {"",
+                                   "target=1,2",
+                                   "world=1;2;x",
+                                   "world=1;2;3;0&target=1",
+                                   "world=1;2;3;0&target=nan,2",
+                                   "world=1;2;3;1;1,2"};
   for (const char* fragment : fragments) {
     web_page page(640, 480, 3);
     const std::string before = saved(page);
@@ -245,8 +252,8 @@ TEST(WebPage, TheControllerCannotTurnBeyondHalfATurnOrGiveNumbersThatAreNotFinit
   const double inf = std::numeric_limits<double>::infinity();
   const struct {
     double speed, turn;
-  } kRefused[] = {{0.0, 3.2}, {0.0, -4.0}, {0.0, 1.7e308}, {0.0, nan}, {nan, 0.0}, {inf, 0.0},
-                  {0.0, -inf}};
+  } kRefused[] = {{0.0, 3.2}, {0.0, -4.0}, {0.0, 1.7e308}, {0.0, nan},
+                  {nan, 0.0}, {inf, 0.0},  {0.0, -inf}};
   for (const auto& c : kRefused) {
     EXPECT_FALSE(page.drive(c.speed, c.turn)) << c.speed << ", " << c.turn;
   }
