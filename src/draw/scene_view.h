@@ -1,7 +1,8 @@
 // What a drawing of the scene reads besides the context it draws into: the
 // simulation, which it never changes; the pixels the world is mapped onto;
 // whether the field lattice and the vision rays are shown; and the count that
-// the brushes and pens it makes take their ids from.
+// the brushes and pens it makes take their ids from; and, for a front end that
+// draws frame after frame, the memo of the lattice's arrows (draw/lattice_memo.h).
 //
 // A simulation converts to the window's view of it: its own client area
 // (display_x by display_y), its own switches and its own count, so that
@@ -14,10 +15,12 @@
 #include "core/simulation.h"
 #include "core/world.h"
 
+class lattice_memo;
+
 struct scene_view {
   scene_view(const simulation& sim, screen_size screen, bool grad, bool vision,
-             draw_object_count& objects)
-      : sim(sim), screen(screen), grad(grad), vision(vision), objects(objects) {}
+             draw_object_count& objects, lattice_memo* arrows = nullptr)
+      : sim(sim), screen(screen), grad(grad), vision(vision), objects(objects), arrows(arrows) {}
   // The window's view of the simulation.
   scene_view(simulation& sim)  // NOLINT(google-explicit-constructor): world_draw(sim, dc)
       : scene_view(sim, screen_size{sim.display_x, sim.display_y}, sim.world.show_grad,
@@ -28,6 +31,7 @@ struct scene_view {
   bool grad;
   bool vision;
   draw_object_count& objects;
+  lattice_memo* arrows;  // none: every arrow is computed afresh
 };
 
 // World units to the view's pixels (core/world.h's conversions onto its screen).

@@ -1,12 +1,14 @@
 #include "draw/world_draw.h"
 
 #include <cmath>
+#include <cstddef>
 #include <optional>
 
 #include "core/simulation.h"
 #include "core/world_field.h"
 #include "draw/draw_context.h"
 #include "draw/graphics.h"
+#include "draw/lattice_memo.h"
 #include "draw/robot_draw.h"
 #include "draw/trail_draw.h"
 #include "draw/vector_state.h"
@@ -138,7 +140,11 @@ void world_draw_grad(const scene_view& view, draw_context& dc) {
       delete_object(view.objects, brush);
       delete_object(view.objects, pen);
 
-      draw_arrow(view, dc, wx, wy, angle, lattice_arrow_length(magnitude));
+      const double length = lattice_arrow_length(magnitude);
+      const std::size_t cell = static_cast<std::size_t>(i) * kLatticeSize + j;
+      draw_arrow_strokes(dc, view.arrows != nullptr
+                                 ? view.arrows->arrow(view, cell, wx, wy, angle, length)
+                                 : arrow_geometry(view, wx, wy, angle, length));
     }
   }
 }

@@ -20,7 +20,7 @@ void draw_scene(const simulator& app, const scene_options& options, raster_conte
   // the simulation's count stays as it was.
   draw_object_count objects = app.sim.draw_objects;
   const scene_view view(app.sim, screen_size{out.width(), out.height()}, options.grad,
-                        options.vision, objects);
+                        options.vision, objects, options.arrows);
   if (options.trail && trail_recording(app)) {
     world_draw_with_trail(view, out, trail_points(app), !trail_jumped(app));
   } else {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+class lattice_memo;
 class raster_context;
 struct simulator;
 
@@ -30,6 +31,9 @@ struct scene_options {
   bool vision = false;  // the vision rays of the robot's last readings
   bool trail = true;    // the robot's trail, while one is recorded (shell/trail.h)
   bool stats = false;   // the statistics line, top left, in a context that draws text
+  // The lattice's arrows of earlier frames, kept by a front end that draws frame
+  // after frame; the same pixels, for less work (draw/lattice_memo.h).
+  lattice_memo* arrows = nullptr;
 };
 
 // The options the simulator's own switches give, as the window shows it: the

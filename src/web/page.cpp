@@ -298,7 +298,11 @@ const std::uint8_t* web_page::draw() {
     image_.emplace(width_, height_);
     canvas_bytes_.assign(static_cast<std::size_t>(image_->width()) * image_->height() * 4, 0);
   }
-  if (!ended_) draw_scene(app(), scene_options_of(app()), *image_);
+  if (!ended_) {
+    scene_options options = scene_options_of(app());
+    options.arrows = &arrows_;
+    draw_scene(app(), options, *image_);
+  }
   const std::uint32_t* row = image_->pixels();
   auto* out = canvas_bytes_.data();
   for (int y = 0; row != nullptr && y < image_->height(); ++y, row += image_->stride()) {

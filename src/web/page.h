@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "draw/lattice_memo.h"
 #include "draw/raster_context.h"
 #include "shell/driver.h"
 #include "shell/observation.h"
@@ -165,5 +166,7 @@ class web_page final : public platform {
   std::uint64_t tick_timer_arms_ = 0;
   browser_key_tracker keys_;
   std::optional<raster_context> image_;
+  // The lattice's arrows from frame to frame: the same pixels for less work.
+  lattice_memo arrows_;
   std::vector<std::uint8_t> canvas_bytes_;
 };

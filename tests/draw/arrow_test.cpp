@@ -11,9 +11,12 @@
 #include "../core/test_support.h"
 #include "core/portable_math.h"
 #include "core/world_field.h"
+#include "core/robot.h"
 #include "draw/graphics.h"
+#include "draw/lattice_memo.h"
 #include "draw/raster_context.h"
 #include "draw/recording_context.h"
+#include "draw/world_draw.h"
 
 namespace {
 
@@ -119,6 +122,49 @@ TEST_F(ArrowTest, ALatticeOfArrowsGivesTheLiteralFormsPixels) {
   }
   for (int y = 0; y < 480; ++y)
     for (int x = 0; x < 640; ++x) ASSERT_EQ(fast.pixel(x, y), literal.pixel(x, y)) << x << "," << y;
+}
+
+// The scene with the lattice, drawn through `arrows` or afresh without one.
+std::vector<std::uint32_t> lattice_frame(const simulation& sim, lattice_memo* arrows) {
+  raster_context out(sim.display_x, sim.display_y);
+  draw_object_count objects = sim.draw_objects;
+  world_draw(scene_view(sim, screen_size{sim.display_x, sim.display_y}, true, false, objects, arrows),
+             out);
+  return {out.pixels(), out.pixels() + static_cast<std::size_t>(out.width()) * out.height()};
+}
+
+TEST_F(ArrowTest, FramesThroughTheMemoAreTheFramesDrawnAfresh) {
+  lattice_memo memo;
+  const auto expect_same_frame = [&](const char* when) {
+    ASSERT_EQ(lattice_frame(sim, &memo), lattice_frame(sim, nullptr)) << when;
+  };
+  expect_same_frame("first frame");
+  // The same field again: every arrow comes from the memo.
+  const std::uint64_t before = memo.reused();
+  expect_same_frame("same field");
+  EXPECT_EQ(memo.reused() - before, 75u * 75u);
+  // A run: the robot moves, meets walls and replans, and the field follows. A
+  // box around it gives it walls to see (impacts, which push the field).
+  world_add_wall(sim, robot.x - 0.6, robot.y - 0.6, 1.2, 0.1);
+  world_add_wall(sim, robot.x - 0.6, robot.y + 0.5, 1.2, 0.1);
+  world_add_wall(sim, robot.x - 0.6, robot.y - 0.6, 0.1, 1.2);
+  world_add_wall(sim, robot.x + 0.5, robot.y - 0.6, 0.1, 1.2);
+  for (int round = 0; round < 6; ++round) {
+    for (int n = 0; n < 50; ++n) robot_update(sim);
+    expect_same_frame("after ticks");
+  }
+  world_set_target(sim, 8.5, 1.5);
+  robot_update(sim);
+  expect_same_frame("new target");
+  sim.display_x = 1280;
+  sim.display_y = 960;
+  expect_same_frame("larger view");
+  sim.display_x = 333;
+  sim.display_y = 217;
+  expect_same_frame("smaller view");
+  world.width = 12.5;
+  expect_same_frame("wider world");
+  EXPECT_GT(world.num_impacts, 0);
 }
 
 }  // namespace
