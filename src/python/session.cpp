@@ -31,11 +31,15 @@ std::string console_line(snapshot_reader& in) {
 }  // namespace
 
 session::session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
-                 bool manual) {
+                 bool manual, const placement_request& placement) {
   run_ = std::make_unique<simulated_run>(kSessionClientWidth, kSessionClientHeight);
   install_console_sink();
   run_->start(seed, period_ms, manual);
   if (world_path) load(*world_path);
+  if (!placement.empty()) {
+    const std::string problem = place_for_run(run_->app().sim, placement);
+    if (!problem.empty()) throw std::invalid_argument(problem);
+  }
   run_->start_metrics(false);
 }
 

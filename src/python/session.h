@@ -33,6 +33,7 @@
 #include "core/robot.h"
 #include "draw/raster_context.h"
 #include "python/fork_aware_mutex.h"
+#include "shell/placement.h"
 #include "shell/run_metrics.h"
 #include "shell/scene.h"
 #include "shell/simulated_run.h"
@@ -107,9 +108,11 @@ struct session_stats : run_figures {
 class session {
  public:
   // Opens a simulation: the window's start-up with the seed, then the world file
-  // when one is given. Throws file_failure when the world cannot be loaded.
+  // when one is given, then the pose and target placed (shell/placement.h).
+  // Throws file_failure when the world cannot be loaded, std::invalid_argument
+  // with the problem when the pose or the target cannot be placed.
   session(std::uint32_t seed, const std::optional<std::string>& world_path, int period_ms,
-          bool manual);
+          bool manual, const placement_request& placement = {});
   // A second session in exactly the state of this open one (its console lines
   // too): stepped alike, both have the same future.
   session(const session& other);

@@ -7,12 +7,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "python/binding_support.h"
 #include "python/simulation_output_binding.h"
 #include "python/simulation_world_binding.h"
 #include "shell/driver.h"
 #include "shell/key_names.h"
+#include "shell/placement.h"
 
 namespace {
 
@@ -21,13 +23,19 @@ namespace {
 
 constexpr const char* kSimulationDoc = R"(The whole simulation of the window on a simulated clock.
 
-Simulation(seed=None, world=None, period_ms=10, manual=False)
+Simulation(seed=None, world=None, period_ms=10, manual=False, pose=None,
+           target=None)
 
 Starts as the window starts (the random generator seeded with seed, or with
 the calendar time when it is None; the default world; one world step), then
 loads world (a path) as File > Open loads it. period_ms (1 to 60,000) is the
-tick period of the simulated clock; manual starts in manual mode. The robot's
-readings are then those of its pose in that world.
+tick period of the simulated clock; manual starts in manual mode. pose
+(x, y, heading) places the robot as a world file would, target (x, y) the
+target as the right mouse button would, each "random" for one drawn from the
+seed clear of the walls; then one planning run. A pose outside where a tick
+keeps the robot (x and y from 0.25 to 9.75) or a target outside the world or on
+a wall raises ValueError, as the headless runner's --pose and --target refuse
+them. The robot's readings are then those of its pose in that world.
 
 Each Simulation owns its whole state: any number can be open at once, on any
 threads; copy.copy, copy.deepcopy and pickle give one with the same future.
@@ -39,18 +47,41 @@ std::uint32_t seed_or_time(const py::handle& seed) {
   return static_cast<std::uint32_t>(whole_number(seed, "seed", 0, UINT32_MAX));
 }
 
+bool is_random(const py::handle& value, const char* name, const char* form) {
+  if (!PyUnicode_Check(value.ptr())) return false;
+  const std::string text = py::cast<std::string>(value);
+  if (text == "random") return true;
+  value_error(std::string(name) + " must be " + form + " or \"random\", got '" + text + "'");
+}
+
+std::optional<pose_request> pose_of_argument(const py::handle& pose) {
+  if (pose.is_none()) return std::nullopt;
+  if (is_random(pose, "pose", "(x, y, heading)")) return pose_request{.random = true};
+  const std::vector<double> v = real_numbers(pose, "pose", 3);
+  return pose_request{.x = v[0], .y = v[1], .heading = v[2]};
+}
+
+std::optional<target_request> target_of_argument(const py::handle& target) {
+  if (target.is_none()) return std::nullopt;
+  if (is_random(target, "target", "(x, y)")) return target_request{.random = true};
+  const std::vector<double> v = real_numbers(target, "target", 2);
+  return target_request{.x = v[0], .y = v[1]};
+}
+
 void bind_construction(simulation_class& c) {
   c.def(py::init([](const py::object& seed, const py::object& world, const py::object& period,
-                    const py::object& manual) {
+                    const py::object& manual, const py::object& pose, const py::object& target) {
           const std::uint32_t chosen_seed = seed_or_time(seed);
           std::optional<std::string> path;
           if (!world.is_none()) path = file_path(world, "world");
           const int period_ms =
               static_cast<int>(whole_number(period, "period_ms", 1, kMaxPeriodMs));
-          return std::make_shared<session>(chosen_seed, path, period_ms, flag(manual, "manual"));
+          const placement_request placement{pose_of_argument(pose), target_of_argument(target)};
+          return std::make_shared<session>(chosen_seed, path, period_ms, flag(manual, "manual"),
+                                           placement);
         }),
         py::arg("seed") = py::none(), py::arg("world") = py::none(), py::arg("period_ms") = 10,
-        py::arg("manual") = false);
+        py::arg("manual") = false, py::arg("pose") = py::none(), py::arg("target") = py::none());
 }
 
 // ---------------------------------------------------------------------------

@@ -58,6 +58,7 @@ void record_reach(observer_state& state, std::uint64_t tick, std::uint64_t now_m
   event.distance_when_set = state.target_distance_when_set;
   event.x = state.target_x;
   event.y = state.target_y;
+  if (state.record.targets_reached == 0) state.record.first_target_ms = now_ms;
   ++state.record.targets_reached;
   if (state.keep_events) state.record.targets.push_back(event);
   state.last_reach_tick = tick;
@@ -71,6 +72,38 @@ void update_span(observer_state& state, const robot_state& robot, std::uint64_t 
     stuck_spell spell;
     if (span_as_spell(state, tick - 1, spell)) add_spell(state.record, spell, state.keep_events);
     begin_span(state, robot, tick + 1, now_ms);
+  }
+}
+
+// The stretch without progress from the last progress to the last
+// observation, when it is long enough to count as trapped.
+std::uint64_t trapped_length(const observer_state& state) {
+  const std::uint64_t length = state.last_ms - state.progress.since_ms;
+  return length >= kTrappedWindowMs ? length : 0;
+}
+
+void begin_progress(observer_state& state, const robot_state& robot, const world_state& world,
+                    std::uint64_t now_ms) {
+  state.progress = observer_state::progress_stretch{
+      world.target_x, world.target_y,
+      distance_between(robot.x, robot.y, world.target_x, world.target_y), now_ms};
+}
+
+// After a tick, before last_ms moves on to now_ms: a target reached, or the
+// distance to the target falling kProgressMargin below its best, is progress
+// and ends the stretch at the previous observation. A target set otherwise (a
+// click, the planner's random choice) only starts its own best distance: a
+// robot that gets ever new targets without reaching one is still trapped. A
+// robot sliding along walls makes no progress until it gets closer than it was.
+void update_progress(observer_state& state, const robot_state& robot, const world_state& world,
+                     std::uint64_t now_ms, bool reached) {
+  observer_state::progress_stretch& p = state.progress;
+  const double distance = distance_between(robot.x, robot.y, world.target_x, world.target_y);
+  if (reached || distance <= p.best_distance - kProgressMargin) {
+    state.record.trapped_ms += trapped_length(state);
+    begin_progress(state, robot, world, now_ms);
+  } else if (world.target_x != p.target_x || world.target_y != p.target_y) {
+    p = observer_state::progress_stretch{world.target_x, world.target_y, distance, p.since_ms};
   }
 }
 
@@ -181,6 +214,36 @@ constexpr run_metric kRunMetrics[] = {
      .text_decimals = 3,
      .field = &run_metrics_record::longest_stuck_ms,
      .read = [](const figures& f) -> metric_value { return f.metrics.longest_stuck_seconds(); }},
+    {.name = "time_to_first_target",
+     .label = "time to first target",
+     .description = "simulated time until the first target was reached",
+     .unit = "simulated s",
+     .decimals = 3,
+     .text_decimals = 3,
+     .golden = false,
+     .field = &run_metrics_record::first_target_ms,
+     .read = [](const figures& f) -> metric_value {
+       const run_metrics_record& m = f.metrics;
+       if (m.targets_reached == 0) return {};
+       return static_cast<double>(m.first_target_ms) / 1000.0;
+     },
+     .text =
+         [](const figures& f) -> std::string {
+           const run_metrics_record& m = f.metrics;
+           if (m.targets_reached == 0) return "none";
+           return format_fixed(static_cast<double>(m.first_target_ms) / 1000.0, 3) + " s";
+         },
+     .none_when = "no target was reached"},
+    {.name = "trapped_seconds",
+     .label = "trapped",
+     .description = "time in stretches of 10 s or longer without progress toward the target",
+     .unit = "simulated s",
+     .decimals = 3,
+     .text_decimals = 3,
+     .golden = false,
+     .field = &run_metrics_record::trapped_ms,
+     .read = [](const figures& f) -> metric_value { return f.metrics.trapped_seconds(); },
+     .text = [](const figures& f) { return format_fixed(f.metrics.trapped_seconds(), 3) + " s"; }},
 };
 
 }  // namespace
@@ -245,6 +308,12 @@ void run_metrics_observer::relations(const run_metrics_observer& m, field_check&
                     (r.stuck_spells == 0) == (r.longest_stuck_ms == 0) &&
                     m.span.start_ms <= m.last_ms,
                 "stuck spells that do not fit the time");
+  check.require(r.first_target_ms <= m.last_ms && (r.targets_reached > 0 || r.first_target_ms == 0),
+                "a first target that does not fit the time");
+  // The open stretch follows the trapped ones.
+  check.require(r.trapped_ms <= m.last_ms && m.progress.since_ms <= m.last_ms &&
+                    m.last_ms - m.progress.since_ms <= m.last_ms - r.trapped_ms,
+                "trapped time that does not fit the time");
   const bool kept = r.targets.size() == (m.keep_events ? r.targets_reached : 0) &&
                     r.stuck.size() == (m.keep_events ? r.stuck_spells : 0);
   check.require(kept, "events kept that were not counted");
@@ -279,6 +348,7 @@ void run_metrics_start(simulator& app, std::uint64_t now_ms, bool keep_events) {
       distance_between(robot.x, robot.y, world.target_x, world.target_y);
   state.last_ms = now_ms;
   begin_span(state, robot, 1, now_ms);
+  begin_progress(state, robot, world, now_ms);
 }
 
 void run_metrics_before_tick(simulator& app) {
@@ -317,6 +387,7 @@ void run_metrics_after_tick(simulator& app, std::uint64_t now_ms) {
   if (last_push_back.wall_pushed) ++record.contacts;
   record.least_push_distance = std::min(record.least_push_distance, last_push_back.least_distance);
   update_span(state, robot, tick, now_ms, state.reach_pending);
+  update_progress(state, robot, app.sim.world, now_ms, state.reach_pending);
   state.reach_pending = false;
   state.robot_x = robot.x;
   state.robot_y = robot.y;
@@ -330,6 +401,7 @@ run_metrics_record run_metrics(const simulator& app) {
   if (state.started && span_as_spell(state, result.ticks, spell)) {
     add_spell(result, spell, state.keep_events);
   }
+  if (state.started) result.trapped_ms += trapped_length(state);
   return result;
 }
 

@@ -19,6 +19,12 @@
 constexpr std::uint64_t kStuckSpellMs = 5000;
 // Moving this far from where a span began ends it.
 constexpr double kStuckRadius = 0.25;
+// A stretch this long (in simulated milliseconds) without progress toward the
+// target counts as trapped time, all of it; progress is a target reached, or
+// the robot's distance to the target falling by at least kProgressMargin below
+// the best it had since the last progress (or since the target was set).
+constexpr std::uint64_t kTrappedWindowMs = 10000;
+constexpr double kProgressMargin = 0.1;
 
 struct target_event {
   std::uint64_t tick = 0;          // the tick that found the robot at the target
@@ -88,6 +94,10 @@ struct run_metrics_record {
   std::uint64_t stuck_spells = 0;
   std::uint64_t stuck_ms = 0;  // their total length
   std::uint64_t longest_stuck_ms = 0;
+  // The run's simulated time when it reached its first target; 0 while none was.
+  std::uint64_t first_target_ms = 0;
+  // The stretches without progress of kTrappedWindowMs or longer, in all.
+  std::uint64_t trapped_ms = 0;
   // Each target reached and each spell, in order of their first tick; kept only
   // when the run asked for them, as they grow with the run.
   std::vector<target_event> targets;
@@ -95,6 +105,7 @@ struct run_metrics_record {
 
   double stuck_seconds() const { return static_cast<double>(stuck_ms) / 1000.0; }
   double longest_stuck_seconds() const { return static_cast<double>(longest_stuck_ms) / 1000.0; }
+  double trapped_seconds() const { return static_cast<double>(trapped_ms) / 1000.0; }
 
   friend bool operator==(const run_metrics_record&, const run_metrics_record&) = default;
 };
@@ -197,6 +208,23 @@ struct run_metrics_observer {
     }
     friend bool operator==(const open_span&, const open_span&) = default;
   };
+  // The stretch since the last progress; (x, y) is the target the best
+  // distance is to.
+  struct progress_stretch {
+    double target_x = 0.0;
+    double target_y = 0.0;
+    double best_distance = 0.0;  // the robot's at that progress, or when the target was set
+    std::uint64_t since_ms = 0;
+
+    template <typename Self, typename Visit>
+    static void fields(Self& s, Visit& visit) {
+      visit(s.target_x, "target_x", kFinite);
+      visit(s.target_y, "target_y", kFinite);
+      visit(s.best_distance, "best_distance", kNotNegative.or_infinity());
+      visit(s.since_ms, "since_ms", any_value{});
+    }
+    friend bool operator==(const progress_stretch&, const progress_stretch&) = default;
+  };
   bool started = false;
   bool keep_events = false;
   run_metrics_record record;
@@ -212,6 +240,7 @@ struct run_metrics_observer {
   std::uint64_t last_reach_tick = 0;
   double distance_at_last_reach = 0.0;
   open_span span;
+  progress_stretch progress;
   std::uint64_t last_ms = 0;
 
   // The record's lists of events come last.
@@ -229,6 +258,7 @@ struct run_metrics_observer {
     visit(m.last_reach_tick, "last_reach_tick", any_value{});
     visit(m.distance_at_last_reach, "distance_at_last_reach", kNotNegative.or_infinity());
     visit(m.span, "span");
+    visit(m.progress, "progress");
     visit(m.last_ms, "last_ms", any_value{});
     visit(m.record.targets, "targets");
     visit(m.record.stuck, "stuck");
@@ -255,8 +285,9 @@ void run_metrics_before_tick(simulator& app);
 // Just after a tick, with the simulated time at its end.
 void run_metrics_after_tick(simulator& app, std::uint64_t now_ms);
 
-// The metrics so far. The span still open counts as a stuck spell when it is
-// already long enough, so this can be read at any time.
+// The metrics so far. The span still open counts as a stuck spell, and the
+// stretch without progress still open as trapped time, when it is already long
+// enough, so this can be read at any time.
 run_metrics_record run_metrics(const simulator& app);
 // The figures the table's rows read, now: the metrics so far, the planner's
 // counters and the simulated time (now_ms, as for run_metrics_after_tick).

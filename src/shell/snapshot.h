@@ -24,7 +24,7 @@
 
 #include "shell/simulated_run.h"
 
-constexpr std::uint32_t kSnapshotVersion = 2;
+constexpr std::uint32_t kSnapshotVersion = 3;
 
 class snapshot_error : public std::runtime_error {
  public:

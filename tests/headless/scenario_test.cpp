@@ -79,6 +79,40 @@ TEST_F(Scenario, TheAutomaticRobotEscapesATrapToTheTargetBehindIt) {
   EXPECT_EQ(first[7], "5.000000");
 }
 
+// With a strong impact repulsion (scale1 0.8) the robot circles inside the U for
+// a while before it finds its way out: the trapped time sees it, and the time to
+// the first target is when it got out. With the world's own gains it goes round
+// at once and is never trapped.
+TEST_F(Scenario, TrappedTimeSeesTheRobotCaughtInTheTrapUntilItEscapes) {
+  for (const char* seed : {"1", "2"}) {
+    SCOPED_TRACE(seed);
+    const QStringList trap = {"--world", "trap.dat", "--target", "5,8.5", "--scale1", "0.8",
+                              "--seed", seed, "--json"};
+    const result caught = run(trap + QStringList{"--ticks", "1500"});
+    ASSERT_EQ(caught.exit_code, 0) << caught.err.toStdString();
+    const QJsonObject inside = QJsonDocument::fromJson(caught.out).object();
+    EXPECT_TRUE(inside["time_to_first_target"].isNull());
+    EXPECT_GT(inside["trapped_seconds"].toDouble(), 10.0);
+
+    const result escaped = run(trap + QStringList{"--ticks", "3000", "--events", "e.csv"});
+    ASSERT_EQ(escaped.exit_code, 0) << escaped.err.toStdString();
+    const QJsonObject out = QJsonDocument::fromJson(escaped.out).object();
+    const QByteArrayList first = first_target("e.csv");
+    ASSERT_EQ(first.size(), 10);
+    EXPECT_EQ(first.mid(6, 2), (QByteArrayList{"5.000000", "8.500000"}));
+    EXPECT_EQ(out["time_to_first_target"].toDouble(-1), first[2].toDouble());
+    EXPECT_GT(out["time_to_first_target"].toDouble(), 15.0);
+    EXPECT_GE(out["trapped_seconds"].toDouble(), inside["trapped_seconds"].toDouble());
+  }
+  const result plain = run({"--world", "trap.dat", "--target", "5,8.5", "--seed", "1", "--ticks",
+                            "3000", "--json"});
+  ASSERT_EQ(plain.exit_code, 0);
+  const QJsonObject out = QJsonDocument::fromJson(plain.out).object();
+  EXPECT_EQ(out["trapped_seconds"].toDouble(-1), 0.0);
+  EXPECT_LT(out["time_to_first_target"].toDouble(99), 10.0);
+  EXPECT_GT(out["targets_reached"].toInt(), 5);
+}
+
 TEST_F(Scenario, APlacedPoseAndTargetAreTheTracesFirstRow) {
   ASSERT_EQ(run({"--world", "trap.dat", "--pose", "8,2,3.5", "--target", "1.5,9", "--seed", "4",
                  "--ticks", "1", "--trace", "t.csv"})

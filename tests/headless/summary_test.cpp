@@ -107,6 +107,8 @@ run_summary with_metrics() {
   m.stuck_spells = 2;
   m.stuck_ms = 12345;
   m.longest_stuck_ms = 9000;
+  m.first_target_ms = 4250;
+  m.trapped_ms = 31020;
   return s;
 }
 
@@ -116,14 +118,16 @@ TEST(HeadlessSummary, TheRunMetricsAsTheyAreWritten) {
        {"targets per simulated minute: 12.000\n", "distance travelled: 123.456789\n",
         "contacts: 7\n", "least push-back distance: 0.012346\n", "largest step: 0.098765\n",
         "wall crossings prevented: 3\n", "steps shortened: 4\n",
-        "stuck spells: 2, 12.345 s in all, longest 9.000 s\n"}) {
+        "stuck spells: 2, 12.345 s in all, longest 9.000 s\n",
+        "time to first target: 4.250 s\n", "trapped: 31.020 s\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   const std::string json = format_summary_json(with_metrics());
   for (const char* field :
        {"\"targets_per_minute\":12.000000,", "\"distance_travelled\":123.456789,",
         "\"least_push_distance\":0.012346,", "\"wall_crossings_prevented\":3,",
-        "\"stuck_seconds\":12.345,\"longest_stuck_seconds\":9.000,"}) {
+        "\"stuck_seconds\":12.345,\"longest_stuck_seconds\":9.000,",
+        "\"time_to_first_target\":4.250,\"trapped_seconds\":31.020,"}) {
     EXPECT_NE(json.find(field), std::string::npos) << field;
   }
   run_summary untouched = sample();  // no push-back ray met a wall
@@ -131,6 +135,12 @@ TEST(HeadlessSummary, TheRunMetricsAsTheyAreWritten) {
   EXPECT_NE(format_summary_text(untouched).find("least push-back distance: none\n"),
             std::string::npos);
   EXPECT_NE(format_summary_json(untouched).find("\"least_push_distance\":null,"),
+            std::string::npos);
+  // No target reached: no time to the first one.
+  untouched.metrics.targets_reached = 0;
+  EXPECT_NE(format_summary_text(untouched).find("time to first target: none\n"),
+            std::string::npos);
+  EXPECT_NE(format_summary_json(untouched).find("\"time_to_first_target\":null,"),
             std::string::npos);
 }
 

@@ -381,7 +381,9 @@ class TestMembers:
                                   "least_push_distance", "largest_step",
                                   "wall_crossings_prevented", "steps_shortened",
                                   "stuck_spells", "stuck_seconds",
-                                  "longest_stuck_seconds"}
+                                  "longest_stuck_seconds", "time_to_first_target",
+                                  "trapped_seconds"}
+            assert stats["time_to_first_target"] is None  # no tick yet
             assert stats["planning_runs"] >= 1
 
     def test_the_table_of_run_metrics_gives_the_stats_and_their_docstring(self):
@@ -531,6 +533,61 @@ def test_bad_options_open_nothing(options, error):
     robosim.Simulation(seed=0).close()
 
 
+TRAP_WORLD = """5.0
+4.0
+1.570796
+3
+3.0 3.0 0.1 4.0
+6.9 3.0 0.1 4.0
+3.0 7.0 4.0 0.1
+"""
+
+
+def test_a_pose_and_a_target_are_placed_as_the_runner_places_them(tmp_path):
+    world = tmp_path / "trap.dat"
+    world.write_text(TRAP_WORLD)
+    with robosim.Simulation(seed=3, world=world, pose=(8, 2, 3.5), target=(5, 8.5)) as sim:
+        assert (sim.robot.x, sim.robot.y, sim.robot.heading) == (8, 2, 3.5)
+        assert tuple(sim.target) == (5, 8.5)
+        assert sim.tick == 0 and sim.stats["planning_runs"] >= 1
+        sim.step(1000)
+        runner = headless_summary("--world", world, "--pose", "8,2,3.5", "--target", "5,8.5",
+                                  "--seed", 3, "--ticks", 1000)
+        assert sim.stats["time_to_first_target"] == runner["time_to_first_target"] is not None
+        assert round(sim.robot.x, 6) == runner["final_pose"]["x"]
+    draws = []
+    for seed in (1, 1, 2):
+        with robosim.Simulation(seed=seed, world=world, pose="random", target="random") as sim:
+            draws.append((sim.robot.x, sim.robot.y, sim.robot.heading, tuple(sim.target)))
+    assert draws[0] == draws[1] != draws[2]
+    assert draws[0][:2] != (5.0, 4.0) and draws[0][3] != (5.0, 5.0)
+
+
+@pytest.mark.parametrize(
+    "options, error, says",
+    [
+        ({"pose": (0.1, 5, 0)}, ValueError,
+         "the pose's x must be from 0.25 to 9.75 (where a tick keeps the robot), got 0.1"),
+        ({"pose": (5, 12, 0)}, ValueError, "the pose's y must be from 0.25 to 9.75"),
+        ({"target": (5, 7.05)}, ValueError, "the target (5, 7.05) lies on a wall"),
+        ({"target": (10.5, 5)}, ValueError, "the target's x must be from 0 to 10"),
+        ({"target": (5, math.nan)}, ValueError, "target must be a finite number, got nan"),
+        ({"pose": (5, 5)}, ValueError, "pose must hold 3 numbers, got 2"),
+        ({"pose": "anywhere"}, ValueError, "pose must be (x, y, heading) or \"random\", got 'anywhere'"),
+        ({"target": "5,8"}, ValueError, "target must be (x, y) or \"random\", got '5,8'"),
+        ({"target": 5}, TypeError, "target must be a sequence of 2 numbers, not int"),
+        ({"target": (5, "8")}, TypeError, "target must be a number, not str"),
+    ],
+)
+def test_placements_that_cannot_be_raise_and_open_nothing(tmp_path, options, error, says):
+    world = tmp_path / "trap.dat"
+    world.write_text(TRAP_WORLD)
+    with pytest.raises(error) as refused:
+        robosim.Simulation(seed=1, world=world, **options)
+    assert says in str(refused.value)
+    robosim.Simulation(seed=0).close()
+
+
 @pytest.mark.parametrize(
     "setup",
     [
@@ -590,7 +647,8 @@ def test_help_shows_a_docstring_for_every_member():
             assert words, f"{cls.__name__}.{name} has no docstring"
     text = pydoc.render_doc(robosim.Simulation.drive, renderer=pydoc.plaintext)
     assert "speed" in text and "radians per tick" in text and "clockwise" in text
-    assert "Simulation(seed=None, world=None, period_ms=10, manual=False)" in robosim.Simulation.__doc__
+    assert ("Simulation(seed=None, world=None, period_ms=10, manual=False, pose=None,\n"
+            "           target=None)") in robosim.Simulation.__doc__
 
 
 def test_the_type_stubs_name_every_member():

@@ -3,6 +3,7 @@
 #include "shell/run_metrics.h"
 
 #include <cmath>
+#include <vector>
 
 #include "../core/test_support.h"
 
@@ -183,6 +184,67 @@ TEST_F(RunMetricsTest, ReachingATargetEndsASpan) {
   EXPECT_EQ(m.targets.size(), 700u);
   EXPECT_TRUE(m.stuck.empty());
   EXPECT_NEAR(m.targets[5].distance_when_set, 0.1, 1e-12);
+}
+
+// Trapped time: stretches of 10 s or more in which no target was reached and the
+// distance to the target never fell 0.1 below its best, moving or not; a target
+// set by a click starts its own best.
+TEST_F(RunMetricsTest, TrappedTimeCountsStretchesWithoutProgressTowardTheTarget) {
+  struct leg {
+    double speed;  // per 10 ms tick, heading +x
+    int ticks;
+    bool new_target_after = false;  // a click's target at the leg's end
+  };
+  struct trap_case {
+    const char* name;
+    double target_x;  // the robot starts at (5, 5); the target is at (target_x, 5)
+    std::vector<leg> legs;
+    double trapped_seconds;
+  };
+  const trap_case kCases[] = {
+      {"standing 9.99 s", 1.0, {{0.0, 999}}, 0.0},
+      {"standing 10 s", 1.0, {{0.0, 1000}}, 10.0},
+      {"sliding away 15 s", 1.0, {{0.001, 1500}}, 15.0},
+      {"creeping closer by 0.1 a second", 9.0, {{0.001, 1500}}, 0.0},
+      {"closer, then standing 12 s", 9.0, {{0.2, 1}, {0.0, 1200}}, 12.0},
+      {"a new target set is no progress", 1.0, {{0.0, 600, true}, {0.0, 600}}, 12.0},
+      {"heading for a new target", 1.0, {{0.0, 600, true}, {0.0, 1}, {-0.001, 600}}, 0.0},
+      {"two stretches", 9.0, {{0.0, 1100}, {0.2, 1}, {0.0, 1050}}, 21.5},
+  };
+  for (const trap_case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    start_afresh();
+    sim.manual_mode = true;
+    place_robot(5.0, 5.0, 0.0);
+    world_set_target(sim, c.target_x, 5.0);
+    start();
+    for (const leg& l : c.legs) {
+      drive(l.speed);
+      ticks(l.ticks);
+      if (l.new_target_after) world_set_target(sim, c.target_x, 2.0);
+    }
+    const run_metrics_record m = run_metrics(app);
+    EXPECT_EQ(m.trapped_seconds(), c.trapped_seconds);
+    EXPECT_EQ(m.targets_reached, 0u);
+    EXPECT_EQ(m.first_target_ms, 0u);
+  }
+}
+
+TEST_F(RunMetricsTest, TheFirstTargetsTimeIsKeptAfterLaterOnes) {
+  place_robot(2.0, 2.0, 0.0);
+  world_set_target(sim, 8.0, 8.0);
+  drive(0.0);
+  start();
+  ticks(250);
+  EXPECT_EQ(run_metrics(app).first_target_ms, 0u);
+  for (int n = 0; n < 3; ++n) {
+    world_set_target(sim, 2.1, 2.0);
+    ticks(1);
+  }
+  const run_metrics_record m = run_metrics(app);
+  EXPECT_EQ(m.targets_reached, 3u);
+  EXPECT_EQ(m.first_target_ms, 2510u);
+  EXPECT_EQ(m.trapped_seconds(), 0.0);
 }
 
 TEST_F(RunMetricsTest, WithoutTheEventListsTheTotalsAreTheSame) {

@@ -253,7 +253,7 @@ TEST(SimulationValue, ARestoredRunCarriesEveryField) {
 // laid out anew (a field added, dropped or moved) needs a new kSnapshotVersion,
 // and its layout here.
 TEST(SimulationValue, EachFormatVersionKeepsItsLayout) {
-  const std::pair<std::uint32_t, std::uint64_t> kLayouts[] = {{2, 9187341721694762224ull}};
+  const std::pair<std::uint32_t, std::uint64_t> kLayouts[] = {{2, 9187341721694762224ull}, {3, 8080151824315427775ull}};
   std::uint64_t hash = 14695981039346656037ull;
   for (const char c : snapshot_layout()) {
     hash ^= static_cast<unsigned char>(c);

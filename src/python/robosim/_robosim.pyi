@@ -5,7 +5,7 @@ docs/python.md.
 """
 
 import os
-from typing import Any, Callable, Optional, Union
+from typing import Any, Callable, Literal, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -60,6 +60,8 @@ class Simulation:
         world: Optional[Path] = None,
         period_ms: int = 10,
         manual: bool = False,
+        pose: Union[tuple[float, float, float], Literal["random"], None] = None,
+        target: Union[tuple[float, float], Literal["random"], None] = None,
     ) -> None: ...
     def close(self) -> None: ...
     @property
