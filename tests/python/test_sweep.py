@@ -48,6 +48,9 @@ def headless_of(row):
     arguments = ["--seed", row["seed"], "--ticks", row["ticks"], "--period-ms", row["period_ms"]]
     if row["world"]:
         arguments += ["--world", row["world"]]
+    for placed in ("pose", "target"):
+        if row[placed]:
+            arguments += [f"--{placed}", row[placed]]
     for gain in sweep.GAINS:
         if row[gain]:
             arguments += [f"--{gain}", row[gain]]
@@ -91,6 +94,19 @@ class TestParsing:
         with pytest.raises(sweep.UsageError, match="--scale2"):
             sweep.parse_gains(text, "scale2")
 
+    def test_poses_and_targets(self):
+        assert sweep.parse_placements(["2,8", "8, 2;random", " 2.0,8 "], "target") == [
+            "2.0,8.0", "8.0,2.0", "random"]
+        assert sweep.parse_placements(["5,4,1.5;random"], "pose") == ["5.0,4.0,1.5", "random"]
+
+    @pytest.mark.parametrize("option, text", [("target", ""), ("target", "2"),
+                                              ("target", "2,8,0"), ("target", "x,1"),
+                                              ("target", "nan,1"), ("pose", "5,5"),
+                                              ("pose", "5,5,inf"), ("pose", "2,8;Random")])
+    def test_bad_poses_and_targets(self, option, text):
+        with pytest.raises(sweep.UsageError, match=f"--{option}: .* nor random"):
+            sweep.parse_placements([text], option)
+
     def test_worlds(self, tmp_path):
         with pytest.raises(sweep.UsageError, match="matches no file"):
             sweep.expand_worlds([str(tmp_path / "*.dat")])
@@ -103,6 +119,10 @@ class TestParsing:
         keys = [sweep_rows.inputs_key(run) for run in s.runs()]
         assert len(keys) == len(set(keys)) == 12
         assert s.swept_gains() == ["scale1", "scale3"]
+        placed = sweep.Sweep({"seeds": "1-2", "pose": ["random"], "target": ["2,8", "8,2;5,5"]})
+        assert sorted((run["pose"], run["target"], run["seed"]) for run in placed.runs()) == [
+            ("random", target, seed) for target in ("2.0,8.0", "5.0,5.0", "8.0,2.0")
+            for seed in ("1", "2")]
 
     @pytest.mark.parametrize("arguments, message", [
         (["--ticks", "-1"], "--ticks"),
@@ -122,6 +142,7 @@ class TestParsing:
         (["--baseline", "scale1=0.11"], "scale1 is not swept"),
         (["--scale1", "0.05,0.2", "--baseline", "scale1=0.1"], "0.1 is not one of the values"),
         (["--scale1", "0.05,0.2", "--baseline", "world=maze.dat"], "is not GAIN=VALUE"),
+        (["--target", "5"], "--target: '5' is neither X,Y (2 finite numbers) nor random"),
     ])
     def test_bad_command_lines(self, tmp_path, arguments, message):
         _, err = run_sweep(*arguments, "--out", tmp_path / "out.csv", cwd=tmp_path, expect=2)
@@ -299,6 +320,27 @@ class TestResume:
                                 ({"build": "0.9.0+0123456789abcdef"}, "this worker runs robosim")]:
             result = sweep_cluster.run_one({**task, "inputs": {**run, **change}})
             assert result["error"].startswith("OriginMismatch: " + message), result
+
+    def test_the_robot_escapes_the_trap_on_every_seed(self, tmp_path, monkeypatch):
+        # A U of three walls around the robot, the target behind its bottom; a
+        # strong impact repulsion keeps the robot circling inside for a while.
+        (tmp_path / "trap.dat").write_text("5.0\n4.0\n1.570796\n3\n3.0 3.0 0.1 4.0\n"
+                                          "6.9 3.0 0.1 4.0\n3.0 7.0 4.0 0.1\n")
+        out = tmp_path / "trap.csv"
+        run_sweep("--world", "trap.dat", "--target", "5,8.5;1,1", "--scale1", "0.8",
+                  "--seeds", "1-2", "--ticks", 3000, "--workers", 1, "--plot-format", "png",
+                  "--metric", "time_to_first_target,trapped_seconds", "--out", out, cwd=tmp_path)
+        rows = read_rows(out)
+        assert sorted((row["target"], row["seed"]) for row in rows) == [
+            ("1.0,1.0", "1"), ("1.0,1.0", "2"), ("5.0,8.5", "1"), ("5.0,8.5", "2")]
+        for row in rows:
+            if row["target"] == "5.0,8.5":
+                assert float(row["time_to_first_target"]) > 15.0, row
+                assert float(row["trapped_seconds"]) > 10.0, row
+        monkeypatch.chdir(tmp_path)  # the rows name the world as given
+        assert_row_is_the_summary(rows[0])
+        summary = (tmp_path / "trap.summary.csv").read_text()
+        assert "5.0,8.5" in summary and "1.0,1.0" in summary
 
     def test_a_file_of_an_older_sweep_is_refused_and_left_alone(self, tmp_path):
         old_columns = [c for c in sweep_rows.COLUMNS if c not in sweep_rows.ORIGIN_COLUMNS]

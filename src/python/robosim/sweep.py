@@ -15,6 +15,7 @@ docs/experiments.md.
 
 import argparse
 import glob
+import itertools
 import math
 import os
 import shlex
@@ -144,6 +145,37 @@ def expand_worlds(patterns):
     return list(dict.fromkeys(worlds))
 
 
+# What a pose and a target are: (numbers, what the option's value is).
+PLACEMENTS = {"pose": (3, "X,Y,HEADING"), "target": (2, "X,Y")}
+
+
+def parse_placements(texts, option):
+    """The values of --pose or --target: each a point of the axis, 'random' or
+    numbers separated by commas; several in one value separated by ';'. The
+    numbers as the CSV writes them (2,8 -> '2.0,8.0'), without repeats. Whether
+    the robot or the target fits in the world is the run's to say."""
+    count, form = PLACEMENTS[option]
+    values = []
+    for text in texts:
+        for item in str(text).split(";"):
+            item = item.strip()
+            if item == "random":
+                values.append(item)
+                continue
+            parts = item.split(",")
+            numbers = []
+            for part in parts:
+                try:
+                    numbers.append(float(part))
+                except ValueError:
+                    numbers.append(math.nan)
+            if len(numbers) != count or not all(map(math.isfinite, numbers)):
+                raise UsageError(f"--{option}: '{brief(item)}' is neither {form} ({count} finite "
+                                 "numbers) nor random")
+            values.append(",".join(repr(number) for number in numbers))
+    return list(dict.fromkeys(values))
+
+
 def whole_number(text, option, low, high):
     text = str(text)
     try:
@@ -248,6 +280,12 @@ def argument_parser():
         parser.add_argument(f"--{gain}", metavar="VALUES",
                             help=f"values of {gain}: a list 0.05,0.11 or a range start:stop:count "
                             "(default: the world's own)")
+    for option, (_, form) in PLACEMENTS.items():
+        what = "the robot's start pose" if option == "pose" else "the target"
+        parser.add_argument(f"--{option}", action="append", metavar=form,
+                            help=f"{what}, {form} or random (drawn from the run's seed); "
+                            "repeatable, or several separated by ';', each a value of the sweep "
+                            "(default: the world's own)")
     parser.add_argument("--ticks", help=f"ticks per run (default {DEFAULT_TICKS})")
     parser.add_argument("--period-ms", dest="period_ms",
                         help=f"tick period in milliseconds (default {DEFAULT_PERIOD_MS})")
@@ -280,7 +318,7 @@ def argument_parser():
     return parser
 
 
-OPTION_KEYS = ("seeds", "world", *GAINS, "ticks", "period_ms", "controller", "metric", "baseline",
+OPTION_KEYS = ("seeds", "world", *PLACEMENTS, *GAINS, "ticks", "period_ms", "controller", "metric", "baseline",
                "plot_format", "shared_y", "report", "out", "workers", "threads", "scheduler",
                "wait_for_workers")
 
@@ -326,7 +364,7 @@ def config_value(name, value, path):
             raise wrong("a number or a text")
         return str(item)
 
-    if name in ("world", "metric"):
+    if name in ("world", "metric", *PLACEMENTS):
         items = value if isinstance(value, list) else [value]
         if not items or not all(isinstance(item, str) for item in items):
             raise wrong("a text or a list of them")
@@ -352,6 +390,9 @@ class Sweep:
     def __init__(self, options):
         self.seeds = parse_seeds(options.get("seeds") or "1")
         self.worlds = expand_worlds(options.get("world") or []) or [""]
+        # "" for the world's own.
+        self.placements = {option: parse_placements(options.get(option) or [], option) or [""]
+                           for option in PLACEMENTS}
         self.gains = {}
         self.gain_texts = {}  # as given, for the configuration in the report
         self.ranges = set()  # the gains given as start:stop:count
@@ -399,6 +440,8 @@ class Sweep:
             options.get("wait_for_workers", DEFAULT_WORKER_WAIT_SECONDS), "wait-for-workers", 0,
             MAX_WORKER_WAIT_SECONDS)
         count = len(self.seeds) * len(self.worlds)
+        for values in self.placements.values():
+            count *= len(values)
         for values in self.gains.values():
             count *= len(values)
         if count > MAX_COMBINATIONS:
@@ -410,21 +453,22 @@ class Sweep:
 
     def runs(self):
         """The inputs of every run, as the CSV's text: world, seed, gains, ... in order."""
-        for world in self.worlds:
-            for scale1 in self.gains["scale1"]:
-                for scale2 in self.gains["scale2"]:
-                    for scale3 in self.gains["scale3"]:
-                        for seed in self.seeds:
-                            yield {
-                                "world": world,
-                                "seed": str(seed),
-                                "scale1": gain_text(scale1),
-                                "scale2": gain_text(scale2),
-                                "scale3": gain_text(scale3),
-                                "ticks": str(self.ticks),
-                                "period_ms": str(self.period_ms),
-                                "controller": self.controller,
-                            }
+        scenarios = itertools.product(self.worlds, self.placements["pose"],
+                                      self.placements["target"])
+        for (world, pose, target), scale1, scale2, scale3, seed in itertools.product(
+                scenarios, *(self.gains[gain] for gain in GAINS), self.seeds):
+            yield {
+                "world": world,
+                "pose": pose,
+                "target": target,
+                "seed": str(seed),
+                "scale1": gain_text(scale1),
+                "scale2": gain_text(scale2),
+                "scale3": gain_text(scale3),
+                "ticks": str(self.ticks),
+                "period_ms": str(self.period_ms),
+                "controller": self.controller,
+            }
 
     def base(self):
         return os.path.splitext(self.out)[0]
@@ -446,6 +490,8 @@ class Sweep:
         """The sweep as a TOML configuration that runs it again (--config)."""
         lines = [f"world = [{', '.join(toml_string(w or DEFAULT_WORLD) for w in self.worlds)}]",
                  f"seeds = {toml_string(seeds_text(self.seeds))}"]
+        lines += [f"{option} = [{', '.join(toml_string(v) for v in values)}]"
+                  for option, values in self.placements.items() if values != [""]]
         lines += [f"{gain} = {toml_string(self.gain_texts[gain])}" for gain in GAINS
                   if gain in self.gain_texts]
         lines += [f"ticks = {self.ticks}", f"period_ms = {self.period_ms}"]

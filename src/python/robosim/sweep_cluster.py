@@ -123,6 +123,13 @@ def run_one(task):
         return {"error": f"{type(error).__name__}: {error}"}
 
 
+def placement(text):
+    """A pose or target cell as Simulation takes it: None for the world's own."""
+    if text in ("", "random"):
+        return text or None
+    return tuple(float(number) for number in text.split(","))
+
+
 def simulate(task):
     import robosim
 
@@ -135,7 +142,9 @@ def simulate(task):
     check_run(inputs, file_sha256(world) if world else "", controller_sha256)
     started = time.perf_counter()
     with robosim.Simulation(seed=int(inputs["seed"]), world=world,
-                            period_ms=int(inputs["period_ms"]), manual=controller is not None) as sim:
+                            period_ms=int(inputs["period_ms"]), manual=controller is not None,
+                            pose=placement(inputs["pose"]),
+                            target=placement(inputs["target"])) as sim:
         # The file read was the one hashed unless it changed in between.
         check_run(inputs, file_sha256(world) if world else "", controller_sha256)
         sim.gains = tuple(float(inputs[gain]) if inputs[gain] else old

@@ -56,8 +56,16 @@ def axis_label(metric, prefix=""):
     return textwrap.fill(prefix + metric_label(metric), 34)
 
 
-def world_label(world):
-    return shown(os.path.basename(world)) if world else "default world"
+def scenario(row):
+    """What a column of panels shows: the world, with the pose and target placed."""
+    return row["world"], row["pose"], row["target"]
+
+
+def world_label(place):
+    world, pose, target = place
+    label = shown(os.path.basename(world)) if world else "default world"
+    placed = [f"{name} {value}" for name, value in (("pose", pose), ("target", target)) if value]
+    return ", ".join([label, *placed])
 
 
 def plural(count, word):
@@ -122,7 +130,7 @@ def means_figure(pyplot, rows, plan):
     """The figure of the means, or None with three gains swept."""
     if len(plan.swept) > 2:
         return None
-    worlds = list(dict.fromkeys(row["world"] for row in rows))
+    worlds = list(dict.fromkeys(scenario(row) for row in rows))
     if not plan.swept:
         figure, grid = new_figure(pyplot, plan, len(plan.metrics), 1)
         counts = []
@@ -136,7 +144,7 @@ def means_figure(pyplot, rows, plan):
         colour_range = shared_range(rows, plan, metric) if len(plan.swept) == 2 else None
         for column, world in enumerate(worlds):
             axes = grid[line][column]
-            mine = [row for row in rows if row["world"] == world]
+            mine = [row for row in rows if scenario(row) == world]
             if len(plan.swept) == 2:
                 counts += heat_map(figure, axes, mine, plan, metric, colour_range)
             else:
@@ -150,7 +158,8 @@ def means_figure(pyplot, rows, plan):
 
 
 def per_world(axes, rows, worlds, metric, legend):
-    descriptions = [described([row for row in rows if row["world"] == w], metric) for w in worlds]
+    descriptions = [described([row for row in rows if scenario(row) == w], metric)
+                    for w in worlds]
     shown_at = [(i, d) for i, d in enumerate(descriptions) if d["n"]]
     axes.errorbar([i for i, _ in shown_at], [d["mean"] for _, d in shown_at],
                   yerr=error_bars([d for _, d in shown_at]), fmt="o", capsize=3, markersize=4,
@@ -209,8 +218,8 @@ def shared_range(rows, plan, metric):
 
     if not plan.shared_y:
         return None
-    means = [heat_grid([r for r in rows if r["world"] == world], plan, metric)[2]
-             for world in dict.fromkeys(row["world"] for row in rows)]
+    means = [heat_grid([r for r in rows if scenario(r) == world], plan, metric)[2]
+             for world in dict.fromkeys(scenario(row) for row in rows)]
     finite = np.concatenate([m[np.isfinite(m)] for m in means])
     return (float(finite.min()), float(finite.max())) if finite.size else None
 
@@ -251,13 +260,14 @@ def differences_figure(pyplot, compared, plan):
 
     gain, base = plan.baseline
     others = [g for g in plan.swept if g != gain]
-    worlds = list(dict.fromkeys(key[0] for key in compared))
+    # The group columns begin with the world, the pose and the target.
+    worlds = list(dict.fromkeys(key[:3] for key in compared))
     figure, grid = new_figure(pyplot, plan, len(plan.metrics), len(worlds))
     counts = []
     for line, metric in enumerate(plan.metrics):
         for column, world in enumerate(worlds):
             axes = grid[line][column]
-            groups = {key: d[metric] for key, d in compared.items() if key[0] == world}
+            groups = {key: d[metric] for key, d in compared.items() if key[:3] == world}
             series = {}
             for key, d in groups.items():
                 label = ", ".join(f"{g} = {float(key[GROUP_COLUMNS.index(g)]):g}" for g in others)

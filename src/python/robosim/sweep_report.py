@@ -11,7 +11,7 @@ import statistics
 
 from robosim.sweep_rows import GAINS, shown
 
-GROUP_COLUMNS = ("world", *GAINS, "ticks", "period_ms", "controller")
+GROUP_COLUMNS = ("world", "pose", "target", *GAINS, "ticks", "period_ms", "controller")
 SUMMARY_COLUMNS = (*GROUP_COLUMNS, "metric", "n", "mean", "sd", "ci95_low", "ci95_high",
                    "baseline", "pairs", "diff_mean", "diff_sd", "diff_ci95_low", "diff_ci95_high",
                    "p_paired")
@@ -136,6 +136,7 @@ def world_name(world):
 
 def group_title(inputs):
     parts = [f"world {world_name(inputs['world'])}"]
+    parts += [f"{column} {inputs[column]}" for column in ("pose", "target") if inputs[column]]
     parts += [f"{gain} {inputs[gain]}" for gain in GAINS if inputs[gain]]
     parts.append(f"{inputs['ticks']} ticks of {inputs['period_ms']} ms")
     if inputs["controller"]:

@@ -25,7 +25,9 @@ GAIN_MEANINGS = {
 # The inputs of a run; together they say which run a row is. An empty gain is
 # the world's own (the default world's, or the one its file sets); an empty
 # world is the default world.
-INPUT_COLUMNS = ("world", "seed", *GAINS, "ticks", "period_ms", "controller")
+# pose and target are empty for the world's own, else "random" or the numbers
+# (x,y,heading and x,y).
+INPUT_COLUMNS = ("world", "pose", "target", "seed", *GAINS, "ticks", "period_ms", "controller")
 # What a run's row was made from, beside its inputs: the SHA-256 of the world
 # file's bytes (empty for the default world), that of the controller module's
 # file (empty without a controller) and the build of robosim that ran it. A
@@ -117,6 +119,11 @@ def _cell_fault(column, text):
     """None when the cell holds what the tool writes there, else what it should hold."""
     if column in ("world", "controller", "build"):
         return None
+    if column in ("pose", "target"):
+        count = 3 if column == "pose" else 2
+        numbers = text.split(",")
+        return (None if text in ("", "random") or (len(numbers) == count and all(map(_finite, numbers)))
+                else f"a {column} (numbers, random, or empty)")
     if column in ("world_sha256", "controller_sha256"):
         return None if SHA256_TEXT.fullmatch(text) else "a SHA-256 in hexadecimal, or empty"
     if column == "seed":
@@ -239,6 +246,11 @@ class RunsFile:
                                  "robosim-sweep, whose rows do not say which world file content, "
                                  "controller and build made them, so they cannot be resumed: "
                                  "choose another file, or move this one away")
+            if header and header[0] == "world" and "ticks_run" in header:
+                raise CsvRefused(f"{shown(self.path)}, line 1: the columns are those of another "
+                                 "version of robosim-sweep (its inputs or metrics differ), so its "
+                                 "rows cannot be resumed: choose another file, or move this one "
+                                 "away")
             raise self._refuse(1, "the columns are not this tool's")
         records = []
         while True:
