@@ -135,6 +135,8 @@ def test_random_and_adversarial_bytes_never_crash_the_reader(tmp_path):
     (2, "targets_reached", "1.5", "line 2: targets_reached is '1.5', not a whole number"),
     (3, "final_x", "\udcff", "line 3: final_x is '\\xff', not a number"),
     (2, "world_sha256", "5E" * 32, "line 2: world_sha256 is '5E5E"),
+    (3, "target", "5,x", "line 3: target is '5,x', not a target (numbers, random, or empty)"),
+    (2, "pose", "5,5", "line 2: pose is '5,5', not a pose"),
 ])
 def test_a_row_with_junk_refuses_the_file_and_names_its_line(tmp_path, line, cell, value, message):
     rows = list(csv.reader(io.StringIO(valid_text(), newline="")))
