@@ -34,7 +34,8 @@ def valid_text():
     writer.writerow(sweep_rows.COLUMNS)
     for index, world in enumerate(["worlds/maze.dat", 'a "quoted", world\nname.dat',
                                    "raw\udcffname.dat", ""]):
-        inputs = [world, str(index + 1), "0.05", "", "0.193", "6000", "10", ""]
+        placed = [["", ""], ["random", "2.0,8.0"], ["5.0,4.0,1.5", ""], ["", "random"]][index]
+        inputs = [world, *placed, str(index + 1), "0.05", "", "0.193", "6000", "10", ""]
         origin = ["5e" * 32 if world else "", "", "1.0.0+0123456789abcdef"]
         metrics = ["" if name == "least_push_distance" and index == 1 else
                    ("7" if m.decimals is None else f"{1.5 + index:.{m.decimals}f}")

@@ -37,7 +37,7 @@ def test_every_command_on_the_teaching_page_runs_as_written(tmp_path):
     steps = steps_of(PAGE.read_text())
     commands = [line for kind, line, _ in steps if kind == "command"]
     assert [name for kind, name, _ in steps if kind == "file"] == ["controller.py"]
-    assert len(commands) >= 8
+    assert len(commands) >= 7
     # The page's programs as an installed robosim has them: the runner and the
     # sweep from the build, python3 the interpreter that has the module.
     tools = tmp_path / "tools"
@@ -66,15 +66,17 @@ def test_every_command_on_the_teaching_page_runs_as_written(tmp_path):
     plain = output_of("--seed 1 --ticks 3000", "--world trap.dat --target 5,8.5 --seed")
     assert "trapped: 0.000 s\n" in plain
     trapped = json.loads(output_of("--scale1 0.8", "--json"))
-    assert trapped["trapped_seconds"] > 10 and trapped["time_to_first_target"] > 15
+    assert trapped["trapped_seconds"] > 10 and trapped["time_to_first_target"] > 10
     grades = output_of("python3 controller.py")
     assert re.search(r"^seed 3: first target .* s, trapped .* s$", grades, re.MULTILINE)
     assert re.search(r"^exit code [01]$", grades, re.MULTILINE)
-    for out in ("gain.csv", "mine.csv"):
-        with open(lab / out, newline="") as stream:
-            rows = list(csv.DictReader(stream))
-        assert len(rows) == (6 if out == "gain.csv" else 3)
-        assert {row["target"] for row in rows} == {"5.0,8.5"}
+    # The template heads straight for the target and stays caught.
+    assert "seed 1: first target None s" in grades and "exit code 1" in grades
+    with open(lab / "gain.csv", newline="") as stream:
+        rows = list(csv.DictReader(stream))
+    assert sorted((row["scale1"], row["seed"]) for row in rows) == [
+        (gain, seed) for gain in ("0.2", "0.8") for seed in "123"]
+    assert {row["target"] for row in rows} == {"5.0,8.5"}
     assert (lab / "gain.png").stat().st_size > 0
     assert sorted(p.name for p in (lab / "frames").iterdir()) == [
         "tick-000000.png", "tick-000500.png", "tick-001000.png", "tick-001500.png",
