@@ -310,8 +310,8 @@ class TestResume:
 
         world = tmp_path / "w.dat"
         world.write_bytes((WORLDS / "maze.dat").read_bytes())
-        run = {"world": "w.dat", "seed": "1", "scale1": "", "scale2": "", "scale3": "",
-               "ticks": "20", "period_ms": "10", "controller": "", "world_sha256": sha256_of(world),
+        run = {"world": "w.dat", "pose": "", "target": "", "seed": "1", "scale1": "", "scale2": "",
+               "scale3": "", "ticks": "20", "period_ms": "10", "controller": "", "world_sha256": sha256_of(world),
                "controller_sha256": "", "build": sweep_origin.build_identity()}
         task = {"inputs": run, "directory": str(tmp_path), "world_path": str(world)}
         assert sweep_cluster.run_one(task)["row"]["world_sha256"] == sha256_of(world)
