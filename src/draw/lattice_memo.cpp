@@ -6,9 +6,9 @@
 arrow_points lattice_memo::arrow(const scene_view& view, std::size_t cell, double x, double y,
                                  double angle, double length) {
   const world_state& world = view.sim.world;
-  const key now{bits_of(x),         bits_of(y),           bits_of(angle),
-                bits_of(length),    bits_of(world.width), bits_of(world.height),
-                view.screen.width,  view.screen.height};
+  const key now{bits_of(x),        bits_of(y),           bits_of(angle),
+                bits_of(length),   bits_of(world.width), bits_of(world.height),
+                view.screen.width, view.screen.height};
   if (cell >= entries_.size()) entries_.resize(cell + 1);
   entry& known = entries_[cell];
   if (known.known && known.of == now) {

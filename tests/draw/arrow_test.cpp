@@ -10,8 +10,8 @@
 
 #include "../core/test_support.h"
 #include "core/portable_math.h"
-#include "core/world_field.h"
 #include "core/robot.h"
+#include "core/world_field.h"
 #include "draw/graphics.h"
 #include "draw/lattice_memo.h"
 #include "draw/raster_context.h"
@@ -128,8 +128,9 @@ TEST_F(ArrowTest, ALatticeOfArrowsGivesTheLiteralFormsPixels) {
 std::vector<std::uint32_t> lattice_frame(const simulation& sim, lattice_memo* arrows) {
   raster_context out(sim.display_x, sim.display_y);
   draw_object_count objects = sim.draw_objects;
-  world_draw(scene_view(sim, screen_size{sim.display_x, sim.display_y}, true, false, objects, arrows),
-             out);
+  world_draw(
+      scene_view(sim, screen_size{sim.display_x, sim.display_y}, true, false, objects, arrows),
+      out);
   return {out.pixels(), out.pixels() + static_cast<std::size_t>(out.width()) * out.height()};
 }
 
