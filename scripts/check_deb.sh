@@ -47,10 +47,17 @@ wanted=(
   /usr/share/doc/robot-simulator/copyright /usr/share/doc/robot-simulator/changelog.gz
   /usr/share/doc/robot-simulator/README.md
   /usr/share/robot-simulator/examples/python/plot_path.py
-  /usr/share/robot-simulator/web/index.html /usr/share/robot-simulator/web/robot-simulator.js
+  /usr/share/robot-simulator/web/robot-simulator.js
 )
 for world in "$SOURCE"/worlds/*.dat "$SOURCE"/maps/*.yaml; do
   wanted+=("/usr/share/robot-simulator/$(basename "$(dirname "$world")")/$(basename "$world")")
+done
+# The web page: its own files, the module, and every shipped world beside it.
+for page_file in "$SOURCE"/src/web/*.html "$SOURCE"/src/web/*.js; do
+  wanted+=("/usr/share/robot-simulator/web/$(basename "$page_file")")
+done
+for world in "$SOURCE"/worlds/*.dat; do
+  wanted+=("/usr/share/robot-simulator/web/worlds/$(basename "$world")")
 done
 for file in "${wanted[@]}"; do
   grep -qxF -- "$file" <<<"$files" || fail "the package has no $file"
