@@ -78,8 +78,9 @@ deb: build
 	@cd $(BUILD_DIR) && cpack -G DEB
 	@rm -rf $(BUILD_DIR)/deb/_CPack_Packages
 
-# Every core and headless test, and the short soak runs, under AddressSanitizer and
-# UndefinedBehaviorSanitizer; any report fails the test. The planner's property
+# Every core and headless test, the short soak runs, and the Python tests of threads
+# and forks, under AddressSanitizer and UndefinedBehaviorSanitizer; any report
+# fails the test. The planner's property
 # test gets fewer random worlds, as everything runs several times slower here.
 sanitize: setup
 	@cmake -S . -B $(SAN_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DROBOSIM_SANITIZE=ON \
