@@ -88,13 +88,13 @@ TEST_F(Scenario, TrappedTimeSeesTheRobotCaughtInTheTrapUntilItEscapes) {
     SCOPED_TRACE(seed);
     const QStringList trap = {"--world", "trap.dat", "--target", "5,8.5", "--scale1", "0.8",
                               "--seed", seed, "--json"};
-    const result caught = run(trap + QStringList{"--ticks", "1500"});
+    const program_result caught = run(trap + QStringList{"--ticks", "1500"});
     ASSERT_EQ(caught.exit_code, 0) << caught.err.toStdString();
     const QJsonObject inside = QJsonDocument::fromJson(caught.out).object();
     EXPECT_TRUE(inside["time_to_first_target"].isNull());
     EXPECT_GT(inside["trapped_seconds"].toDouble(), 10.0);
 
-    const result escaped = run(trap + QStringList{"--ticks", "3000", "--events", "e.csv"});
+    const program_result escaped = run(trap + QStringList{"--ticks", "3000", "--events", "e.csv"});
     ASSERT_EQ(escaped.exit_code, 0) << escaped.err.toStdString();
     const QJsonObject out = QJsonDocument::fromJson(escaped.out).object();
     const QByteArrayList first = first_target("e.csv");
@@ -104,7 +104,7 @@ TEST_F(Scenario, TrappedTimeSeesTheRobotCaughtInTheTrapUntilItEscapes) {
     EXPECT_GT(out["time_to_first_target"].toDouble(), 15.0);
     EXPECT_GE(out["trapped_seconds"].toDouble(), inside["trapped_seconds"].toDouble());
   }
-  const result plain = run({"--world", "trap.dat", "--target", "5,8.5", "--seed", "1", "--ticks",
+  const program_result plain = run({"--world", "trap.dat", "--target", "5,8.5", "--seed", "1", "--ticks",
                             "3000", "--json"});
   ASSERT_EQ(plain.exit_code, 0);
   const QJsonObject out = QJsonDocument::fromJson(plain.out).object();
