@@ -63,6 +63,8 @@ expect "sweep output" "maps run.csv sub folder " robosim-sweep --out ""
 expect "sweep controller" "drivers: " robosim-sweep --controller ""
 expect "sweep seeds" "" robosim-sweep --seeds ""
 expect "sweep wait for workers" "" robosim-sweep --wait-for-workers ""
+expect "sweep target" "random " robosim-sweep --target ""
+expect "sweep pose" "random " robosim-sweep --pose "r"
 
 ((failures == 0)) || exit 1
 echo "ok: the completion of the three programs"
