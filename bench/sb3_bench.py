@@ -15,9 +15,6 @@ Every way steps the same random actions from the same seeds.
 
 import argparse
 import os
-import statistics
-import subprocess
-import sys
 import time
 
 import numpy as np
@@ -26,6 +23,7 @@ from stable_baselines3.common.vec_env import DummyVecEnv, SubprocVecEnv
 import robosim.sb3
 from robosim._robosim import _usable_cores
 from robosim.env import NavigationEnv
+from vector_bench import quiet_and_loaded  # bench/, beside this script
 
 SEED = 1
 ENVS = 8
@@ -66,18 +64,6 @@ def ways(steps):
     }
 
 
-def run(measured, repetitions):
-    figures = {name: [] for name in measured}
-    for _ in range(repetitions):
-        for name, way in measured.items():
-            figures[name].append(way())
-    return {name: statistics.median(values) for name, values in figures.items()}
-
-
-def busy_processes(count):
-    return [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(count)]
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repetitions", type=int, default=5)
@@ -86,14 +72,7 @@ def main():
     cores = _usable_cores()
     measured = ways(args.steps)
     load_before = os.getloadavg()[0]
-    quiet = run(measured, args.repetitions)
-    busy = busy_processes(cores)
-    try:
-        loaded = run(measured, args.repetitions)
-    finally:
-        for process in busy:
-            process.kill()
-            process.wait()
+    quiet, loaded = quiet_and_loaded(measured, args.repetitions, cores)
     print(f"{cores} usable cores, load average {load_before:.1f} before; "
           f"medians of {args.repetitions}, env steps/s")
     print(f"{'':34} {'quiet':>12} {'loaded':>12}")

@@ -87,6 +87,21 @@ def busy_processes(count):
     return [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(count)]
 
 
+def quiet_and_loaded(ways, repetitions, cores):
+    """The medians of each way, on the machine as it is and then with one busy
+    process per core."""
+    quiet = run(ways, repetitions)
+    busy = busy_processes(cores)
+    try:
+        time.sleep(1)  # the busy processes are running
+        loaded = run(ways, repetitions)
+    finally:
+        for process in busy:
+            process.kill()
+            process.wait()
+    return quiet, loaded
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repetitions", type=int, default=5)
@@ -96,15 +111,7 @@ def main():
     cores = _usable_cores()
     ways = measures(args.envs, args.steps)
     load_before = os.getloadavg()[0]
-    quiet = run(ways, args.repetitions)
-    busy = busy_processes(cores)
-    try:
-        time.sleep(1)  # the busy processes are running
-        loaded = run(ways, args.repetitions)
-    finally:
-        for process in busy:
-            process.kill()
-            process.wait()
+    quiet, loaded = quiet_and_loaded(ways, args.repetitions, cores)
     print(f"{cores} usable cores, load average {load_before:.1f} before; "
           f"medians of {args.repetitions}, env steps/s")
     print(f"{'':46} {'quiet':>12} {'loaded':>12}")

@@ -227,12 +227,7 @@ constexpr run_metric kRunMetrics[] = {
        if (m.targets_reached == 0) return {};
        return static_cast<double>(m.first_target_ms) / 1000.0;
      },
-     .text =
-         [](const figures& f) -> std::string {
-           const run_metrics_record& m = f.metrics;
-           if (m.targets_reached == 0) return "none";
-           return format_fixed(static_cast<double>(m.first_target_ms) / 1000.0, 3) + " s";
-         },
+     .text_suffix = " s",
      .none_when = "no target was reached"},
     {.name = "trapped_seconds",
      .label = "trapped",
@@ -243,7 +238,7 @@ constexpr run_metric kRunMetrics[] = {
      .golden = false,
      .field = &run_metrics_record::trapped_ms,
      .read = [](const figures& f) -> metric_value { return f.metrics.trapped_seconds(); },
-     .text = [](const figures& f) { return format_fixed(f.metrics.trapped_seconds(), 3) + " s"; }},
+     .text_suffix = " s"},
 };
 
 }  // namespace
@@ -274,9 +269,11 @@ std::string format_fixed(double value, int decimals) {
 std::string metric_text(const run_metric& metric, const run_figures& figures) {
   if (metric.text != nullptr) return metric.text(figures);
   const metric_value value = metric_read(metric, figures);
-  if (const auto* count = std::get_if<std::uint64_t>(&value)) return std::to_string(*count);
+  if (const auto* count = std::get_if<std::uint64_t>(&value)) {
+    return std::to_string(*count) + metric.text_suffix;
+  }
   if (const auto* real = std::get_if<double>(&value)) {
-    return format_fixed(*real, metric.text_decimals);
+    return format_fixed(*real, metric.text_decimals) + metric.text_suffix;
   }
   return "none";
 }

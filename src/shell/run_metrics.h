@@ -154,6 +154,8 @@ struct run_metric {
   metric_value (*read)(const run_figures&) = nullptr;
   // The text summary's value when it is more than the number; nullptr for the number.
   std::string (*text)(const run_figures&) = nullptr;
+  // What follows the number in the text summary (" s"), when it has a value.
+  const char* text_suffix = "";
   // When the metric has no value (for the docstring); nullptr when it always has one.
   const char* none_when = nullptr;
 };
