@@ -209,15 +209,19 @@ def test_one_simulation_used_from_two_threads_is_used_by_one_at_a_time():
     alone.step(8000)
     seen = []
     stepping = threading.Event()
+    read_twice = threading.Event()  # the steps wait for it: the reader is under way
 
     def reader():
         stepping.wait()
         while shared.tick < 8700:
             seen.append(shared.tick)
             _ = shared.robot, shared.impacts, shared.grid
+            if len(seen) == 2:
+                read_twice.set()
 
     def stepper():
         stepping.set()
+        read_twice.wait(timeout=60)
         for _ in range(40):
             shared.step(100)
 
