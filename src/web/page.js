@@ -38,8 +38,9 @@
   let tickArms = -1;
   let controller = null;
   const mouseButtons = new Set();
-  // World files handed to the browser by Save.
+  // World files handed to the browser by Save, and the text of the last one.
   let filesSaved = 0;
+  let lastSavedText = null;
   // Ticks per real second, shown beside the fast-mode switch.
   let rateStart = 0;
   let rateTicks = 0;
@@ -350,6 +351,7 @@
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 60000);
     filesSaved++;
+    lastSavedText = saved.text;
     say('Saved the world as world.dat.', false);
     view.focus();
   });
@@ -667,6 +669,8 @@
     statisticsLine: () => page.statisticsLine(),
     // How many world files Save has handed to the browser to download.
     saves: () => filesSaved,
+    // The text of the last world file Save handed to the browser, or null.
+    lastSave: () => lastSavedText,
     // Every run metric by its name, as the headless runner's JSON summary has
     // them (metrics: the list of them, with descriptions, units and decimals).
     stats: () => page.stats(),
