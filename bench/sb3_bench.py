@@ -23,7 +23,7 @@ from stable_baselines3.common.vec_env import DummyVecEnv, SubprocVecEnv
 import robosim.sb3
 from robosim._robosim import _usable_cores
 from robosim.env import NavigationEnv
-from vector_bench import quiet_and_loaded  # bench/, beside this script
+from vector_bench import median, quiet_and_loaded, ratio  # bench/, beside this script
 
 SEED = 1
 ENVS = 8
@@ -77,11 +77,11 @@ def main():
           f"medians of {args.repetitions}, env steps/s")
     print(f"{'':34} {'quiet':>12} {'loaded':>12}")
     for name in measured:
-        print(f"{name:34} {quiet[name]:>12,.0f} {loaded[name]:>12,.0f}")
+        print(f"{name:34} {median(quiet, name):>12,.0f} {median(loaded, name):>12,.0f}")
     ours = "robosim.sb3.VecEnv(8)"
     for other in ("DummyVecEnv(8 NavigationEnvs)", "SubprocVecEnv(8 NavigationEnvs)"):
         label = f"  ours / {other.split('(')[0]}"
-        print(f"{label:34} {quiet[ours] / quiet[other]:>12.2f} {loaded[ours] / loaded[other]:>12.2f}")
+        print(f"{label:34} {ratio(quiet, ours, other):>12.2f} {ratio(loaded, ours, other):>12.2f}")
 
 
 if __name__ == "__main__":

@@ -3,7 +3,8 @@
     PYTHONPATH=build/python /usr/bin/python3 bench/vector_bench.py [--repetitions 5]
 
 Environment steps per second (medians of the repetitions; the ways interleaved so
-that all see the same machine), first on the machine as it is ("quiet"), then
+that all see the same machine; a ratio is the median of the repetitions' own
+ratios, each of two ways measured one right after the other), first on the machine as it is ("quiet"), then
 with one busy process per core this process may use ("loaded", each a Python
 loop doing nothing, as a training process's own threads would keep the cores):
   - 64 NavigationEnvs stepped one after the other in a Python loop, each reset as
@@ -76,11 +77,22 @@ def measures(envs, steps):
 
 
 def run(ways, repetitions):
+    """Each way's figure in each repetition."""
     figures = {name: [] for name in ways}
     for _ in range(repetitions):
         for name, way in ways.items():
             figures[name].append(way())
-    return {name: statistics.median(values) for name, values in figures.items()}
+    return figures
+
+
+def median(figures, name):
+    return statistics.median(figures[name])
+
+
+def ratio(figures, name, other):
+    """The median of the repetitions' ratios: the machine's speed, which drifts
+    over a run, changes little between two ways measured one after the other."""
+    return statistics.median(a / b for a, b in zip(figures[name], figures[other]))
 
 
 def busy_processes(count):
@@ -88,8 +100,8 @@ def busy_processes(count):
 
 
 def quiet_and_loaded(ways, repetitions, cores):
-    """The medians of each way, on the machine as it is and then with one busy
-    process per core."""
+    """The figures of each way (see run), on the machine as it is and then with
+    one busy process per core."""
     quiet = run(ways, repetitions)
     busy = busy_processes(cores)
     try:
@@ -116,15 +128,15 @@ def main():
           f"medians of {args.repetitions}, env steps/s")
     print(f"{'':46} {'quiet':>12} {'loaded':>12}")
     for name in ways:
-        print(f"{name:46} {quiet[name]:>12,.0f} {loaded[name]:>12,.0f}")
+        print(f"{name:46} {median(quiet, name):>12,.0f} {median(loaded, name):>12,.0f}")
     loop = f"{args.envs} NavigationEnvs in a Python loop"
     batch = f"VectorNavigationEnv({args.envs})"
-    print(f"{'  vector / Python loop':46} {quiet[batch] / quiet[loop]:>12.2f} "
-          f"{loaded[batch] / loaded[loop]:>12.2f}")
+    print(f"{'  vector / Python loop':46} {ratio(quiet, batch, loop):>12.2f} "
+          f"{ratio(loaded, batch, loop):>12.2f}")
     for n in (args.envs, 4, 8):
         default, alone = f"VectorNavigationEnv({n})", f"VectorNavigationEnv({n}, num_threads=1)"
-        print(f"{f'  ({n}) default / one thread':46} {quiet[default] / quiet[alone]:>12.2f} "
-              f"{loaded[default] / loaded[alone]:>12.2f}")
+        print(f"{f'  ({n}) default / one thread':46} {ratio(quiet, default, alone):>12.2f} "
+              f"{ratio(loaded, default, alone):>12.2f}")
 
 
 if __name__ == "__main__":

@@ -5,12 +5,14 @@ Needs Stable-Baselines3 (`pip install .[sb3]`; PyTorch from Debian's python3-tor
 
     python3 examples/python/train_ppo.py --steps 60000 --out ppo
 
-prints one line per rollout (env steps, episodes, success rate and mean return over
-the last 100 episodes), then the wall time split between the environments and the
-network, the learned policy and the automatic mode on the same evaluation episodes,
-and writes OUT/learning-curve.png (the success rate and the return against env
-steps) and OUT/episodes.csv (one row per training episode). Fixed seeds and one
-PyTorch thread make a run repeat exactly.
+trains on robosim.sb3.VecEnv (with --vec-env dummy, on SB3's DummyVecEnv of
+NavigationEnvs: the same episodes step for step, so the same training), prints
+one line per rollout (env steps, episodes, success rate and mean return over the
+last 100 episodes), then the wall time split between the environments and the
+network, the learned policy and the automatic mode on the same evaluation
+episodes, and writes OUT/learning-curve.png (the success rate and the return
+against env steps) and OUT/episodes.csv (one row per training episode). Fixed
+seeds and one PyTorch thread make a run repeat exactly.
 """
 
 import argparse
@@ -28,7 +30,9 @@ try:
     from stable_baselines3 import PPO
     from stable_baselines3.common.callbacks import BaseCallback
     from stable_baselines3.common.env_util import make_vec_env
-    from stable_baselines3.common.vec_env import VecEnvWrapper
+    from stable_baselines3.common.vec_env import VecEnvWrapper, VecMonitor
+
+    import robosim.sb3
 except ImportError as missing:  # pragma: no cover - depends on what is installed
     sys.exit(f"train_ppo.py needs Stable-Baselines3 and PyTorch ({missing}): pip install .[sb3]")
 
@@ -136,18 +140,30 @@ def plot(episodes, out):
     plt.close(figure)
 
 
+def environments(kind, count, seed):
+    """The training environments: robosim's own vector environment (one C++ call
+    per step) or SB3's DummyVecEnv of NavigationEnvs. Both give the same episodes
+    step for step, so the training is the same."""
+    if kind == "robosim":
+        venv = VecMonitor(robosim.sb3.VecEnv(count, **ENV_SETTINGS))
+        venv.seed(seed)
+        return venv
+    return make_vec_env(NavigationEnv, n_envs=count, seed=seed, env_kwargs=ENV_SETTINGS)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--steps", type=int, default=60_000, help="environment steps to train")
     parser.add_argument("--envs", type=int, default=8, help="environments stepped together")
     parser.add_argument("--seed", type=int, default=0)
+    parser.add_argument("--vec-env", choices=("robosim", "dummy"), default="robosim",
+                        help="robosim.sb3.VecEnv, or SB3's DummyVecEnv of NavigationEnvs")
     parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("ppo"))
     args = parser.parse_args()
     args.out.mkdir(parents=True, exist_ok=True)
 
     torch.set_num_threads(1)  # the same run on any machine, and no fight for the cores
-    venv = TimedVecEnv(make_vec_env(NavigationEnv, n_envs=args.envs, seed=args.seed,
-                                    env_kwargs=ENV_SETTINGS))
+    venv = TimedVecEnv(environments(args.vec_env, args.envs, args.seed))
     model = PPO("MlpPolicy", venv, n_steps=256, batch_size=256, seed=args.seed, verbose=0)
     log = EpisodeLog()
     start = time.perf_counter()

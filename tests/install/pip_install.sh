@@ -2,8 +2,9 @@
 # The Python package as the README installs it: `pip install --no-build-isolation .`
 # from the source tree into a virtual environment made with --system-site-packages
 # (offline: setuptools and the dependencies are Debian's), then the plotted
-# example run with the environment's python from another folder; and the wheel of
-# `python3 -m build --wheel --no-isolation`, with the extension and the command.
+# example run with the environment's python from another folder; the wheel of
+# `python3 -m build --wheel --no-isolation`, with the extension and the command;
+# and `pip install .[gym]` (Gymnasium from the package index) in a fresh one.
 # usage: pip_install.sh SOURCE_DIR WORK_DIR
 # WORK_DIR keeps the build between runs (ROBOSIM_PIP_BUILD_DIR), so a second run
 # only rebuilds what changed.
@@ -53,4 +54,30 @@ printed=$("$venv/bin/python" "$SOURCE/examples/python/plot_path.py" --ticks 600 
 "$venv/bin/python" -c 'from PIL import Image; assert Image.open("path.png").size == (600, 600)' ||
   fail "plot_path.py's picture"
 [[ $("$venv/bin/robosim-sweep" --version) == "robosim-sweep $version" ]] || fail "robosim-sweep --version"
-echo "ok: pip install . and the wheel"
+step "pip install .[gym] into a fresh virtual environment"
+# Gymnasium comes from the package index, the version a user gets today; the
+# module is built again from the kept build folder.
+gym_venv=$root/gym-venv
+/usr/bin/python3 -m venv --system-site-packages "$gym_venv"
+(cd "$SOURCE" && "$gym_venv/bin/pip" install --no-build-isolation '.[gym]') >"$root/pip-gym.log" 2>&1 ||
+  { tail -n 30 "$root/pip-gym.log" >&2; fail "pip install .[gym]"; }
+"$gym_venv/bin/python" - <<'PY' || fail "the environments under the installed Gymnasium"
+import gymnasium
+from gymnasium.utils.env_checker import check_env
+
+from robosim.env import NavigationEnv, VectorNavigationEnv
+
+assert gymnasium.__file__.startswith(__import__("sys").prefix), gymnasium.__file__
+check_env(NavigationEnv(max_ticks=300), skip_render_check=True)
+envs = gymnasium.wrappers.vector.RecordEpisodeStatistics(VectorNavigationEnv(4, max_ticks=20))
+envs.reset(seed=0)
+ended = 0
+for _ in range(40):
+    *_, info = envs.step(envs.action_space.sample())
+    if "_episode" in info:
+        ended += int(info["_episode"].sum())
+assert ended > 0, "no episode statistics in 40 steps of 20-tick episodes"
+print("gymnasium", gymnasium.__version__)
+PY
+
+echo "ok: pip install ., .[gym] and the wheel"
