@@ -217,7 +217,12 @@ void worker_pool::learn(batch_history& h, std::size_t count, std::size_t used, d
                      (used > 1) != was_shared_faster;
   h.job_ns = smoothed(h.job_ns, busy_ns / n);
   double& figure = used > 1 ? h.shared_ns_per_job : h.alone_ns_per_job;
-  figure = smoothed(figure, wall_ns / n);
+  // A trial's measurement replaces the figure of the way it tries: that figure
+  // is up to kMaxTrialInterval batches old, taken under what may have been
+  // another load, and smoothing would take many trials to correct it. A trial
+  // cut short by the scheduler is corrected as the way it chose runs on, or by
+  // the next trial.
+  figure = trial ? wall_ns / n : smoothed(figure, wall_ns / n);
   ++h.batches;
   if (trial) {
     const bool shared_faster = h.shared_ns_per_job < h.alone_ns_per_job;

@@ -17,7 +17,7 @@
 //   the batches that could go either way keeps the time per job on the caller
 //   alone and on several threads and uses the faster, trying the other now and
 //   then (less and less often while it keeps losing), since the machine's load
-//   comes and goes.
+//   comes and goes; a try measures the other way afresh.
 // Environment k runs on the same thread batch after batch (its memory stays in
 // that core's cache) unless that thread falls behind.
 //

@@ -121,6 +121,21 @@ TEST(ThreadsTest, APoolKeepsToTheFasterWayAndTriesTheOtherNowAndThen) {
   EXPECT_EQ(pool.threads_for(1, history), 1u) << "one job needs no other thread";
 }
 
+TEST(ThreadsTest, ATrialOfTheOtherWayMeasuresItAfresh) {
+  worker_pool pool(2);
+  if (pool.threads() < 2) GTEST_SKIP() << "no second thread here";
+  batch_history history;
+  history.job_ns = 1e6;  // worth two threads by the jobs' cost
+  history.shared_ns_per_job = 1e6;
+  history.alone_ns_per_job = 1e9;  // measured long ago, under a heavy load
+  history.batches = 100;
+  history.next_trial = 100;
+  ASSERT_EQ(pool.threads_for(64, history), 1u) << "the trial of the caller alone";
+  pool.run(64, [](std::size_t) {}, &history);
+  EXPECT_LT(history.alone_ns_per_job, 1e6);
+  EXPECT_EQ(pool.threads_for(64, history), 1u) << "one trial shows the caller alone is faster now";
+}
+
 TEST(ThreadsTest, CoresOfACpuQuota) {
   const struct {
     const char* text;
