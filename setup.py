@@ -4,11 +4,14 @@ The extension robosim._robosim is built by this project's CMake, as `make build`
 builds it, but only its own target and without the window, the tests and the
 benchmarks; the package's Python files are taken as they are.
 
-ROBOSIM_PIP_BUILD_DIR names the folder for the build (default build/pip), so a
+ROBOSIM_PIP_BUILD_DIR names the folder for the builds (default build/pip), so a
 second build, such as pip install after python3 -m build, only rebuilds what
-changed. CMAKE_BUILD_PARALLEL_LEVEL sets the compile jobs (default 2).
+changed. Each Python installation builds in a folder of its own there: CMake
+keeps the Python it found, and another Python's build would fail on it.
+CMAKE_BUILD_PARALLEL_LEVEL sets the compile jobs (default 2).
 """
 
+import hashlib
 import os
 import pathlib
 import re
@@ -20,7 +23,16 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = pathlib.Path(__file__).resolve().parent
-BUILD_BASE = pathlib.Path(os.environ.get("ROBOSIM_PIP_BUILD_DIR") or ROOT / "build" / "pip")
+
+def python_build_folder():
+    """The build folder of this Python installation (its virtual environments
+    share it): its version's tag and a digest of where it is installed."""
+    installation = hashlib.sha256(os.fsencode(os.path.realpath(sys.base_prefix))).hexdigest()
+    return f"{sys.implementation.cache_tag}-{installation[:12]}"
+
+
+BUILD_BASE = (pathlib.Path(os.environ.get("ROBOSIM_PIP_BUILD_DIR") or ROOT / "build" / "pip")
+              / python_build_folder())
 
 
 def project_version():

@@ -4,7 +4,8 @@
 # (offline: setuptools and the dependencies are Debian's), then the plotted
 # example run with the environment's python from another folder; the wheel of
 # `python3 -m build --wheel --no-isolation`, with the extension and the command;
-# and `pip install .[gym]` (Gymnasium from the package index) in a fresh one.
+# `pip install .[gym]` (Gymnasium from the package index) in a fresh one; and
+# `pip install .` with a newer Python, when the machine has one.
 # usage: pip_install.sh SOURCE_DIR WORK_DIR
 # WORK_DIR keeps the build between runs (ROBOSIM_PIP_BUILD_DIR), so a second run
 # only rebuilds what changed.
@@ -79,5 +80,48 @@ for _ in range(40):
 assert ended > 0, "no episode statistics in 40 steps of 20-tick episodes"
 print("gymnasium", gymnasium.__version__)
 PY
+
+step "pip install . with another Python, in the same build folder"
+# A newer CPython than Debian's, when the machine has one (pyenv's, say): its own
+# build beside the first, with only numpy from the package index.
+other_python() {
+  local candidates=() python
+  if command -v pyenv >/dev/null; then candidates+=("$(pyenv root)"/versions/3.1[2-9]*/bin/python3); fi
+  for python in python3.14 python3.13 python3.12; do
+    candidates+=("$(command -v "$python" || true)")
+  done
+  for python in "${candidates[@]}"; do
+    # pyenv's shims exist for versions that are installed but not selected.
+    if [[ -x $python ]] && "$python" -c 'import sys
+assert sys.version_info >= (3, 12) and sys.base_prefix != "/usr"' 2>/dev/null; then
+      echo "$python"
+      return
+    fi
+  done
+}
+other=$(other_python)
+if [[ -n $other ]]; then
+  other_venv=$root/other-venv
+  "$other" -m venv "$other_venv"
+  (cd "$SOURCE" && "$other_venv/bin/pip" install --no-deps . &&
+    "$other_venv/bin/pip" install numpy) >"$root/pip-other.log" 2>&1 ||
+    { tail -n 30 "$root/pip-other.log" >&2; fail "pip install . with $other"; }
+  "$other_venv/bin/python" - <<'PY' || fail "robosim under $other"
+import sys
+
+import numpy as np
+
+import robosim
+from robosim.env import VectorNavigationEnv
+
+assert robosim.__file__.startswith(sys.prefix), robosim.__file__
+envs = VectorNavigationEnv(4)
+envs.reset(seed=0)
+envs.step(np.zeros((4, 2)))
+print("robosim under Python", sys.version.split()[0])
+PY
+else
+  echo "no Python but Debian's here"
+fi
 
 echo "ok: pip install ., .[gym] and the wheel"
