@@ -19,22 +19,35 @@ namespace {
 
 // A batch is worth another thread only when it holds at least this much work for
 // it: a wake-up from sleep costs some microseconds, up to tens on a virtual
-// machine, and the thread then has to fetch its environments' memory.
-constexpr double kMinWorkPerThreadNs = 20'000;
+// machine, and the thread then has to fetch its environments' memory. Measured
+// with the batched environment on 2 cores: 16 environments of one tick (about
+// 50 µs of work) gained nothing from a second thread quiet and could lose under
+// load, while 32 gained about 1.15 times.
+constexpr double kMinWorkPerThreadNs = 50'000;
 // The tries of the slower way: at most this many batches apart.
 constexpr std::uint32_t kMaxTrialInterval = 256;
 constexpr std::uint32_t kFirstTrialInterval = 8;
-// How much of a new measurement goes into the running figures; a measurement is
-// first held within half and twice the figure, so that one batch cut short by
-// the scheduler does not turn the choice round.
+// How much of a new measurement goes into the running figures.
 constexpr double kNewWeight = 0.125;
 
 constexpr std::uint32_t kStop = 0xFFFFFFFF;
 constexpr std::uint64_t kInsideMask = 0xFFFFFFFF;
 
+// The running figure of what a job costs, which says whether a batch is worth
+// more threads: a measurement is first held within half and twice the figure, so
+// that one batch cut short by the scheduler does not change the threads woken.
 double smoothed(double figure, double measured) {
   if (figure <= 0) return measured;
   measured = std::clamp(measured, figure / 2, figure * 2);
+  return figure + kNewWeight * (measured - figure);
+}
+
+// The running wall time per job of one way, which chooses the way: every batch
+// counts in full. A batch held up by the scheduler (a thread descheduled inside
+// a job, which the caller must wait for) is what sharing costs on a busy
+// machine, and a figure that cut it short would keep a losing way.
+double averaged(double figure, double measured) {
+  if (figure <= 0) return measured;
   return figure + kNewWeight * (measured - figure);
 }
 
@@ -222,7 +235,7 @@ void worker_pool::learn(batch_history& h, std::size_t count, std::size_t used, d
   // another load, and smoothing would take many trials to correct it. A trial
   // cut short by the scheduler is corrected as the way it chose runs on, or by
   // the next trial.
-  figure = trial ? wall_ns / n : smoothed(figure, wall_ns / n);
+  figure = trial ? wall_ns / n : averaged(figure, wall_ns / n);
   ++h.batches;
   if (trial) {
     const bool shared_faster = h.shared_ns_per_job < h.alone_ns_per_job;

@@ -131,9 +131,27 @@ TEST(ThreadsTest, ATrialOfTheOtherWayMeasuresItAfresh) {
   history.batches = 100;
   history.next_trial = 100;
   ASSERT_EQ(pool.threads_for(64, history), 1u) << "the trial of the caller alone";
-  pool.run(64, [](std::size_t) {}, &history);
+  pool.run(
+      64, [](std::size_t) {}, &history);
   EXPECT_LT(history.alone_ns_per_job, 1e6);
   EXPECT_EQ(pool.threads_for(64, history), 1u) << "one trial shows the caller alone is faster now";
+}
+
+TEST(ThreadsTest, ABatchHeldUpCountsInFull) {
+  worker_pool pool(2);
+  if (pool.threads() < 2) GTEST_SKIP() << "no second thread here";
+  batch_history history;
+  history.job_ns = 1e6;  // worth two threads by the jobs' cost
+  history.shared_ns_per_job = 1000;
+  history.alone_ns_per_job = 1500;
+  history.batches = 1;
+  history.next_trial = 100;
+  ASSERT_EQ(pool.threads_for(4, history), 2u);
+  // A hundred times the figure, as when a thread is descheduled inside a job.
+  pool.run(
+      4, [](std::size_t) { work_for(std::chrono::microseconds(200)); }, &history);
+  EXPECT_GT(history.shared_ns_per_job, 1500);
+  EXPECT_EQ(pool.threads_for(4, history), 1u);
 }
 
 TEST(ThreadsTest, CoresOfACpuQuota) {
