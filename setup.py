@@ -24,6 +24,7 @@ from setuptools.command.build_ext import build_ext
 
 ROOT = pathlib.Path(__file__).resolve().parent
 
+
 def python_build_folder():
     """The build folder of this Python installation (its virtual environments
     share it): its version's tag and a digest of where it is installed."""

@@ -4,9 +4,10 @@
 
 Environment steps per second (medians of the repetitions; the ways interleaved so
 that all see the same machine; a ratio is the median of the repetitions' own
-ratios, each of two ways measured one right after the other), first on the machine as it is ("quiet"), then
-with one busy process per core this process may use ("loaded", each a Python
-loop doing nothing, as a training process's own threads would keep the cores):
+ratios, each of two ways measured one right after the other), first on the
+machine as it is ("quiet"), then with one busy process per core this process may
+use ("loaded", each a Python loop doing nothing, as a training process's own
+threads would keep the cores):
   - 64 NavigationEnvs stepped one after the other in a Python loop, each reset as
     soon as its episode ends;
   - VectorNavigationEnv(64) with the same seeds and random actions, with its
