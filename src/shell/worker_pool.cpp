@@ -33,15 +33,6 @@ constexpr double kNewWeight = 0.125;
 constexpr std::uint32_t kStop = 0xFFFFFFFF;
 constexpr std::uint64_t kInsideMask = 0xFFFFFFFF;
 
-// The running figure of what a job costs, which says whether a batch is worth
-// more threads: a measurement is first held within half and twice the figure, so
-// that one batch cut short by the scheduler does not change the threads woken.
-double smoothed(double figure, double measured) {
-  if (figure <= 0) return measured;
-  measured = std::clamp(measured, figure / 2, figure * 2);
-  return figure + kNewWeight * (measured - figure);
-}
-
 // The running wall time per job of one way, which chooses the way: every batch
 // counts in full. A batch held up by the scheduler (a thread descheduled inside
 // a job, which the caller must wait for) is what sharing costs on a busy
@@ -49,6 +40,14 @@ double smoothed(double figure, double measured) {
 double averaged(double figure, double measured) {
   if (figure <= 0) return measured;
   return figure + kNewWeight * (measured - figure);
+}
+
+// The running figure of what a job costs, which says whether a batch is worth
+// more threads: a measurement is first held within half and twice the figure, so
+// that one batch cut short by the scheduler does not change the threads woken.
+double smoothed(double figure, double measured) {
+  if (figure <= 0) return measured;
+  return averaged(figure, std::clamp(measured, figure / 2, figure * 2));
 }
 
 double nanoseconds_since(std::chrono::steady_clock::time_point start) {

@@ -104,8 +104,8 @@ TEST_F(Scenario, TrappedTimeSeesTheRobotCaughtInTheTrapUntilItEscapes) {
     EXPECT_GT(out["time_to_first_target"].toDouble(), 15.0);
     EXPECT_GE(out["trapped_seconds"].toDouble(), inside["trapped_seconds"].toDouble());
   }
-  const program_result plain = run({"--world", "trap.dat", "--target", "5,8.5", "--seed", "1", "--ticks",
-                            "3000", "--json"});
+  const program_result plain =
+      run({"--world", "trap.dat", "--target", "5,8.5", "--seed", "1", "--ticks", "3000", "--json"});
   ASSERT_EQ(plain.exit_code, 0);
   const QJsonObject out = QJsonDocument::fromJson(plain.out).object();
   EXPECT_EQ(out["trapped_seconds"].toDouble(-1), 0.0);

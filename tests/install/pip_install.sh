@@ -19,6 +19,15 @@ unset PYTHONPATH
 # shellcheck source=common.sh
 source "$(dirname "$0")/common.sh"
 
+# Runs the pip of the virtual environment VENV in the source tree, its output
+# added to $root/LOG.log, whose end is shown when it fails.
+pip_in() {
+  local venv=$1 log=$root/$2.log
+  shift 2
+  (cd "$SOURCE" && "$venv/bin/pip" "$@") >>"$log" 2>&1 ||
+    { tail -n 30 "$log" >&2; fail "pip $* in $venv"; }
+}
+
 step "the wheel"
 before=$(git -C "$SOURCE" status --porcelain 2>/dev/null || true)
 (cd "$SOURCE" && /usr/bin/python3 -m build --wheel --no-isolation --outdir "$root/dist") \
@@ -41,8 +50,7 @@ PY
 step "pip install into a virtual environment"
 venv=$root/venv
 /usr/bin/python3 -m venv --system-site-packages "$venv"
-(cd "$SOURCE" && "$venv/bin/pip" install --no-build-isolation .) >"$root/pip.log" 2>&1 ||
-  { tail -n 30 "$root/pip.log" >&2; fail "pip install"; }
+pip_in "$venv" pip install --no-build-isolation .
 
 step "the example and the command from another folder"
 mkdir "$root/elsewhere"
@@ -60,15 +68,16 @@ step "pip install .[gym] into a fresh virtual environment"
 # module is built again from the kept build folder.
 gym_venv=$root/gym-venv
 /usr/bin/python3 -m venv --system-site-packages "$gym_venv"
-(cd "$SOURCE" && "$gym_venv/bin/pip" install --no-build-isolation '.[gym]') >"$root/pip-gym.log" 2>&1 ||
-  { tail -n 30 "$root/pip-gym.log" >&2; fail "pip install .[gym]"; }
+pip_in "$gym_venv" pip-gym install --no-build-isolation '.[gym]'
 "$gym_venv/bin/python" - <<'PY' || fail "the environments under the installed Gymnasium"
+import sys
+
 import gymnasium
 from gymnasium.utils.env_checker import check_env
 
 from robosim.env import NavigationEnv, VectorNavigationEnv
 
-assert gymnasium.__file__.startswith(__import__("sys").prefix), gymnasium.__file__
+assert gymnasium.__file__.startswith(sys.prefix), gymnasium.__file__
 check_env(NavigationEnv(max_ticks=300), skip_render_check=True)
 envs = gymnasium.wrappers.vector.RecordEpisodeStatistics(VectorNavigationEnv(4, max_ticks=20))
 envs.reset(seed=0)
@@ -103,9 +112,8 @@ other=$(other_python)
 if [[ -n $other ]]; then
   other_venv=$root/other-venv
   "$other" -m venv "$other_venv"
-  (cd "$SOURCE" && "$other_venv/bin/pip" install --no-deps . &&
-    "$other_venv/bin/pip" install numpy) >"$root/pip-other.log" 2>&1 ||
-    { tail -n 30 "$root/pip-other.log" >&2; fail "pip install . with $other"; }
+  pip_in "$other_venv" pip-other install --no-deps .
+  pip_in "$other_venv" pip-other install numpy
   "$other_venv/bin/python" - <<'PY' || fail "robosim under $other"
 import sys
 

@@ -104,14 +104,23 @@ TEST(ThreadsTest, APoolSharesABatchOfLongJobs) {
   EXPECT_TRUE(shared);
 }
 
+// A history of jobs worth two threads by their cost, with the time per job
+// measured on the caller alone and on two threads, at batch `batches`, the next
+// trial of the slower way at batch `next_trial`.
+batch_history measured_history(double alone_ns, double shared_ns, std::uint32_t batches,
+                               std::uint32_t next_trial) {
+  batch_history history;
+  history.job_ns = 1e6;
+  history.alone_ns_per_job = alone_ns;
+  history.shared_ns_per_job = shared_ns;
+  history.batches = batches;
+  history.next_trial = next_trial;
+  return history;
+}
+
 TEST(ThreadsTest, APoolKeepsToTheFasterWayAndTriesTheOtherNowAndThen) {
   worker_pool pool(2);
-  batch_history history;
-  history.job_ns = 1e6;  // worth two threads by the jobs' cost
-  history.alone_ns_per_job = 1000;
-  history.shared_ns_per_job = 3000;  // ... but slower on them
-  history.batches = 1;
-  history.next_trial = 100;
+  batch_history history = measured_history(1000, 3000, 1, 100);  // slower on two threads
   EXPECT_EQ(pool.threads_for(64, history), 1u);
   history.batches = 100;
   EXPECT_EQ(pool.threads_for(64, history), 2u) << "the trial of the slower way";
@@ -124,12 +133,8 @@ TEST(ThreadsTest, APoolKeepsToTheFasterWayAndTriesTheOtherNowAndThen) {
 TEST(ThreadsTest, ATrialOfTheOtherWayMeasuresItAfresh) {
   worker_pool pool(2);
   if (pool.threads() < 2) GTEST_SKIP() << "no second thread here";
-  batch_history history;
-  history.job_ns = 1e6;  // worth two threads by the jobs' cost
-  history.shared_ns_per_job = 1e6;
-  history.alone_ns_per_job = 1e9;  // measured long ago, under a heavy load
-  history.batches = 100;
-  history.next_trial = 100;
+  // The caller alone measured long ago, under a heavy load.
+  batch_history history = measured_history(1e9, 1e6, 100, 100);
   ASSERT_EQ(pool.threads_for(64, history), 1u) << "the trial of the caller alone";
   pool.run(
       64, [](std::size_t) {}, &history);
@@ -140,12 +145,7 @@ TEST(ThreadsTest, ATrialOfTheOtherWayMeasuresItAfresh) {
 TEST(ThreadsTest, ABatchHeldUpCountsInFull) {
   worker_pool pool(2);
   if (pool.threads() < 2) GTEST_SKIP() << "no second thread here";
-  batch_history history;
-  history.job_ns = 1e6;  // worth two threads by the jobs' cost
-  history.shared_ns_per_job = 1000;
-  history.alone_ns_per_job = 1500;
-  history.batches = 1;
-  history.next_trial = 100;
+  batch_history history = measured_history(1500, 1000, 1, 100);
   ASSERT_EQ(pool.threads_for(4, history), 2u);
   // A hundred times the figure, as when a thread is descheduled inside a job.
   pool.run(
