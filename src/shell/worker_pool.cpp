@@ -1,17 +1,10 @@
 #include "shell/worker_pool.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <system_error>
 
-#if defined(__linux__)
-#include <sched.h>
-#include <unistd.h>
-#elif defined(__unix__) || defined(__EMSCRIPTEN__)
+#if defined(__unix__) || defined(__EMSCRIPTEN__)
 #include <unistd.h>
 #endif
 
@@ -51,8 +44,7 @@ double smoothed(double figure, double measured) {
 }
 
 double nanoseconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
-      .count();
+  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
 }
 
 long this_process() {
@@ -63,99 +55,13 @@ long this_process() {
 #endif
 }
 
-std::optional<long long> number_in(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
-  long long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-#if defined(__linux__)
-std::optional<std::string> file_text(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The quota of the cgroup at `path` under `mount` and of each cgroup above it
-// (the smallest holds); cgroup v2 keeps it in cpu.max, v1 in two files.
-std::optional<std::size_t> quota_of_cgroup(const std::string& mount, std::string path, bool v2) {
-  std::optional<std::size_t> cores;
-  for (;;) {
-    const std::string folder = mount + path;
-    std::optional<std::string> quota;
-    if (v2) {
-      quota = file_text(folder + "/cpu.max");
-    } else {
-      const auto q = file_text(folder + "/cpu.cfs_quota_us");
-      const auto p = file_text(folder + "/cpu.cfs_period_us");
-      if (q && p) quota = std::to_string(number_in(*q).value_or(-1)) + " " + *p;
-    }
-    if (quota) {
-      if (const auto allowed = cores_of_cpu_quota(*quota)) {
-        cores = cores ? std::min(*cores, *allowed) : *allowed;
-      }
-    }
-    if (path.empty() || path == "/") return cores;
-    path.erase(path.find_last_of('/'));
-  }
-}
-
-// The quota of this process's cgroups, v2's and v1's "cpu" controller, read from
-// /proc/self/cgroup ("ID:CONTROLLERS:PATH" lines).
-std::optional<std::size_t> cgroup_cores() {
-  const auto lines = file_text("/proc/self/cgroup");
-  if (!lines) return std::nullopt;
-  std::optional<std::size_t> cores;
-  std::istringstream in(*lines);
-  for (std::string line; std::getline(in, line);) {
-    const auto first = line.find(':');
-    const auto second = line.find(':', first + 1);
-    if (first == std::string::npos || second == std::string::npos) continue;
-    const std::string controllers = line.substr(first + 1, second - first - 1);
-    const std::string path = line.substr(second + 1);
-    std::optional<std::size_t> allowed;
-    if (controllers.empty()) {
-      allowed = quota_of_cgroup("/sys/fs/cgroup", path, true);
-    } else if (("," + controllers + ",").find(",cpu,") != std::string::npos) {
-      for (const char* mount : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"}) {
-        if (!allowed) allowed = quota_of_cgroup(mount, path, false);
-      }
-    }
-    if (allowed) cores = cores ? std::min(*cores, *allowed) : *allowed;
-  }
-  return cores;
-}
-#endif
-
 }  // namespace
 
-std::optional<std::size_t> cores_of_cpu_quota(std::string_view quota_and_period) {
-  const auto space = quota_and_period.find(' ');
-  if (space == std::string_view::npos) return std::nullopt;
-  const auto quota = number_in(quota_and_period.substr(0, space));
-  const auto period = number_in(quota_and_period.substr(space + 1));
-  if (!quota || !period || *quota <= 0 || *period <= 0) return std::nullopt;
-  return static_cast<std::size_t>(std::max<long long>(1, (*quota + *period - 1) / *period));
-}
-
-std::size_t usable_cores() {
-  std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-#if defined(__linux__)
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) cores = std::max(1, CPU_COUNT(&set));
-  if (const auto allowed = cgroup_cores()) cores = std::min(cores, *allowed);
-#endif
-  return cores;
-}
-
-worker_pool::worker_pool(std::size_t threads)
+worker_pool::worker_pool(std::size_t threads, oversubscription_watch watch)
     : asked_(std::max<std::size_t>(1, threads)),
       owner_process_(this_process()),
-      blocks_(asked_) {
+      blocks_(asked_),
+      watch_(std::move(watch)) {
   start_workers(asked_ - 1);
 }
 
@@ -220,13 +126,16 @@ std::size_t worker_pool::threads_for(std::size_t count, const batch_history& his
   return shared_faster != trial ? k : 1;
 }
 
+bool worker_pool::sharing_known_faster(const batch_history& history) {
+  return history.shared_ns_per_job > 0 && history.shared_ns_per_job < history.alone_ns_per_job;
+}
+
 void worker_pool::learn(batch_history& h, std::size_t count, std::size_t used, double wall_ns,
                         double busy_ns) {
   const double n = static_cast<double>(count);
   const bool was_shared_faster = h.shared_ns_per_job < h.alone_ns_per_job;
   const bool both_known = h.shared_ns_per_job > 0 && h.alone_ns_per_job > 0;
-  const bool trial = both_known && h.batches >= h.next_trial &&
-                     (used > 1) != was_shared_faster;
+  const bool trial = both_known && h.batches >= h.next_trial && (used > 1) != was_shared_faster;
   h.job_ns = smoothed(h.job_ns, busy_ns / n);
   double& figure = used > 1 ? h.shared_ns_per_job : h.alone_ns_per_job;
   // A trial's measurement replaces the figure of the way it tries: that figure
@@ -250,7 +159,10 @@ void worker_pool::run(std::size_t count, const std::function<void(std::size_t)>&
   if (count == 0) return;
   if (this_process() != owner_process_) adopt_after_fork();
   batch_history& h = history != nullptr ? *history : own_history_;
-  const std::size_t used = threads_for(count, h);
+  std::size_t used = threads_for(count, h);
+  // Threads not yet known to be faster are tried only on cores known to be free:
+  // a new pool runs on the caller alone until the watch has seen a window.
+  if (used > 1 && !sharing_known_faster(h) && watch_.oversubscribed() != false) used = 1;
   const auto start = std::chrono::steady_clock::now();
 
   job_ = &job;

@@ -18,6 +18,11 @@
 //   alone and on several threads and uses the faster, trying the other now and
 //   then (less and less often while it keeps losing), since the machine's load
 //   comes and goes; a try measures the other way afresh.
+// - Threads are not tried while the cores are oversubscribed (tasks already wait
+//   for a core). Another thread would then only take turns with them, and each
+//   try moves the caller off a core it may have had to itself, which costs it
+//   for long after. A try put off waits for the cores to be free again. Where
+//   the system does not tell, the measurements alone decide.
 // Environment k runs on the same thread batch after batch (its memory stays in
 // that core's cache) unless that thread falls behind.
 //
@@ -36,26 +41,17 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <string_view>
 #include <thread>
 #include <vector>
 
-// The cores this process may use: the CPUs of its affinity mask, fewer when a
-// control group's CPU quota allows fewer (rounded up); at least 1.
-std::size_t usable_cores();
-// The cores a cgroup CPU quota allows: from cgroup v2's cpu.max ("max 100000",
-// "150000 100000") or v1's cpu.cfs_quota_us and cpu.cfs_period_us put together
-// as "QUOTA PERIOD" (a quota of -1 is none); nothing when there is no quota or
-// the text is not one.
-std::optional<std::size_t> cores_of_cpu_quota(std::string_view quota_and_period);
+#include "shell/cpu_cores.h"
 
 // What the pool learnt of one kind of batch, to choose how many threads it is
 // worth. A caller that runs batches of different kinds (long resets, short
 // steps) keeps one for each.
 struct batch_history {
-  double job_ns = 0;           // what a job costs on one thread (0: not measured yet)
-  double alone_ns_per_job = 0;  // the wall time per job on the caller alone ...
+  double job_ns = 0;             // what a job costs on one thread (0: not measured yet)
+  double alone_ns_per_job = 0;   // the wall time per job on the caller alone ...
   double shared_ns_per_job = 0;  // ... and on several threads, when tried
   std::uint32_t batches = 0;
   std::uint32_t next_trial = 8;      // the batch that tries the other way next
@@ -65,8 +61,10 @@ struct batch_history {
 class worker_pool {
  public:
   // threads counts the calling thread: 1 runs every job on the caller. The
-  // threads start now; threads() says how many the system let start.
-  explicit worker_pool(std::size_t threads);
+  // threads start now; threads() says how many the system let start. The watch
+  // tells whether the cores are oversubscribed (the system's own by default).
+  explicit worker_pool(std::size_t threads,
+                       oversubscription_watch watch = oversubscription_watch());
   ~worker_pool();
   worker_pool(const worker_pool&) = delete;
   worker_pool& operator=(const worker_pool&) = delete;
@@ -83,7 +81,8 @@ class worker_pool {
   void run(std::size_t count, const std::function<void(std::size_t)>& job,
            batch_history* history = nullptr, const std::function<void()>* waiting = nullptr);
 
-  // The threads the next batch of `count` jobs will use (for the tests).
+  // The threads the next batch of `count` jobs will use by the history alone,
+  // before the cores' load is looked at (for the tests).
   std::size_t threads_for(std::size_t count, const batch_history& history) const;
 
   static constexpr auto kWaitingInterval = std::chrono::milliseconds(20);
@@ -107,6 +106,7 @@ class worker_pool {
   void take_jobs(std::size_t block);
   bool run_job_of_block(std::size_t block);
   void wait_for_workers(const std::function<void()>* waiting);
+  static bool sharing_known_faster(const batch_history& history);
   void learn(batch_history& history, std::size_t count, std::size_t used, double wall_ns,
              double busy_ns);
 
@@ -132,4 +132,5 @@ class worker_pool {
   std::atomic<std::int64_t> busy_ns_{0};  // the threads' time inside the batch
   std::exception_ptr failure_;
   batch_history own_history_;
+  oversubscription_watch watch_;
 };

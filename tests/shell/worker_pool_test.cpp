@@ -1,7 +1,7 @@
 // The worker pool: every job of every batch runs once, a failure is passed on,
-// threads are woken only for batches worth them, a forked child and a process
-// that may start no threads run their batches on the caller, and the cores this
-// process may use are read from its affinity and its cgroup's CPU quota.
+// threads are woken only for batches worth them and tried only on cores not
+// oversubscribed, and a forked child and a process that may start no threads
+// run their batches on the caller.
 #include "shell/worker_pool.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +19,13 @@
 
 namespace {
 
+// A watch on a system that tells nothing of its cores' load, where the pool's
+// measurements alone choose the threads: for the tests that need a batch shared
+// on a machine that other tests may load.
+oversubscription_watch untold() {
+  return oversubscription_watch([] { return std::optional<double>(); });
+}
+
 // Keeps a thread busy for about this long (a job worth another thread).
 void work_for(std::chrono::microseconds time) {
   const auto until = std::chrono::steady_clock::now() + time;
@@ -30,8 +37,7 @@ void work_for(std::chrono::microseconds time) {
 // a lock and an allocation per job would be work of their own, enough under
 // ThreadSanitizer to make a batch of empty jobs worth another thread.
 std::set<std::thread::id> threads_of_batch(worker_pool& pool, std::size_t count,
-                                           std::chrono::microseconds each,
-                                           batch_history& history) {
+                                           std::chrono::microseconds each, batch_history& history) {
   std::vector<std::thread::id> ran_on(count);
   pool.run(
       count,
@@ -82,7 +88,7 @@ TEST(ThreadsTest, APoolWakesNoThreadForABatchOfShortJobs) {
 }
 
 TEST(ThreadsTest, APoolSharesABatchOfLongJobs) {
-  worker_pool pool(2);
+  worker_pool pool(2, untold());
   batch_history history;
   // The first batch measures the jobs on the caller; the next is worth both.
   EXPECT_EQ(threads_of_batch(pool, 4, std::chrono::microseconds(200), history).size(), 1u);
@@ -154,18 +160,47 @@ TEST(ThreadsTest, ABatchHeldUpCountsInFull) {
   EXPECT_EQ(pool.threads_for(4, history), 1u);
 }
 
-TEST(ThreadsTest, CoresOfACpuQuota) {
-  const struct {
-    const char* text;
-    std::optional<std::size_t> cores;
-  } kCases[] = {
-      {"max 100000\n", std::nullopt}, {"200000 100000\n", 2}, {"150000 100000", 2},
-      {"50000 100000", 1},            {"-1 100000", std::nullopt}, {"", std::nullopt},
-      {"100000", std::nullopt},       {"x 100000", std::nullopt},  {"100000 0", std::nullopt},
-  };
-  for (const auto& c : kCases) EXPECT_EQ(cores_of_cpu_quota(c.text), c.cores) << c.text;
-  EXPECT_GE(usable_cores(), 1u);
-  EXPECT_LE(usable_cores(), std::max(1u, std::thread::hardware_concurrency()));
+// A stall figure that grows as fast as the clock times `waiting` (the share of
+// the CPUs with a task waiting), counting the looks at it.
+struct fake_stall {
+  double waiting = 0;
+  int looks = 0;
+  double stall_ns = 0;
+  std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+
+  oversubscription_watch watch(std::size_t cpus) {
+    return oversubscription_watch(
+        [this]() -> std::optional<double> {
+          const auto now = std::chrono::steady_clock::now();
+          stall_ns += waiting * std::chrono::duration<double, std::nano>(now - last).count();
+          last = now;
+          ++looks;
+          return stall_ns;
+        },
+        cpus);
+  }
+};
+
+TEST(ThreadsTest, APoolTriesNoThreadWhileTheCoresAreOversubscribed) {
+  fake_stall system;
+  system.waiting = 0.5;  // 2 CPUs, one with a task waiting: one task more than the cores
+  worker_pool pool(2, system.watch(2));
+  if (pool.threads() < 2) GTEST_SKIP() << "no second thread here";
+  batch_history history;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  // Until the watch has looked twice, and then some: every batch on the caller.
+  while (system.looks < 4 && std::chrono::steady_clock::now() < deadline) {
+    ASSERT_EQ(threads_of_batch(pool, 4, std::chrono::microseconds(200), history).size(), 1u);
+  }
+  ASSERT_GE(system.looks, 4) << "the watch never looked";
+  EXPECT_EQ(pool.threads_for(4, history), 2u) << "the batches are worth two threads";
+  // The other task ends: the next look frees the threads.
+  system.waiting = 0;
+  std::size_t threads = 1;
+  while (threads == 1 && std::chrono::steady_clock::now() < deadline) {
+    threads = threads_of_batch(pool, 4, std::chrono::microseconds(200), history).size();
+  }
+  EXPECT_EQ(threads, 2u);
 }
 
 // Runs `child` in a forked process and returns its exit status, or -1 when it
@@ -228,7 +263,7 @@ bool another_thread_ran_a_job(worker_pool& pool) {
 }
 
 TEST(PoolProcessTest, AForkedChildRunsBatchesAndEnds) {
-  worker_pool pool(3);
+  worker_pool pool(3, untold());
   ASSERT_EQ(run_batch(pool), 0);
   ASSERT_TRUE(another_thread_ran_a_job(pool));
   // The child has none of the pool's threads; it starts its own, and its pool
@@ -264,7 +299,7 @@ bool forbid_new_threads() {
 }
 
 TEST(PoolProcessTest, APoolThatMayStartNoThreadRunsOnTheCaller) {
-  worker_pool pool(2);
+  worker_pool pool(2, untold());
   ASSERT_TRUE(another_thread_ran_a_job(pool));
   const int status = in_child_process([&] {
     if (!forbid_new_threads()) return 77;
