@@ -11,7 +11,8 @@ threads would keep the cores):
   - 64 NavigationEnvs stepped one after the other in a Python loop, each reset as
     soon as its episode ends;
   - VectorNavigationEnv(64) with the same seeds and random actions, with its
-    default arguments and with num_threads=1;
+    default arguments and with num_threads=1 (twice: the ratio of the two runs of
+    one thread shows how far two runs of the same way differ on this machine);
   - small batches, VectorNavigationEnv(4) and (8), default against one thread:
     the batches on which threads cost more than they bring.
 """
@@ -70,6 +71,7 @@ def measures(envs, steps):
         f"{envs} NavigationEnvs in a Python loop": lambda: python_loop(envs, steps),
         f"VectorNavigationEnv({envs})": lambda: vector(envs, steps),
         f"VectorNavigationEnv({envs}, num_threads=1)": lambda: vector(envs, steps, 1),
+        f"VectorNavigationEnv({envs}, num_threads=1) again": lambda: vector(envs, steps, 1),
         "VectorNavigationEnv(4)": lambda: vector(4, small),
         "VectorNavigationEnv(4, num_threads=1)": lambda: vector(4, small, 1),
         "VectorNavigationEnv(8)": lambda: vector(8, small // 2),
@@ -138,6 +140,10 @@ def main():
         default, alone = f"VectorNavigationEnv({n})", f"VectorNavigationEnv({n}, num_threads=1)"
         print(f"{f'  ({n}) default / one thread':46} {ratio(quiet, default, alone):>12.2f} "
               f"{ratio(loaded, default, alone):>12.2f}")
+    alone = f"VectorNavigationEnv({args.envs}, num_threads=1)"
+    again = alone + " again"
+    print(f"{f'  ({args.envs}) one thread / one thread again':46} "
+          f"{ratio(quiet, alone, again):>12.2f} {ratio(loaded, alone, again):>12.2f}")
 
 
 if __name__ == "__main__":
