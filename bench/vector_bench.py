@@ -15,6 +15,12 @@ threads would keep the cores):
     one thread shows how far two runs of the same way differ on this machine);
   - small batches, VectorNavigationEnv(4) and (8), default against one thread:
     the batches on which threads cost more than they bring.
+
+With --rounds N it measures instead, under load only, N rounds of three long runs
+of VectorNavigationEnv(envs) (one thread, default, one thread again, the order
+of the two single-thread runs swapped every round) and prints the time of all
+rounds of one thread over that of the default, beside the same ratio of the two
+single-thread runs: how far apart two runs of the same way come out.
 """
 
 import argparse
@@ -117,13 +123,48 @@ def quiet_and_loaded(ways, repetitions, cores):
     return quiet, loaded
 
 
+def seconds_of(envs, steps, threads=None):
+    return envs * steps / vector(envs, steps, threads)
+
+
+def long_runs_under_load(envs, steps, rounds, cores):
+    """The total seconds of one thread, the default and one thread again."""
+    one, default, again = [], [], []
+    busy = busy_processes(cores)
+    try:
+        time.sleep(1)  # the busy processes are running
+        for k in range(rounds):
+            first, last = (one, again) if k % 2 == 0 else (again, one)
+            first.append(seconds_of(envs, steps, 1))
+            default.append(seconds_of(envs, steps))
+            last.append(seconds_of(envs, steps, 1))
+    finally:
+        for process in busy:
+            process.kill()
+            process.wait()
+    return sum(one), sum(default), sum(again)
+
+
+def print_long_runs(args, cores):
+    load_before = os.getloadavg()[0]
+    one, default, again = long_runs_under_load(args.envs, args.steps, args.rounds, cores)
+    print(f"{cores} usable cores, load average {load_before:.1f} before; a busy process per "
+          f"core; {args.rounds} rounds of VectorNavigationEnv({args.envs}), {args.steps} steps")
+    print(f"  time of one thread / time of the default        {one / default:.3f}")
+    print(f"  time of one thread / time of one thread again   {one / again:.3f}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--envs", type=int, default=64)
     parser.add_argument("--steps", type=int, default=500)
+    parser.add_argument("--rounds", type=int, default=0)
     args = parser.parse_args()
     cores = _usable_cores()
+    if args.rounds > 0:
+        print_long_runs(args, cores)
+        return
     ways = measures(args.envs, args.steps)
     load_before = os.getloadavg()[0]
     quiet, loaded = quiet_and_loaded(ways, args.repetitions, cores)
