@@ -136,14 +136,15 @@ std::optional<double> cpu_stall_ns_of_pressure(std::string_view pressure) {
 
 std::optional<double> cpu_stall_ns() {
 #if defined(__linux__)
-  // Read with one system call each way: the pool looks every few milliseconds
-  // while the cores are oversubscribed.
+  // Plain system calls, no stream: a pool looks every 20 ms while a try of its
+  // threads waits. A text that fills the buffer is not the one expected (two
+  // short lines), and its numbers may be cut short.
   const int file = open("/proc/pressure/cpu", O_RDONLY | O_CLOEXEC);
   if (file < 0) return std::nullopt;
   char text[512];
-  const ssize_t size = read(file, text, sizeof text - 1);
+  const ssize_t size = read(file, text, sizeof text);
   close(file);
-  if (size <= 0) return std::nullopt;
+  if (size <= 0 || static_cast<std::size_t>(size) == sizeof text) return std::nullopt;
   return cpu_stall_ns_of_pressure(std::string_view(text, static_cast<std::size_t>(size)));
 #else
   return std::nullopt;

@@ -38,6 +38,8 @@ class oversubscription_watch {
   // The cumulative time some task waited for a core, in nanoseconds; nothing
   // where the system does not tell.
   using stall_source = std::function<std::optional<double>()>;
+  // The system's figure moves by its clock's ticks (up to 10 ms): windows of a
+  // few milliseconds read 0 one time and twice the truth the next.
   static constexpr auto kWindow = std::chrono::milliseconds(20);
 
   explicit oversubscription_watch(stall_source source = cpu_stall_ns,
