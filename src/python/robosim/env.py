@@ -600,7 +600,7 @@ class NavigationEnv(_Base):
 def _default_threads(num_envs):
     """One thread per core this process may use (its affinity mask, within its
     cgroup's CPU quota), no more than the environments; the pool wakes them only
-    for the batches worth it."""
+    for the batches worth it, and tries them only while no task waits for a core."""
     return max(1, min(_usable_cores(), num_envs))
 
 
