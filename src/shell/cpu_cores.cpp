@@ -100,13 +100,19 @@ std::optional<std::size_t> cores_of_cpu_quota(std::string_view quota_and_period)
 }
 
 std::size_t usable_cores() {
-  std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  std::size_t cores = affinity_cpus();
 #if defined(__linux__)
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) cores = std::max(1, CPU_COUNT(&set));
   if (const auto allowed = cgroup_cores()) cores = std::min(cores, *allowed);
 #endif
   return cores;
+}
+
+std::size_t affinity_cpus() {
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+#endif
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 std::size_t online_cpus() {
@@ -149,6 +155,11 @@ std::optional<double> cpu_stall_ns() {
 #else
   return std::nullopt;
 #endif
+}
+
+cpu_stall_source system_stall_source() {
+  if (affinity_cpus() < online_cpus()) return nullptr;
+  return cpu_stall_ns;
 }
 
 oversubscription_watch::oversubscription_watch(stall_source source, std::size_t cpus)

@@ -20,6 +20,9 @@ std::optional<std::size_t> cores_of_cpu_quota(std::string_view quota_and_period)
 
 // The CPUs the system has online, whether or not this process may use them.
 std::size_t online_cpus();
+// The CPUs of the calling thread's affinity mask (all online where the system
+// keeps no mask).
+std::size_t affinity_cpus();
 // The time, in nanoseconds since boot, that some task waited for a core (the
 // "some" line of Linux's CPU pressure, as in /proc/pressure/cpu:
 // "some avg10=0.00 avg60=0.00 avg300=0.00 total=MICROSECONDS"); nothing when
@@ -29,20 +32,27 @@ std::optional<double> cpu_stall_ns_of_pressure(std::string_view pressure);
 // keeps none (another system, a kernel without pressure information).
 std::optional<double> cpu_stall_ns();
 
+// The cumulative time some task waited for a core, in nanoseconds; nothing
+// where the system does not tell.
+using cpu_stall_source = std::function<std::optional<double>()>;
+// This system's figure (cpu_stall_ns) where it tells of the cores this thread
+// runs on, that is where its affinity mask holds every CPU online; none (an
+// empty source) where it holds fewer, since the figure then mixes in the waits
+// on CPUs it cannot run on.
+cpu_stall_source system_stall_source();
+
 // Tells whether the cores were oversubscribed lately: whether, on average, at
 // least half a core's worth of tasks waited for a core over the last look's
 // window (at least kWindow long): with one task more than the cores, one core
 // always has a task waiting.
 class oversubscription_watch {
  public:
-  // The cumulative time some task waited for a core, in nanoseconds; nothing
-  // where the system does not tell.
-  using stall_source = std::function<std::optional<double>()>;
+  using stall_source = cpu_stall_source;
   // The system's figure moves by its clock's ticks (up to 10 ms): windows of a
   // few milliseconds read 0 one time and twice the truth the next.
   static constexpr auto kWindow = std::chrono::milliseconds(20);
 
-  explicit oversubscription_watch(stall_source source = cpu_stall_ns,
+  explicit oversubscription_watch(stall_source source = system_stall_source(),
                                   std::size_t cpus = online_cpus());
 
   // The judgement of the last whole window, looking again when it has ended:

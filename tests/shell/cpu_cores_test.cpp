@@ -4,6 +4,7 @@
 #include "shell/cpu_cores.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <thread>
@@ -133,6 +134,29 @@ TEST(CpuCoresTest, AWatchOnASystemThatDoesNotTellNeverHoldsThreadsBack) {
   EXPECT_EQ(judgement_of(stops), true);
   while (looks <= 2) (void)stops.oversubscribed();
   EXPECT_EQ(stops.oversubscribed(), false);
+}
+
+TEST(CpuCoresTest, TheSystemsFigureIsHeardOnlyByAThreadThatMayRunOnEveryCpu) {
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  if (affinity_cpus() < online_cpus()) GTEST_SKIP() << "this process may not use every CPU";
+  EXPECT_TRUE(static_cast<bool>(system_stall_source()));
+  if (online_cpus() < 2) GTEST_SKIP() << "one CPU: no mask holds fewer";
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &all)) {
+      CPU_SET(cpu, &one);
+      break;
+    }
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  const bool heard = static_cast<bool>(system_stall_source());
+  oversubscription_watch watch;
+  const auto judged = watch.oversubscribed();
+  ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+  EXPECT_FALSE(heard);
+  EXPECT_EQ(judged, false) << "a watch that hears nothing holds nothing back";
 }
 
 TEST(CpuCoresTest, ThisSystemsStallFigureNeverGoesBack) {
