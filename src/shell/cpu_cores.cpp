@@ -185,9 +185,7 @@ std::optional<bool> oversubscription_watch::oversubscribed() {
   // busy time. While tasks wait every CPU is busy (an idle one takes a waiting
   // task over), so times the CPUs it is the cores with a task waiting.
   const double waiting_cores = std::max(0.0, *stall - stall_at_) / window_ns * cpus_;
-  oversubscribed_ =
-      disturbed_ ? std::nullopt : std::optional(waiting_cores >= kOversubscribedCores);
-  disturbed_ = false;
+  oversubscribed_ = waiting_cores >= kOversubscribedCores;
   looked_at_ = now;
   stall_at_ = *stall;
   return oversubscribed_;

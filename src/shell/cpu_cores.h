@@ -56,19 +56,14 @@ class oversubscription_watch {
                                   std::size_t cpus = online_cpus());
 
   // The judgement of the last whole window, looking again when it has ended:
-  // nothing until a first window has passed, and after a window that this
-  // process disturbed; false for ever where the system does not tell.
+  // nothing until a first window has passed; false for ever where the system
+  // does not tell.
   std::optional<bool> oversubscribed();
-  // Says that this process ran more threads than it asks about (a batch shared
-  // out): its own threads then keep each other and others waiting, so the
-  // window tells nothing of the load without them.
-  void disturb() { disturbed_ = true; }
 
  private:
   stall_source source_;
   double cpus_;
   bool told_ = true;  // whether the source tells anything
-  bool disturbed_ = false;
   std::chrono::steady_clock::time_point looked_at_;
   double stall_at_ = 0;
   std::optional<bool> oversubscribed_;

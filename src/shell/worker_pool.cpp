@@ -163,7 +163,6 @@ void worker_pool::run(std::size_t count, const std::function<void(std::size_t)>&
   // Threads not yet known to be faster are tried only on cores known to be free:
   // a new pool runs on the caller alone until the watch has seen a window.
   if (used > 1 && !sharing_known_faster(h) && watch_.oversubscribed() != false) used = 1;
-  if (used > 1) watch_.disturb();
   const auto start = std::chrono::steady_clock::now();
 
   job_ = &job;
