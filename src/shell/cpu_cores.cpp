@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -26,6 +27,29 @@ std::optional<long long> number_in(std::string_view text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+// A decimal number without sign or exponent ("12", "50.73"), the whole text.
+// Read by hand: the web page's library has no from_chars for doubles, and
+// strtod would follow the locale's decimal point.
+std::optional<double> decimal_in(std::string_view text) {
+  const auto point = text.find('.');
+  const auto whole = number_in(text.substr(0, point));
+  if (!whole || *whole < 0) return std::nullopt;
+  if (point == std::string_view::npos) return static_cast<double>(*whole);
+  const std::string_view digits = text.substr(point + 1);
+  const auto fraction = number_in(digits);
+  if (!fraction || *fraction < 0 || digits.size() > 9) return std::nullopt;
+  return static_cast<double>(*whole) +
+         static_cast<double>(*fraction) / std::pow(10.0, static_cast<double>(digits.size()));
+}
+
+// The decimal number after `key` in a line of "key=value" words.
+std::optional<double> decimal_after(std::string_view line, std::string_view key) {
+  const auto at = line.find(key);
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::string_view rest = line.substr(at + key.size());
+  return decimal_in(rest.substr(0, rest.find(' ')));
 }
 
 #if defined(__linux__)
@@ -123,24 +147,22 @@ std::size_t online_cpus() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-std::optional<double> cpu_stall_ns_of_pressure(std::string_view pressure) {
+std::optional<cpu_pressure> cpu_pressure_of(std::string_view text) {
   constexpr std::string_view kSome = "some ";
-  constexpr std::string_view kTotal = " total=";
-  while (!pressure.empty()) {
-    const auto end_of_line = std::min(pressure.find('\n'), pressure.size());
-    const std::string_view line = pressure.substr(0, end_of_line);
-    pressure.remove_prefix(std::min(end_of_line + 1, pressure.size()));
+  while (!text.empty()) {
+    const auto end_of_line = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end_of_line);
+    text.remove_prefix(std::min(end_of_line + 1, text.size()));
     if (!line.starts_with(kSome)) continue;
-    const auto total = line.find(kTotal);
-    if (total == std::string_view::npos) return std::nullopt;
-    const auto microseconds = number_in(line.substr(total + kTotal.size()));
-    if (!microseconds || *microseconds < 0) return std::nullopt;
-    return static_cast<double>(*microseconds) * 1000.0;
+    const auto percent = decimal_after(line, " avg10=");
+    const auto microseconds = decimal_after(line, " total=");
+    if (!percent || !microseconds || *percent < 0 || *microseconds < 0) return std::nullopt;
+    return cpu_pressure{*percent / 100.0, *microseconds * 1000.0};
   }
   return std::nullopt;
 }
 
-std::optional<double> cpu_stall_ns() {
+std::optional<cpu_pressure> read_cpu_pressure() {
 #if defined(__linux__)
   // Plain system calls, no stream: a pool looks every 20 ms while a try of its
   // threads waits. A text that fills the buffer is not the one expected (two
@@ -151,42 +173,47 @@ std::optional<double> cpu_stall_ns() {
   const ssize_t size = read(file, text, sizeof text);
   close(file);
   if (size <= 0 || static_cast<std::size_t>(size) == sizeof text) return std::nullopt;
-  return cpu_stall_ns_of_pressure(std::string_view(text, static_cast<std::size_t>(size)));
+  return cpu_pressure_of(std::string_view(text, static_cast<std::size_t>(size)));
 #else
   return std::nullopt;
 #endif
 }
 
-cpu_stall_source system_stall_source() {
+cpu_pressure_source system_pressure_source() {
   if (affinity_cpus() < online_cpus()) return nullptr;
-  return cpu_stall_ns;
+  return read_cpu_pressure;
 }
 
-oversubscription_watch::oversubscription_watch(stall_source source, std::size_t cpus)
+oversubscription_watch::oversubscription_watch(cpu_pressure_source source, std::size_t cpus)
     : source_(std::move(source)),
       cpus_(static_cast<double>(std::max<std::size_t>(1, cpus))),
       looked_at_(std::chrono::steady_clock::now()) {
-  const auto stall = source_ ? source_() : std::nullopt;
-  told_ = stall.has_value();
-  stall_at_ = stall.value_or(0);
+  const auto pressure = source_ ? source_() : std::nullopt;
+  told_ = pressure.has_value();
+  if (!pressure) return;
+  stall_at_ = pressure->stall_ns;
+  oversubscribed_ = judged(pressure->recent_share);
 }
 
-std::optional<bool> oversubscription_watch::oversubscribed() {
-  if (!told_) return false;
-  const auto now = std::chrono::steady_clock::now();
-  const double window_ns = std::chrono::duration<double, std::nano>(now - looked_at_).count();
-  if (now - looked_at_ < kWindow) return oversubscribed_;
-  const auto stall = source_();
-  if (!stall) {
-    told_ = false;
-    return false;
-  }
+bool oversubscription_watch::judged(double waiting_share) const {
   // The system's figure averages the CPUs' time with a task waiting over their
   // busy time. While tasks wait every CPU is busy (an idle one takes a waiting
   // task over), so times the CPUs it is the cores with a task waiting.
-  const double waiting_cores = std::max(0.0, *stall - stall_at_) / window_ns * cpus_;
-  oversubscribed_ = waiting_cores >= kOversubscribedCores;
+  return waiting_share * cpus_ >= kOversubscribedCores;
+}
+
+bool oversubscription_watch::oversubscribed() {
+  if (!told_) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - looked_at_ < kWindow) return oversubscribed_;
+  const auto pressure = source_();
+  if (!pressure) {
+    told_ = false;
+    return false;
+  }
+  const double window_ns = std::chrono::duration<double, std::nano>(now - looked_at_).count();
+  oversubscribed_ = judged(std::max(0.0, pressure->stall_ns - stall_at_) / window_ns);
   looked_at_ = now;
-  stall_at_ = *stall;
+  stall_at_ = pressure->stall_ns;
   return oversubscribed_;
 }

@@ -23,48 +23,52 @@ std::size_t online_cpus();
 // The CPUs of the calling thread's affinity mask (all online where the system
 // keeps no mask).
 std::size_t affinity_cpus();
-// The time, in nanoseconds since boot, that some task waited for a core (the
-// "some" line of Linux's CPU pressure, as in /proc/pressure/cpu:
-// "some avg10=0.00 avg60=0.00 avg300=0.00 total=MICROSECONDS"); nothing when
-// the text holds no such line.
-std::optional<double> cpu_stall_ns_of_pressure(std::string_view pressure);
-// This system's figure, read from /proc/pressure/cpu; nothing where the system
+// What the system tells of the time some task waited for a core: the "some"
+// line of Linux's CPU pressure, as in /proc/pressure/cpu
+// ("some avg10=PERCENT avg60=PERCENT avg300=PERCENT total=MICROSECONDS").
+struct cpu_pressure {
+  double recent_share = 0;  // the share of the time, averaged over about 10 s
+  double stall_ns = 0;      // the time since boot
+};
+// The figures of a pressure text; nothing when it holds no whole "some" line.
+std::optional<cpu_pressure> cpu_pressure_of(std::string_view text);
+// This system's figures, read from /proc/pressure/cpu; nothing where the system
 // keeps none (another system, a kernel without pressure information).
-std::optional<double> cpu_stall_ns();
+std::optional<cpu_pressure> read_cpu_pressure();
 
-// The cumulative time some task waited for a core, in nanoseconds; nothing
-// where the system does not tell.
-using cpu_stall_source = std::function<std::optional<double>()>;
-// This system's figure (cpu_stall_ns) where it tells of the cores this thread
-// runs on, that is where its affinity mask holds every CPU online; none (an
-// empty source) where it holds fewer, since the figure then mixes in the waits
-// on CPUs it cannot run on.
-cpu_stall_source system_stall_source();
+// A reading of the pressure figures; nothing where the system does not tell.
+using cpu_pressure_source = std::function<std::optional<cpu_pressure>()>;
+// This system's figures (read_cpu_pressure) where they tell of the cores this
+// thread runs on, that is where its affinity mask holds every CPU online; none
+// (an empty source) where it holds fewer, since the figures then mix in the
+// waits on CPUs it cannot run on.
+cpu_pressure_source system_pressure_source();
 
 // Tells whether the cores were oversubscribed lately: whether, on average, at
 // least half a core's worth of tasks waited for a core over the last look's
-// window (at least kWindow long): with one task more than the cores, one core
-// always has a task waiting.
+// window (at least kWindow long), or before a first window over the system's
+// last ten seconds or so: with one task more than the cores, one core always
+// has a task waiting.
 class oversubscription_watch {
  public:
-  using stall_source = cpu_stall_source;
   // The system's figure moves by its clock's ticks (up to 10 ms): windows of a
   // few milliseconds read 0 one time and twice the truth the next.
   static constexpr auto kWindow = std::chrono::milliseconds(20);
 
-  explicit oversubscription_watch(stall_source source = system_stall_source(),
+  explicit oversubscription_watch(cpu_pressure_source source = system_pressure_source(),
                                   std::size_t cpus = online_cpus());
 
-  // The judgement of the last whole window, looking again when it has ended:
-  // nothing until a first window has passed; false for ever where the system
-  // does not tell.
-  std::optional<bool> oversubscribed();
+  // The judgement of the last whole window, looking again when it has ended;
+  // false for ever where the system does not tell.
+  bool oversubscribed();
 
  private:
-  stall_source source_;
+  bool judged(double waiting_share) const;
+
+  cpu_pressure_source source_;
   double cpus_;
   bool told_ = true;  // whether the source tells anything
   std::chrono::steady_clock::time_point looked_at_;
   double stall_at_ = 0;
-  std::optional<bool> oversubscribed_;
+  bool oversubscribed_ = false;
 };

@@ -160,9 +160,8 @@ void worker_pool::run(std::size_t count, const std::function<void(std::size_t)>&
   if (this_process() != owner_process_) adopt_after_fork();
   batch_history& h = history != nullptr ? *history : own_history_;
   std::size_t used = threads_for(count, h);
-  // Threads not yet known to be faster are tried only on cores known to be free:
-  // a new pool runs on the caller alone until the watch has seen a window.
-  if (used > 1 && !sharing_known_faster(h) && watch_.oversubscribed() != false) used = 1;
+  // Threads not yet known to be faster are tried only on cores not oversubscribed.
+  if (used > 1 && !sharing_known_faster(h) && watch_.oversubscribed()) used = 1;
   const auto start = std::chrono::steady_clock::now();
 
   job_ = &job;

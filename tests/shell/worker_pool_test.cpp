@@ -23,7 +23,7 @@ namespace {
 // measurements alone choose the threads: for the tests that need a batch shared
 // on a machine that other tests may load.
 oversubscription_watch untold() {
-  return oversubscription_watch([] { return std::optional<double>(); });
+  return oversubscription_watch([] { return std::optional<cpu_pressure>(); });
 }
 
 // Keeps a thread busy for about this long (a job worth another thread).
@@ -160,9 +160,9 @@ TEST(ThreadsTest, ABatchHeldUpCountsInFull) {
   EXPECT_EQ(pool.threads_for(4, history), 1u);
 }
 
-// A stall figure that grows as fast as the clock times `waiting` (the share of
-// the CPUs with a task waiting), counting the looks at it.
-struct fake_stall {
+// A system on which a task waits for a core `waiting` of the time (the share of
+// the CPUs with a task waiting), lately and from now on; it counts the looks.
+struct fake_system {
   double waiting = 0;
   int looks = 0;
   double stall_ns = 0;
@@ -170,25 +170,25 @@ struct fake_stall {
 
   oversubscription_watch watch(std::size_t cpus) {
     return oversubscription_watch(
-        [this]() -> std::optional<double> {
+        [this] {
           const auto now = std::chrono::steady_clock::now();
           stall_ns += waiting * std::chrono::duration<double, std::nano>(now - last).count();
           last = now;
           ++looks;
-          return stall_ns;
+          return std::optional<cpu_pressure>({waiting, stall_ns});
         },
         cpus);
   }
 };
 
 TEST(ThreadsTest, APoolTriesNoThreadWhileTheCoresAreOversubscribed) {
-  fake_stall system;
+  fake_system system;
   system.waiting = 0.5;  // 2 CPUs, one with a task waiting: one task more than the cores
   worker_pool pool(2, system.watch(2));
   if (pool.threads() < 2) GTEST_SKIP() << "no second thread here";
   batch_history history;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  // Until the watch has looked twice, and then some: every batch on the caller.
+  // From the first batch, through the watch's looks: every batch on the caller.
   while (system.looks < 4 && std::chrono::steady_clock::now() < deadline) {
     ASSERT_EQ(threads_of_batch(pool, 4, std::chrono::microseconds(200), history).size(), 1u);
   }
