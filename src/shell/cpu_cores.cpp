@@ -156,7 +156,7 @@ std::optional<cpu_pressure> cpu_pressure_of(std::string_view text) {
     if (!line.starts_with(kSome)) continue;
     const auto percent = decimal_after(line, " avg10=");
     const auto microseconds = decimal_after(line, " total=");
-    if (!percent || !microseconds || *percent < 0 || *microseconds < 0) return std::nullopt;
+    if (!percent || !microseconds) return std::nullopt;
     return cpu_pressure{*percent / 100.0, *microseconds * 1000.0};
   }
   return std::nullopt;

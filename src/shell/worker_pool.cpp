@@ -121,9 +121,8 @@ std::size_t worker_pool::threads_for(std::size_t count, const batch_history& his
   const std::size_t k = std::min({threads(), count, worth});
   if (k < 2) return 1;
   if (history.shared_ns_per_job <= 0) return k;  // not tried yet
-  const bool shared_faster = history.shared_ns_per_job < history.alone_ns_per_job;
   const bool trial = history.batches >= history.next_trial;
-  return shared_faster != trial ? k : 1;
+  return sharing_known_faster(history) != trial ? k : 1;
 }
 
 bool worker_pool::sharing_known_faster(const batch_history& history) {
